@@ -1,0 +1,30 @@
+#include "browser/object_model.h"
+
+namespace varne::dom {
+
+std::vector<BStr> ElementCollection::read_each(ElementProperty property)
+{
+    int32_t count = length();
+    std::vector<BStr> values;
+    values.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (int32_t index = 0; index < count; ++index)
+        values.push_back(item(index)->property(property));
+    return values;
+}
+
+std::vector<std::optional<BStr>> ElementCollection::read_each_first_image(ElementProperty property)
+{
+    int32_t count = length();
+    std::vector<std::optional<BStr>> values;
+    values.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (int32_t index = 0; index < count; ++index) {
+        auto images = item(index)->children()->tags(u"IMG");
+        if (images->length() > 0)
+            values.emplace_back(images->item(0)->property(property));
+        else
+            values.emplace_back(std::nullopt);
+    }
+    return values;
+}
+
+}  // namespace varne::dom

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/dispatch.h"
+
+namespace varne {
+
+struct Guid {
+    uint32_t data1;
+    uint16_t data2;
+    uint16_t data3;
+    std::array<uint8_t, 8> data4;
+
+    friend bool operator==(const Guid&, const Guid&) = default;
+    // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case, as registries write it.
+    std::string to_string() const;
+};
+
+// The automation types that cross the boundary.
+enum class ValueType { None, I2, I4, Bool, String, Variant, Object, Enum };
+
+struct TypeDescriptor {
+    ValueType kind = ValueType::None;
+    std::string_view name;  // the interface of an object, the enumeration of an enum
+};
+
+struct ParamDescriptor {
+    std::u16string_view name;
+    TypeDescriptor type;
+    std::optional<Variant> default_value;  // set for optional parameters
+};
+
+// Runs a member on an object, with every argument already of its declared type.
+using MemberThunk = Variant (*)(Dispatch& self, std::span<const Variant> args);
+
+struct MemberDescriptor {
+    std::u16string_view name;
+    std::vector<ParamDescriptor> params;
+    TypeDescriptor result;
+    MemberThunk thunk;
+};
+
+struct ClassDescriptor {
+    std::u16string_view name;
+    std::u16string_view interface_name;
+    std::u16string_view prog_id;
+    Guid class_id;
+    Guid interface_id;
+    // The creation step: builds the object and hands out its first reference.
+    Ref<Dispatch> (*create)();
+    std::vector<MemberDescriptor> members;  // in interface order; dispatch ids count from 1
+};
+
+struct EnumDescriptor {
+    std::u16string_view name;
+    std::vector<std::pair<std::u16string_view, int32_t>> members;
+};
+
+struct LibraryDescriptor {
+    std::u16string_view name;
+    Guid type_library_id;
+    uint16_t major_version;
+    uint16_t minor_version;
+    uint32_t locale;
+    std::u16string_view description;
+    std::u16string_view threading_model;
+    std::vector<ClassDescriptor> classes;
+    std::vector<EnumDescriptor> enums;
+};
+
+// The library's one descriptor table.
+const LibraryDescriptor& library_descriptor();
+
+const ClassDescriptor* find_class(const Guid& class_id);
+const ClassDescriptor* find_class(std::u16string_view prog_id);
+
+}  // namespace varne

@@ -1,0 +1,114 @@
+#include "frame/class_object.h"
+
+#include <deque>
+
+#include "frame/automation_error.h"
+#include "frame/registration.h"
+
+namespace varne {
+
+namespace {
+
+std::atomic<int64_t> g_locks{0};
+
+ClassObject* class_object_for(const ClassDescriptor& cls)
+{
+    // One class object per class for the life of the library.
+    static std::deque<ClassObject> objects = [] {
+        std::deque<ClassObject> all;
+        for (const auto& each : library_descriptor().classes)
+            all.emplace_back(each);
+        return all;
+    }();
+    for (auto& object : objects) {
+        if (&object.class_descriptor() == &cls)
+            return &object;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int32_t ClassObject::QueryInterface(const Guid& interface_id, void** object)
+{
+    if (!object)
+        return status::kPointer;
+    *object = nullptr;
+    if (interface_id != kIUnknown && interface_id != kIClassFactory)
+        return status::kNoInterface;
+    AddRef();
+    *object = this;
+    return status::kOk;
+}
+
+uint32_t ClassObject::AddRef()
+{
+    return ++m_references;
+}
+
+uint32_t ClassObject::Release()
+{
+    return --m_references;
+}
+
+int32_t ClassObject::CreateInstance(void* outer, const Guid& interface_id, void** object)
+{
+    if (!object)
+        return status::kPointer;
+    *object = nullptr;
+    if (outer)
+        return status::kNoAggregation;
+    if (interface_id != kIUnknown && interface_id != kIDispatch && interface_id != m_class.interface_id)
+        return status::kNoInterface;
+    try {
+        Ref<Dispatch> created = m_class.create();
+        created->add_ref();
+        *object = created.get();
+        return status::kOk;
+    } catch (const AutomationError&) {
+        return status::kFail;
+    }
+}
+
+int32_t ClassObject::LockServer(int32_t lock)
+{
+    g_locks += lock ? 1 : -1;
+    return status::kOk;
+}
+
+int64_t ClassObject::locks() noexcept
+{
+    return g_locks.load();
+}
+
+}  // namespace varne
+
+extern "C" {
+
+int32_t DllRegisterServer()
+{
+    return varne::register_library(varne::library_descriptor());
+}
+
+int32_t DllUnregisterServer()
+{
+    return varne::unregister_library(varne::library_descriptor());
+}
+
+int32_t DllGetClassObject(const varne::Guid* class_id, const varne::Guid* interface_id, void** object)
+{
+    if (!class_id || !interface_id || !object)
+        return varne::status::kPointer;
+    *object = nullptr;
+    const auto* cls = varne::find_class(*class_id);
+    if (!cls)
+        return varne::status::kClassNotAvailable;
+    return varne::class_object_for(*cls)->QueryInterface(*interface_id, object);
+}
+
+int32_t DllCanUnloadNow()
+{
+    bool idle = varne::Object::live_objects() == 0 && varne::ClassObject::locks() == 0;
+    return idle ? varne::status::kOk : varne::status::kFalse;
+}
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varne {
+
+// Automation strings: UTF-16 code units, as scripts count lengths, cuts and positions.
+using BStr = std::u16string;
+
+// UTF-16 to UTF-8; a lone surrogate becomes '?', never dropped or cut short.
+std::string to_utf8(std::u16string_view text);
+// UTF-8 to UTF-16; a malformed byte sequence becomes U+FFFD.
+BStr from_utf8(std::string_view text);
+
+// Upper case of the ASCII letters and of the Latin-1 and common Unicode letters that have
+// a one-to-one upper case in the Basic Multilingual Plane.
+BStr to_upper(std::u16string_view text);
+bool equals_ignoring_case(std::u16string_view a, std::u16string_view b);
+
+// Leading and trailing U+0020 removed; tabs, line breaks and no-break spaces stay.
+std::u16string_view trim_spaces(std::u16string_view text);
+
+}  // namespace varne

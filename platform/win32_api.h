@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace varne {
+
+// The window functions that the popup search uses. The browser adapter answers them from
+// the page's JavaScript dialogs; tests use a recording fake.
+class WindowFunctions {
+public:
+    virtual ~WindowFunctions() = default;
+    // The most recently active popup owned by the window; the window itself while it owns none.
+    virtual int32_t GetLastActivePopup(int32_t window) = 0;
+    virtual int32_t SetForegroundWindow(int32_t window) = 0;
+    virtual int32_t SetActiveWindow(int32_t window) = 0;
+    // The first direct child of `parent` after `child_after` with that class and window text, or 0.
+    virtual int32_t FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
+                                  const std::string& window_text) = 0;
+    virtual intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+};
+
+// The operating system's functions as the library calls them, reached through the services.
+namespace Win32API {
+
+inline constexpr uint32_t BM_CLICK = 0xF5;
+
+int32_t GetLastActivePopup(int32_t window);
+int32_t SetForegroundWindow(int32_t window);
+int32_t SetActiveWindow(int32_t window);
+int32_t FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
+                      const std::string& window_text);
+intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+void Sleep(int32_t milliseconds);
+
+}  // namespace Win32API
+
+}  // namespace varne

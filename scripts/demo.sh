@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the demo journey against the bundled demo site.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+PYTHONPATH=build/python /usr/bin/python3 examples/timing_example.py "$@"

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the unit tests (also under
+# AddressSanitizer and UndefinedBehaviorSanitizer), the Python and integration tests
+# against real Chromium, and the format check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+scripts/build.sh
+
+echo "== unit tests"
+ctest --test-dir build --output-on-failure -j "$(nproc)"
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARNE_SANITIZE=ON \
+  -DVARNE_BUILD_PYTHON=OFF -DVARNE_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build build-sanitize -j "$(nproc)"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+
+echo "== Python and integration tests"
+PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration
+
+echo "== format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "frame/automation_date.h"
+#include "frame/text.h"
+
+namespace varne {
+namespace {
+
+TEST(Text, Utf8RoundTripKeepsEveryCodePoint)
+{
+    BStr text = u"Caf\u00e9 \u65e5\u672c \U0001F600";
+    EXPECT_EQ(from_utf8(to_utf8(text)), text);
+    EXPECT_EQ(to_utf8(u"\u00e9"), "\xC3\xA9");
+}
+
+TEST(Text, LoneSurrogatesBecomeQuestionMarks)
+{
+    EXPECT_EQ(to_utf8(BStr(u"a") + char16_t(0xD800) + u"b"), "a?b");
+    EXPECT_EQ(to_utf8(BStr(1, char16_t(0xDC00))), "?");
+}
+
+TEST(Text, MalformedUtf8BecomesReplacementCharacters)
+{
+    EXPECT_EQ(from_utf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(from_utf8("\xC3"), u"\uFFFD");        // cut short
+    EXPECT_EQ(from_utf8("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
+}
+
+TEST(Text, TrimRemovesOnlySpaces)
+{
+    EXPECT_EQ(trim_spaces(u"  Hello  "), u"Hello");
+    EXPECT_EQ(trim_spaces(u"\tHello\u00a0"), u"\tHello\u00a0");
+    EXPECT_EQ(trim_spaces(u"   "), u"");
+}
+
+TEST(Text, UpperCaseKeepsLength)
+{
+    EXPECT_EQ(to_upper(u"port-80"), u"PORT-80");
+    EXPECT_TRUE(equals_ignoring_case(u"Varne.Timing", u"VARNE.timing"));
+    EXPECT_FALSE(equals_ignoring_case(u" Port", u"Port"));
+}
+
+TEST(AutomationDate, MatchesTheKnownEpochAndFractions)
+{
+    EXPECT_EQ(to_automation_date({1899, 12, 30, 0, 0, 0}), 0.0);
+    EXPECT_EQ(to_automation_date({1900, 1, 1, 0, 0, 0}), 2.0);
+    EXPECT_EQ(to_automation_date({1999, 9, 7, 12, 0, 0}), 36410.5);
+    EXPECT_EQ(to_automation_date({1899, 12, 29, 6, 0, 0}), -1.25);
+}
+
+TEST(AutomationDate, RoundTripsToTheWholeSecond)
+{
+    for (CivilTime time : {CivilTime{2026, 12, 7, 23, 59, 59}, CivilTime{2094, 2, 28, 0, 0, 1},
+                           CivilTime{1899, 12, 29, 6, 30, 15}, CivilTime{2000, 2, 29, 12, 0, 0}}) {
+        CivilTime back = to_civil_time(to_automation_date(time));
+        EXPECT_EQ(std::tie(back.year, back.month, back.day, back.hour, back.minute, back.second),
+                  std::tie(time.year, time.month, time.day, time.hour, time.minute, time.second));
+    }
+    EXPECT_EQ(automation_date_seconds(to_automation_date({2026, 1, 1, 0, 0, 5})) -
+                  automation_date_seconds(to_automation_date({2026, 1, 1, 0, 0, 0})),
+              5);
+    EXPECT_EQ(automation_date_seconds(-1.25), -64800);
+}
+
+}  // namespace
+}  // namespace varne
