@@ -1,5 +1,6 @@
 #include "platform/services.h"
 
+#include "platform/chromium/chromium_application.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/system_clock.h"
 
@@ -11,7 +12,9 @@ Services& current_services()
 {
     static SystemClock clock;
     static PosixFileSystem files;
-    static Services current{.clock = &clock, .files = &files};
+    static chromium::ChromiumWindowFunctions windows;
+    static chromium::ChromiumLauncher browsers;
+    static Services current{.clock = &clock, .files = &files, .windows = &windows, .browsers = &browsers};
     return current;
 }
 

@@ -1,0 +1,244 @@
+#include "platform/chromium/chromium_application.h"
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "frame/automation_error.h"
+#include "platform/chromium/remote_objects.h"
+
+namespace varne::chromium {
+
+namespace {
+
+// Window handles count in steps, so that a browser's dialog and its buttons have handles of their own.
+constexpr int32_t kFirstWindow = 0x00010000;
+constexpr int32_t kWindowStep = 16;
+constexpr int32_t kDialogOffset = 1;
+constexpr int32_t kOkButtonOffset = 2;
+constexpr int32_t kCancelButtonOffset = 3;
+
+// Every browser that this process started, by window handle. Headed browsers are kept running
+// until the process exits, as a window that a person can see and close; every one still
+// running then is closed, so that no browser process or profile outlives its client.
+class BrowserRegistry {
+public:
+    ~BrowserRegistry()
+    {
+        for (auto& [window, page] : m_pages) {
+            if (auto running = page.lock())
+                running->close();
+        }
+    }
+
+    int32_t next_window()
+    {
+        std::lock_guard lock(m_mutex);
+        m_next += kWindowStep;
+        return m_next;
+    }
+
+    void add(const std::shared_ptr<ChromiumPage>& page)
+    {
+        std::lock_guard lock(m_mutex);
+        m_pages[page->window_handle()] = page;
+        if (!page->headless())
+            m_kept.push_back(page);
+    }
+
+    // The browser whose window, dialog or button has this handle, and the offset within it.
+    std::pair<std::shared_ptr<ChromiumPage>, int32_t> find(int32_t handle)
+    {
+        if (handle < kFirstWindow + kWindowStep)
+            return {};
+        int32_t window = handle - (handle - kFirstWindow) % kWindowStep;
+        std::lock_guard lock(m_mutex);
+        auto found = m_pages.find(window);
+        if (found == m_pages.end())
+            return {};
+        return {found->second.lock(), handle - window};
+    }
+
+private:
+    std::mutex m_mutex;
+    int32_t m_next = kFirstWindow;
+    std::map<int32_t, std::weak_ptr<ChromiumPage>> m_pages;
+    std::vector<std::shared_ptr<ChromiumPage>> m_kept;
+};
+
+BrowserRegistry& registry()
+{
+    static BrowserRegistry browsers;
+    return browsers;
+}
+
+// Captions are compared as the window functions do: case ignored, '&' accelerator marks dropped.
+std::string caption_key(const std::string& caption)
+{
+    std::string key;
+    for (char c : caption) {
+        if (c != '&')
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return key;
+}
+
+}  // namespace
+
+ChromiumApplication::ChromiumApplication(std::shared_ptr<ChromiumPage> page) : m_page(std::move(page)) {}
+
+ChromiumApplication::~ChromiumApplication()
+{
+    if (m_page->headless())
+        m_page->close();
+}
+
+int32_t ChromiumApplication::HWND()
+{
+    return m_page->window_handle();
+}
+
+void ChromiumApplication::set_Visible(bool visible)
+{
+    m_page->check_alive();
+    m_visible = visible;
+    if (visible && !m_page->headless())
+        m_page->client().bring_to_front();
+}
+
+void ChromiumApplication::Navigate(const BStr& url)
+{
+    m_page->check_alive();
+    auto& state = m_page->state();
+    const std::string main = state.main_frame_id();
+    state.navigation_requested(main);
+    try {
+        m_page->client().navigate(to_utf8(url), main);
+    } catch (...) {
+        state.navigation_refused(main);
+        throw;
+    }
+}
+
+int32_t ChromiumApplication::ReadyState()
+{
+    m_page->check_alive();
+    return m_page->state().ready_state();
+}
+
+Ref<dom::Document> ChromiumApplication::Document()
+{
+    m_page->check_alive();
+    return make_object<RemoteDocument>(m_page, m_page->state().main_frame_id());
+}
+
+BStr ChromiumApplication::LocationURL()
+{
+    m_page->check_alive();
+    return from_utf8(m_page->state().url_of(m_page->state().main_frame_id()));
+}
+
+Variant ChromiumApplication::get_property(std::u16string_view name)
+{
+    if (equals_ignoring_case(name, u"HWND"))
+        return HWND();
+    if (equals_ignoring_case(name, u"Visible"))
+        return m_visible;
+    if (equals_ignoring_case(name, u"ReadyState"))
+        return ReadyState();
+    if (equals_ignoring_case(name, u"Busy"))
+        return ReadyState() != 4;
+    if (equals_ignoring_case(name, u"Document"))
+        return Ref<Dispatch>(Document());
+    if (equals_ignoring_case(name, u"LocationURL"))
+        return LocationURL();
+    if (equals_ignoring_case(name, u"LocationName"))
+        return Document()->get_property(u"title");
+    if (equals_ignoring_case(name, u"Name"))
+        return BStr(u"Chromium");
+    if (equals_ignoring_case(name, u"Navigate") || equals_ignoring_case(name, u"Quit"))
+        throw AutomationError(error_number::kArgumentNotOptional, "Argument not optional: call " + to_utf8(name));
+    throw_not_supported(name);
+}
+
+void ChromiumApplication::put_property(std::u16string_view name, const Variant& value)
+{
+    if (!equals_ignoring_case(name, u"Visible"))
+        throw_not_supported(name);
+    set_Visible(to_bool(value));
+}
+
+Variant ChromiumApplication::call_method(std::u16string_view name, std::span<const Variant> args)
+{
+    if (equals_ignoring_case(name, u"Navigate") && !args.empty()) {
+        Navigate(to_bstr(args[0]));
+        return {};
+    }
+    if (equals_ignoring_case(name, u"Quit") && args.empty()) {
+        m_page->close();
+        return {};
+    }
+    if (args.empty())
+        return get_property(name);
+    throw_not_supported(name);
+}
+
+Ref<dom::Application> ChromiumLauncher::start_application()
+{
+    const char* display = std::getenv("DISPLAY");
+    bool headless = display == nullptr || *display == '\0';
+    auto page = std::make_shared<ChromiumPage>(registry().next_window(), headless);
+    registry().add(page);
+    return make_object<ChromiumApplication>(page);
+}
+
+int32_t ChromiumWindowFunctions::GetLastActivePopup(int32_t window)
+{
+    auto [page, offset] = registry().find(window);
+    if (!page || offset != 0)
+        return 0;
+    if (page->state().dialog())
+        return window + kDialogOffset;
+    return window;
+}
+
+int32_t ChromiumWindowFunctions::SetForegroundWindow(int32_t window)
+{
+    return registry().find(window).first ? 1 : 0;
+}
+
+int32_t ChromiumWindowFunctions::SetActiveWindow(int32_t window)
+{
+    return registry().find(window).first ? window : 0;
+}
+
+int32_t ChromiumWindowFunctions::FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
+                                               const std::string& window_text)
+{
+    auto [page, offset] = registry().find(parent);
+    if (!page || offset != kDialogOffset || child_after != 0 || caption_key(class_name) != "button")
+        return 0;
+    auto dialog = page->state().dialog();
+    if (!dialog)
+        return 0;
+    int32_t window = parent - kDialogOffset;
+    const std::string caption = caption_key(window_text);
+    if (caption == "ok")
+        return window + kOkButtonOffset;
+    if (caption == "cancel" && dialog->type != "alert")
+        return window + kCancelButtonOffset;
+    return 0;
+}
+
+intptr_t ChromiumWindowFunctions::SendMessageA(int32_t window, uint32_t message, uintptr_t, intptr_t)
+{
+    auto [page, offset] = registry().find(window);
+    if (!page || message != Win32API::BM_CLICK || (offset != kOkButtonOffset && offset != kCancelButtonOffset))
+        return 0;
+    if (page->state().dialog())
+        page->client().handle_dialog(offset == kOkButtonOffset);
+    return 0;
+}
+
+}  // namespace varne::chromium

@@ -1,0 +1,96 @@
+#include "platform/chromium/chromium_page.h"
+
+#include "frame/automation_error.h"
+
+namespace varne {
+
+namespace {
+
+// How long a document may take to get its execution context after it arrived.
+constexpr std::chrono::milliseconds kContextTimeout{5000};
+// A call refused because the page shows a modal dialog (the runtime's "call rejected").
+constexpr int32_t kCallRejected = static_cast<int32_t>(0x80010001);
+
+cdp::PageEvents events_into(PageState& state)
+{
+    return {
+        .frame_attached = [&state](const std::string& id, const std::string& parent) { state.frame_attached(id, parent); },
+        .frame_detached = [&state](const std::string& id) { state.frame_detached(id); },
+        .frame_navigated = [&state](const std::string& id, const std::string& parent, const std::string& url,
+                                    const std::string& origin) { state.frame_navigated(id, parent, url, origin); },
+        .navigated_within_document = [&state](const std::string& id,
+                                              const std::string& url) { state.navigated_within_document(id, url); },
+        .frame_started_loading = [&state](const std::string& id) { state.frame_started_loading(id); },
+        .frame_stopped_loading = [&state](const std::string& id) { state.frame_stopped_loading(id); },
+        .frame_requested_navigation = [&state](const std::string& id) { state.navigation_requested(id); },
+        .default_context_created = [&state](int64_t context, const std::string& id) {
+            state.default_context_created(context, id);
+        },
+        .context_destroyed = [&state](int64_t context) { state.context_destroyed(context); },
+        .contexts_cleared = [&state] { state.contexts_cleared(); },
+        .dialog_opening = [&state](const std::string& type,
+                                   const std::string& message) { state.dialog_opening({type, message}); },
+        .dialog_closed = [&state] { state.dialog_closed(); },
+        .target_gone = [&state](const std::string& why) { state.page_gone(why); },
+    };
+}
+
+}  // namespace
+
+ChromiumPage::ChromiumPage(int32_t window_handle, bool headless)
+    : m_window_handle(window_handle), m_headless(headless),
+      m_process(ChromiumProcess::launch({.extra_args = {}, .headless = headless}))
+{
+    m_client = std::make_unique<cdp::PageClient>(m_process->session(), events_into(m_state));
+    m_state.set_main_frame(m_client->main_frame_id());
+}
+
+ChromiumPage::~ChromiumPage()
+{
+    close();
+}
+
+void ChromiumPage::close()
+{
+    m_client.reset();
+    if (m_process)
+        m_process->close();
+}
+
+void ChromiumPage::release_object(const std::string& object_id) noexcept
+{
+    if (m_client && !m_process->session().closed() && !m_state.gone())
+        m_client->release_object(object_id);
+}
+
+void ChromiumPage::check_alive() const
+{
+    if (!m_client || m_process->session().closed())
+        throw AutomationError(error_number::kServerUnavailable,
+                              "The browser is gone: " + (m_client ? m_process->session().close_reason()
+                                                                   : std::string("it was closed")));
+    if (auto why = m_state.gone())
+        throw AutomationError(error_number::kServerUnavailable, "The browser's page is gone: " + *why);
+}
+
+void ChromiumPage::check_page_free() const
+{
+    check_alive();
+    if (auto dialog = m_state.dialog())
+        throw AutomationError(kCallRejected, "A JavaScript " + dialog->type +
+                                                 " dialog is open in the page; answer it with PopupClickOk or "
+                                                 "PopupClickCancel first");
+}
+
+int64_t ChromiumPage::context_for(const std::string& frame_id) const
+{
+    check_page_free();
+    auto context = m_state.context_for(frame_id, kContextTimeout);
+    check_page_free();
+    if (!context)
+        throw AutomationError(error_number::kObjectDisconnected,
+                              "The object invoked has disconnected from its clients: the frame holds no document");
+    return *context;
+}
+
+}  // namespace varne

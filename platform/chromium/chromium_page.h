@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/chromium/chromium_process.h"
+#include "platform/chromium/devtools_client.h"
+#include "platform/chromium/page_state.h"
+
+namespace varne {
+
+// One Chromium process with the one page that a browser application shows, and the state
+// that the page's events keep. Shared by the application and every object it hands out.
+class ChromiumPage {
+public:
+    // Starts the browser and its page; raises AutomationError saying why when it cannot.
+    ChromiumPage(int32_t window_handle, bool headless);
+    ~ChromiumPage();
+    ChromiumPage(const ChromiumPage&) = delete;
+    ChromiumPage& operator=(const ChromiumPage&) = delete;
+
+    PageState& state() { return m_state; }
+    cdp::PageClient& client() { return *m_client; }
+    int32_t window_handle() const { return m_window_handle; }
+    bool headless() const { return m_headless; }
+
+    // Raise an AutomationError at once when the browser or its page is gone.
+    void check_alive() const;
+    // As check_alive, and also while a JavaScript dialog holds the page, whose scripts cannot run.
+    void check_page_free() const;
+    // The execution context of the frame's current document; raises when there is none in time.
+    int64_t context_for(const std::string& frame_id) const;
+
+    // Lets the page forget an object handle; nothing happens once the browser is gone.
+    void release_object(const std::string& object_id) noexcept;
+
+    // Ends the browser and removes its profile; later calls fail as for a browser that died.
+    void close();
+
+private:
+    int32_t m_window_handle;
+    bool m_headless;
+    std::unique_ptr<ChromiumProcess> m_process;
+    PageState m_state;
+    std::unique_ptr<cdp::PageClient> m_client;
+};
+
+}  // namespace varne

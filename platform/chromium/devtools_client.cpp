@@ -1,0 +1,280 @@
+#include "platform/chromium/devtools_client.h"
+
+#include "frame/automation_error.h"
+
+namespace varne::cdp {
+
+using nlohmann::json;
+
+namespace {
+
+std::string text_of(const json& object, const char* key)
+{
+    auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+RemoteValue remote_value(const json& object)
+{
+    RemoteValue value;
+    const std::string type = text_of(object, "type");
+    value.subtype = text_of(object, "subtype");
+    value.class_name = text_of(object, "className");
+    value.description = text_of(object, "description");
+    value.object_id = text_of(object, "objectId");
+    auto raw = object.find("value");
+    if (type == "undefined") {
+        value.kind = RemoteValue::Kind::Undefined;
+    } else if (value.subtype == "null" || (type == "object" && raw != object.end() && raw->is_null())) {
+        value.kind = RemoteValue::Kind::Null;
+    } else if (type == "boolean") {
+        value.kind = RemoteValue::Kind::Boolean;
+        value.boolean = raw != object.end() && raw->get<bool>();
+    } else if (type == "number") {
+        value.kind = RemoteValue::Kind::Number;
+        if (raw != object.end() && raw->is_number())
+            value.number = raw->get<double>();
+        else  // NaN, Infinity and -0 come as unserializableValue
+            value.number = std::strtod(text_of(object, "unserializableValue").c_str(), nullptr);
+    } else if (type == "string") {
+        value.kind = RemoteValue::Kind::String;
+        value.text = raw != object.end() ? raw->get<std::string>() : std::string();
+    } else if (type == "function") {
+        value.kind = RemoteValue::Kind::Function;
+    } else if (type == "object") {
+        value.kind = RemoteValue::Kind::Object;
+        if (value.object_id.empty() && raw != object.end() && raw->is_array()) {
+            value.kind = RemoteValue::Kind::StringList;
+            for (const auto& item : *raw)
+                value.items.push_back(item.is_string() ? std::optional(item.get<std::string>()) : std::nullopt);
+        } else if (value.object_id.empty()) {
+            value.kind = RemoteValue::Kind::Other;
+            value.text = raw != object.end() ? raw->dump() : value.description;
+        }
+    } else {
+        value.kind = RemoteValue::Kind::Other;
+        value.text = value.description;
+    }
+    return value;
+}
+
+json call_argument(const CallArgument& argument)
+{
+    switch (argument.kind) {
+    case CallArgument::Kind::Undefined:
+        return json::object();
+    case CallArgument::Kind::Null:
+        return {{"value", nullptr}};
+    case CallArgument::Kind::Boolean:
+        return {{"value", argument.boolean}};
+    case CallArgument::Kind::Number:
+        return {{"value", argument.number}};
+    case CallArgument::Kind::String:
+        return {{"value", argument.text}};
+    case CallArgument::Kind::Object:
+        return {{"objectId", argument.object_id}};
+    }
+    return json::object();
+}
+
+// A script that threw: a security refusal is the permission error scripts know, anything else
+// carries the page's own message.
+[[noreturn]] void throw_script_error(const json& details)
+{
+    std::string text = details.contains("exception") ? text_of(details["exception"], "description")
+                                                     : text_of(details, "text");
+    if (text.empty())
+        text = text_of(details, "text");
+    if (text.rfind("SecurityError", 0) == 0)
+        throw AutomationError(error_number::kPermissionDenied, "Permission denied: " + text);
+    throw AutomationError(error_number::kUnspecified, "The page's script failed: " + text);
+}
+
+// Handles of a document that the page has left behind fail with these messages.
+[[noreturn]] void rethrow_translated(const ProtocolError& error)
+{
+    const std::string& message = error.message();
+    if (error.kind() == ProtocolError::Kind::kBrowserError &&
+        (message.find("Cannot find context") != std::string::npos ||
+         message.find("Could not find object") != std::string::npos ||
+         message.find("Cannot find default execution context") != std::string::npos))
+        throw AutomationError(error_number::kObjectDisconnected,
+                              "The object invoked has disconnected from its clients: the page that held it is gone");
+    throw error;
+}
+
+RemoteValue result_of(const json& answer)
+{
+    if (answer.contains("exceptionDetails"))
+        throw_script_error(answer["exceptionDetails"]);
+    return remote_value(answer.value("result", json::object()));
+}
+
+}  // namespace
+
+PageClient::PageClient(ProtocolSession& session, PageEvents events) : m_session(session), m_events(std::move(events))
+{
+    m_target_id = m_session.send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>();
+    m_session_id = m_session.attach_to_target(m_target_id);
+    m_main_frame_id = m_target_id;  // a page's main frame has the target's id
+    m_listener = m_session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
+    m_session.send("Page.enable", json::object(), m_session_id);
+    m_session.send("Runtime.enable", json::object(), m_session_id);
+    m_session.send("Page.setLifecycleEventsEnabled", {{"enabled", false}}, m_session_id);
+    // Nested targets (popups, out-of-process frames) must be told to run, or the page that made them waits.
+    m_session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", false}, {"flatten", true}},
+                   m_session_id);
+}
+
+PageClient::~PageClient()
+{
+    m_session.remove_listener(m_listener);
+}
+
+void PageClient::on_event(const ProtocolEvent& event)
+{
+    const json& params = event.params;
+    if (event.method == "Target.attachedToTarget") {
+        const std::string child = params.value("sessionId", "");
+        m_session.post("Page.enable", json::object(), child);
+        m_session.post("Runtime.runIfWaitingForDebugger", json::object(), child);
+        return;
+    }
+    if (event.session_id != m_session_id) {
+        if (event.method == "Target.targetCrashed" || event.method == "Target.detachedFromTarget") {
+            if (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id)
+                m_events.target_gone("the browser's page " + event.method.substr(7));
+        }
+        return;
+    }
+    const std::string& method = event.method;
+    if (method == "Page.frameAttached") {
+        m_events.frame_attached(text_of(params, "frameId"), text_of(params, "parentFrameId"));
+    } else if (method == "Page.frameDetached") {
+        m_events.frame_detached(text_of(params, "frameId"));
+    } else if (method == "Page.frameNavigated") {
+        const json& frame = params["frame"];
+        std::string url = text_of(frame, "unreachableUrl");
+        if (url.empty())
+            url = text_of(frame, "url") + text_of(frame, "urlFragment");
+        m_events.frame_navigated(text_of(frame, "id"), text_of(frame, "parentId"), url,
+                                 text_of(frame, "securityOrigin"));
+    } else if (method == "Page.navigatedWithinDocument") {
+        m_events.navigated_within_document(text_of(params, "frameId"), text_of(params, "url"));
+    } else if (method == "Page.frameStartedLoading") {
+        m_events.frame_started_loading(text_of(params, "frameId"));
+    } else if (method == "Page.frameStoppedLoading") {
+        m_events.frame_stopped_loading(text_of(params, "frameId"));
+    } else if (method == "Page.frameRequestedNavigation") {
+        if (text_of(params, "disposition") == "currentTab")
+            m_events.frame_requested_navigation(text_of(params, "frameId"));
+    } else if (method == "Runtime.executionContextCreated") {
+        const json& context = params["context"];
+        const json aux = context.value("auxData", json::object());
+        if (aux.value("isDefault", false))
+            m_events.default_context_created(context["id"].get<int64_t>(), text_of(aux, "frameId"));
+    } else if (method == "Runtime.executionContextDestroyed") {
+        m_events.context_destroyed(params["executionContextId"].get<int64_t>());
+    } else if (method == "Runtime.executionContextsCleared") {
+        m_events.contexts_cleared();
+    } else if (method == "Page.javascriptDialogOpening") {
+        m_events.dialog_opening(text_of(params, "type"), text_of(params, "message"));
+    } else if (method == "Page.javascriptDialogClosed") {
+        m_events.dialog_closed();
+    } else if (method == "Inspector.targetCrashed") {
+        m_events.target_gone("the browser's page crashed");
+    }
+}
+
+std::optional<std::string> PageClient::navigate(const std::string& url, const std::string& frame_id)
+{
+    json params{{"url", url}};
+    if (!frame_id.empty() && frame_id != m_main_frame_id)
+        params["frameId"] = frame_id;
+    const std::string session_id = m_session_id;
+    auto outcome = m_session.send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
+        return event.session_id == session_id &&
+               ((event.method == "Page.frameStartedLoading" &&
+                 text_of(event.params, "frameId") == (frame_id.empty() ? m_main_frame_id : frame_id)) ||
+                event.method == "Page.javascriptDialogOpening");
+    });
+    if (outcome.result && outcome.result->contains("errorText")) {
+        std::string error = text_of(*outcome.result, "errorText");
+        if (!error.empty())
+            return error;
+    }
+    return std::nullopt;
+}
+
+RemoteValue PageClient::evaluate(int64_t context_id, const std::string& expression, bool by_value)
+{
+    try {
+        return result_of(m_session.send(
+            "Runtime.evaluate",
+            {{"expression", expression}, {"contextId", context_id}, {"returnByValue", by_value}, {"awaitPromise", false}},
+            m_session_id));
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+std::optional<RemoteValue> PageClient::call_function(const std::string& object_id, const std::string& declaration,
+                                                     const std::vector<CallArgument>& arguments, bool by_value,
+                                                     bool user_gesture)
+{
+    json args = json::array();
+    for (const auto& argument : arguments)
+        args.push_back(call_argument(argument));
+    json params{{"objectId", object_id},
+                {"functionDeclaration", declaration},
+                {"arguments", std::move(args)},
+                {"returnByValue", by_value},
+                {"userGesture", user_gesture}};
+    try {
+        const std::string session_id = m_session_id;
+        auto outcome = m_session.send_until("Runtime.callFunctionOn", std::move(params), m_session_id,
+                                            [&](const ProtocolEvent& event) {
+                                                return event.session_id == session_id &&
+                                                       event.method == "Page.javascriptDialogOpening";
+                                            });
+        if (!outcome.result)
+            return std::nullopt;
+        return result_of(*outcome.result);
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+std::string PageClient::frame_id_of(const std::string& element_object_id)
+{
+    try {
+        json answer = m_session.send("DOM.describeNode", {{"objectId", element_object_id}}, m_session_id);
+        return text_of(answer["node"], "frameId");
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+bool PageClient::handle_dialog(bool accept)
+{
+    try {
+        m_session.send("Page.handleJavaScriptDialog", {{"accept", accept}}, m_session_id);
+        return true;
+    } catch (const ProtocolError& error) {
+        if (error.kind() == ProtocolError::Kind::kBrowserError)
+            return false;  // no dialog was showing any more
+        throw;
+    }
+}
+
+void PageClient::bring_to_front()
+{
+    m_session.send("Page.bringToFront", json::object(), m_session_id);
+}
+
+void PageClient::release_object(const std::string& object_id)
+{
+    m_session.post("Runtime.releaseObject", {{"objectId", object_id}}, m_session_id);
+}
+
+}  // namespace varne::cdp

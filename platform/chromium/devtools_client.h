@@ -1,0 +1,104 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/chromium/protocol_session.h"
+
+// Typed commands and events of one page target over a protocol session. Above this file
+// nothing sees the protocol's JSON: the object-model adapter works with these types.
+namespace varne::cdp {
+
+// A value or a handle that the page gave back (Runtime.RemoteObject).
+struct RemoteValue {
+    enum class Kind { Undefined, Null, Boolean, Number, String, StringList, Object, Function, Other };
+    Kind kind = Kind::Undefined;
+    bool boolean = false;
+    double number = 0;
+    std::string text;       // the UTF-8 string of a String value
+    std::vector<std::optional<std::string>> items;  // a list of strings (or nulls) returned by value
+    std::string object_id;  // set for Object and Function
+    std::string class_name;  // "HTMLDocument", "HTMLCollection", "Window", ...
+    std::string subtype;     // "node", "array", ...
+    std::string description;
+};
+
+// An argument of a function called in the page (Runtime.CallArgument).
+struct CallArgument {
+    enum class Kind { Undefined, Null, Boolean, Number, String, Object };
+    Kind kind = Kind::Undefined;
+    bool boolean = false;
+    double number = 0;
+    std::string text;
+    std::string object_id;
+};
+
+// The typed page events that the adapter keeps state from; each runs on the protocol's reader
+// thread and must not wait for a command.
+struct PageEvents {
+    std::function<void(const std::string& frame_id, const std::string& parent_id)> frame_attached;
+    std::function<void(const std::string& frame_id)> frame_detached;
+    // A frame committed a new document.
+    std::function<void(const std::string& frame_id, const std::string& parent_id, const std::string& url,
+                       const std::string& security_origin)>
+        frame_navigated;
+    std::function<void(const std::string& frame_id, const std::string& url)> navigated_within_document;
+    std::function<void(const std::string& frame_id)> frame_started_loading;
+    std::function<void(const std::string& frame_id)> frame_stopped_loading;
+    // The page asked for a navigation of the frame itself (a link, a form, a script).
+    std::function<void(const std::string& frame_id)> frame_requested_navigation;
+    std::function<void(int64_t context_id, const std::string& frame_id)> default_context_created;
+    std::function<void(int64_t context_id)> context_destroyed;
+    std::function<void()> contexts_cleared;
+    std::function<void(const std::string& type, const std::string& message)> dialog_opening;
+    std::function<void()> dialog_closed;
+    std::function<void(const std::string& why)> target_gone;
+};
+
+// One page target, attached in flattened mode, with its page and runtime domains enabled.
+class PageClient {
+public:
+    // Creates a new page in the browser's window and attaches to it, so that no script of it
+    // runs before its events are watched. Raises AutomationError as the session's send does.
+    PageClient(ProtocolSession& session, PageEvents events);
+    ~PageClient();
+    PageClient(const PageClient&) = delete;
+    PageClient& operator=(const PageClient&) = delete;
+
+    const std::string& target_id() const { return m_target_id; }
+    const std::string& main_frame_id() const { return m_main_frame_id; }
+
+    // Page.navigate of the whole page or of one frame; returns once the load has started or the
+    // browser has refused it (then with its error text), without waiting for the response.
+    std::optional<std::string> navigate(const std::string& url, const std::string& frame_id);
+
+    // Runtime.evaluate in an execution context.
+    RemoteValue evaluate(int64_t context_id, const std::string& expression, bool by_value);
+    // Runtime.callFunctionOn with `this` bound to the object. A call that opens a JavaScript
+    // dialog returns nothing at once, as a person's click returns with the dialog showing.
+    std::optional<RemoteValue> call_function(const std::string& object_id, const std::string& declaration,
+                                             const std::vector<CallArgument>& arguments, bool by_value,
+                                             bool user_gesture = false);
+    // The frame that a frame element (an IFRAME or FRAME) holds (DOM.describeNode).
+    std::string frame_id_of(const std::string& element_object_id);
+    // Page.handleJavaScriptDialog; false when no dialog was showing.
+    bool handle_dialog(bool accept);
+    void bring_to_front();
+    void release_object(const std::string& object_id);
+
+    ProtocolSession& session() { return m_session; }
+
+private:
+    void on_event(const ProtocolEvent& event);
+
+    ProtocolSession& m_session;
+    PageEvents m_events;
+    std::string m_target_id;
+    std::string m_session_id;
+    std::string m_main_frame_id;
+    ProtocolSession::ListenerId m_listener = 0;
+};
+
+}  // namespace varne::cdp

@@ -1,0 +1,254 @@
+#include "platform/chromium/page_state.h"
+
+#include <algorithm>
+
+namespace varne {
+
+void PageState::set_main_frame(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    m_main_frame_id = frame_id;
+    if (frame(frame_id).url.empty())
+        frame(frame_id).url = "about:blank";
+}
+
+std::string PageState::main_frame_id() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_main_frame_id;
+}
+
+PageState::Frame& PageState::frame(const std::string& frame_id)
+{
+    return m_frames[frame_id];
+}
+
+bool PageState::busy(const Frame& frame) const
+{
+    return frame.requested || frame.loading;
+}
+
+void PageState::frame_attached(const std::string& frame_id, const std::string& parent_id)
+{
+    std::lock_guard lock(m_mutex);
+    frame(frame_id).parent = parent_id;
+    auto& siblings = frame(parent_id).children;
+    if (std::find(siblings.begin(), siblings.end(), frame_id) == siblings.end())
+        siblings.push_back(frame_id);
+    m_changed.notify_all();
+}
+
+void PageState::forget(const std::string& frame_id)
+{
+    auto found = m_frames.find(frame_id);
+    if (found == m_frames.end())
+        return;
+    for (const auto& child : std::vector<std::string>(found->second.children))
+        forget(child);
+    auto parent = m_frames.find(found->second.parent);
+    if (parent != m_frames.end())
+        std::erase(parent->second.children, frame_id);
+    m_frames.erase(frame_id);
+}
+
+void PageState::frame_detached(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    forget(frame_id);
+    m_changed.notify_all();
+}
+
+void PageState::frame_navigated(const std::string& frame_id, const std::string& parent_id, const std::string& url,
+                                const std::string& origin)
+{
+    std::lock_guard lock(m_mutex);
+    Frame& committed = frame(frame_id);
+    if (!parent_id.empty())
+        committed.parent = parent_id;
+    // The new document brings frames of its own; those of the old one are gone.
+    for (const auto& child : std::vector<std::string>(committed.children))
+        forget(child);
+    committed.children.clear();
+    committed.requested = false;
+    ++committed.generation;
+    committed.url = url;
+    committed.origin = origin;
+    m_changed.notify_all();
+}
+
+void PageState::navigated_within_document(const std::string& frame_id, const std::string& url)
+{
+    std::lock_guard lock(m_mutex);
+    frame(frame_id).url = url;
+}
+
+void PageState::frame_started_loading(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    Frame& started = frame(frame_id);
+    started.loading = true;
+    started.requested = false;
+    m_changed.notify_all();
+}
+
+void PageState::frame_stopped_loading(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    Frame& stopped = frame(frame_id);
+    stopped.loading = false;
+    stopped.requested = false;
+    m_changed.notify_all();
+}
+
+void PageState::navigation_requested(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    frame(frame_id).requested = true;
+}
+
+void PageState::navigation_refused(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    if (found != m_frames.end() && !found->second.loading)
+        found->second.requested = false;
+}
+
+void PageState::default_context_created(int64_t context_id, const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    frame(frame_id).context = context_id;
+    m_changed.notify_all();
+}
+
+void PageState::context_destroyed(int64_t context_id)
+{
+    std::lock_guard lock(m_mutex);
+    for (auto& [id, each] : m_frames) {
+        if (each.context == context_id)
+            each.context.reset();
+    }
+}
+
+void PageState::contexts_cleared()
+{
+    std::lock_guard lock(m_mutex);
+    for (auto& [id, each] : m_frames)
+        each.context.reset();
+}
+
+void PageState::dialog_opening(Dialog dialog)
+{
+    std::lock_guard lock(m_mutex);
+    m_dialog = std::move(dialog);
+    m_changed.notify_all();
+}
+
+void PageState::dialog_closed()
+{
+    std::lock_guard lock(m_mutex);
+    m_dialog.reset();
+    m_changed.notify_all();
+}
+
+void PageState::page_gone(const std::string& why)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_gone)
+        m_gone = why;
+    m_changed.notify_all();
+}
+
+int32_t PageState::ready_state() const
+{
+    std::lock_guard lock(m_mutex);
+    const Frame& main = m_frames.at(m_main_frame_id);
+    // A dialog stops the page's scripts, and with them its load; once its document has arrived
+    // the page is as loaded as it will get until the dialog is answered.
+    if (m_dialog)
+        return main.requested ? 1 : 4;
+    if (busy(main))
+        return 1;
+    for (const auto& [id, each] : m_frames) {
+        if (busy(each))
+            return 3;
+    }
+    return 4;
+}
+
+bool PageState::frame_ready(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    if (found == m_frames.end())
+        return false;
+    return m_dialog ? !found->second.requested : !busy(found->second);
+}
+
+bool PageState::has_frame(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_frames.contains(frame_id);
+}
+
+uint64_t PageState::generation(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? UINT64_MAX : found->second.generation;
+}
+
+std::vector<std::string> PageState::child_frames(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? std::vector<std::string>() : found->second.children;
+}
+
+std::string PageState::parent_of(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? std::string() : found->second.parent;
+}
+
+std::string PageState::origin_of(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? std::string() : found->second.origin;
+}
+
+std::string PageState::url_of(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? std::string() : found->second.url;
+}
+
+std::optional<PageState::Dialog> PageState::dialog() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_dialog;
+}
+
+std::optional<std::string> PageState::gone() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_gone;
+}
+
+std::optional<int64_t> PageState::context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    std::optional<int64_t> context;
+    m_changed.wait_for(lock, timeout, [&] {
+        auto found = m_frames.find(frame_id);
+        if (found != m_frames.end())
+            context = found->second.context;
+        return context.has_value() || found == m_frames.end() || m_gone || m_dialog;
+    });
+    return context;
+}
+
+}  // namespace varne

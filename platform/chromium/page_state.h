@@ -1,0 +1,90 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varne {
+
+// What the browser's events say about one page: its frames with their load state, the
+// execution context of each frame's document, and the JavaScript dialog that is open. Events
+// arrive on the protocol's reader thread; the owner thread asks without a round trip.
+class PageState {
+public:
+    struct Dialog {
+        std::string type;  // "alert", "confirm", "prompt" or "beforeunload"
+        std::string message;
+    };
+
+    // The page's top frame, known once the page exists; until then no query is made.
+    void set_main_frame(const std::string& frame_id);
+
+    // Events.
+    void frame_attached(const std::string& frame_id, const std::string& parent_id);
+    void frame_detached(const std::string& frame_id);
+    void frame_navigated(const std::string& frame_id, const std::string& parent_id, const std::string& url,
+                         const std::string& origin);
+    void navigated_within_document(const std::string& frame_id, const std::string& url);
+    void frame_started_loading(const std::string& frame_id);
+    void frame_stopped_loading(const std::string& frame_id);
+    // A navigation was asked for (by the page or by us): the frame counts as loading from now on.
+    void navigation_requested(const std::string& frame_id);
+    void default_context_created(int64_t context_id, const std::string& frame_id);
+    void context_destroyed(int64_t context_id);
+    void contexts_cleared();
+    void dialog_opening(Dialog dialog);
+    void dialog_closed();
+    void page_gone(const std::string& why);
+
+    // The browser refused the navigation before any load began.
+    void navigation_refused(const std::string& frame_id);
+
+    // Queries.
+    // 4 when no frame loads (or a dialog holds the page after its document arrived), 3 when
+    // only frames below the top load, 1 while the top document loads.
+    int32_t ready_state() const;
+    bool frame_ready(const std::string& frame_id) const;
+    bool has_frame(const std::string& frame_id) const;
+    // Counts the documents that a frame has shown; a document object of an older one is stale.
+    uint64_t generation(const std::string& frame_id) const;
+    std::vector<std::string> child_frames(const std::string& frame_id) const;
+    std::string parent_of(const std::string& frame_id) const;
+    std::string origin_of(const std::string& frame_id) const;
+    std::string url_of(const std::string& frame_id) const;
+    std::optional<Dialog> dialog() const;
+    std::optional<std::string> gone() const;
+    // The context of the frame's current document, waiting up to `timeout` for one to appear.
+    std::optional<int64_t> context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const;
+
+    std::string main_frame_id() const;
+
+private:
+    struct Frame {
+        std::string parent;
+        std::vector<std::string> children;  // in the order the frames were made, as window.frames has them
+        bool requested = false;             // a navigation was asked for and has not started loading yet
+        bool loading = false;
+        uint64_t generation = 0;
+        std::string url;
+        std::string origin;
+        std::optional<int64_t> context;
+    };
+
+    Frame& frame(const std::string& frame_id);
+    void forget(const std::string& frame_id);
+    bool busy(const Frame& frame) const;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::string m_main_frame_id;
+    std::map<std::string, Frame> m_frames;
+    std::optional<Dialog> m_dialog;
+    std::optional<std::string> m_gone;
+};
+
+}  // namespace varne

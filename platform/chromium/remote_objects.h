@@ -1,0 +1,203 @@
+#pragma once
+
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "browser/object_model.h"
+#include "platform/chromium/chromium_page.h"
+
+// The object model answered by a Chromium page: documents, frames, collections and elements
+// as the old browser's scripts knew them, each also reachable by any DOM name.
+namespace varne::chromium {
+
+using PagePtr = std::shared_ptr<ChromiumPage>;
+
+// A handle to one object in the page, released there when the last holder lets go.
+class RemoteHandle {
+public:
+    RemoteHandle(PagePtr page, std::string object_id);
+    ~RemoteHandle();
+    RemoteHandle(const RemoteHandle&) = delete;
+    RemoteHandle& operator=(const RemoteHandle&) = delete;
+
+    const PagePtr& page() const { return m_page; }
+    const std::string& object_id() const { return m_object_id; }
+
+    // Runs a function in the page with `this` bound to the object. Raises an AutomationError
+    // when the page is gone or blocked by a dialog, or when the function throws. A function
+    // that opens a dialog (a click) answers Undefined at once.
+    cdp::RemoteValue run(const std::string& declaration, const std::vector<cdp::CallArgument>& arguments = {},
+                         bool by_value = true, bool user_gesture = false) const;
+
+private:
+    PagePtr m_page;
+    std::string m_object_id;
+};
+
+using HandlePtr = std::shared_ptr<const RemoteHandle>;
+
+// Late binding by any DOM name on an object of the page: properties are read and written,
+// methods called; a name that the object lacks fails with error 438.
+Variant get_member(Dispatch& self, const RemoteHandle& handle, std::u16string_view name);
+void put_member(const RemoteHandle& handle, std::u16string_view name, const Variant& value);
+Variant call_member(const RemoteHandle& handle, std::u16string_view name, std::span<const Variant> args);
+Variant call_object(const RemoteHandle& handle, std::span<const Variant> args);
+
+// A value that the page gave back, as scripts receive it.
+Variant to_variant(const PagePtr& page, const cdp::RemoteValue& value);
+
+// Any object of the page that has no more specific type here.
+class RemoteObject final : public Dispatch {
+public:
+    explicit RemoteObject(HandlePtr handle) : m_handle(std::move(handle)) {}
+    const HandlePtr& handle() const { return m_handle; }
+
+    Variant get_property(std::u16string_view name) override { return get_member(*this, *m_handle, name); }
+    void put_property(std::u16string_view name, const Variant& value) override { put_member(*m_handle, name, value); }
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override
+    {
+        return call_member(*m_handle, name, args);
+    }
+    Variant call_default(std::span<const Variant> args) override { return call_object(*m_handle, args); }
+
+private:
+    HandlePtr m_handle;
+};
+
+// A document of one frame. One taken from a frame is bound to the document that the frame
+// shows now: once the frame has moved on to another, every use fails as a stale object.
+class RemoteDocument final : public dom::Document {
+public:
+    RemoteDocument(PagePtr page, std::string frame_id);
+    explicit RemoteDocument(HandlePtr handle);
+
+    BStr readyState() override;
+    Ref<dom::FrameCollection> frames() override;
+    Ref<dom::ElementCollection> applets() override;
+    Ref<dom::ElementCollection> all() override;
+    Ref<dom::ElementCollection> links() override;
+    Ref<dom::ElementCollection> forms() override;
+
+    Variant get_property(std::u16string_view name) override;
+    void put_property(std::u16string_view name, const Variant& value) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+
+    // The page's handle of this document, fetched on first use.
+    HandlePtr handle();
+
+private:
+    void check_current() const;
+
+    PagePtr m_page;
+    std::string m_frame_id;  // empty for a document reached through another object
+    uint64_t m_generation = 0;
+    HandlePtr m_handle;
+};
+
+// The frame windows of a document, in the order the frames were made.
+class RemoteFrames final : public dom::FrameCollection {
+public:
+    RemoteFrames(PagePtr page, std::string frame_id);
+
+    int32_t length() override;
+    Ref<dom::FrameWindow> item(int32_t index) override;
+
+    Variant get_property(std::u16string_view name) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+    Variant call_default(std::span<const Variant> args) override;
+
+private:
+    std::vector<std::string> children() const;
+
+    PagePtr m_page;
+    std::string m_frame_id;
+    uint64_t m_generation;
+};
+
+class RemoteFrameWindow final : public dom::FrameWindow {
+public:
+    RemoteFrameWindow(PagePtr page, std::string frame_id);
+
+    Ref<dom::Document> document() override;
+    void set_location(const BStr& url) override;
+
+    Variant get_property(std::u16string_view name) override;
+    void put_property(std::u16string_view name, const Variant& value) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+
+private:
+    HandlePtr window_handle();
+
+    PagePtr m_page;
+    std::string m_frame_id;
+};
+
+// An element collection, read afresh on every use: `source` is a script expression that
+// yields it from the object behind `base` (`this.links`, `this.children`, ...).
+class RemoteCollection final : public dom::ElementCollection {
+public:
+    RemoteCollection(HandlePtr base, std::string source);
+
+    int32_t length() override;
+    Ref<dom::Element> item(int32_t index) override;
+    Ref<dom::ElementCollection> tags(const BStr& tag_name) override;
+    std::vector<BStr> read_each(dom::ElementProperty property) override;
+    std::vector<std::optional<BStr>> read_each_first_image(dom::ElementProperty property) override;
+
+    Variant get_property(std::u16string_view name) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+    Variant call_default(std::span<const Variant> args) override;
+
+private:
+    cdp::RemoteValue run(const std::string& body, const std::vector<cdp::CallArgument>& arguments = {},
+                         bool by_value = true) const;
+
+    HandlePtr m_base;
+    std::string m_source;
+};
+
+// A collection known to be empty without asking the page (a document's applets: the browser
+// has none).
+class EmptyCollection final : public dom::ElementCollection {
+public:
+    int32_t length() override { return 0; }
+    Ref<dom::Element> item(int32_t index) override;
+    Ref<dom::ElementCollection> tags(const BStr&) override { return Ref<dom::ElementCollection>(this); }
+    Variant get_property(std::u16string_view name) override;
+};
+
+class RemoteElement final : public dom::Element {
+public:
+    explicit RemoteElement(HandlePtr handle) : m_handle(std::move(handle)) {}
+
+    Variant readyState() override;
+    BStr property(dom::ElementProperty property) override;
+    Ref<dom::ElementCollection> children() override;
+    Ref<dom::ElementCollection> elements() override;
+    void click() override;
+
+    Variant get_property(std::u16string_view name) override;
+    void put_property(std::u16string_view name, const Variant& value) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+    Variant call_default(std::span<const Variant> args) override { return call_object(*m_handle, args); }
+
+    const HandlePtr& handle() const { return m_handle; }
+
+private:
+    HandlePtr m_handle;
+};
+
+// A method of an object taken as a value; calling it calls the method on that object.
+class BoundMethod final : public Dispatch {
+public:
+    BoundMethod(Ref<Dispatch> target, BStr name) : m_target(std::move(target)), m_name(std::move(name)) {}
+    Variant call_default(std::span<const Variant> args) override { return m_target->call_method(m_name, args); }
+
+private:
+    Ref<Dispatch> m_target;
+    BStr m_name;
+};
+
+}  // namespace varne::chromium
