@@ -10,6 +10,8 @@
 // The browser and its document object model as `Browser` uses them: the operations of the
 // old object model, with no protocol behind them. Every object is also a late-binding
 // object, so that scripts read, write and call anything on it by name and hand it back.
+// An operation that gives an object never gives a null reference: with nothing to give, it
+// fails with an AutomationError.
 namespace varne::dom {
 
 class Document;

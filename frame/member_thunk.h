@@ -12,10 +12,9 @@ namespace varne {
 // the same code. Arguments arrive already converted to their declared types.
 namespace detail {
 
-template <class T>
-T argument_as(const Variant& value)
+template <class T, class Plain = std::remove_cvref_t<T>>
+Plain argument_as(const Variant& value)
 {
-    using Plain = std::remove_cvref_t<T>;
     if constexpr (std::is_same_v<Plain, int16_t>)
         return value.i2();
     else if constexpr (std::is_same_v<Plain, int32_t>)

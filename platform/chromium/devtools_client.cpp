@@ -8,10 +8,22 @@ using nlohmann::json;
 
 namespace {
 
+// How long answering a dialog waits for the page to run on past it.
+constexpr std::chrono::milliseconds kSettleTimeout{2000};
+
 std::string text_of(const json& object, const char* key)
 {
     auto found = object.find(key);
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+// "scheme://host:port" of an address, as a security origin is written.
+std::string origin_of(const std::string& url)
+{
+    auto scheme_end = url.find("://");
+    if (scheme_end == std::string::npos)
+        return {};
+    return url.substr(0, url.find('/', scheme_end + 3));
 }
 
 RemoteValue remote_value(const json& object)
@@ -121,8 +133,9 @@ PageClient::PageClient(ProtocolSession& session, PageEvents events) : m_session(
     m_session.send("Page.enable", json::object(), m_session_id);
     m_session.send("Runtime.enable", json::object(), m_session_id);
     m_session.send("Page.setLifecycleEventsEnabled", {{"enabled", false}}, m_session_id);
-    // Nested targets (popups, out-of-process frames) must be told to run, or the page that made them waits.
-    m_session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", false}, {"flatten", true}},
+    // Nested targets (out-of-process frames, popups) wait until their events are watched, and
+    // must then be told to run, or the page that made them waits with them.
+    m_session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}},
                    m_session_id);
 }
 
@@ -136,11 +149,28 @@ void PageClient::on_event(const ProtocolEvent& event)
     const json& params = event.params;
     if (event.method == "Target.attachedToTarget") {
         const std::string child = params.value("sessionId", "");
+        // A frame of another site runs in a process of its own, with a session of its own whose
+        // frame events belong to this page's frame tree.
+        const json& target = params["targetInfo"];
+        if (target.value("type", "") == "iframe") {
+            {
+                std::lock_guard lock(m_frame_sessions_mutex);
+                m_frame_sessions.insert(child);
+            }
+            // Its document arrived in the other process, before this session could watch it.
+            const std::string url = text_of(target, "url");
+            m_events.frame_navigated(text_of(target, "targetId"), {}, url, origin_of(url));
+        }
         m_session.post("Page.enable", json::object(), child);
         m_session.post("Runtime.runIfWaitingForDebugger", json::object(), child);
         return;
     }
+    bool from_frame_session = false;
     if (event.session_id != m_session_id) {
+        std::lock_guard lock(m_frame_sessions_mutex);
+        from_frame_session = m_frame_sessions.contains(event.session_id);
+    }
+    if (event.session_id != m_session_id && !from_frame_session) {
         if (event.method == "Target.targetCrashed" || event.method == "Target.detachedFromTarget") {
             if (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id)
                 m_events.target_gone("the browser's page " + event.method.substr(7));
@@ -151,7 +181,9 @@ void PageClient::on_event(const ProtocolEvent& event)
     if (method == "Page.frameAttached") {
         m_events.frame_attached(text_of(params, "frameId"), text_of(params, "parentFrameId"));
     } else if (method == "Page.frameDetached") {
-        m_events.frame_detached(text_of(params, "frameId"));
+        // A frame that moves to a process of its own is detached here with the reason "swap"; it stays in the page.
+        if (text_of(params, "reason") != "swap")
+            m_events.frame_detached(text_of(params, "frameId"));
     } else if (method == "Page.frameNavigated") {
         const json& frame = params["frame"];
         std::string url = text_of(frame, "unreachableUrl");
@@ -168,6 +200,8 @@ void PageClient::on_event(const ProtocolEvent& event)
     } else if (method == "Page.frameRequestedNavigation") {
         if (text_of(params, "disposition") == "currentTab")
             m_events.frame_requested_navigation(text_of(params, "frameId"));
+    } else if (from_frame_session) {
+        return;  // the contexts and dialogs of a frame session are not this page's
     } else if (method == "Runtime.executionContextCreated") {
         const json& context = params["context"];
         const json aux = context.value("auxData", json::object());
@@ -259,12 +293,26 @@ bool PageClient::handle_dialog(bool accept)
 {
     try {
         m_session.send("Page.handleJavaScriptDialog", {{"accept", accept}}, m_session_id);
-        return true;
     } catch (const ProtocolError& error) {
         if (error.kind() == ProtocolError::Kind::kBrowserError)
             return false;  // no dialog was showing any more
         throw;
     }
+    // The page answers in order: the script that opened the dialog finishes first, and with it
+    // any navigation that it asks for is announced. A probe behind it makes that visible before
+    // this returns, so that a wait that follows sees the navigation.
+    const std::string session_id = m_session_id;
+    try {
+        m_session.send_until(
+            "Runtime.evaluate", {{"expression", "0"}}, m_session_id,
+            [&](const ProtocolEvent& event) {
+                return event.session_id == session_id && event.method == "Page.javascriptDialogOpening";
+            },
+            kSettleTimeout);
+    } catch (const ProtocolError&) {
+        // A page that moves on to another document, or stays busy, has nothing more to show here.
+    }
+    return true;
 }
 
 void PageClient::bring_to_front()

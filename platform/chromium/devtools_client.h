@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,19 @@ struct CallArgument {
     double number = 0;
     std::string text;
     std::string object_id;
+
+    static CallArgument null_value() { return with(Kind::Null); }
+    static CallArgument of(bool value) { return with(Kind::Boolean, value); }
+    static CallArgument of(double value) { return with(Kind::Number, false, value); }
+    static CallArgument of(std::string value) { return with(Kind::String, false, 0, std::move(value)); }
+    static CallArgument object(std::string id) { return with(Kind::Object, false, 0, {}, std::move(id)); }
+
+private:
+    static CallArgument with(Kind kind, bool boolean = false, double number = 0, std::string text = {},
+                             std::string object_id = {})
+    {
+        return {kind, boolean, number, std::move(text), std::move(object_id)};
+    }
 };
 
 // The typed page events that the adapter keeps state from; each runs on the protocol's reader
@@ -83,7 +98,8 @@ public:
                                              bool user_gesture = false);
     // The frame that a frame element (an IFRAME or FRAME) holds (DOM.describeNode).
     std::string frame_id_of(const std::string& element_object_id);
-    // Page.handleJavaScriptDialog; false when no dialog was showing.
+    // Page.handleJavaScriptDialog; false when no dialog was showing. Returns once the script
+    // that opened the dialog has run on, so that a navigation it starts is already known.
     bool handle_dialog(bool accept);
     void bring_to_front();
     void release_object(const std::string& object_id);
@@ -99,6 +115,8 @@ private:
     std::string m_session_id;
     std::string m_main_frame_id;
     ProtocolSession::ListenerId m_listener = 0;
+    std::mutex m_frame_sessions_mutex;
+    std::set<std::string> m_frame_sessions;
 };
 
 }  // namespace varne::cdp

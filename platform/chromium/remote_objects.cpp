@@ -62,12 +62,12 @@ std::string script_literal(std::u16string_view text)
 
 cdp::CallArgument text_argument(std::u16string_view text)
 {
-    return {.kind = cdp::CallArgument::Kind::String, .text = to_utf8(text)};
+    return cdp::CallArgument::of(to_utf8(text));
 }
 
 cdp::CallArgument number_argument(double number)
 {
-    return {.kind = cdp::CallArgument::Kind::Number, .number = number};
+    return cdp::CallArgument::of(number);
 }
 
 HandlePtr handle_of(Dispatch& object)
@@ -83,14 +83,13 @@ HandlePtr handle_of(Dispatch& object)
 
 cdp::CallArgument call_argument(const PagePtr& page, const Variant& value)
 {
-    using Kind = cdp::CallArgument::Kind;
     switch (value.type()) {
     case VarType::Empty:
         return {};
     case VarType::Null:
-        return {.kind = Kind::Null};
+        return cdp::CallArgument::null_value();
     case VarType::Bool:
-        return {.kind = Kind::Boolean, .boolean = value.boolean()};
+        return cdp::CallArgument::of(value.boolean());
     case VarType::I2:
     case VarType::I4:
     case VarType::R8:
@@ -100,12 +99,12 @@ cdp::CallArgument call_argument(const PagePtr& page, const Variant& value)
         return text_argument(to_bstr(value));
     case VarType::Object: {
         if (!value.object())
-            return {.kind = Kind::Null};
+            return cdp::CallArgument::null_value();
         HandlePtr handle = handle_of(*value.object());
         if (!handle || handle->page() != page)
             throw AutomationError(error_number::kTypeMismatch,
                                   "Type mismatch: only objects of the same page can be passed into it");
-        return {.kind = Kind::Object, .object_id = handle->object_id()};
+        return cdp::CallArgument::object(handle->object_id());
     }
     }
     return {};
@@ -249,8 +248,9 @@ Variant call_object(const RemoteHandle& handle, std::span<const Variant> args)
 
 // RemoteDocument
 
-RemoteDocument::RemoteDocument(PagePtr page, std::string frame_id)
-    : m_page(std::move(page)), m_frame_id(std::move(frame_id)), m_generation(m_page->state().generation(m_frame_id))
+RemoteDocument::RemoteDocument(PagePtr page, std::string frame_id, std::string foreign_origin)
+    : m_page(std::move(page)), m_frame_id(std::move(frame_id)), m_generation(m_page->state().generation(m_frame_id)),
+      m_foreign_origin(std::move(foreign_origin))
 {
 }
 
@@ -266,6 +266,10 @@ void RemoteDocument::check_current() const
 HandlePtr RemoteDocument::handle()
 {
     check_current();
+    if (!m_foreign_origin.empty())
+        throw AutomationError(error_number::kPermissionDenied,
+                              "Permission denied: the frame shows a document of another origin (" + m_foreign_origin +
+                                  ")");
     if (!m_handle) {
         auto value = m_page->client().evaluate(m_page->context_for(m_frame_id), "document", false);
         check_current();  // the frame may have moved on while the context was looked up
@@ -413,13 +417,13 @@ Ref<dom::Document> RemoteFrameWindow::document()
     if (!state.has_frame(m_frame_id))
         throw AutomationError(error_number::kObjectDisconnected,
                               "The object invoked has disconnected from its clients: the frame is gone");
-    // A page may not read the document of a frame of another origin, and neither may its scripts here.
+    // A page may not read the document of a frame of another origin, and neither may its
+    // scripts here; when it has loaded is no secret, so the waits still see that.
     std::string parent_origin = state.origin_of(state.parent_of(m_frame_id));
     std::string origin = state.origin_of(m_frame_id);
-    if (!origin.empty() && !parent_origin.empty() && origin != parent_origin && state.url_of(m_frame_id) != "about:blank")
-        throw AutomationError(error_number::kPermissionDenied,
-                              "Permission denied: the frame shows a document of another origin (" + origin + ")");
-    return make_object<RemoteDocument>(m_page, m_frame_id);
+    bool foreign = !origin.empty() && !parent_origin.empty() && origin != parent_origin &&
+                   state.url_of(m_frame_id) != "about:blank";
+    return make_object<RemoteDocument>(m_page, m_frame_id, foreign ? origin : std::string());
 }
 
 void RemoteFrameWindow::set_location(const BStr& url)

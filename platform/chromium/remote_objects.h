@@ -67,10 +67,11 @@ private:
 };
 
 // A document of one frame. One taken from a frame is bound to the document that the frame
-// shows now: once the frame has moved on to another, every use fails as a stale object.
+// shows now: once the frame has moved on to another, every use fails as a stale object. The
+// document of a frame of another origin answers its load state and frames, and refuses the rest.
 class RemoteDocument final : public dom::Document {
 public:
-    RemoteDocument(PagePtr page, std::string frame_id);
+    RemoteDocument(PagePtr page, std::string frame_id, std::string foreign_origin = {});
     explicit RemoteDocument(HandlePtr handle);
 
     BStr readyState() override;
@@ -93,6 +94,7 @@ private:
     PagePtr m_page;
     std::string m_frame_id;  // empty for a document reached through another object
     uint64_t m_generation = 0;
+    std::string m_foreign_origin;
     HandlePtr m_handle;
 };
 

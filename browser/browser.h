@@ -1,0 +1,58 @@
+#pragma once
+
+#include "browser/object_model.h"
+#include "frame/interfaces.h"
+
+namespace varne {
+
+// One browser window for the life of the object: navigation, readiness waits, element
+// search, clicks and popup answers, each timed and logged through private Timing and Logging.
+class Browser final : public _Browser {
+public:
+    // Starts a browser application and shows its window; fails with an AutomationError when
+    // no browser can be started.
+    Browser();
+
+    void SetBrowserLog(const BStr& LogName) override;
+    void CloseBrowserLog() override;
+    int32_t GetBrowserHWnd() override;
+    Ref<Dispatch> GetBrowser() override;
+    int16_t FrameGotoURL(int16_t FrameNumber, const BStr& URL) override;
+    void GotoURL(const BStr& URL) override;
+    // Both waits poll every 100 ms and give a part up after a failed check that follows
+    // 30000 ms of sleep: -1 and a time-out line in the log. Object-model faults are raised.
+    int16_t WaitForBrowser() override;
+    int16_t WaitForFrame(const Ref<Dispatch>& Window) override;
+    int16_t MatchInnerText(const Ref<Dispatch>& Document, const BStr& SearchString, const BStr& Tag,
+                           BrowserMatchType MatchType, int16_t Occurrence) override;
+    int16_t FormExists(const Ref<Dispatch>& Document, const BStr& FormName) override;
+    int16_t ImageExists(const Ref<Dispatch>& Document, const BStr& ImageText, BrowserIdentType IdentMethod) override;
+    int16_t LinkExists(const Ref<Dispatch>& Document, const BStr& LinkText, BrowserIdentType IdentMethod) override;
+    // The clicks wait for the window after the click; a wait that runs out still ends in 0.
+    int16_t ClickLink(const Ref<Dispatch>& Document, const BStr& LinkText, BrowserIdentType IdentMethod,
+                      int16_t Occurrence) override;
+    int16_t ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& Button, int16_t Occurrence) override;
+    // Both search for a popup of the window for 30000 ms of sleep (300 waits of 100 ms), then give -1.
+    int16_t PopupClickOk() override;
+    int16_t PopupClickCancel() override;
+
+private:
+    void release_step() noexcept override;
+
+    int16_t ClickTextLink(dom::Document& document, const BStr& LinkText, int16_t Occurrence);
+    int16_t ClickGraphicLink(dom::Document& document, const BStr& LinkText, BrowserIdentType IdentMethod,
+                             int16_t Occurrence);
+    int16_t BrowserClickPopupButton(const BStr& Caption);
+
+    int16_t wait_for_frame(dom::FrameWindow& window);
+    // Ends the named stopwatch and gives its lapsed text.
+    BStr end_timing(const BStr& timing_name);
+    void log(const BStr& text);
+
+    Ref<dom::Application> m_application;
+    int32_t m_window_handle = 0;
+    Ref<_Logging> m_logging;
+    Ref<_Timing> m_timing;
+};
+
+}  // namespace varne

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "spreadsheet/engine/cell_reference.h"
+#include "spreadsheet/engine/cell_value.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varne::workbook {
+
+// The longest text a cell holds.
+inline constexpr size_t kMaxTextLength = 32767;
+
+// One sheet: its name and a sparse store of cells, a sorted run of cells per used row.
+class Worksheet {
+public:
+    explicit Worksheet(std::u16string name);
+
+    const std::u16string& name() const { return m_name; }
+
+    // Raise AutomationError 1004 for an address outside the sheet; setting raises 1004 for
+    // a text over 32,767 units and 6 (Overflow) for an infinite or NaN number or date.
+    // An empty text empties the cell, as it does in the spreadsheet program.
+    CellValue cell(const CellAddress& address) const;
+    CellValueView cell_view(const CellAddress& address) const;
+    void set_cell(const CellAddress& address, CellValue value);
+
+    size_t cell_count() const { return m_cell_count; }
+    // The smallest area holding every non-empty cell; nothing for an empty sheet.
+    std::optional<CellArea> used_area() const;
+    // The highest row that may hold cells; 0 for a sheet that never held any.
+    uint32_t row_limit() const { return static_cast<uint32_t>(m_rows.size()); }
+
+    // Calls visit(column, CellValueView) for each non-empty cell of the row, left to right.
+    template <typename Visit>
+    void for_each_cell_in_row(uint32_t row, Visit&& visit) const;
+
+private:
+    friend class Workbook;
+
+    enum class Kind : uint8_t { number, text, boolean, date_time };
+    struct StoredCell {
+        uint16_t column;
+        Kind kind;
+        union {
+            double number;
+            uint32_t text;
+            bool boolean;
+        };
+    };
+    using Row = std::vector<StoredCell>;
+
+    CellValueView view_of(const StoredCell& cell) const;
+    uint32_t store_text(std::u16string&& text);
+    void release_text(const StoredCell& cell);
+    void erase_cell(Row& row, Row::iterator at);
+
+    std::u16string m_name;
+    std::vector<Row> m_rows;  // index row - 1
+    // Texts live beside the cells so a cell stays 16 bytes; freed slots are reused.
+    std::vector<std::u16string> m_texts;
+    std::vector<uint32_t> m_free_texts;
+    size_t m_cell_count = 0;
+};
+
+template <typename Visit>
+void Worksheet::for_each_cell_in_row(uint32_t row, Visit&& visit) const
+{
+    if (row < 1 || row > m_rows.size())
+        return;
+    for (const StoredCell& cell : m_rows[row - 1])
+        visit(cell.column, view_of(cell));
+}
+
+}  // namespace varne::workbook

@@ -1,0 +1,45 @@
+import os
+import re
+import sys
+
+import pytest
+
+_built = os.path.join(os.path.dirname(__file__), "..", "..", "build", "python")
+if os.path.isdir(_built) and _built not in sys.path:
+    sys.path.insert(0, os.path.abspath(_built))
+
+import varne  # noqa: E402
+
+from site_server import SITE, SiteServer  # noqa: E402
+
+STAMP = r"\d\d:\d\d:\d\d \d\d/[A-Z][a-z]{2}/\d{4}"
+
+
+@pytest.fixture(scope="session")
+def site():
+    with SiteServer(SITE) as server:
+        yield server
+
+
+@pytest.fixture
+def browser(tmp_path):
+    created = varne.CreateObject("Varne.Browser")
+    created.SetBrowserLog(str(tmp_path / "browser.log"))
+    yield created
+    created.CloseBrowserLog()
+
+
+def log_texts(path):
+    """The texts of a log's entries, in order, without their timestamps."""
+    with open(path, "rb") as log:
+        lines = log.read().decode("utf-8").split("\r\n")
+    texts = []
+    for index, line in enumerate(lines):
+        if re.fullmatch(STAMP + ":", line):
+            texts.append(lines[index + 1])
+    return texts
+
+
+@pytest.fixture
+def log(tmp_path):
+    return lambda: log_texts(tmp_path / "browser.log")

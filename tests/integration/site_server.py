@@ -1,0 +1,76 @@
+"""A small web server on 127.0.0.1 for the tests: static pages from a folder, plus
+/slow (answers after ?delay= milliseconds), /echo (shows what was submitted) and
+/links (a page of ?count= links)."""
+import html
+import http.server
+import os
+import threading
+import time
+import urllib.parse
+
+
+class _Handler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+    def _send(self, body, content_type="text/html; charset=utf-8", status=200):
+        data = body.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        self.wfile.write(data)
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query)
+        if url.path == "/slow":
+            time.sleep(int(query.get("delay", ["1000"])[0]) / 1000)
+            title = html.escape(query.get("title", ["Slow"])[0])
+            return self._send(f"<html><head><title>{title}</title></head><body><p>{title}</p></body></html>")
+        if url.path == "/echo":
+            items = "".join(f"<li id='{html.escape(k)}'>{html.escape(v[0])}</li>" for k, v in sorted(query.items()))
+            return self._send(f"<html><head><title>Echo</title></head><body><h1>Submitted</h1><ul>{items}</ul></body></html>")
+        if url.path == "/links":
+            count = int(query.get("count", ["10"])[0])
+            links = "\n".join(f"<a href='#l{i}'>Link {i}</a>" for i in range(count))
+            return self._send(f"<html><head><title>Links</title></head><body>{links}</body></html>")
+        if url.path == "/nocontent":
+            self.send_response(204)
+            self.end_headers()
+            return None
+        return super().do_GET()
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        self.path = "/echo?" + self.rfile.read(length).decode("utf-8")
+        return self.do_GET()
+
+
+class SiteServer:
+    """Serves a folder on 127.0.0.1 at a free port, in a thread of its own."""
+
+    def __init__(self, folder):
+        handler = lambda *args, **kwargs: _Handler(*args, directory=folder, **kwargs)
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self._server.daemon_threads = True
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+
+    @property
+    def base(self):
+        return f"http://127.0.0.1:{self._server.server_address[1]}"
+
+    def url(self, path):
+        return self.base + "/" + path.lstrip("/")
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+SITE = os.path.join(os.path.dirname(__file__), "site")

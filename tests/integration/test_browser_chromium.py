@@ -1,0 +1,247 @@
+"""Browser against the real Chromium, on pages served by the test on 127.0.0.1."""
+import os
+import re
+import signal
+import threading
+import time
+
+import pytest
+
+import varne
+
+LAPSED = r"\[0 days 00:00:0\d\]"
+OBJECT_DISCONNECTED = -2147417848
+CALL_REJECTED = -2147418111
+
+
+def test_navigation_waits_and_logs_the_address_as_given(browser, site, log):
+    url = site.url("index.html")
+    browser.GotoURL(url)
+    app = browser.GetBrowser()
+    assert app.ReadyState == 4
+    assert app.LocationURL == url
+    assert app.Document.title == "Home"
+    assert re.fullmatch(r'Browser set to "%s"\. %s' % (re.escape(url), LAPSED), log()[-1])
+
+
+def test_window_handle_is_stable_and_unique():
+    first = varne.CreateObject("Varne.Browser")
+    second = varne.CreateObject("Varne.Browser")
+    handle = first.GetBrowserHWnd()
+    assert handle != 0 and handle != second.GetBrowserHWnd()
+    assert first.GetBrowser().HWND == handle == first.GetBrowserHWnd()
+
+
+def test_frameset_with_nested_and_slow_frames(browser, site, log):
+    started = time.monotonic()
+    browser.GotoURL(site.url("frames.html"))
+    assert time.monotonic() - started >= 1.2  # the slow frame was waited for
+    document = browser.GetBrowser().Document
+    assert document.frames.length == 3
+    assert document.frames.item(1).document.frames.length == 2
+    assert document.frames.item(2).document.title == "Slow frame"
+    assert browser.WaitForBrowser() == 0
+
+    assert browser.FrameGotoURL(2, site.url("frame_b.html")) == 0
+    assert browser.GetBrowser().Document.frames.item(2).document.title == "Frame B"
+    assert re.fullmatch(r'Frame 2 set to "%s"\. %s' % (re.escape(site.url("frame_b.html")), LAPSED), log()[-1])
+
+    assert browser.FrameGotoURL(3, site.url("frame_b.html")) == -1
+    assert log()[-1] == "Invalid frame number (3) specified for base URL " + site.url("frames.html")
+    with pytest.raises(varne.AutomationError) as raised:
+        browser.FrameGotoURL(40000, site.url("frame_b.html"))
+    assert raised.value.number == 6
+
+
+def test_frame_navigation_is_waited_for(browser, site):
+    browser.GotoURL(site.url("frames.html"))
+    started = time.monotonic()
+    assert browser.FrameGotoURL(0, site.url("slow?delay=800&title=Later")) == 0
+    assert time.monotonic() - started >= 0.8
+    assert browser.GetBrowser().Document.frames.item(0).document.title == "Later"
+
+
+def test_element_search_on_links_and_images(browser, site):
+    browser.GotoURL(site.url("images.html"))
+    document = browser.GetBrowser().Document
+    assert browser.ImageExists(document, "Logo") == 3
+    assert browser.ImageExists(document, "logo.gif", varne.brwImgSrc) == 3
+    assert browser.ImageExists(document, "logo") == -1
+    assert browser.ImageExists(document, "Logo", varne.brwInnerText) == -2
+    assert browser.LinkExists(document, "Logo", varne.brwImgAlt) == 3
+    assert browser.LinkExists(document, "Deep", varne.brwImgAlt) == 0  # nested inside a span
+    assert browser.LinkExists(document, "Other", varne.brwImgAlt) == 0  # not the first image
+    assert browser.LinkExists(document, "Logo", 4) == -1
+
+    browser.GotoURL(site.url("index.html"))
+    document = browser.GetBrowser().Document
+    assert browser.LinkExists(document, "Next") == 2
+    assert browser.MatchInnerText(document, "Hello ", "P") == 0
+    assert browser.MatchInnerText(document, "Go home", "P", varne.brwRightMatch, 2) == 1
+    assert browser.MatchInnerText(document, "Sec", "p", varne.brwLeftMatch, Occurrence=1) == 0
+    assert browser.MatchInnerText(document, "x", "P", Occurrence=3) == -2
+    assert browser.FormExists(document, "login") == -1
+
+
+def test_clicks_log_their_lines(browser, site, log):
+    browser.GotoURL(site.url("index.html"))
+    assert browser.ClickLink(browser.GetBrowser().Document, "Next", Occurrence=1) == 0
+    assert browser.GetBrowser().LocationURL == site.url("second.html?b")
+    assert re.fullmatch(r'Clicked text link "Next" %s' % LAPSED, log()[-1])
+    assert browser.ClickLink(browser.GetBrowser().Document, "Next", Occurrence=2) == -1
+    assert log()[-1] == 'Text link not found "Next"'
+
+    browser.GotoURL(site.url("images.html"))
+    assert browser.ClickLink(browser.GetBrowser().Document, "Logo", varne.brwImgAlt, 2) == 0
+    assert browser.GetBrowser().LocationURL == site.url("second.html?third")
+    assert re.fullmatch(r'Clicked graphic link "Logo" \(2\) %s' % LAPSED, log()[-1])
+
+
+def test_forms_fill_through_the_dom_and_submit(browser, site, log):
+    browser.GotoURL(site.url("forms.html"))
+    document = browser.GetBrowser().Document
+    position = browser.FormExists(document, "login")
+    assert position == 0
+    form = document.forms.item(position)
+    form.elements.item(0).value = "bob"
+    form.elements.item(1).value = "secret"
+    assert form.elements.item(0).value == "bob"
+    # Reset, image and BUTTON-tag controls are passed over; "Go " and "go" do not match "Go".
+    assert browser.ClickFormButton(form, "Go", 1) == -1
+    assert browser.ClickFormButton(form, "Go") == 0
+    assert re.fullmatch(r'Clicked form button "Go" %s' % LAPSED, log()[-1])
+    result = browser.GetBrowser().Document
+    assert result.title == "Echo"
+    assert result.getElementById("user").innerText == "bob"
+    assert browser.MatchInnerText(result, "Submitted", "H1") == 0
+
+
+def test_confirm_answered_with_ok_and_with_cancel(browser, site, log):
+    browser.GotoURL(site.url("dialogs.html"))
+    document = browser.GetBrowser().Document
+    assert browser.ClickLink(document, "Ask") == 0  # returns with the dialog open
+    assert browser.GetBrowser().ReadyState == 4
+    assert browser.PopupClickOk() == 0
+    assert re.fullmatch(r'Popup "OK" button clicked %s' % LAPSED, log()[-1])
+    assert document.getElementById("out").innerText == "true"
+
+    assert browser.ClickLink(document, "Ask") == 0
+    assert browser.PopupClickCancel() == 0
+    assert document.getElementById("out").innerText == "false"
+
+
+def test_alert_has_no_cancel_button(browser, site, log):
+    browser.GotoURL(site.url("dialogs.html"))
+    document = browser.GetBrowser().Document
+    assert browser.ClickLink(document, "Tell") == 0
+    with pytest.raises(varne.AutomationError) as raised:
+        document.title
+    assert raised.value.number == CALL_REJECTED
+    assert "dialog is open" in raised.value.description
+    assert browser.PopupClickCancel() == -3
+    assert log()[-1] == "Error clicking button"
+    assert browser.PopupClickOk() == 0
+    assert document.getElementById("out").innerText == "alerted"
+
+
+def test_checkout_confirm_submits_the_form(browser, site):
+    browser.GotoURL(site.url("dialogs.html"))
+    form = browser.GetBrowser().Document.forms.item(0)
+    assert browser.ClickFormButton(form, "Buy") == 0
+    assert browser.PopupClickOk() == 0
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.getElementById("item").innerText == "book"
+
+
+def test_alert_while_the_page_loads(browser, site):
+    browser.GotoURL(site.url("onload_alert.html"))  # returns although the alert holds the load
+    assert browser.PopupClickOk() == 0
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.title == "Onload"
+
+
+def test_a_document_of_a_page_that_is_gone_is_stale(browser, site):
+    browser.GotoURL(site.url("index.html"))
+    old = browser.GetBrowser().Document
+    links = old.links
+    browser.GotoURL(site.url("second.html"))
+    for use in (lambda: old.title, lambda: links.length, lambda: browser.LinkExists(old, "Next")):
+        with pytest.raises(varne.AutomationError) as raised:
+            use()
+        assert raised.value.number == OBJECT_DISCONNECTED
+
+
+def test_a_frame_of_another_origin_may_not_be_read(browser, site):
+    browser.GotoURL(site.url("cross_origin.html"))
+    frames = browser.GetBrowser().Document.frames
+    assert frames.item(0).document.title == "Frame A"
+    assert browser.WaitForFrame(frames.item(1)) == 0  # when it has loaded is no secret
+    with pytest.raises(varne.AutomationError) as raised:
+        frames.item(1).document.title
+    assert raised.value.number == 70
+    assert raised.value.description.startswith("Permission denied: the frame shows a document of another origin")
+
+
+def test_waits_release_the_interpreter(browser, site):
+    ticks = []
+    done = threading.Event()
+
+    def tick():
+        while not done.is_set():
+            ticks.append(time.monotonic())
+            time.sleep(0.01)
+
+    ticker = threading.Thread(target=tick)
+    ticker.start()
+    browser.GotoURL(site.url("slow?delay=600"))
+    done.set()
+    ticker.join()
+    assert len(ticks) > 20
+
+
+def _running_children():
+    """The processes that this process started and that still run (zombies do not count)."""
+    own = str(os.getpid())
+    pids = set()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            if fields[1] == own and fields[0] != "Z":
+                pids.add(int(entry))
+        except (OSError, IndexError, ValueError):
+            pass
+    return pids
+
+
+def _new_browser():
+    before = _running_children()
+    browser = varne.CreateObject("Varne.Browser")
+    return browser, _running_children() - before
+
+
+def test_a_browser_killed_in_the_middle_of_a_call(site):
+    browser, pids = _new_browser()
+    browser.GotoURL(site.url("index.html"))
+    assert pids
+    threading.Timer(0.3, lambda: [os.kill(pid, signal.SIGKILL) for pid in pids]).start()
+    started = time.monotonic()
+    with pytest.raises(varne.AutomationError) as raised:
+        browser.GotoURL(site.url("slow?delay=3000"))
+    assert time.monotonic() - started < 10
+    assert "browser" in raised.value.description
+    started = time.monotonic()
+    with pytest.raises(varne.AutomationError):
+        browser.GetBrowser().Document.title
+    assert time.monotonic() - started < 1
+
+
+def test_headless_browsers_leave_no_process_behind(site):
+    browser, pids = _new_browser()
+    browser.GotoURL(site.url("index.html"))
+    assert pids
+    del browser
+    deadline = time.monotonic() + 10
+    while pids & _running_children() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert pids & _running_children() == set()

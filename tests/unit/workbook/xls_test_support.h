@@ -1,0 +1,92 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace varne::workbook::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchFolder {
+public:
+    ScratchFolder()
+    {
+        std::random_device random;
+        m_path = std::filesystem::temp_directory_path() / ("varne-workbook-" + std::to_string(random()));
+        std::filesystem::create_directories(m_path);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    size_t entry_count() const
+    {
+        size_t count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_path))
+            ++count;
+        return count;
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a shell command and collects its standard output; the command ends by itself.
+inline CommandResult run_command(const std::string& command)
+{
+    CommandResult result;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return result;
+    char buffer[65536];
+    size_t read = 0;
+    while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, read);
+    result.status = pclose(pipe);
+    return result;
+}
+
+inline std::string quoted(const std::string& text)
+{
+    std::string result = "'";
+    for (char c : text)
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+// What the independent readers (libgsf, xlrd, a raw record walk) see in a saved file.
+inline nlohmann::json read_back(const std::string& path, size_t cell_limit = 1000)
+{
+    CommandResult result = run_command("/usr/bin/python3 " VARNE_WORKBOOK_TEST_DIR "/xls_readback.py " + quoted(path)
+                                       + " --cells " + std::to_string(cell_limit));
+    if (result.status != 0) {
+        ADD_FAILURE() << "xls_readback.py failed on " << path << " with status " << result.status;
+        return nlohmann::json::object();
+    }
+    return nlohmann::json::parse(result.output);
+}
+
+inline std::string file_text(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace varne::workbook::testing
