@@ -18,6 +18,14 @@ cmake --build build-sanitize -j "$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
 
+echo "== the installed library, found with find_package(Varne)"
+rm -rf build/install-check
+cmake --install build --prefix "$PWD/build/install-check/prefix" >/dev/null
+cmake -S tests/install -B build/install-check/consumer -G Ninja \
+  -DCMAKE_PREFIX_PATH="$PWD/build/install-check/prefix" >/dev/null
+cmake --build build/install-check/consumer >/dev/null
+LD_LIBRARY_PATH="$PWD/build/install-check/prefix/lib" build/install-check/consumer/varne_consumer
+
 echo "== Python and integration tests"
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration
 

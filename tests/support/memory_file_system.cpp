@@ -1,0 +1,167 @@
+#include "tests/support/memory_file_system.h"
+
+#include <utility>
+
+namespace varne::testing {
+
+namespace {
+
+BStr folder_of(const BStr& path)
+{
+    auto slash = path.rfind(u'/');
+    return slash == BStr::npos ? BStr() : path.substr(0, slash);
+}
+
+AutomationError error(int32_t number, const char* title, std::string_view action, const BStr& path,
+                      const char* reason)
+{
+    return AutomationError(number, std::string(title) + ": cannot " + std::string(action) + " '" + to_utf8(path) +
+                                       "' (" + reason + ")");
+}
+
+}  // namespace
+
+// Writes into the file at once (create) or into a draft that close puts in its place (replace).
+class MemoryFileSystem::Writer final : public TextWriter {
+public:
+    Writer(MemoryFileSystem& files, BStr path, bool replacing)
+        : m_files(files), m_path(std::move(path)), m_replacing(replacing)
+    {
+        ++m_files.m_open_writers;
+    }
+
+    ~Writer() override
+    {
+        if (!m_closed)
+            --m_files.m_open_writers;
+    }
+
+    void write_line(std::u16string_view line) override
+    {
+        if (m_closed)
+            throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "write to", m_path,
+                        "it is closed");
+        m_files.count_write_line();
+        std::string bytes = to_utf8(line) + "\r\n";
+        if (m_replacing)
+            m_draft += bytes;
+        else
+            m_files.m_files[m_path] += bytes;
+    }
+
+    void close() override
+    {
+        if (m_closed)
+            return;
+        m_files.count_close();
+        m_closed = true;
+        --m_files.m_open_writers;
+        if (m_replacing)
+            m_files.m_files[m_path] = std::move(m_draft);
+    }
+
+private:
+    MemoryFileSystem& m_files;
+    BStr m_path;
+    bool m_replacing;
+    bool m_closed = false;
+    std::string m_draft;
+};
+
+bool MemoryFileSystem::file_exists(const BStr& path)
+{
+    return m_files.contains(path);
+}
+
+BStr MemoryFileSystem::read_all_text(const BStr& path)
+{
+    if (m_read_failure)
+        throw *std::exchange(m_read_failure, std::nullopt);
+    if (m_folders.contains(path))
+        throw error(error_number::kPathFileAccessError, "Path/File access error", "read", path, "it is a folder");
+    auto found = m_files.find(path);
+    if (found == m_files.end()) {
+        if (!folder_of(path).empty() && !m_folders.contains(folder_of(path)))
+            throw error(error_number::kPathNotFound, "Path not found", "open", path, "No such file or directory");
+        throw error(error_number::kFileNotFound, "File not found", "open", path, "No such file or directory");
+    }
+    return from_utf8(found->second);
+}
+
+void MemoryFileSystem::check_writable(const BStr& path, std::string_view action) const
+{
+    if (m_folders.contains(path))
+        throw error(error_number::kPathFileAccessError, "Path/File access error", action, path, "it is a folder");
+    if (!folder_of(path).empty() && !m_folders.contains(folder_of(path)))
+        throw error(error_number::kPathNotFound, "Path not found", action, path, "No such file or directory");
+    if (m_read_only.contains(path))
+        throw error(error_number::kPermissionDenied, "Permission denied", action, path, "Permission denied");
+}
+
+std::unique_ptr<TextWriter> MemoryFileSystem::create_text_file(const BStr& path)
+{
+    if (m_create_failure)
+        throw *std::exchange(m_create_failure, std::nullopt);
+    check_writable(path, "create");
+    m_files[path].clear();
+    return std::make_unique<Writer>(*this, path, false);
+}
+
+std::unique_ptr<TextWriter> MemoryFileSystem::replace_text_file(const BStr& path)
+{
+    if (m_create_failure)
+        throw *std::exchange(m_create_failure, std::nullopt);
+    check_writable(path, "replace");
+    return std::make_unique<Writer>(*this, path, true);
+}
+
+void MemoryFileSystem::delete_file(const BStr& path)
+{
+    if (m_files.erase(path) == 0)
+        throw error(error_number::kFileNotFound, "File not found", "delete", path, "No such file or directory");
+}
+
+void MemoryFileSystem::create_folders(const BStr& path)
+{
+    for (BStr folder = path; !folder.empty(); folder = folder_of(folder))
+        m_folders.insert(folder);
+}
+
+void MemoryFileSystem::put_file(const BStr& path, std::string bytes)
+{
+    m_files[path] = std::move(bytes);
+}
+
+std::optional<std::string> MemoryFileSystem::file(const BStr& path) const
+{
+    auto found = m_files.find(path);
+    if (found == m_files.end())
+        return std::nullopt;
+    return found->second;
+}
+
+void MemoryFileSystem::set_read_only(const BStr& path)
+{
+    m_read_only.insert(path);
+}
+
+void MemoryFileSystem::fail_write_line(int nth, AutomationError error)
+{
+    m_write_failure = std::move(error);
+    m_write_failure_countdown = nth;
+}
+
+void MemoryFileSystem::count_write_line()
+{
+    ++m_write_line_calls;
+    if (m_write_failure && --m_write_failure_countdown == 0)
+        throw *std::exchange(m_write_failure, std::nullopt);
+}
+
+void MemoryFileSystem::count_close()
+{
+    if (m_close_failure)
+        throw *std::exchange(m_close_failure, std::nullopt);
+}
+
+}  // namespace varne::testing

@@ -1,0 +1,104 @@
+#include "platform/chromium/page_state.h"
+
+#include <gtest/gtest.h>
+
+namespace varne {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A page whose top document has loaded, with a frameset of two frames.
+class PageStateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        state.set_main_frame("top");
+        load("top", "", "http://127.0.0.1:8000/frames.html");
+        state.frame_attached("f0", "top");
+        state.frame_attached("f1", "top");
+        load("f0", "top", "http://127.0.0.1:8000/a.html");
+        load("f1", "top", "http://127.0.0.1:8000/b.html");
+        state.frame_stopped_loading("top");
+    }
+
+    void load(const std::string& frame, const std::string& parent, const std::string& url)
+    {
+        state.frame_started_loading(frame);
+        state.frame_navigated(frame, parent, url, url.substr(0, url.find('/', 8)));
+        state.frame_stopped_loading(frame);
+    }
+
+    PageState state;
+};
+
+TEST_F(PageStateTest, ReadyStateFollowsTheLoadsOfEveryFrame)
+{
+    EXPECT_EQ(state.ready_state(), 4);
+    state.navigation_requested("f1");
+    EXPECT_EQ(state.ready_state(), 3);
+    EXPECT_FALSE(state.frame_ready("f1"));
+    EXPECT_TRUE(state.frame_ready("f0"));
+    state.frame_started_loading("f1");
+    state.frame_stopped_loading("f1");
+    EXPECT_EQ(state.ready_state(), 4);
+
+    // Between the request and the start of the load, the old document's "stopped" is no answer.
+    state.navigation_requested("top");
+    EXPECT_EQ(state.ready_state(), 1);
+    state.frame_stopped_loading("f0");
+    EXPECT_EQ(state.ready_state(), 1);
+    state.frame_started_loading("top");
+    EXPECT_EQ(state.ready_state(), 1);
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/next.html", "http://127.0.0.1:8000");
+    state.frame_stopped_loading("top");
+    EXPECT_EQ(state.ready_state(), 4);
+}
+
+TEST_F(PageStateTest, ARefusedNavigationLeavesThePageReady)
+{
+    state.navigation_requested("top");
+    state.navigation_refused("top");
+    EXPECT_EQ(state.ready_state(), 4);
+}
+
+TEST_F(PageStateTest, FramesKeepTheOrderTheyWereMadeInAndGoWithTheirDocument)
+{
+    EXPECT_EQ(state.child_frames("top"), (std::vector<std::string>{"f0", "f1"}));
+    state.frame_attached("f1a", "f1");
+    state.frame_detached("f0");
+    EXPECT_EQ(state.child_frames("top"), (std::vector<std::string>{"f1"}));
+
+    uint64_t before = state.generation("f1");
+    state.frame_navigated("f1", "top", "http://127.0.0.1:8000/c.html", "http://127.0.0.1:8000");
+    EXPECT_EQ(state.generation("f1"), before + 1);
+    EXPECT_TRUE(state.child_frames("f1").empty());
+    EXPECT_FALSE(state.has_frame("f1a"));
+}
+
+TEST_F(PageStateTest, ADialogHoldsThePageAsLoaded)
+{
+    // An alert in onload stops the load event until it is answered.
+    state.navigation_requested("top");
+    state.frame_started_loading("top");
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/alert.html", "http://127.0.0.1:8000");
+    state.dialog_opening({"alert", "Loaded"});
+    EXPECT_EQ(state.ready_state(), 4);
+    EXPECT_TRUE(state.frame_ready("top"));
+    state.dialog_closed();
+    EXPECT_EQ(state.ready_state(), 1);
+}
+
+TEST_F(PageStateTest, ContextsBelongToTheFrameDocumentOfTheMoment)
+{
+    state.default_context_created(7, "f0");
+    EXPECT_EQ(state.context_for("f0", 0ms), 7);
+    state.context_destroyed(7);
+    EXPECT_EQ(state.context_for("f0", 0ms), std::nullopt);
+    state.default_context_created(9, "f0");
+    state.contexts_cleared();
+    EXPECT_EQ(state.context_for("f0", 10ms), std::nullopt);
+    EXPECT_EQ(state.context_for("gone", 1000ms), std::nullopt);  // an unknown frame answers at once
+}
+
+}  // namespace
+}  // namespace varne
