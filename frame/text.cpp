@@ -1,5 +1,7 @@
 #include "frame/text.h"
 
+#include <locale.h>
+
 #include <cwctype>
 
 namespace varne {
@@ -42,7 +44,9 @@ char16_t upper_unit(char16_t c)
         return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
     if (c >= 0xD800 && c <= 0xDFFF)
         return c;
-    auto upper = std::towupper(static_cast<wint_t>(c));
+    // Case is judged by Unicode's own tables, whatever locale the host program has set.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    auto upper = unicode ? towupper_l(static_cast<wint_t>(c), unicode) : std::towupper(static_cast<wint_t>(c));
     // Only a mapping that stays one code unit keeps lengths and positions unchanged.
     return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
 }

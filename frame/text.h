@@ -13,8 +13,8 @@ std::string to_utf8(std::u16string_view text);
 // UTF-8 to UTF-16; a malformed byte sequence becomes U+FFFD.
 BStr from_utf8(std::string_view text);
 
-// Upper case of the ASCII letters and of the Latin-1 and common Unicode letters that have
-// a one-to-one upper case in the Basic Multilingual Plane.
+// Upper case by Unicode's simple mappings within the Basic Multilingual Plane, independent of
+// the locale; lengths and positions stay as they were.
 BStr to_upper(std::u16string_view text);
 bool equals_ignoring_case(std::u16string_view a, std::u16string_view b);
 

@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-PYTHONPATH=build/python /usr/bin/python3 examples/timing_example.py "$@"
+PYTHONPATH=build/python /usr/bin/python3 examples/demo_journey.py "$@"

@@ -97,6 +97,7 @@ json call_argument(const CallArgument& argument)
                                                      : text_of(details, "text");
     if (text.empty())
         text = text_of(details, "text");
+    text = text.substr(0, text.find('\n'));  // the message, without the script's stack
     if (text.rfind("SecurityError", 0) == 0)
         throw AutomationError(error_number::kPermissionDenied, "Permission denied: " + text);
     throw AutomationError(error_number::kUnspecified, "The page's script failed: " + text);

@@ -533,6 +533,8 @@ Variant RemoteCollection::get_property(std::u16string_view name)
     if (equals_ignoring_case(name, u"item") || equals_ignoring_case(name, u"tags"))
         return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     auto value = run(std::string(kResolve) + " return c[member(c, a[0])];", {text_argument(name)}, false);
+    if (value.kind == cdp::RemoteValue::Kind::Function)
+        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     return to_variant(m_base->page(), value);
 }
 
@@ -542,7 +544,13 @@ Variant RemoteCollection::call_method(std::u16string_view name, std::span<const 
         return Ref<Dispatch>(tags(to_bstr(args[0])));
     if (equals_ignoring_case(name, u"item"))
         return call_default(args);
-    throw_not_supported(name);
+    std::vector<cdp::CallArgument> arguments = call_arguments(m_base->page(), name, args);
+    auto value = run(std::string(kResolve) +
+                         " const f = c[member(c, a[0])];"
+                         " if (typeof f !== 'function') throw new ReferenceError('varne:no-member:' + a[0]);"
+                         " return f.apply(c, a.slice(1));",
+                     arguments, false);
+    return to_variant(m_base->page(), value);
 }
 
 Variant RemoteCollection::call_default(std::span<const Variant> args)

@@ -106,6 +106,8 @@ def test_forms_fill_through_the_dom_and_submit(browser, site, log):
     form.elements.item(0).value = "bob"
     form.elements.item(1).value = "secret"
     assert form.elements.item(0).value == "bob"
+    assert form.elements.namedItem("user").value == "bob"
+    assert form.elements("password").value == "secret"
     # Reset, image and BUTTON-tag controls are passed over; "Go " and "go" do not match "Go".
     assert browser.ClickFormButton(form, "Go", 1) == -1
     assert browser.ClickFormButton(form, "Go") == 0

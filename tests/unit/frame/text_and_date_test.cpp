@@ -38,6 +38,8 @@ TEST(Text, UpperCaseKeepsLength)
     EXPECT_EQ(to_upper(u"port-80"), u"PORT-80");
     EXPECT_TRUE(equals_ignoring_case(u"Varne.Timing", u"VARNE.timing"));
     EXPECT_FALSE(equals_ignoring_case(u" Port", u"Port"));
+    EXPECT_TRUE(equals_ignoring_case(u"\u0414\u0430\u043d\u043d\u044b\u0435", u"\u0414\u0410\u041d\u041d\u042b\u0415"));
+    EXPECT_EQ(to_upper(u"stra\u00dfe"), u"STRA\u00dfE");  // no one-unit upper case: kept
 }
 
 TEST(AutomationDate, MatchesTheKnownEpochAndFractions)
