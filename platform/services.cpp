@@ -3,6 +3,7 @@
 #include "platform/chromium/chromium_application.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/system_clock.h"
+#include "spreadsheet/embedded/embedded_launcher.h"
 
 namespace varne {
 
@@ -14,7 +15,9 @@ Services& current_services()
     static PosixFileSystem files;
     static chromium::ChromiumWindowFunctions windows;
     static chromium::ChromiumLauncher browsers;
-    static Services current{.clock = &clock, .files = &files, .windows = &windows, .browsers = &browsers};
+    static embedded::EmbeddedLauncher spreadsheets;
+    static Services current{
+        .clock = &clock, .files = &files, .windows = &windows, .browsers = &browsers, .spreadsheets = &spreadsheets};
     return current;
 }
 

@@ -1,0 +1,345 @@
+#include "spreadsheet/embedded/objects.h"
+
+#include <string>
+
+namespace varne::embedded {
+
+namespace {
+
+std::string quoted(std::u16string_view text)
+{
+    return "'" + to_utf8(text) + "'";
+}
+
+std::string absolute_a1(const workbook::CellAddress& address)
+{
+    return "$" + to_utf8(workbook::column_letters(address.column)) + "$" + std::to_string(address.row);
+}
+
+workbook::CellValue to_cell(const Variant& value)
+{
+    switch (value.type()) {
+    case VarType::Empty:
+    case VarType::Null:
+        break;
+    case VarType::I2:
+    case VarType::I4:
+    case VarType::R8:
+        return to_r8(value);
+    case VarType::Bool:
+        return value.boolean();
+    case VarType::String:
+        return value.string();
+    case VarType::Date:
+        return workbook::DateTime{value.date()};
+    case VarType::Object:
+        if (!value.object())
+            break;
+        // An object stands for its default value, as a range given for a value does.
+        if (Variant inner = value.object()->call_default({}); inner.type() != VarType::Object)
+            return to_cell(inner);
+        throw AutomationError(error_number::kTypeMismatch, "Type mismatch: an object cannot be a cell's value");
+    }
+    return std::monostate{};
+}
+
+Variant to_variant(const workbook::CellValueView& cell, bool dates_as_serials)
+{
+    return std::visit(
+        [&](const auto& value) -> Variant {
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, std::monostate>)
+                return {};
+            else if constexpr (std::is_same_v<T, std::u16string_view>)
+                return BStr(value);
+            else if constexpr (std::is_same_v<T, workbook::DateTime>)
+                return dates_as_serials ? Variant(value.serial) : Variant(Variant::Date{value.serial});
+            else
+                return value;
+        },
+        cell);
+}
+
+}  // namespace
+
+Variant worksheet_object(const BookRef& book, size_t index)
+{
+    return new_object<Worksheet>(SheetRef(book, book.book().slot(index)));
+}
+
+std::span<const Sheets::Member> Sheets::members()
+{
+    static const Member kMembers[] = {
+        {.name = u"Add", .call = &Sheets::add},
+        {.name = u"Count", .get = &Sheets::count},
+        {.name = u"Item", .call = &Sheets::item},
+    };
+    return kMembers;
+}
+
+Variant Sheets::count()
+{
+    return static_cast<int32_t>(m_book.book().sheet_count());
+}
+
+Variant Sheets::item(std::span<const Variant> args)
+{
+    check_arguments(args, 1, 1, u"Item");
+    Book& book = m_book.book();
+    if (args[0].type() == VarType::String) {
+        auto index = book.find_sheet(args[0].string());
+        if (!index)
+            throw AutomationError(error_number::kSubscriptOutOfRange, "Subscript out of range: workbook " +
+                                                                          quoted(book.name()) + " has no sheet " +
+                                                                          quoted(args[0].string()));
+        return worksheet_object(m_book, *index);
+    }
+    int32_t position = to_i4(args[0]);
+    if (position < 1 || static_cast<size_t>(position) > book.sheet_count())
+        throw AutomationError(error_number::kSubscriptOutOfRange,
+                              "Subscript out of range: workbook " + quoted(book.name()) + " has no sheet " +
+                                  std::to_string(position) + " (it has " + std::to_string(book.sheet_count()) + ")");
+    return worksheet_object(m_book, static_cast<size_t>(position) - 1);
+}
+
+size_t Sheets::position_of(const Variant& sheet, std::u16string_view argument) const
+{
+    Ref<Dispatch> object = to_object(sheet);
+    auto* worksheet = dynamic_cast<Worksheet*>(object.get());
+    if (!worksheet)
+        throw AutomationError(error_number::kTypeMismatch,
+                              "Type mismatch: " + to_utf8(argument) + " of Sheets.Add must be a sheet");
+    if (worksheet->sheet_ref().book_ref().shared_book() != m_book.shared_book())
+        throw object_error("Sheets.Add: the sheet given as " + to_utf8(argument) + " belongs to another workbook");
+    return worksheet->sheet_ref().index();
+}
+
+// Add(Before, After, Count, Type): the new sheets go before the active sheet unless told
+// otherwise, and the last of them becomes the active sheet.
+Variant Sheets::add(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 4, u"Add");
+    Book& book = m_book.book();
+    const Variant* before = argument(args, 0);
+    const Variant* after = argument(args, 1);
+    if (before && after)
+        throw object_error("Sheets.Add: give Before or After, not both");
+    size_t position = book.content().active_sheet();
+    if (before)
+        position = position_of(*before, u"Before");
+    if (after)
+        position = position_of(*after, u"After") + 1;
+    int32_t count = 1;
+    if (const Variant* given = argument(args, 2))
+        count = to_i4(*given);
+    if (count < 1)
+        throw object_error("Sheets.Add: Count must be at least 1, not " + std::to_string(count));
+    if (const Variant* type = argument(args, 3); type && to_i4(*type) != kWorksheetType)
+        throw object_error("Sheets.Add: only worksheets (type -4167) can be added, not type " +
+                           std::to_string(to_i4(*type)));
+    for (int32_t i = 0; i < count; ++i)
+        book.add_sheet(position + static_cast<size_t>(i));
+    size_t last = position + static_cast<size_t>(count) - 1;
+    book.content().set_active_sheet(last);
+    return worksheet_object(m_book, last);
+}
+
+std::span<const Worksheet::Member> Worksheet::members()
+{
+    static const Member kMembers[] = {
+        {.name = u"Activate", .call = &Worksheet::activate},
+        {.name = u"Cells", .call = &Worksheet::cells},
+        {.name = u"Delete", .call = &Worksheet::delete_sheet},
+        {.name = u"Index", .get = &Worksheet::index},
+        {.name = u"Name", .get = &Worksheet::name, .put = &Worksheet::set_name},
+        {.name = u"Parent", .get = &Worksheet::parent},
+        {.name = u"Range", .call = &Worksheet::range},
+        {.name = u"Select", .call = &Worksheet::select},
+    };
+    return kMembers;
+}
+
+Variant Worksheet::name()
+{
+    return BStr(m_sheet.sheet().name());
+}
+
+void Worksheet::set_name(const Variant& value)
+{
+    m_sheet.book_ref().book().content().rename_sheet(m_sheet.index(), to_bstr(value));
+}
+
+Variant Worksheet::index()
+{
+    return static_cast<int32_t>(m_sheet.index() + 1);
+}
+
+Variant Worksheet::parent()
+{
+    return new_object<Workbook>(m_sheet.book_ref());
+}
+
+// Cells() is the whole sheet, Cells(N) the N-th cell counted along the rows, Cells(Row,
+// Column) one cell, with the column as a number or as letters.
+Variant Worksheet::cells(std::span<const Variant> args)
+{
+    check_arguments(args, args.size(), 2, u"Cells");
+    using workbook::kMaxColumns;
+    using workbook::kMaxRows;
+    if (args.empty())
+        return new_object<Range>(m_sheet, workbook::CellArea{{1, 1}, {kMaxRows, kMaxColumns}});
+    int64_t row = 0;
+    int64_t column = 0;
+    if (args.size() == 1) {
+        int64_t number = to_i4(args[0]);
+        if (number >= 1 && number <= int64_t{kMaxRows} * kMaxColumns) {
+            row = (number - 1) / kMaxColumns + 1;
+            column = (number - 1) % kMaxColumns + 1;
+        }
+    } else {
+        row = to_i4(args[0]);
+        if (args[1].type() == VarType::String)
+            column = workbook::parse_column_letters(args[1].string()).value_or(0);
+        else
+            column = to_i4(args[1]);
+    }
+    if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns) {
+        std::string given = to_utf8(to_bstr(args[0]));
+        if (args.size() == 2)
+            given += ", " + to_utf8(to_bstr(args[1]));
+        throw object_error("Cells(" + given + ") is outside the sheet, which has rows 1 to 65536 and columns 1 to 256");
+    }
+    workbook::CellAddress address{static_cast<uint32_t>(row), static_cast<uint16_t>(column)};
+    return new_object<Range>(m_sheet, workbook::CellArea{address, address});
+}
+
+workbook::CellArea Worksheet::area_of(const Variant& reference) const
+{
+    if (reference.type() == VarType::Object) {
+        auto* range = dynamic_cast<Range*>(reference.object().get());
+        if (!range)
+            throw AutomationError(error_number::kTypeMismatch,
+                                  "Type mismatch: Range takes a cell reference or a range");
+        if (range->sheet_ref().slot() != m_sheet.slot())
+            throw object_error("Range: the range given is on another sheet");
+        range->sheet_ref().sheet();
+        return range->area();
+    }
+    BStr text = to_bstr(reference);
+    auto area = workbook::parse_a1_reference(text);
+    if (!area)
+        throw object_error("Range: " + quoted(text) + " is not a cell reference of the sheet");
+    return *area;
+}
+
+// Range(Cell1) or Range(Cell1, Cell2): the smallest rectangle holding both.
+Variant Worksheet::range(std::span<const Variant> args)
+{
+    check_arguments(args, 1, 2, u"Range");
+    workbook::CellArea area = area_of(args[0]);
+    if (const Variant* second = argument(args, 1)) {
+        workbook::CellArea other = area_of(*second);
+        area = {{std::min(area.first.row, other.first.row), std::min(area.first.column, other.first.column)},
+                {std::max(area.last.row, other.last.row), std::max(area.last.column, other.last.column)}};
+    }
+    return new_object<Range>(m_sheet, area);
+}
+
+Variant Worksheet::select(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 1, u"Select");
+    const BookRef& book = m_sheet.book_ref();
+    if (book.instance().active_book() != book.shared_book())
+        throw object_error("Select: workbook " + quoted(book.book().name()) + " is not the active workbook");
+    book.book().content().set_active_sheet(m_sheet.index());
+    return {};
+}
+
+Variant Worksheet::activate(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 0, u"Activate");
+    const BookRef& book = m_sheet.book_ref();
+    book.instance().activate(book.shared_book());
+    book.book().content().set_active_sheet(m_sheet.index());
+    return {};
+}
+
+Variant Worksheet::delete_sheet(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 0, u"Delete");
+    m_sheet.book_ref().book().remove_sheet(m_sheet.index());
+    return {};
+}
+
+std::span<const Range::Member> Range::members()
+{
+    static const Member kMembers[] = {
+        {.name = u"Address", .get = &Range::address},
+        {.name = u"Column", .get = &Range::column},
+        {.name = u"Count", .get = &Range::count},
+        {.name = u"Row", .get = &Range::row},
+        {.name = u"Value", .get = &Range::value, .put = &Range::set_value},
+        {.name = u"Value2", .get = &Range::value2, .put = &Range::set_value},
+        {.name = u"Worksheet", .get = &Range::worksheet},
+    };
+    return kMembers;
+}
+
+workbook::CellValueView Range::single_cell(std::u16string_view member) const
+{
+    if (m_area.first != m_area.last)
+        throw object_error(to_utf8(member) + ": " + to_utf8(workbook::format_a1(m_area)) +
+                           " is more than one cell, and its value would be an array; read its cells one by one");
+    return m_sheet.sheet().cell_view(m_area.first);
+}
+
+Variant Range::value()
+{
+    return to_variant(single_cell(u"Value"), false);
+}
+
+Variant Range::value2()
+{
+    return to_variant(single_cell(u"Value2"), true);
+}
+
+void Range::set_value(const Variant& value)
+{
+    workbook::CellValue cell = to_cell(value);
+    workbook::Worksheet& sheet = m_sheet.sheet();
+    for (uint32_t row = m_area.first.row; row <= m_area.last.row; ++row) {
+        for (uint32_t column = m_area.first.column; column <= m_area.last.column; ++column)
+            sheet.set_cell({row, static_cast<uint16_t>(column)}, cell);
+    }
+}
+
+Variant Range::row()
+{
+    return static_cast<int32_t>(m_area.first.row);
+}
+
+Variant Range::column()
+{
+    return static_cast<int32_t>(m_area.first.column);
+}
+
+Variant Range::count()
+{
+    return static_cast<int32_t>((m_area.last.row - m_area.first.row + 1) *
+                                (m_area.last.column - m_area.first.column + 1));
+}
+
+Variant Range::address()
+{
+    std::string text = absolute_a1(m_area.first);
+    if (m_area.first != m_area.last)
+        text += ":" + absolute_a1(m_area.last);
+    return from_utf8(text);
+}
+
+Variant Range::worksheet()
+{
+    return new_object<Worksheet>(m_sheet);
+}
+
+}  // namespace varne::embedded
