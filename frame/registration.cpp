@@ -69,7 +69,7 @@ std::vector<Section> read_registry(FileSystem& files, const BStr& path)
 
 void write_registry(FileSystem& files, const BStr& path, const std::vector<Section>& sections)
 {
-    auto writer = files.replace_text_file(path);
+    auto writer = files.replace_file(path);
     for (const auto& section : sections) {
         writer->write_line(from_utf8(section.header));
         for (const auto& line : section.lines)

@@ -1,25 +1,30 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "frame/text.h"
 
 namespace varne {
 
-// A text file open for writing: narrow UTF-8 text, each line ended by CR LF.
-class TextWriter {
+// A file open for writing: lines of narrow UTF-8 text, each ended by CR LF, or raw bytes.
+class FileWriter {
 public:
-    virtual ~TextWriter() = default;
+    virtual ~FileWriter() = default;
     // Appends the line and CR LF; the line is on disk when the call returns.
     virtual void write_line(std::u16string_view line) = 0;
-    // Completes the file. For a file made by replace_text_file, this is when it takes the old one's place.
+    // Appends the bytes as they are; they are on disk when the call returns.
+    virtual void write_bytes(std::span<const uint8_t> bytes) = 0;
+    // Completes the file. For a file made by replace_file, this is when it takes the old one's place.
     virtual void close() = 0;
 };
 
 // The file operations of the library; the only code that touches files. Failures raise an
 // AutomationError naming the file and the reason: 53 file not found, 70 permission denied,
-// 76 path not found, 75 path/file access error (a folder given as a file), 57 device I/O error.
+// 76 path not found, 75 path/file access error (a folder given as a file), 52 bad file name,
+// 61 disk full, 57 device I/O error.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -27,11 +32,11 @@ public:
     // Opens the file for reading and reads it whole.
     virtual BStr read_all_text(const BStr& path) = 0;
     // Creates the file, replacing any old one at once (its contents are gone).
-    virtual std::unique_ptr<TextWriter> create_text_file(const BStr& path) = 0;
+    virtual std::unique_ptr<FileWriter> create_file(const BStr& path) = 0;
     // Writes a new file beside the old one, which it replaces only when closed complete; a
     // writer dropped before close leaves the old file whole. A file that may not be written
-    // is refused at once with the permission error.
-    virtual std::unique_ptr<TextWriter> replace_text_file(const BStr& path) = 0;
+    // is refused at once with the permission error, a name without a file part with 52.
+    virtual std::unique_ptr<FileWriter> replace_file(const BStr& path) = 0;
     virtual void delete_file(const BStr& path) = 0;
     // Creates the folder and any missing parents.
     virtual void create_folders(const BStr& path) = 0;

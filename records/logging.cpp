@@ -54,7 +54,7 @@ int16_t Logging::StartLog(const BStr& Filename)
         return -2;
     const BStr stopwatch(kStopwatch);
     m_timer->StartTiming(stopwatch);
-    m_stream = m_files.create_text_file(Filename);
+    m_stream = m_files.create_file(Filename);
     m_stream->write_line(BStr(kHeaderText) + log_time_text(to_date(m_timer->GetStartTime(stopwatch))));
     m_stream->write_line(kRuleLine);
     m_stream->write_line(u"");

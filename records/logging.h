@@ -8,7 +8,7 @@ namespace varne {
 
 class Clock;
 class FileSystem;
-class TextWriter;
+class FileWriter;
 
 // One plain-text log at a time: a header, a timestamped entry per text, a footer with the run
 // time. Every line is handed to the file as it is written, so a script that dies leaves its
@@ -33,7 +33,7 @@ private:
 
     FileSystem& m_files;
     Clock& m_clock;
-    std::unique_ptr<TextWriter> m_stream;
+    std::unique_ptr<FileWriter> m_stream;
     Ref<_Timing> m_timer;
     BStr m_log_name;  // empty exactly while no log is open
 };

@@ -101,7 +101,7 @@ Variant Config::Save(const BStr& Filename)
 {
     if (Filename.empty())
         return int16_t(-1);
-    auto file = m_files.replace_text_file(Filename);
+    auto file = m_files.replace_file(Filename);
     const auto count = static_cast<int32_t>(m_entries.size());
     for (int32_t position = 0; position < count; position = next_position(position)) {
         const auto& entry = m_entries[static_cast<size_t>(position)];

@@ -133,7 +133,6 @@ PageClient::PageClient(ProtocolSession& session, PageEvents events) : m_session(
     m_listener = m_session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
     m_session.send("Page.enable", json::object(), m_session_id);
     m_session.send("Runtime.enable", json::object(), m_session_id);
-    m_session.send("Page.setLifecycleEventsEnabled", {{"enabled", false}}, m_session_id);
     // Nested targets (out-of-process frames, popups) wait until their events are watched, and
     // must then be told to run, or the page that made them waits with them.
     m_session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}},

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -139,17 +140,17 @@ int write_all(int fd, const char* data, size_t size)
     return 0;
 }
 
-// A file open for writing. Lines go straight to the kernel: a process that dies keeps every
-// line written. With a temporary name, the text is written there and renamed over the
+// A file open for writing. Writes go straight to the kernel: a process that dies keeps
+// everything written. With a temporary name, the file is written there and renamed over the
 // target on close; a writer dropped before that removes the temporary file.
-class PosixTextWriter final : public TextWriter {
+class PosixFileWriter final : public FileWriter {
 public:
-    PosixTextWriter(int fd, std::string path, std::string temporary_path)
+    PosixFileWriter(int fd, std::string path, std::string temporary_path)
         : m_fd(fd), m_path(std::move(path)), m_temporary_path(std::move(temporary_path))
     {
     }
 
-    ~PosixTextWriter() override
+    ~PosixFileWriter() override
     {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -159,13 +160,14 @@ public:
 
     void write_line(std::u16string_view line) override
     {
-        if (m_fd < 0)
-            throw AutomationError(error_number::kBadFileNameOrNumber,
-                                  "Bad file name or number: '" + m_path + "' is closed");
         std::string bytes = to_utf8(line);
         bytes += "\r\n";
-        if (int error = write_all(m_fd, bytes.data(), bytes.size()))
-            throw file_error(error, "write to", m_path);
+        write(bytes.data(), bytes.size());
+    }
+
+    void write_bytes(std::span<const uint8_t> bytes) override
+    {
+        write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
 
     void close() override
@@ -188,6 +190,15 @@ public:
     }
 
 private:
+    void write(const char* data, size_t size)
+    {
+        if (m_fd < 0)
+            throw AutomationError(error_number::kBadFileNameOrNumber,
+                                  "Bad file name or number: '" + m_path + "' is closed");
+        if (int error = write_all(m_fd, data, size))
+            throw file_error(error, "write to", m_path);
+    }
+
     [[noreturn]] void fail(int error, std::string_view action)
     {
         if (m_fd >= 0)
@@ -257,7 +268,7 @@ BStr PosixFileSystem::read_all_text(const BStr& path)
     return from_utf8(bytes);
 }
 
-std::unique_ptr<TextWriter> PosixFileSystem::create_text_file(const BStr& path)
+std::unique_ptr<FileWriter> PosixFileSystem::create_file(const BStr& path)
 {
     std::string narrow = native_path(path);
     // Non-blocking only for the open: a pipe with no reader fails instead of waiting for one.
@@ -267,12 +278,16 @@ std::unique_ptr<TextWriter> PosixFileSystem::create_text_file(const BStr& path)
     int flags = ::fcntl(file.get(), F_GETFL);
     if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
         throw file_error(errno, "create", narrow);
-    return std::make_unique<PosixTextWriter>(file.release(), std::move(narrow), std::string());
+    return std::make_unique<PosixFileWriter>(file.release(), std::move(narrow), std::string());
 }
 
-std::unique_ptr<TextWriter> PosixFileSystem::replace_text_file(const BStr& path)
+std::unique_ptr<FileWriter> PosixFileSystem::replace_file(const BStr& path)
 {
     std::string target = native_path(path);
+    // An empty name, or one ending in a slash, names no file; it is refused before a temporary file is made for it.
+    if (target.empty() || target.back() == '/')
+        throw AutomationError(error_number::kBadFileNameOrNumber,
+                              "Bad file name or number: cannot replace '" + target + "' (no file name)");
     struct stat status {};
     if (::stat(target.c_str(), &status) == 0) {
         if (!S_ISREG(status.st_mode))
@@ -297,7 +312,7 @@ std::unique_ptr<TextWriter> PosixFileSystem::replace_text_file(const BStr& path)
     // The new file keeps the old one's permissions; where that is not allowed, it keeps the umask's.
     if (S_ISREG(status.st_mode))
         static_cast<void>(::fchmod(file.get(), status.st_mode & 07777));
-    return std::make_unique<PosixTextWriter>(file.release(), target, std::move(temporary_path));
+    return std::make_unique<PosixFileWriter>(file.release(), target, std::move(temporary_path));
 }
 
 void PosixFileSystem::delete_file(const BStr& path)

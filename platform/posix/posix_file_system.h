@@ -4,16 +4,16 @@
 
 namespace varne {
 
-// The file port on POSIX: UTF-8 text, every line handed to the kernel before write_line
-// returns, and replacement by rename so that a reader never sees half a file.
+// The file port on POSIX: UTF-8 text, every write handed to the kernel before it returns, and
+// replacement by rename so that a reader never sees half a file.
 class PosixFileSystem final : public FileSystem {
 public:
     // True for anything but a folder.
     bool file_exists(const BStr& path) override;
     // Regular files only: a folder, a pipe or a device is refused (75) rather than waited on.
     BStr read_all_text(const BStr& path) override;
-    std::unique_ptr<TextWriter> create_text_file(const BStr& path) override;
-    std::unique_ptr<TextWriter> replace_text_file(const BStr& path) override;
+    std::unique_ptr<FileWriter> create_file(const BStr& path) override;
+    std::unique_ptr<FileWriter> replace_file(const BStr& path) override;
     void delete_file(const BStr& path) override;
     void create_folders(const BStr& path) override;
 };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/services.h"
+
 namespace varne::embedded {
 
 namespace {
@@ -74,7 +76,7 @@ void Book::remove_sheet(size_t index)
 
 void Book::save_as(const BStr& path, const workbook::SaveOptions& options)
 {
-    workbook::save_xls(*m_content, to_utf8(path), options);
+    workbook::save_xls(*m_content, *services().files, path, options);
     m_path = path;
     m_name = path.substr(path.rfind(u'/') + 1);
     m_options = options;
@@ -84,7 +86,7 @@ void Book::save()
 {
     if (m_path.empty())
         throw object_error("workbook '" + to_utf8(m_name) + "' has never been saved; save it with SaveAs first");
-    workbook::save_xls(*m_content, to_utf8(m_path), m_options);
+    workbook::save_xls(*m_content, *services().files, m_path, m_options);
 }
 
 void Book::close()

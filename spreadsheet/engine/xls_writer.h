@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame/text.h"
+#include "platform/file_system.h"
 #include "spreadsheet/engine/workbook.h"
 
 #include <cstdint>
@@ -23,11 +25,10 @@ struct SaveOptions {
 std::vector<std::vector<uint8_t>> encode_workbook_stream(const Workbook& workbook, const SaveOptions& options);
 
 // Writes the workbook as a 97-2003 .xls file (one BIFF8 Workbook stream in a compound file).
-// The whole file is written beside the target and then renamed over it, so the target is
-// either the old file or the new one. Returns once the file is in place; raises
-// AutomationError naming the file and the cause: 52 for a path without a file name,
-// 53 file not found, 70 permission denied (also a read-only target), 75 when the target is a
-// folder, 76 path not found, 61 disk full, 57 for any other write failure.
-void save_xls(const Workbook& workbook, const std::string& path, const SaveOptions& options = {});
+// The file is made whole in memory and replaces the old one through files.replace_file, so
+// the target is either the old file or the new one. Returns once the file is in place; the
+// file system's error passes through (52 no file name, 70 a read-only target, 75 a folder,
+// 76 path not found, 61 disk full, 57 any other write failure).
+void save_xls(const Workbook& workbook, FileSystem& files, const BStr& path, const SaveOptions& options = {});
 
 }  // namespace varne::workbook

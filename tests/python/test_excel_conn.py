@@ -114,7 +114,7 @@ def test_a_failed_save_keeps_the_selection_and_the_maximized_window(tmp_path):
     with pytest.raises(varne.AutomationError) as raised:
         conn.SaveWorkbook(str(target), "sheet3")
     assert (raised.value.number, raised.value.description) == (
-        76, f"Path not found: cannot save '{target}' (No such file or directory)")
+        76, f"Path not found: cannot create '{target}' (No such file or directory)")
     xl = conn.GetXL()
     assert (xl.ActiveSheet.Name, xl.ActiveWindow.WindowState, xl.ActiveWorkbook.Name) == ("Sheet3", -4137, "Book1")
 

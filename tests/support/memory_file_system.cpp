@@ -1,5 +1,6 @@
 #include "tests/support/memory_file_system.h"
 
+#include <span>
 #include <utility>
 
 namespace varne::testing {
@@ -22,7 +23,7 @@ AutomationError error(int32_t number, const char* title, std::string_view action
 }  // namespace
 
 // Writes into the file at once (create) or into a draft that close puts in its place (replace).
-class MemoryFileSystem::Writer final : public TextWriter {
+class MemoryFileSystem::Writer final : public FileWriter {
 public:
     Writer(MemoryFileSystem& files, BStr path, bool replacing)
         : m_files(files), m_path(std::move(path)), m_replacing(replacing)
@@ -38,15 +39,13 @@ public:
 
     void write_line(std::u16string_view line) override
     {
-        if (m_closed)
-            throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "write to", m_path,
-                        "it is closed");
-        m_files.count_write_line();
-        std::string bytes = to_utf8(line) + "\r\n";
-        if (m_replacing)
-            m_draft += bytes;
-        else
-            m_files.m_files[m_path] += bytes;
+        ++m_files.m_write_line_calls;
+        write(to_utf8(line) + "\r\n");
+    }
+
+    void write_bytes(std::span<const uint8_t> bytes) override
+    {
+        write(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
 
     void close() override
@@ -61,6 +60,18 @@ public:
     }
 
 private:
+    void write(const std::string& bytes)
+    {
+        if (m_closed)
+            throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "write to", m_path,
+                        "it is closed");
+        m_files.count_write();
+        if (m_replacing)
+            m_draft += bytes;
+        else
+            m_files.m_files[m_path] += bytes;
+    }
+
     MemoryFileSystem& m_files;
     BStr m_path;
     bool m_replacing;
@@ -98,7 +109,7 @@ void MemoryFileSystem::check_writable(const BStr& path, std::string_view action)
         throw error(error_number::kPermissionDenied, "Permission denied", action, path, "Permission denied");
 }
 
-std::unique_ptr<TextWriter> MemoryFileSystem::create_text_file(const BStr& path)
+std::unique_ptr<FileWriter> MemoryFileSystem::create_file(const BStr& path)
 {
     if (m_create_failure)
         throw *std::exchange(m_create_failure, std::nullopt);
@@ -107,10 +118,12 @@ std::unique_ptr<TextWriter> MemoryFileSystem::create_text_file(const BStr& path)
     return std::make_unique<Writer>(*this, path, false);
 }
 
-std::unique_ptr<TextWriter> MemoryFileSystem::replace_text_file(const BStr& path)
+std::unique_ptr<FileWriter> MemoryFileSystem::replace_file(const BStr& path)
 {
     if (m_create_failure)
         throw *std::exchange(m_create_failure, std::nullopt);
+    if (path.empty() || path.back() == u'/')
+        throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "replace", path, "no file name");
     check_writable(path, "replace");
     return std::make_unique<Writer>(*this, path, true);
 }
@@ -145,15 +158,14 @@ void MemoryFileSystem::set_read_only(const BStr& path)
     m_read_only.insert(path);
 }
 
-void MemoryFileSystem::fail_write_line(int nth, AutomationError error)
+void MemoryFileSystem::fail_write(int nth, AutomationError error)
 {
     m_write_failure = std::move(error);
     m_write_failure_countdown = nth;
 }
 
-void MemoryFileSystem::count_write_line()
+void MemoryFileSystem::count_write()
 {
-    ++m_write_line_calls;
     if (m_write_failure && --m_write_failure_countdown == 0)
         throw *std::exchange(m_write_failure, std::nullopt);
 }

@@ -11,15 +11,16 @@
 namespace varne::testing {
 
 // Files held in memory as UTF-8 bytes, behaving as the real adapter does (missing folder 76,
-// folder as a file 75, read-only file 70), with failures that a test arms ahead: the next
-// create, the Nth write_line from now, the next close, the next read. A name without "/" lies
-// in the current folder, which always exists; other folders exist once create_folders made them.
+// folder as a file 75, read-only file 70, no file name to replace 52), with failures that a
+// test arms ahead: the next create, the Nth write from now, the next close, the next read. A
+// name without "/" lies in the current folder, which always exists; other folders exist once
+// create_folders made them.
 class MemoryFileSystem final : public FileSystem {
 public:
     bool file_exists(const BStr& path) override;
     BStr read_all_text(const BStr& path) override;
-    std::unique_ptr<TextWriter> create_text_file(const BStr& path) override;
-    std::unique_ptr<TextWriter> replace_text_file(const BStr& path) override;
+    std::unique_ptr<FileWriter> create_file(const BStr& path) override;
+    std::unique_ptr<FileWriter> replace_file(const BStr& path) override;
     void delete_file(const BStr& path) override;
     void create_folders(const BStr& path) override;
 
@@ -29,8 +30,8 @@ public:
     void set_read_only(const BStr& path);
 
     void fail_next_create(AutomationError error) { m_create_failure = std::move(error); }
-    // Counts write_line calls on every writer from now; the Nth fails and writes nothing.
-    void fail_write_line(int nth, AutomationError error);
+    // Counts write_line and write_bytes calls on every writer from now; the Nth fails and writes nothing.
+    void fail_write(int nth, AutomationError error);
     void fail_next_close(AutomationError error) { m_close_failure = std::move(error); }
     void fail_next_read(AutomationError error) { m_read_failure = std::move(error); }
 
@@ -43,7 +44,7 @@ private:
     friend class Writer;
 
     void check_writable(const BStr& path, std::string_view action) const;
-    void count_write_line();
+    void count_write();
     void count_close();
 
     std::map<BStr, std::string> m_files;

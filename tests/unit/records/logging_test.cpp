@@ -165,7 +165,7 @@ TEST_F(LoggingTest, FileThatCannotBeMadeLeavesTheLogClosed)
 
 TEST_F(LoggingTest, FailedHeaderLeavesTheLogClosed)
 {
-    files.fail_write_line(2, disk_full());
+    files.fail_write(2, disk_full());
     auto error = raised([&] { log->StartLog(u"run.log"); });
     EXPECT_EQ(error.number(), 61);
     EXPECT_EQ(error.description(), "Disk full: cannot write to 'run.log' (No space left on device)");
@@ -179,7 +179,7 @@ TEST_F(LoggingTest, FailedHeaderLeavesTheLogClosed)
 TEST_F(LoggingTest, FailedEntryKeepsTheLogOpenAndTheLinesBeforeIt)
 {
     log->StartLog(u"run.log");
-    files.fail_write_line(2, disk_full());
+    files.fail_write(2, disk_full());
     EXPECT_EQ(raised([&] { log->AppendLog(u"lost"); }).number(), 61);
     EXPECT_EQ(log->IsOpen(), -1);
     EXPECT_TRUE(log_file().ends_with(kRule + "\r\n\r\n14:05:09 07/Sep/1999:\r\n"));
@@ -191,7 +191,7 @@ TEST_F(LoggingTest, FailedEntryKeepsTheLogOpenAndTheLinesBeforeIt)
 TEST_F(LoggingTest, FailedFooterOrCloseKeepsTheLogOpen)
 {
     log->StartLog(u"run.log");
-    files.fail_write_line(3, disk_full());
+    files.fail_write(3, disk_full());
     EXPECT_EQ(raised([&] { log->EndLog(); }).number(), 61);
     EXPECT_EQ(log->IsOpen(), -1);
     EXPECT_EQ(log->GetLogName(), u"run.log");
@@ -226,7 +226,7 @@ TEST_F(LoggingTest, ReleaseSwallowsAFailingFooter)
     {
         auto doomed = make_object<Logging>();
         doomed->StartLog(u"run.log");
-        files.fail_write_line(1, disk_full());
+        files.fail_write(1, disk_full());
     }
     EXPECT_EQ(log_file(), crlf_lines({"Log file started at 14:05:09 07/Sep/1999", kRule, ""}));
     EXPECT_EQ(files.open_writers(), 0);

@@ -147,7 +147,7 @@ TEST_F(ConfigOnDiskTest, ADroppedReplacementLeavesTheOldFileAndNothingElse)
     write_bytes(folder / "app.cfg", "OLD=1\r\n");
     PosixFileSystem files;
     {
-        auto writer = files.replace_text_file(name("app.cfg"));
+        auto writer = files.replace_file(name("app.cfg"));
         writer->write_line(u"NEW=1");
         EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
     }

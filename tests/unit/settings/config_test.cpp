@@ -204,7 +204,7 @@ TEST_F(ConfigTest, FailedSaveLeavesTheOldFileWhole)
     config->SetItem(u"a", u"1");
     config->SetItem(u"b", u"2");
     config->SetItem(u"c", u"3");
-    files.fail_write_line(3, AutomationError(61, "Disk full: cannot write to 'out.cfg' (No space left on device)"));
+    files.fail_write(3, AutomationError(61, "Disk full: cannot write to 'out.cfg' (No space left on device)"));
     auto error = raised([&] { config->Save(u"out.cfg"); });
     EXPECT_EQ(error.number(), 61);
     EXPECT_EQ(error.description(), "Disk full: cannot write to 'out.cfg' (No space left on device)");

@@ -324,7 +324,7 @@ TEST_F(ObjectModelTest, SaveAsWritesTheWorkbookWithItsActiveSheetAndTakesTheFile
     std::string missing = folder.file("no/such/folder.xls");
     error = raised([&] { call(*book, u"SaveAs", {from_utf8(missing)}); });
     EXPECT_EQ(error.number(), error_number::kPathNotFound);
-    EXPECT_EQ(error.description(), "Path not found: cannot save '" + missing + "' (No such file or directory)");
+    EXPECT_EQ(error.description(), "Path not found: cannot create '" + missing + "' (No such file or directory)");
     EXPECT_EQ(name_of(*book), u"out.txt");
     EXPECT_EQ(folder.entry_count(), 1u);
 }

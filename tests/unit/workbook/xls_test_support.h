@@ -1,5 +1,9 @@
 #pragma once
 
+#include "frame/text.h"
+#include "platform/posix/posix_file_system.h"
+#include "spreadsheet/engine/xls_writer.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -42,6 +46,13 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Saves through the real file system, as the library does.
+inline void save_on_disk(const Workbook& workbook, const std::string& path, const SaveOptions& options = {})
+{
+    PosixFileSystem files;
+    save_xls(workbook, files, from_utf8(path), options);
+}
 
 struct CommandResult {
     int status = -1;

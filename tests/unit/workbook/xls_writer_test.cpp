@@ -18,6 +18,7 @@ namespace {
 using nlohmann::json;
 using testing::read_back;
 using testing::run_command;
+using testing::save_on_disk;
 using testing::ScratchFolder;
 
 void set_text(Worksheet& sheet, CellAddress address, std::u16string_view text)
@@ -86,7 +87,7 @@ TEST(XlsWriter, EveryKindOfValueReadsBack)
 {
     ScratchFolder folder;
     const std::string path = folder.file("rich.xls");
-    save_xls(rich_workbook(), path, {.read_only_recommended = true, .create_backup = false, .user_name = u"Kéthe"});
+    save_on_disk(rich_workbook(), path, {.read_only_recommended = true, .create_backup = false, .user_name = u"Kéthe"});
     json report = read_back(path, 2000);
 
     EXPECT_EQ(report["biff_version"], 80);
@@ -142,7 +143,7 @@ TEST(XlsWriter, ActiveSheetReadOnlyRecommendationAndWindowLiveInTheRecords)
 {
     ScratchFolder folder;
     const std::string path = folder.file("records.xls");
-    save_xls(rich_workbook(), path, {.read_only_recommended = true, .create_backup = true, .user_name = {}});
+    save_on_disk(rich_workbook(), path, {.read_only_recommended = true, .create_backup = true, .user_name = {}});
     json report = read_back(path, 0);
     json records = report["records"];
 
@@ -163,7 +164,7 @@ TEST(XlsWriter, ActiveSheetReadOnlyRecommendationAndWindowLiveInTheRecords)
     Workbook minimized;
     minimized.set_active_sheet(2);
     minimized.set_window_state(WindowState::minimized);
-    save_xls(minimized, path, {});
+    save_on_disk(minimized, path, {});
     records = read_back(path)["records"];
     EXPECT_EQ(records["filesharing"], nullptr);
     EXPECT_EQ(records["window1"], json({{"flags", 0x3A}, {"active", 2}, {"first_tab", 0}, {"selected_tabs", 1}}));
@@ -189,7 +190,7 @@ TEST(XlsWriter, SharedStringsSplitAcrossContinueRecordsAtEveryKindOfBoundary)
     }
     ScratchFolder folder;
     const std::string path = folder.file("continue.xls");
-    save_xls(workbook, path);
+    save_on_disk(workbook, path);
     json report = read_back(path, 2000);
     json sst = report["records"]["sst"];
     EXPECT_EQ(sst["unique"], 900);
@@ -224,7 +225,7 @@ TEST(XlsWriter, NumbersKeepEveryBitWhetherStoredCompactOrInFull)
     }
     ScratchFolder folder;
     const std::string path = folder.file("numbers.xls");
-    save_xls(workbook, path);
+    save_on_disk(workbook, path);
     json cells = read_back(path)["sheets"][0]["cells"];
     std::map<std::pair<int, int>, double> read;
     for (const json& entry : cells) {
@@ -241,7 +242,7 @@ TEST(XlsWriter, ANewWorkbookIsOneStreamPaddedToTheSmallStreamLimit)
 {
     ScratchFolder folder;
     const std::string path = folder.file("new.xls");
-    save_xls(Workbook(), path);
+    save_on_disk(Workbook(), path);
     json report = read_back(path);
     EXPECT_EQ(report["container"]["streams"], json({{"Workbook", 4096}}));
     EXPECT_EQ(report["container"]["difat_sectors"], 0);
@@ -272,7 +273,7 @@ TEST(XlsWriter, AFullTenColumnSheetNeedsExtraFatSectorsInTheContainer)
     workbook.set_active_sheet(2);
     ScratchFolder folder;
     const std::string path = folder.file("large.xls");
-    save_xls(workbook, path);
+    save_on_disk(workbook, path);
     json report = read_back(path);
     EXPECT_GT(report["container"]["fat_sectors"], 109);
     EXPECT_GE(report["container"]["difat_sectors"], 1);
@@ -351,7 +352,7 @@ TEST(XlsWriter, LibreOfficeReadsValuesSheetsAndTheReadOnlyRecommendation)
     ScratchFolder folder;
     const std::string path = folder.file("office.xls");
     Workbook workbook = rich_workbook();
-    save_xls(workbook, path, {.read_only_recommended = true, .create_backup = false, .user_name = {}});
+    save_on_disk(workbook, path, {.read_only_recommended = true, .create_backup = false, .user_name = {}});
     const std::string convert = "HOME=" + folder.path().string() + " /usr/bin/soffice --headless --convert-to ";
     const std::string out = " --outdir " + testing::quoted(folder.path().string()) + " " + testing::quoted(path)
         + " >/dev/null 2>&1";
