@@ -68,7 +68,8 @@ double elapsed_ms(Clock::time_point since)
     return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
 }
 
-template <class Work> double time_ms(Work&& work)
+template <class Work>
+double time_ms(Work&& work)
 {
     const auto start = Clock::now();
     work();

@@ -70,7 +70,8 @@ bool text_matches(std::u16string_view property, const BStr& given)
 // Visits positions 0 to length - 1 as a 16-bit counting loop does and gives the position at
 // which `leave` answered true, if any. A last position beyond 32,767 overflows before the
 // first visit; a walk that passes 32,767 without leaving overflows when it steps on.
-template <class Leave> std::optional<int16_t> walk(int64_t length, Leave&& leave)
+template <class Leave>
+std::optional<int16_t> walk(int64_t length, Leave&& leave)
 {
     int64_t last = length - 1;
     if (last > kInt16Max)
@@ -86,7 +87,8 @@ template <class Leave> std::optional<int16_t> walk(int64_t length, Leave&& leave
 
 // The position of the match numbered `occurrence` (from 0) among the positions that `matches`
 // accepts, counted with a 16-bit match counter.
-template <class Matches> std::optional<int16_t> find_occurrence(int64_t length, int16_t occurrence, Matches&& matches)
+template <class Matches>
+std::optional<int16_t> find_occurrence(int64_t length, int16_t occurrence, Matches&& matches)
 {
     int16_t counter = 0;
     return walk(length, [&](int16_t position) {
@@ -102,7 +104,8 @@ template <class Matches> std::optional<int16_t> find_occurrence(int64_t length, 
 // The wait loop on the thread's wait counter: a check at once, then one after every 100 ms of
 // sleep. False when a check fails after more than 30000 ms of sleep, so a check that never
 // succeeds gives up after 301 sleeps.
-template <class Ready> bool wait_until(Ready&& ready)
+template <class Ready>
+bool wait_until(Ready&& ready)
 {
     int16_t& waited = Common::wait_counter();
     waited = 0;

@@ -59,8 +59,8 @@ double automation_date_from_seconds(int64_t seconds)
 
 double to_automation_date(const CivilTime& time)
 {
-    int64_t days = days_from_civil(time.year, static_cast<unsigned>(time.month), static_cast<unsigned>(time.day))
-        - kEpochOffsetDays;
+    int64_t days = days_from_civil(time.year, static_cast<unsigned>(time.month), static_cast<unsigned>(time.day)) -
+                   kEpochOffsetDays;
     return automation_date_from_seconds(days * kSecondsPerDay + time.hour * 3600 + time.minute * 60 + time.second);
 }
 

@@ -46,7 +46,10 @@ public:
     const std::string& description() const noexcept { return m_description; }
 
     static AutomationError overflow() { return {error_number::kOverflow, "Overflow"}; }
-    static AutomationError subscript_out_of_range() { return {error_number::kSubscriptOutOfRange, "Subscript out of range"}; }
+    static AutomationError subscript_out_of_range()
+    {
+        return {error_number::kSubscriptOutOfRange, "Subscript out of range"};
+    }
     static AutomationError type_mismatch() { return {error_number::kTypeMismatch, "Type mismatch"}; }
 
 private:

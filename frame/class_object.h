@@ -50,6 +50,6 @@ extern "C" {
 __attribute__((visibility("default"))) int32_t DllRegisterServer();
 __attribute__((visibility("default"))) int32_t DllUnregisterServer();
 __attribute__((visibility("default"))) int32_t DllGetClassObject(const varne::Guid* class_id,
-                                                                  const varne::Guid* interface_id, void** object);
+                                                                 const varne::Guid* interface_id, void** object);
 __attribute__((visibility("default"))) int32_t DllCanUnloadNow();
 }

@@ -26,8 +26,7 @@ Variant invoke_member(Dispatch& target, const MemberDescriptor& member, std::spa
             throw AutomationError(error_number::kNamedArgumentNotFound,
                                   "Named argument not found: " + to_utf8(argument.name));
         if (given[index])
-            throw AutomationError(error_number::kWrongArgumentCount,
-                                  "Argument given twice: " + to_utf8(argument.name));
+            throw AutomationError(error_number::kWrongArgumentCount, "Argument given twice: " + to_utf8(argument.name));
         given[index] = argument.value;
     }
     std::vector<Variant> converted;
@@ -100,7 +99,8 @@ Variant invoke(Dispatch& target, int32_t dispatch_id, std::span<const Variant> a
     const auto* cls = target.class_descriptor();
     if (!cls || dispatch_id < 1 || static_cast<size_t>(dispatch_id) > cls->members.size())
         throw AutomationError(error_number::kNotSupported,
-                              "Object doesn't support this property or method: dispatch id " + std::to_string(dispatch_id));
+                              "Object doesn't support this property or method: dispatch id " +
+                                  std::to_string(dispatch_id));
     return invoke_member(target, cls->members[static_cast<size_t>(dispatch_id) - 1], args, named);
 }
 

@@ -49,7 +49,8 @@ Variant call_with(Dispatch& self, std::span<const Variant> args, std::index_sequ
         (object.*Method)(argument_as<std::tuple_element_t<Index, typename Traits::Arguments>>(args[Index])...);
         return {};
     } else {
-        return Variant((object.*Method)(argument_as<std::tuple_element_t<Index, typename Traits::Arguments>>(args[Index])...));
+        return Variant(
+            (object.*Method)(argument_as<std::tuple_element_t<Index, typename Traits::Arguments>>(args[Index])...));
     }
 }
 

@@ -50,10 +50,8 @@ public:
     Ref(const Ref& other) noexcept : Ref(other.m_object) {}
     Ref(Ref&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
     template <class U>
-        requires std::is_convertible_v<U*, T*>
-    Ref(const Ref<U>& other) noexcept : Ref(other.get())
-    {
-    }
+    requires std::is_convertible_v<U*, T*> Ref(const Ref<U>& other)
+    noexcept : Ref(other.get()) {}
     ~Ref()
     {
         if (m_object)

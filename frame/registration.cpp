@@ -54,8 +54,7 @@ std::vector<Section> library_sections(const LibraryDescriptor& library, const st
                              "ThreadingModel=" + to_utf8(library.threading_model), "TypeLib=" + type_library}});
         sections.push_back({"[ProgID " + to_utf8(cls.prog_id) + "]", {"CLSID=" + cls.class_id.to_string()}});
         sections.push_back({"[Interface " + cls.interface_id.to_string() + "]",
-                            {"Name=" + to_utf8(cls.interface_name), "TypeLib=" + type_library,
-                             "Version=" + version}});
+                            {"Name=" + to_utf8(cls.interface_name), "TypeLib=" + type_library, "Version=" + version}});
     }
     return sections;
 }

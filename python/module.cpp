@@ -35,8 +35,8 @@ py::object g_automation_error;
 
 BStr to_bstr(const py::str& text)
 {
-    py::bytes encoded = py::reinterpret_steal<py::bytes>(
-        PyUnicode_AsEncodedString(text.ptr(), "utf-16-le", "surrogatepass"));
+    py::bytes encoded =
+        py::reinterpret_steal<py::bytes>(PyUnicode_AsEncodedString(text.ptr(), "utf-16-le", "surrogatepass"));
     if (!encoded)
         throw py::error_already_set();
     std::string bytes = encoded;
@@ -84,9 +84,9 @@ Variant to_variant(const py::handle& value)
     }
     if (py::isinstance<ObjectHandle>(value))
         return value.cast<const ObjectHandle&>().object;
-    throw AutomationError(error_number::kTypeMismatch,
-                          "Type mismatch: a " + std::string(py::str(value.get_type().attr("__name__"))) +
-                              " cannot be passed to the library");
+    throw AutomationError(error_number::kTypeMismatch, "Type mismatch: a " +
+                                                           std::string(py::str(value.get_type().attr("__name__"))) +
+                                                           " cannot be passed to the library");
 }
 
 py::object to_python(const Variant& value)

@@ -25,8 +25,7 @@ Ref<Dispatch> create_logging()
 }
 
 Logging::Logging()
-    : m_files(*services().files), m_clock(*services().clock),
-      m_timer(create_library_object<_Timing>(u"Varne.Timing"))
+    : m_files(*services().files), m_clock(*services().clock), m_timer(create_library_object<_Timing>(u"Varne.Timing"))
 {
 }
 

@@ -85,7 +85,7 @@ int16_t Config::Load(const BStr& Filename)
         if (line_end + 2 > kLastPosition)
             throw AutomationError::overflow();
         auto line = trim_spaces(std::u16string_view(text).substr(static_cast<size_t>(position - 1),
-                                                                  static_cast<size_t>(line_end - position)));
+                                                                 static_cast<size_t>(line_end - position)));
         position = line_end + 2;
         if (line.empty() || line.front() == u'#')
             continue;

@@ -14,7 +14,8 @@ constexpr int32_t kCallRejected = static_cast<int32_t>(0x80010001);
 cdp::PageEvents events_into(PageState& state)
 {
     return {
-        .frame_attached = [&state](const std::string& id, const std::string& parent) { state.frame_attached(id, parent); },
+        .frame_attached = [&state](const std::string& id,
+                                   const std::string& parent) { state.frame_attached(id, parent); },
         .frame_detached = [&state](const std::string& id) { state.frame_detached(id); },
         .frame_navigated = [&state](const std::string& id, const std::string& parent, const std::string& url,
                                     const std::string& origin) { state.frame_navigated(id, parent, url, origin); },
@@ -23,13 +24,14 @@ cdp::PageEvents events_into(PageState& state)
         .frame_started_loading = [&state](const std::string& id) { state.frame_started_loading(id); },
         .frame_stopped_loading = [&state](const std::string& id) { state.frame_stopped_loading(id); },
         .frame_requested_navigation = [&state](const std::string& id) { state.navigation_requested(id); },
-        .default_context_created = [&state](int64_t context, const std::string& id) {
-            state.default_context_created(context, id);
-        },
+        .default_context_created = [&state](int64_t context,
+                                            const std::string& id) { state.default_context_created(context, id); },
         .context_destroyed = [&state](int64_t context) { state.context_destroyed(context); },
         .contexts_cleared = [&state] { state.contexts_cleared(); },
-        .dialog_opening = [&state](const std::string& type,
-                                   const std::string& message) { state.dialog_opening({type, message}); },
+        .dialog_opening =
+            [&state](const std::string& type, const std::string& message) {
+                state.dialog_opening({type, message});
+            },
         .dialog_closed = [&state] { state.dialog_closed(); },
         .target_gone = [&state](const std::string& why) { state.page_gone(why); },
     };
@@ -38,7 +40,8 @@ cdp::PageEvents events_into(PageState& state)
 }  // namespace
 
 ChromiumPage::ChromiumPage(int32_t window_handle, bool headless)
-    : m_window_handle(window_handle), m_headless(headless),
+    : m_window_handle(window_handle),
+      m_headless(headless),
       m_process(ChromiumProcess::launch({.extra_args = {}, .headless = headless}))
 {
     m_client = std::make_unique<cdp::PageClient>(m_process->session(), events_into(m_state));
@@ -67,8 +70,8 @@ void ChromiumPage::check_alive() const
 {
     if (!m_client || m_process->session().closed())
         throw AutomationError(error_number::kServerUnavailable,
-                              "The browser is gone: " + (m_client ? m_process->session().close_reason()
-                                                                   : std::string("it was closed")));
+                              "The browser is gone: " +
+                                  (m_client ? m_process->session().close_reason() : std::string("it was closed")));
     if (auto why = m_state.gone())
         throw AutomationError(error_number::kServerUnavailable, "The browser's page is gone: " + *why);
 }

@@ -48,13 +48,13 @@ std::string errno_text(int error)
 // Owns a descriptor until it is released to its next owner.
 class Fd {
 public:
-    explicit Fd(int fd = -1) : m_fd(fd) { }
+    explicit Fd(int fd = -1) : m_fd(fd) {}
     ~Fd()
     {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    Fd(Fd&& other) noexcept : m_fd(other.release()) { }
+    Fd(Fd&& other) noexcept : m_fd(other.release()) {}
     Fd& operator=(Fd&& other) noexcept
     {
         Fd old(std::exchange(m_fd, other.release()));

@@ -93,8 +93,8 @@ json call_argument(const CallArgument& argument)
 // carries the page's own message.
 [[noreturn]] void throw_script_error(const json& details)
 {
-    std::string text = details.contains("exception") ? text_of(details["exception"], "description")
-                                                     : text_of(details, "text");
+    std::string text =
+        details.contains("exception") ? text_of(details["exception"], "description") : text_of(details, "text");
     if (text.empty())
         text = text_of(details, "text");
     text = text.substr(0, text.find('\n'));  // the message, without the script's stack
@@ -243,10 +243,12 @@ std::optional<std::string> PageClient::navigate(const std::string& url, const st
 RemoteValue PageClient::evaluate(int64_t context_id, const std::string& expression, bool by_value)
 {
     try {
-        return result_of(m_session.send(
-            "Runtime.evaluate",
-            {{"expression", expression}, {"contextId", context_id}, {"returnByValue", by_value}, {"awaitPromise", false}},
-            m_session_id));
+        return result_of(m_session.send("Runtime.evaluate",
+                                        {{"expression", expression},
+                                         {"contextId", context_id},
+                                         {"returnByValue", by_value},
+                                         {"awaitPromise", false}},
+                                        m_session_id));
     } catch (const ProtocolError& error) {
         rethrow_translated(error);
     }
@@ -266,11 +268,10 @@ std::optional<RemoteValue> PageClient::call_function(const std::string& object_i
                 {"userGesture", user_gesture}};
     try {
         const std::string session_id = m_session_id;
-        auto outcome = m_session.send_until("Runtime.callFunctionOn", std::move(params), m_session_id,
-                                            [&](const ProtocolEvent& event) {
-                                                return event.session_id == session_id &&
-                                                       event.method == "Page.javascriptDialogOpening";
-                                            });
+        auto outcome = m_session.send_until(
+            "Runtime.callFunctionOn", std::move(params), m_session_id, [&](const ProtocolEvent& event) {
+                return event.session_id == session_id && event.method == "Page.javascriptDialogOpening";
+            });
         if (!outcome.result)
             return std::nullopt;
         return result_of(*outcome.result);

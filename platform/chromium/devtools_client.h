@@ -19,11 +19,11 @@ struct RemoteValue {
     Kind kind = Kind::Undefined;
     bool boolean = false;
     double number = 0;
-    std::string text;       // the UTF-8 string of a String value
+    std::string text;  // the UTF-8 string of a String value
     std::vector<std::optional<std::string>> items;  // a list of strings (or nulls) returned by value
     std::string object_id;  // set for Object and Function
     std::string class_name;  // "HTMLDocument", "HTMLCollection", "Window", ...
-    std::string subtype;     // "node", "array", ...
+    std::string subtype;  // "node", "array", ...
     std::string description;
 };
 

@@ -67,7 +67,7 @@ private:
     struct Frame {
         std::string parent;
         std::vector<std::string> children;  // in the order the frames were made, as window.frames has them
-        bool requested = false;             // a navigation was asked for and has not started loading yet
+        bool requested = false;  // a navigation was asked for and has not started loading yet
         bool loading = false;
         uint64_t generation = 0;
         std::string url;

@@ -65,7 +65,7 @@ public:
     {
         if (m_raised) {
             const timespec no_wait{};
-            while (sigtimedwait(&m_pipe_set, nullptr, &no_wait) < 0 && errno == EINTR) { }
+            while (sigtimedwait(&m_pipe_set, nullptr, &no_wait) < 0 && errno == EINTR) {}
         }
         pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
     }

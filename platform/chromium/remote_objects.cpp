@@ -11,11 +11,10 @@ namespace {
 
 // Finds a member by its exact name, else by the same name in another case, as the old
 // object model's scripts wrote names freely.
-constexpr const char* kResolve =
-    "const resolve = (o, n) => { if (n in o) return n; const l = n.toLowerCase();"
-    " for (const k in o) { if (k.toLowerCase() === l) return k; } return null; };"
-    "const member = (o, n) => { const r = resolve(o, n);"
-    " if (r === null) throw new ReferenceError('varne:no-member:' + n); return r; };";
+constexpr const char* kResolve = "const resolve = (o, n) => { if (n in o) return n; const l = n.toLowerCase();"
+                                 " for (const k in o) { if (k.toLowerCase() === l) return k; } return null; };"
+                                 "const member = (o, n) => { const r = resolve(o, n);"
+                                 " if (r === null) throw new ReferenceError('varne:no-member:' + n); return r; };";
 
 // The properties that the library reads itself; nameProp is the file name of an image's or link's address.
 constexpr const char* kProperty =
@@ -121,9 +120,9 @@ std::vector<cdp::CallArgument> call_arguments(const PagePtr& page, std::u16strin
 
 bool is_collection(const cdp::RemoteValue& value)
 {
-    static const char* const kCollections[] = {"HTMLCollection",      "HTMLAllCollection", "NodeList",
-                                               "HTMLFormControlsCollection", "HTMLOptionsCollection",
-                                               "RadioNodeList"};
+    static const char* const kCollections[] = {
+        "HTMLCollection",        "HTMLAllCollection", "NodeList", "HTMLFormControlsCollection",
+        "HTMLOptionsCollection", "RadioNodeList"};
     if (value.subtype == "array")
         return true;
     for (const char* name : kCollections) {
@@ -219,7 +218,8 @@ Variant get_member(Dispatch& self, const RemoteHandle& handle, std::u16string_vi
 
 void put_member(const RemoteHandle& handle, std::u16string_view name, const Variant& value)
 {
-    handle.run(std::string("function(n, v) {") + kResolve + " const r = resolve(this, n); this[r === null ? n : r] = v; }",
+    handle.run(std::string("function(n, v) {") + kResolve +
+                   " const r = resolve(this, n); this[r === null ? n : r] = v; }",
                {text_argument(name), call_argument(handle.page(), value)});
 }
 
@@ -249,7 +249,9 @@ Variant call_object(const RemoteHandle& handle, std::span<const Variant> args)
 // RemoteDocument
 
 RemoteDocument::RemoteDocument(PagePtr page, std::string frame_id, std::string foreign_origin)
-    : m_page(std::move(page)), m_frame_id(std::move(frame_id)), m_generation(m_page->state().generation(m_frame_id)),
+    : m_page(std::move(page)),
+      m_frame_id(std::move(frame_id)),
+      m_generation(m_page->state().generation(m_frame_id)),
       m_foreign_origin(std::move(foreign_origin))
 {
 }
@@ -292,10 +294,10 @@ Ref<dom::FrameCollection> RemoteDocument::frames()
     std::string frame_id = m_frame_id;
     if (frame_id.empty()) {
         // A document reached through another object: its frame is the one its window sits in.
-        auto holder = handle()->run("function() { return this.defaultView && this.defaultView.frameElement; }",
-                                    {}, false);
-        frame_id = holder.object_id.empty() ? m_page->state().main_frame_id()
-                                            : m_page->client().frame_id_of(holder.object_id);
+        auto holder =
+            handle()->run("function() { return this.defaultView && this.defaultView.frameElement; }", {}, false);
+        frame_id =
+            holder.object_id.empty() ? m_page->state().main_frame_id() : m_page->client().frame_id_of(holder.object_id);
         if (!holder.object_id.empty())
             m_page->release_object(holder.object_id);
     }
@@ -374,9 +376,9 @@ Ref<dom::FrameWindow> RemoteFrames::item(int32_t index)
 {
     auto frames = children();
     if (index < 0 || static_cast<size_t>(index) >= frames.size())
-        throw AutomationError(error_number::kSubscriptOutOfRange,
-                              "Subscript out of range: frame " + std::to_string(index) + " of a document with " +
-                                  std::to_string(frames.size()) + " frames");
+        throw AutomationError(error_number::kSubscriptOutOfRange, "Subscript out of range: frame " +
+                                                                      std::to_string(index) + " of a document with " +
+                                                                      std::to_string(frames.size()) + " frames");
     return make_object<RemoteFrameWindow>(m_page, frames[static_cast<size_t>(index)]);
 }
 
@@ -500,8 +502,8 @@ Ref<dom::ElementCollection> RemoteCollection::tags(const BStr& tag_name)
     if (m_source == "this.all")
         return make_object<RemoteCollection>(m_base, "this.getElementsByTagName(" + script_literal(tag_name) + ")");
     return make_object<RemoteCollection>(
-        m_base, "Array.prototype.filter.call(" + m_source + ", e => e.tagName && e.tagName.toUpperCase() === " +
-                    script_literal(tag_name) + ".toUpperCase())");
+        m_base, "Array.prototype.filter.call(" + m_source +
+                    ", e => e.tagName && e.tagName.toUpperCase() === " + script_literal(tag_name) + ".toUpperCase())");
 }
 
 std::vector<BStr> RemoteCollection::read_each(dom::ElementProperty property)
@@ -545,11 +547,11 @@ Variant RemoteCollection::call_method(std::u16string_view name, std::span<const 
     if (equals_ignoring_case(name, u"item"))
         return call_default(args);
     std::vector<cdp::CallArgument> arguments = call_arguments(m_base->page(), name, args);
-    auto value = run(std::string(kResolve) +
-                         " const f = c[member(c, a[0])];"
-                         " if (typeof f !== 'function') throw new ReferenceError('varne:no-member:' + a[0]);"
-                         " return f.apply(c, a.slice(1));",
-                     arguments, false);
+    auto value =
+        run(std::string(kResolve) + " const f = c[member(c, a[0])];"
+                                    " if (typeof f !== 'function') throw new ReferenceError('varne:no-member:' + a[0]);"
+                                    " return f.apply(c, a.slice(1));",
+            arguments, false);
     return to_variant(m_base->page(), value);
 }
 
@@ -558,8 +560,8 @@ Variant RemoteCollection::call_default(std::span<const Variant> args)
     if (args.size() != 1)
         throw AutomationError(error_number::kWrongArgumentCount, "Wrong number of arguments: item takes a position");
     if (args[0].type() == VarType::String) {
-        auto value = run("const e = c.namedItem ? c.namedItem(a[0]) : null; return e;", {text_argument(args[0].string())},
-                         false);
+        auto value = run("const e = c.namedItem ? c.namedItem(a[0]) : null; return e;",
+                         {text_argument(args[0].string())}, false);
         return to_variant(m_base->page(), value);
     }
     return Ref<Dispatch>(item(to_i4(args[0])));

@@ -217,8 +217,8 @@ private:
 int create_temporary(const std::string& target, std::string& temporary_path)
 {
     auto slash = target.rfind('/');
-    std::string prefix = slash == std::string::npos ? "." + target : target.substr(0, slash + 1) + "." +
-                                                                          target.substr(slash + 1);
+    std::string prefix =
+        slash == std::string::npos ? "." + target : target.substr(0, slash + 1) + "." + target.substr(slash + 1);
     std::random_device entropy;
     for (int attempt = 0; attempt < 64; ++attempt) {
         char suffix[16];

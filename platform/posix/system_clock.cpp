@@ -13,8 +13,8 @@ double SystemClock::now()
     std::time_t seconds = std::time(nullptr);
     std::tm local{};
     localtime_r(&seconds, &local);
-    return to_automation_date({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                               local.tm_sec});
+    return to_automation_date(
+        {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
 void SystemClock::sleep(int32_t milliseconds)

@@ -114,7 +114,7 @@ private:
 // An object's hold on a sheet, checked on every use.
 class SheetRef {
 public:
-    SheetRef(BookRef book, std::shared_ptr<SheetSlot> slot) : m_book(std::move(book)), m_slot(std::move(slot)) { }
+    SheetRef(BookRef book, std::shared_ptr<SheetSlot> slot) : m_book(std::move(book)), m_slot(std::move(slot)) {}
 
     // Each raises as BookRef does, and the disconnected error once the sheet has been deleted.
     workbook::Worksheet& sheet() const;

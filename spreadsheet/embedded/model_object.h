@@ -13,7 +13,7 @@ namespace varne::embedded {
 // A method of a model object taken as a value: calling it calls the method on that object.
 class BoundMember final : public Dispatch {
 public:
-    BoundMember(Ref<Dispatch> target, BStr name) : m_target(std::move(target)), m_name(std::move(name)) { }
+    BoundMember(Ref<Dispatch> target, BStr name) : m_target(std::move(target)), m_name(std::move(name)) {}
     Variant call_default(std::span<const Variant> args) override { return m_target->call_method(m_name, args); }
 
 private:
@@ -29,7 +29,8 @@ private:
 //
 // Self provides `static std::span<const Member> members()`, `void check_alive() const` and
 // `static constexpr std::u16string_view kDefaultMember` (empty for none).
-template <class Self> class ModelObject : public Dispatch {
+template <class Self>
+class ModelObject : public Dispatch {
 public:
     struct Member {
         std::u16string_view name;
@@ -99,7 +100,8 @@ inline const Variant* argument(std::span<const Variant> args, size_t index)
 // Raises 449 when one of the first `required` arguments is left out and 450 for more than `most`.
 void check_arguments(std::span<const Variant> args, size_t required, size_t most, std::u16string_view member);
 
-template <class T, class... Args> Variant new_object(Args&&... args)
+template <class T, class... Args>
+Variant new_object(Args&&... args)
 {
     return Ref<Dispatch>(make_object<T>(std::forward<Args>(args)...));
 }

@@ -21,7 +21,7 @@ inline constexpr int32_t kWorksheetType = -4167;
 // The application: its workbooks, the active workbook, sheet and window, and Quit.
 class Application final : public ModelObject<Application> {
 public:
-    Application() : m_instance(std::make_shared<Instance>()) { }
+    Application() : m_instance(std::make_shared<Instance>()) {}
 
 private:
     friend ModelObject<Application>;
@@ -53,7 +53,7 @@ private:
 // The open workbooks in the order they were opened; Item takes a position or a name.
 class Workbooks final : public ModelObject<Workbooks> {
 public:
-    explicit Workbooks(std::shared_ptr<Instance> instance) : m_instance(std::move(instance)) { }
+    explicit Workbooks(std::shared_ptr<Instance> instance) : m_instance(std::move(instance)) {}
 
 private:
     friend ModelObject<Workbooks>;
@@ -70,7 +70,7 @@ private:
 
 class Workbook final : public ModelObject<Workbook> {
 public:
-    explicit Workbook(BookRef book) : m_book(std::move(book)) { }
+    explicit Workbook(BookRef book) : m_book(std::move(book)) {}
 
 private:
     friend ModelObject<Workbook>;
@@ -94,7 +94,7 @@ private:
 // The one window of a workbook.
 class Window final : public ModelObject<Window> {
 public:
-    explicit Window(BookRef book) : m_book(std::move(book)) { }
+    explicit Window(BookRef book) : m_book(std::move(book)) {}
 
 private:
     friend ModelObject<Window>;
@@ -112,7 +112,7 @@ private:
 // The sheets of one workbook; Item takes a position or a name, in any case.
 class Sheets final : public ModelObject<Sheets> {
 public:
-    explicit Sheets(BookRef book) : m_book(std::move(book)) { }
+    explicit Sheets(BookRef book) : m_book(std::move(book)) {}
 
 private:
     friend ModelObject<Sheets>;
@@ -132,7 +132,7 @@ private:
 
 class Worksheet final : public ModelObject<Worksheet> {
 public:
-    explicit Worksheet(SheetRef sheet) : m_sheet(std::move(sheet)) { }
+    explicit Worksheet(SheetRef sheet) : m_sheet(std::move(sheet)) {}
 
     const SheetRef& sheet_ref() const { return m_sheet; }
 
@@ -161,7 +161,7 @@ private:
 // A rectangle of cells of one sheet. Value reads one cell and writes every cell of it.
 class Range final : public ModelObject<Range> {
 public:
-    Range(SheetRef sheet, workbook::CellArea area) : m_sheet(std::move(sheet)), m_area(area) { }
+    Range(SheetRef sheet, workbook::CellArea area) : m_sheet(std::move(sheet)), m_area(area) {}
 
     const SheetRef& sheet_ref() const { return m_sheet; }
     const workbook::CellArea& area() const { return m_area; }

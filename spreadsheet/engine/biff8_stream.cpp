@@ -73,9 +73,9 @@ constexpr uint16_t kUtf16CodePage = 1200;
 
 // Cell formats: XF 0 is the Normal style, 1..14 the other style XFs, then the cell XFs.
 constexpr uint16_t kGeneralXf = 15;
-constexpr uint16_t kDateXf = 16;      // built-in format 14, m/d/yyyy
+constexpr uint16_t kDateXf = 16;  // built-in format 14, m/d/yyyy
 constexpr uint16_t kDateTimeXf = 17;  // built-in format 22, m/d/yyyy h:mm
-constexpr uint16_t kTimeXf = 18;      // built-in format 21, h:mm:ss
+constexpr uint16_t kTimeXf = 18;  // built-in format 21, h:mm:ss
 
 constexpr uint32_t kRowsPerBlock = 32;
 constexpr size_t kMaxUserName = 54;
@@ -150,7 +150,7 @@ void write_formats(ByteWriter& out)
     write_font(out, false, true);
     write_font(out, true, true);
     constexpr uint16_t kStyleFlags = 0xFFF5;  // locked, a style, no parent
-    constexpr uint16_t kCellFlags = 0x0001;   // locked, child of the Normal style
+    constexpr uint16_t kCellFlags = 0x0001;  // locked, child of the Normal style
     constexpr uint8_t kNumberFormatUsed = 0x04;
     write_xf(out, 0, 0, kStyleFlags, 0);
     static constexpr uint16_t kStyleFonts[] = {1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -336,8 +336,8 @@ void write_cells(ByteWriter& out, uint16_t row, const std::vector<EncodedCell>& 
         const EncodedCell& cell = cells[i];
         size_t run_end = i + 1;
         if (cell.as == EncodedCell::As::rk) {
-            while (run_end < cells.size() && cells[run_end].as == EncodedCell::As::rk
-                   && cells[run_end].column == cells[run_end - 1].column + 1)
+            while (run_end < cells.size() && cells[run_end].as == EncodedCell::As::rk &&
+                   cells[run_end].column == cells[run_end - 1].column + 1)
                 ++run_end;
         }
         if (run_end - i > 1) {

@@ -64,8 +64,8 @@ struct DirectoryEntry {
 
 // Links the sorted entries [first, last) into a balanced tree and returns its root. Every
 // path to a leaf then has the same number of black nodes when only the deepest level is red.
-uint32_t link_tree(std::vector<DirectoryEntry>& entries, const std::vector<uint32_t>& sorted, size_t first,
-                   size_t last, int depth, int deepest)
+uint32_t link_tree(std::vector<DirectoryEntry>& entries, const std::vector<uint32_t>& sorted, size_t first, size_t last,
+                   int depth, int deepest)
 {
     if (first >= last)
         return kNoStream;

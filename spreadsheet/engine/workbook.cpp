@@ -22,8 +22,8 @@ std::u16string default_sheet_name(unsigned number)
 
 void check_sheet_name(std::u16string_view name)
 {
-    bool valid = !name.empty() && name.size() <= kMaxSheetNameLength && name.front() != u'\''
-        && name.back() != u'\'' && name.find_first_of(u":\\/?*[]") == std::u16string_view::npos;
+    bool valid = !name.empty() && name.size() <= kMaxSheetNameLength && name.front() != u'\'' && name.back() != u'\'' &&
+                 name.find_first_of(u":\\/?*[]") == std::u16string_view::npos;
     if (!valid)
         throw AutomationError(kApplicationError,
                               "You typed an invalid name for a sheet or chart. Make sure that:\n"

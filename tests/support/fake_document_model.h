@@ -23,7 +23,7 @@ public:
     int32_t checks() const { return m_checks; }
 
 private:
-    explicit Loading(int32_t unfinished) : m_unfinished(unfinished) { }
+    explicit Loading(int32_t unfinished) : m_unfinished(unfinished) {}
 
     int32_t m_unfinished;  // -1: never
     int32_t m_checks = 0;
@@ -224,7 +224,7 @@ private:
 // Hands out one scripted application, or fails as a machine without a browser does.
 class FakeBrowserLauncher final : public dom::BrowserLauncher {
 public:
-    explicit FakeBrowserLauncher(Ref<FakeApplication> application) : m_application(std::move(application)) { }
+    explicit FakeBrowserLauncher(Ref<FakeApplication> application) : m_application(std::move(application)) {}
 
     Ref<dom::Application> start_application() override;
     int32_t starts() const { return m_starts; }

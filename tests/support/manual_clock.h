@@ -10,7 +10,10 @@ namespace varne::testing {
 // A clock that moves only when told; a sleep moves it on and is counted.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(CivilTime start = {2026, 12, 7, 9, 30, 0}) : m_seconds(automation_date_seconds(to_automation_date(start))) {}
+    explicit ManualClock(CivilTime start = {2026, 12, 7, 9, 30, 0})
+        : m_seconds(automation_date_seconds(to_automation_date(start)))
+    {
+    }
 
     double now() override { return automation_date_from_seconds(m_seconds); }
     void sleep(int32_t milliseconds) override

@@ -13,8 +13,7 @@ BStr folder_of(const BStr& path)
     return slash == BStr::npos ? BStr() : path.substr(0, slash);
 }
 
-AutomationError error(int32_t number, const char* title, std::string_view action, const BStr& path,
-                      const char* reason)
+AutomationError error(int32_t number, const char* title, std::string_view action, const BStr& path, const char* reason)
 {
     return AutomationError(number, std::string(title) + ": cannot " + std::string(action) + " '" + to_utf8(path) +
                                        "' (" + reason + ")");

@@ -16,7 +16,8 @@
 
 namespace varne::testing {
 
-template <class Call> AutomationError error_of(Call call)
+template <class Call>
+AutomationError error_of(Call call)
 {
     try {
         call();
@@ -33,7 +34,7 @@ class BrowserTest : public ::testing::Test {
 protected:
     static constexpr char16_t kLogName[] = u"run.log";
 
-    explicit BrowserTest(int32_t window_handle = FakeDocumentModel::kWindowHandle) : model(window_handle) { }
+    explicit BrowserTest(int32_t window_handle = FakeDocumentModel::kWindowHandle) : model(window_handle) {}
 
     FakeApplication& app() { return model.application(); }
     Ref<Dispatch> document_of(Dispatch& window) { return to_object(get_property(window, u"Document")); }

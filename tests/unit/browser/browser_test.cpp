@@ -8,7 +8,7 @@ namespace {
 
 constexpr char16_t kHome[] = u"http://127.0.0.1:8000/index.html";
 
-class BrowserWindowTest : public BrowserTest { };
+class BrowserWindowTest : public BrowserTest {};
 
 TEST_F(BrowserWindowTest, CreationStartsOneApplicationReadsItsHandleOnceAndShowsIt)
 {

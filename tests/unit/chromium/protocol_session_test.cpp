@@ -70,7 +70,8 @@ protected:
     }
 
     // Runs `call`, which must raise, and returns the error it raised.
-    template <typename Call> static ProtocolError error_of(Call&& call)
+    template <typename Call>
+    static ProtocolError error_of(Call&& call)
     {
         try {
             call();

@@ -107,9 +107,10 @@ TEST(LateBinding, ReportsBadCallsWithTheirNumbers)
     EXPECT_EQ(error_of([&] { invoke(*timing, u"GetLapsed"); }).number(), 449);
     EXPECT_EQ(error_of([&] { invoke(*timing, u"GetLapsed", two); }).number(), 450);
     EXPECT_EQ(error_of([&] { invoke(*timing, 7); }).number(), 438);
-    EXPECT_EQ(
-        error_of([&] { invoke(*timing, u"GetLapsed", {}, std::vector<NamedArgument>{{u"Name", BStr(u"a")}}); }).number(),
-        448);
+    EXPECT_EQ(error_of([&] {
+                  invoke(*timing, u"GetLapsed", {}, std::vector<NamedArgument>{{u"Name", BStr(u"a")}});
+              }).number(),
+              448);
     EXPECT_EQ(error_of([] { create_object(u"Varne.Nothing"); }).number(), 429);
 }
 

@@ -21,8 +21,10 @@ TEST(Text, LoneSurrogatesBecomeQuestionMarks)
 
 TEST(Text, MalformedUtf8BecomesReplacementCharacters)
 {
-    EXPECT_EQ(from_utf8("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(from_utf8("\xC3"), u"\uFFFD");        // cut short
+    EXPECT_EQ(from_utf8("a\xFF"
+                        "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(from_utf8("\xC3"), u"\uFFFD");  // cut short
     EXPECT_EQ(from_utf8("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
 }
 

@@ -72,7 +72,8 @@ TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
         FAIL() << "a log was started on a folder";
     } catch (const AutomationError& error) {
         EXPECT_EQ(error.number(), 75);
-        EXPECT_EQ(error.description(), "Path/File access error: cannot create '" + folder.string() + "' (Is a directory)");
+        EXPECT_EQ(error.description(),
+                  "Path/File access error: cannot create '" + folder.string() + "' (Is a directory)");
     }
     try {
         log->StartLog(u"/dev/full");

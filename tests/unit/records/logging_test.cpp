@@ -77,8 +77,9 @@ TEST_F(LoggingTest, LogWithoutEntriesHasSevenLinesAndTheSameStampsWithinASecond)
 {
     log->StartLog(u"run.log");
     log->EndLog();
-    EXPECT_EQ(log_file(), crlf_lines({"Log file started at 14:05:09 07/Sep/1999", kRule, "", "", kRule,
-                                      "Log file closed at 14:05:09 07/Sep/1999", "Log file run time: 0 days 00:00:00"}));
+    EXPECT_EQ(log_file(),
+              crlf_lines({"Log file started at 14:05:09 07/Sep/1999", kRule, "", "", kRule,
+                          "Log file closed at 14:05:09 07/Sep/1999", "Log file run time: 0 days 00:00:00"}));
 }
 
 TEST_F(LoggingTest, DataIsWrittenAsItIs)
@@ -137,8 +138,9 @@ TEST_F(LoggingTest, StartReplacesAnExistingFileAndRestartsTheRunTime)
     log->StartLog(u"run.log");
     clock.advance(5);
     log->EndLog();
-    EXPECT_EQ(log_file(), crlf_lines({"Log file started at 15:06:09 07/Sep/1999", kRule, "", "", kRule,
-                                      "Log file closed at 15:06:14 07/Sep/1999", "Log file run time: 0 days 00:00:05"}));
+    EXPECT_EQ(log_file(),
+              crlf_lines({"Log file started at 15:06:09 07/Sep/1999", kRule, "", "", kRule,
+                          "Log file closed at 15:06:14 07/Sep/1999", "Log file run time: 0 days 00:00:05"}));
 }
 
 TEST_F(LoggingTest, FileThatCannotBeMadeLeavesTheLogClosed)
@@ -216,8 +218,8 @@ TEST_F(LoggingTest, ReleaseEndsAnOpenLogWithItsFooter)
         clock.advance(61);
         logging->AppendLog(u"step");
     }
-    EXPECT_TRUE(log_file().ends_with(crlf_lines({"step", "", "", kRule, "Log file closed at 14:06:10 07/Sep/1999",
-                                                 "Log file run time: 0 days 00:01:01"})));
+    EXPECT_TRUE(log_file().ends_with(crlf_lines(
+        {"step", "", "", kRule, "Log file closed at 14:06:10 07/Sep/1999", "Log file run time: 0 days 00:01:01"})));
     EXPECT_EQ(files.open_writers(), 0);
 }
 

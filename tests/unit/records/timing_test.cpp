@@ -65,7 +65,8 @@ TEST_F(TimingTest, RunsUntilEndedThenKeepsItsLapse)
     timing->StartTiming(u"Load");
     clock.advance(7);
     EXPECT_EQ(timing->GetLapsed(u"Load"), 7);
-    EXPECT_EQ(timing->GetStartTime(u"Load").date(), automation_date_from_seconds(automation_date_seconds(clock.now()) - 7));
+    EXPECT_EQ(timing->GetStartTime(u"Load").date(),
+              automation_date_from_seconds(automation_date_seconds(clock.now()) - 7));
 }
 
 TEST_F(TimingTest, NamesDifferingInCaseOrBlanksAreSeparateStopwatches)
@@ -86,8 +87,8 @@ TEST_F(TimingTest, NamesDifferingInCaseOrBlanksAreSeparateStopwatches)
 TEST_F(TimingTest, LapsedTextSplitsDaysHoursMinutesSeconds)
 {
     const std::pair<int64_t, const char16_t*> cases[] = {
-        {0, u"0 days 00:00:00"},        {3, u"0 days 00:00:03"},          {86400, u"1 days 00:00:00"},
-        {90061, u"1 days 01:01:01"},    {93784, u"1 days 02:03:04"},      {2147483647, u"24855 days 03:14:07"},
+        {0, u"0 days 00:00:00"},     {3, u"0 days 00:00:03"},     {86400, u"1 days 00:00:00"},
+        {90061, u"1 days 01:01:01"}, {93784, u"1 days 02:03:04"}, {2147483647, u"24855 days 03:14:07"},
     };
     for (const auto& [seconds, text] : cases) {
         timing->StartTiming(u"Run");

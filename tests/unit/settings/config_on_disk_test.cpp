@@ -52,8 +52,7 @@ private:
 // Config through the real file layer, in a folder of the test's own.
 class ConfigOnDiskTest : public ::testing::Test {
 protected:
-    ConfigOnDiskTest()
-        : folder(fs::temp_directory_path() / ("varne-config-" + std::to_string(std::random_device()())))
+    ConfigOnDiskTest() : folder(fs::temp_directory_path() / ("varne-config-" + std::to_string(std::random_device()())))
     {
         fs::create_directories(folder);
     }

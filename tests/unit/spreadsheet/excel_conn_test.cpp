@@ -14,7 +14,8 @@ namespace {
 using ::testing::ElementsAre;
 using testing::RecordingSpreadsheet;
 
-template <class Call> AutomationError raised(Call&& call)
+template <class Call>
+AutomationError raised(Call&& call)
 {
     try {
         call();

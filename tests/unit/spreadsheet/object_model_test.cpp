@@ -12,7 +12,8 @@
 namespace varne {
 namespace {
 
-template <class Call> AutomationError raised(Call&& call)
+template <class Call>
+AutomationError raised(Call&& call)
 {
     try {
         call();

@@ -76,7 +76,7 @@ private:
 
     class Recorded final : public Dispatch {
     public:
-        Recorded(std::shared_ptr<Log> log, std::string path) : m_log(std::move(log)), m_path(std::move(path)) { }
+        Recorded(std::shared_ptr<Log> log, std::string path) : m_log(std::move(log)), m_path(std::move(path)) {}
         ~Recorded() override
         {
             if (m_path == "Application")

@@ -37,9 +37,9 @@ TEST(CellReference, ParsesAreasColumnsAndRowsInEitherOrder)
 TEST(CellReference, RefusesWhatIsNoReferenceOrLiesOutsideTheSheet)
 {
     for (std::u16string_view text :
-         {u"", u"B", u"3", u"A0", u"A01", u"IW1", u"AAA1", u"A65537", u"A100000", u"$$A1", u"A$$1", u"A1$", u"A-1",
-          u"A 1", u" A1", u"A1:", u":A1", u"A1:B", u"A:1", u"1:A1", u"A1:B2:C3", u"Sheet1!A1", u"R1C1", u"Ä1",
-          u"A1.5"})
+         {u"",     u"B",    u"3",        u"A0",        u"A01",  u"IW1", u"AAA1", u"A65537", u"A100000",
+          u"$$A1", u"A$$1", u"A1$",      u"A-1",       u"A 1",  u" A1", u"A1:",  u":A1",    u"A1:B",
+          u"A:1",  u"1:A1", u"A1:B2:C3", u"Sheet1!A1", u"R1C1", u"Ä1",  u"A1.5"})
         EXPECT_EQ(parse_a1_reference(text), std::nullopt) << std::string(text.begin(), text.end());
 }
 

@@ -11,11 +11,10 @@
 namespace varne::workbook {
 namespace {
 
-const std::string kInvalidName =
-    "You typed an invalid name for a sheet or chart. Make sure that:\n"
-    "\u2022 The name that you type does not exceed 31 characters.\n"
-    "\u2022 The name does not contain any of the following characters: : \\ / ? * [ or ]\n"
-    "\u2022 You did not leave the name blank.";
+const std::string kInvalidName = "You typed an invalid name for a sheet or chart. Make sure that:\n"
+                                 "\u2022 The name that you type does not exceed 31 characters.\n"
+                                 "\u2022 The name does not contain any of the following characters: : \\ / ? * [ or ]\n"
+                                 "\u2022 You did not leave the name blank.";
 const std::string kNameTaken = "That name is already taken. Try a different one.";
 const std::string kObjectDefined = "Application-defined or object-defined error";
 
@@ -49,16 +48,16 @@ TEST(WorkbookSheets, NewWorkbookHasThreeSheetsWithTheFirstActive)
 TEST(WorkbookSheets, SheetNamesFollowTheProgramsRules)
 {
     Workbook workbook;
-    const std::u16string refused[] = {u"",         u"a:b",     u"a\\b",    u"a/b",     u"a?b",   u"a*b",
-                                      u"a[b",      u"a]b",     u"'quoted", u"quoted'", u"'",
-                                      std::u16string(32, u'x')};
+    const std::u16string refused[] = {u"",    u"a:b", u"a\\b",    u"a/b",     u"a?b", u"a*b",
+                                      u"a[b", u"a]b", u"'quoted", u"quoted'", u"'",   std::u16string(32, u'x')};
     for (const auto& name : refused) {
         expect_error([&] { workbook.rename_sheet(0, name); }, 1004, kInvalidName);
         if (!name.empty())  // an empty name asks for the next default name
             expect_error([&] { workbook.add_sheet(0, name); }, 1004, kInvalidName);
     }
-    const std::u16string accepted[] = {std::u16string(31, u'x'), u"it's", u"Q1 (2024) - €", u"Данные",
-                                       u"\U0001F600 smile", u"a.b,c;d!e@f#g$h%i^j&k(l)m{n}o"};
+    const std::u16string accepted[] = {std::u16string(31, u'x'), u"it's",
+                                       u"Q1 (2024) - €",         u"Данные",
+                                       u"\U0001F600 smile",      u"a.b,c;d!e@f#g$h%i^j&k(l)m{n}o"};
     for (const auto& name : accepted) {
         EXPECT_NO_THROW(workbook.rename_sheet(0, name));
         EXPECT_EQ(workbook.sheet(0).name(), name);

@@ -147,8 +147,8 @@ TEST(XlsSave, AFullDiskLeavesTheOldFileWholeAndNoTemporaryFile)
     ScratchFolder folder;
     const std::string mount_point = folder.file("small");
     fs::create_directory(mount_point);
-    if (testing::run_command("mount -t tmpfs -o size=64k tmpfs " + testing::quoted(mount_point) + " 2>/dev/null").status
-        != 0)
+    if (testing::run_command("mount -t tmpfs -o size=64k tmpfs " + testing::quoted(mount_point) + " 2>/dev/null")
+            .status != 0)
         GTEST_SKIP() << "cannot mount a small tmpfs here";
     struct Unmount {
         std::string point;

@@ -85,8 +85,8 @@ inline std::string quoted(const std::string& text)
 // What the independent readers (libgsf, xlrd, a raw record walk) see in a saved file.
 inline nlohmann::json read_back(const std::string& path, size_t cell_limit = 1000)
 {
-    CommandResult result = run_command("/usr/bin/python3 " VARNE_WORKBOOK_TEST_DIR "/xls_readback.py " + quoted(path)
-                                       + " --cells " + std::to_string(cell_limit));
+    CommandResult result = run_command("/usr/bin/python3 " VARNE_WORKBOOK_TEST_DIR "/xls_readback.py " + quoted(path) +
+                                       " --cells " + std::to_string(cell_limit));
     if (result.status != 0) {
         ADD_FAILURE() << "xls_readback.py failed on " << path << " with status " << result.status;
         return nlohmann::json::object();

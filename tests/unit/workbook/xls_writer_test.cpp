@@ -59,15 +59,15 @@ Workbook rich_workbook()
     set_text(summary, {1, 5}, u"Text");  // shared with A1
     summary.set_cell({2, 1}, true);
     summary.set_cell({2, 2}, false);
-    summary.set_cell({3, 1}, DateTime{45351});               // 2024-02-29
+    summary.set_cell({3, 1}, DateTime{45351});  // 2024-02-29
     summary.set_cell({3, 2}, DateTime{45351.573263888889});  // 2024-02-29 13:45:30
-    summary.set_cell({3, 3}, DateTime{0.75});                // 18:00, a time alone
-    summary.set_cell({3, 4}, DateTime{2});                   // 1900-01-01
-    summary.set_cell({3, 5}, DateTime{60});                  // 1900-02-28
-    summary.set_cell({3, 6}, DateTime{61});                  // 1900-03-01
-    summary.set_cell({3, 7}, DateTime{1});                   // 1899-12-31: no serial in the 1900 system
-    summary.set_cell({3, 8}, DateTime{-1.5});                // 1899-12-29 12:00
-    summary.set_cell({3, 9}, DateTime{2958465});             // 9999-12-31
+    summary.set_cell({3, 3}, DateTime{0.75});  // 18:00, a time alone
+    summary.set_cell({3, 4}, DateTime{2});  // 1900-01-01
+    summary.set_cell({3, 5}, DateTime{60});  // 1900-02-28
+    summary.set_cell({3, 6}, DateTime{61});  // 1900-03-01
+    summary.set_cell({3, 7}, DateTime{1});  // 1899-12-31: no serial in the 1900 system
+    summary.set_cell({3, 8}, DateTime{-1.5});  // 1899-12-29 12:00
+    summary.set_cell({3, 9}, DateTime{2958465});  // 9999-12-31
     summary.set_cell({65536, 256}, -2.5);
 
     Worksheet& data = workbook.sheet(1);
@@ -211,10 +211,28 @@ TEST(XlsWriter, SharedStringsSplitAcrossContinueRecordsAtEveryKindOfBoundary)
 TEST(XlsWriter, NumbersKeepEveryBitWhetherStoredCompactOrInFull)
 {
     // Around the limits of the compact (RK) forms: 30-bit integers, hundredths, truncated doubles.
-    const double numbers[] = {0.0,       1.0,        -1.0,        536870911.0, 536870912.0,   -536870912.0,
-                              -536870913.0, 0.01,    0.1,         1.23,        123456.78,     -5368709.12,
-                              1e-300,    5e-324,     1.7976931348623157e308,   3.141592653589793, 1099511627776.0,
-                              -2.5,      -0.0,       0.5,         1e15,        1.0 / 3};
+    const double numbers[] = {0.0,
+                              1.0,
+                              -1.0,
+                              536870911.0,
+                              536870912.0,
+                              -536870912.0,
+                              -536870913.0,
+                              0.01,
+                              0.1,
+                              1.23,
+                              123456.78,
+                              -5368709.12,
+                              1e-300,
+                              5e-324,
+                              1.7976931348623157e308,
+                              3.141592653589793,
+                              1099511627776.0,
+                              -2.5,
+                              -0.0,
+                              0.5,
+                              1e15,
+                              1.0 / 3};
     Workbook workbook;
     Worksheet& sheet = workbook.sheet(0);
     uint16_t column = 1;
@@ -354,12 +372,13 @@ TEST(XlsWriter, LibreOfficeReadsValuesSheetsAndTheReadOnlyRecommendation)
     Workbook workbook = rich_workbook();
     save_on_disk(workbook, path, {.read_only_recommended = true, .create_backup = false, .user_name = {}});
     const std::string convert = "HOME=" + folder.path().string() + " /usr/bin/soffice --headless --convert-to ";
-    const std::string out = " --outdir " + testing::quoted(folder.path().string()) + " " + testing::quoted(path)
-        + " >/dev/null 2>&1";
+    const std::string out =
+        " --outdir " + testing::quoted(folder.path().string()) + " " + testing::quoted(path) + " >/dev/null 2>&1";
     // UTF-8 CSV, every sheet into a file of its own.
-    ASSERT_EQ(run_command(convert + "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1'"
-                          + out).status,
-              0);
+    ASSERT_EQ(
+        run_command(convert + "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1'" + out)
+            .status,
+        0);
     EXPECT_EQ(csv_lines(folder.file("office-Summary.csv"), 3),
               (std::vector<std::string>{"Text,1234.5,Négatif €,日本語のテキスト,Text", "1,0",
                                         // LibreOffice counts no 29 February 1900, so it shows the
@@ -375,8 +394,8 @@ TEST(XlsWriter, LibreOfficeReadsValuesSheetsAndTheReadOnlyRecommendation)
     ASSERT_EQ(run_command(convert + "xlsx" + out).status, 0);
     auto member = [&](const std::string& archive, const std::string& name) {
         return run_command("/usr/bin/python3 -c \"import sys, zipfile; "
-                           "sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode())\" "
-                           + testing::quoted(folder.file(archive)) + " " + name)
+                           "sys.stdout.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]).decode())\" " +
+                           testing::quoted(folder.file(archive)) + " " + name)
             .output;
     };
     EXPECT_NE(member("office.ods", "settings.xml")
