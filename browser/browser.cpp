@@ -19,9 +19,6 @@ namespace {
 
 using dom::ElementProperty;
 
-// The number scripts know for an object that cannot be created.
-constexpr int32_t kCannotCreateObject = 429;
-
 constexpr int16_t kPollIntervalMs = 100;
 constexpr int16_t kWaitBudgetMs = 30000;
 constexpr int16_t kTimeOutSeconds = 30;
@@ -174,7 +171,7 @@ Browser::Browser()
 {
     auto* launcher = services().browsers;
     if (!launcher)
-        throw AutomationError(kCannotCreateObject,
+        throw AutomationError(error_number::kCannotCreateObject,
                               "Cannot start a browser: no browser adapter is available in this build of the library");
     m_application = launcher->start_application();
     m_window_handle = m_application->HWND();

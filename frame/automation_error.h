@@ -21,11 +21,11 @@ inline constexpr int32_t kPathFileAccessError = 75;
 inline constexpr int32_t kPathNotFound = 76;
 inline constexpr int32_t kInvalidUseOfNull = 94;
 inline constexpr int32_t kObjectRequired = 424;
+inline constexpr int32_t kCannotCreateObject = 429;  // "ActiveX component can't create object"
 inline constexpr int32_t kNotSupported = 438;  // "Object doesn't support this property or method"
 inline constexpr int32_t kNamedArgumentNotFound = 448;
 inline constexpr int32_t kArgumentNotOptional = 449;
 inline constexpr int32_t kWrongArgumentCount = 450;
-inline constexpr int32_t kNotImplemented = 32811;  // "Method not yet implemented"
 // Platform failures (HRESULTs as scripts see them, as signed 32-bit numbers).
 inline constexpr int32_t kUnspecified = static_cast<int32_t>(0x80004005);  // E_FAIL
 inline constexpr int32_t kWrongThread = static_cast<int32_t>(0x8001010E);  // RPC_E_WRONG_THREAD

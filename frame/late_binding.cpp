@@ -129,7 +129,8 @@ Ref<Dispatch> create_object(std::u16string_view prog_id)
 {
     const auto* cls = find_class(prog_id);
     if (!cls)
-        throw AutomationError(429, "ActiveX component can't create object: " + to_utf8(prog_id));
+        throw AutomationError(error_number::kCannotCreateObject,
+                              "ActiveX component can't create object: " + to_utf8(prog_id));
     return cls->create();
 }
 

@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
   chromium fonts-dejavu-core
   python3-xlrd libgsf-bin
+  libreoffice-calc-nogui
   clang libclang-rt-14-dev clang-format
 )
 

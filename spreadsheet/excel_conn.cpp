@@ -28,7 +28,8 @@ Ref<Dispatch> start_application()
 {
     SpreadsheetLauncher* launcher = services().spreadsheets;
     if (!launcher)
-        throw AutomationError(429, "ActiveX component can't create object: no spreadsheet application is available");
+        throw AutomationError(error_number::kCannotCreateObject,
+                              "ActiveX component can't create object: no spreadsheet application is available");
     return launcher->start_application();
 }
 
