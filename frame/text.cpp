@@ -27,17 +27,6 @@ void append_utf8(std::string& out, char32_t cp)
     }
 }
 
-void append_utf16(BStr& out, char32_t cp)
-{
-    if (cp < 0x10000) {
-        out += static_cast<char16_t>(cp);
-    } else {
-        cp -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (cp >> 10));
-        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    }
-}
-
 char16_t upper_unit(char16_t c)
 {
     if (c < 0x80)
@@ -52,6 +41,17 @@ char16_t upper_unit(char16_t c)
 }
 
 }  // namespace
+
+void append_utf16(BStr& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+    } else {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    }
+}
 
 std::string to_utf8(std::u16string_view text)
 {

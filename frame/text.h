@@ -12,6 +12,8 @@ using BStr = std::u16string;
 std::string to_utf8(std::u16string_view text);
 // UTF-8 to UTF-16; a malformed byte sequence becomes U+FFFD.
 BStr from_utf8(std::string_view text);
+// Appends one code point, as a surrogate pair beyond the Basic Multilingual Plane.
+void append_utf16(BStr& out, char32_t code_point);
 
 // Upper case by Unicode's simple mappings within the Basic Multilingual Plane, independent of
 // the locale; lengths and positions stay as they were.

@@ -252,7 +252,10 @@ class AutomationError(Exception):
                  std::vector<Variant> values{to_variant(index)};
                  return call_released([&] { return call_default(*handle.object, values); });
              })
-        .def("__eq__", [](const ObjectHandle& a, const ObjectHandle& b) { return a.object == b.object; })
+        .def("__eq__",
+             [](const ObjectHandle& a, const py::object& b) {
+                 return py::isinstance<ObjectHandle>(b) && a.object == b.cast<const ObjectHandle&>().object;
+             })
         .def("__hash__", [](const ObjectHandle& handle) { return reinterpret_cast<intptr_t>(handle.object.get()); })
         .def("__dir__", &member_names)
         .def("__repr__", &describe);

@@ -20,16 +20,8 @@ BStr month_abbreviation(int month)
     wchar_t name[64];
     size_t length = std::wcsftime(name, sizeof name / sizeof name[0], L"%b", &fields);
     BStr out;
-    for (size_t i = 0; i < length; ++i) {
-        auto code = static_cast<char32_t>(name[i]);
-        if (code < 0x10000) {
-            out += static_cast<char16_t>(code);
-        } else {
-            code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (code >> 10));
-            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        }
-    }
+    for (size_t i = 0; i < length; ++i)
+        append_utf16(out, static_cast<char32_t>(name[i]));
     return out;
 }
 

@@ -109,16 +109,7 @@ void ChromiumApplication::set_Visible(bool visible)
 
 void ChromiumApplication::Navigate(const BStr& url)
 {
-    m_page->check_alive();
-    auto& state = m_page->state();
-    const std::string main = state.main_frame_id();
-    state.navigation_requested(main);
-    try {
-        m_page->client().navigate(to_utf8(url), main);
-    } catch (...) {
-        state.navigation_refused(main);
-        throw;
-    }
+    m_page->navigate(m_page->state().main_frame_id(), to_utf8(url));
 }
 
 int32_t ChromiumApplication::ReadyState()

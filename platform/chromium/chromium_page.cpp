@@ -96,4 +96,16 @@ int64_t ChromiumPage::context_for(const std::string& frame_id) const
     return *context;
 }
 
+void ChromiumPage::navigate(const std::string& frame_id, const std::string& url)
+{
+    check_alive();
+    m_state.navigation_requested(frame_id);
+    try {
+        m_client->navigate(url, frame_id);
+    } catch (...) {
+        m_state.navigation_refused(frame_id);
+        throw;
+    }
+}
+
 }  // namespace varne

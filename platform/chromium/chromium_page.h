@@ -32,6 +32,10 @@ public:
     void check_page_free() const;
     // The execution context of the frame's current document; raises when there is none in time.
     int64_t context_for(const std::string& frame_id) const;
+    // Starts loading `url` (UTF-8) in the frame, which counts as loading from then on, and returns
+    // without waiting for the load. Raises at once when the page is gone, and as the session does when
+    // the command fails, the frame then no longer counting as loading.
+    void navigate(const std::string& frame_id, const std::string& url);
 
     // Lets the page forget an object handle; nothing happens once the browser is gone.
     void release_object(const std::string& object_id) noexcept;

@@ -342,22 +342,25 @@ void ProtocolSession::fail_unreadable_answer(std::string_view text)
     const auto digits = text.substr(kIdPrefix.size());
     if (std::from_chars(digits.data(), digits.data() + digits.size(), id).ec != std::errc())
         return;
-    std::shared_ptr<Pending> pending;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_pending.find(id);
-        if (found == m_pending.end())
-            return;
-        pending = found->second;
-        m_pending.erase(found);
-        pending->error = make_error(ProtocolError::Kind::kBrowserError,
-                                    "Chromium's answer to " + pending->method + " is not valid JSON");
-        pending->done = true;
-    }
-    pending->finished.notify_all();
+    settle(id, [](Pending& pending) {
+        pending.error = make_error(ProtocolError::Kind::kBrowserError,
+                                   "Chromium's answer to " + pending.method + " is not valid JSON");
+    });
 }
 
 void ProtocolSession::dispatch_answer(int64_t id, Json& message)
+{
+    settle(id, [&](Pending& pending) {
+        if (const auto error = message.find("error"); error != message.end())
+            pending.error = browser_error(pending.method, *error);
+        else if (const auto result = message.find("result"); result != message.end())
+            pending.outcome.result = std::move(*result);
+        else
+            pending.outcome.result = Json::object();
+    });
+}
+
+void ProtocolSession::settle(int64_t id, const std::function<void(Pending&)>& fill)
 {
     std::shared_ptr<Pending> pending;
     {
@@ -367,12 +370,7 @@ void ProtocolSession::dispatch_answer(int64_t id, Json& message)
             return;
         pending = found->second;
         m_pending.erase(found);
-        if (const auto error = message.find("error"); error != message.end())
-            pending->error = browser_error(pending->method, *error);
-        else if (const auto result = message.find("result"); result != message.end())
-            pending->outcome.result = std::move(*result);
-        else
-            pending->outcome.result = Json::object();
+        fill(*pending);
         pending->done = true;
     }
     pending->finished.notify_all();

@@ -125,6 +125,9 @@ private:
     void dispatch(std::string&& text);
     void fail_unreadable_answer(std::string_view text);
     void dispatch_answer(int64_t id, nlohmann::json& message);
+    // Takes the call waiting for answer `id` out of the table, lets `fill` give it its result or error
+    // under the lock, then wakes its caller. A call that has already given up is no longer there.
+    void settle(int64_t id, const std::function<void(Pending&)>& fill);
     void dispatch_event(ProtocolEvent&& event);
     void fail_session_calls(const std::string& session_id, std::string_view why);
     void fail_all(std::string_view why);

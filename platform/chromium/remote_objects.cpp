@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "frame/automation_error.h"
+#include "frame/bound_method.h"
 
 namespace varne::chromium {
 
@@ -430,15 +431,7 @@ Ref<dom::Document> RemoteFrameWindow::document()
 
 void RemoteFrameWindow::set_location(const BStr& url)
 {
-    m_page->check_alive();
-    auto& state = m_page->state();
-    state.navigation_requested(m_frame_id);
-    try {
-        m_page->client().navigate(to_utf8(url), m_frame_id);
-    } catch (...) {
-        state.navigation_refused(m_frame_id);
-        throw;
-    }
+    m_page->navigate(m_frame_id, to_utf8(url));
 }
 
 HandlePtr RemoteFrameWindow::window_handle()

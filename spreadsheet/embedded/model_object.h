@@ -5,21 +5,11 @@
 #include <string_view>
 
 #include "frame/automation_error.h"
+#include "frame/bound_method.h"
 #include "frame/dispatch.h"
 #include "frame/text.h"
 
 namespace varne::embedded {
-
-// A method of a model object taken as a value: calling it calls the method on that object.
-class BoundMember final : public Dispatch {
-public:
-    BoundMember(Ref<Dispatch> target, BStr name) : m_target(std::move(target)), m_name(std::move(name)) {}
-    Variant call_default(std::span<const Variant> args) override { return m_target->call_method(m_name, args); }
-
-private:
-    Ref<Dispatch> m_target;
-    BStr m_name;
-};
 
 // Late binding for the objects of the model, from each class's table of members. A member
 // is a property (read, perhaps written) or a method. Reading a method gives it as a value to
@@ -44,7 +34,7 @@ public:
         const Member& member = find(name);
         if (member.get)
             return (self().*member.get)();
-        return Ref<Dispatch>(make_object<BoundMember>(Ref<Dispatch>(this), BStr(member.name)));
+        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(member.name)));
     }
 
     void put_property(std::u16string_view name, const Variant& value) override

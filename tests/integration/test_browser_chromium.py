@@ -247,3 +247,12 @@ def test_headless_browsers_leave_no_process_behind(site):
     while pids & _running_children() and time.monotonic() < deadline:
         time.sleep(0.1)
     assert pids & _running_children() == set()
+
+
+def test_a_browser_that_cannot_start_fails_the_creation(monkeypatch):
+    monkeypatch.setenv("VARNE_CHROMIUM", "/nonexistent/chromium")
+    with pytest.raises(varne.AutomationError) as raised:
+        varne.CreateObject("Varne.Browser")
+    assert raised.value.number == -2147023174
+    assert raised.value.description == (
+        "Cannot start Chromium (/nonexistent/chromium): No such file or directory")

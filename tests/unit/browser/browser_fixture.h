@@ -9,24 +9,13 @@
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
 #include "platform/services.h"
+#include "tests/support/automation_errors.h"
 #include "tests/support/fake_document_model.h"
 #include "tests/support/fake_window_functions.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/memory_file_system.h"
 
 namespace varne::testing {
-
-template <class Call>
-AutomationError error_of(Call call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return {0, ""};
-}
 
 // A Browser made through the library on a scripted document model, fake window functions, an
 // in-memory file system and a manual clock (09:30:00 on 7 December 2026).

@@ -1,7 +1,8 @@
 #include "browser_fixture.h"
 
-#include <fstream>
 #include <sstream>
+
+#include "tests/support/disk_files.h"
 
 namespace varne::testing {
 namespace {
@@ -106,13 +107,12 @@ TEST_F(NavigationTest, FrameGotoURLLoadsOneFrameOfTheTopDocument)
                               "Invalid frame number (3) specified for base URL http://127.0.0.1:8000/home",
                               "Frame 2 set to \"detail.html\". [0 days 00:00:01]",
                           }));
-    EXPECT_EQ(error_of([&] { browser->FrameGotoURL(-1, u"detail.html"); }).number(),
-              error_number::kSubscriptOutOfRange);
+    EXPECT_EQ(raised([&] { browser->FrameGotoURL(-1, u"detail.html"); }).number(), error_number::kSubscriptOutOfRange);
 }
 
 TEST_F(NavigationTest, FrameGotoURLOnAPageWithoutFramesOrTimingOut)
 {
-    EXPECT_EQ(error_of([&] { browser->FrameGotoURL(0, kHome); }).description(), "The window holds no document yet");
+    EXPECT_EQ(raised([&] { browser->FrameGotoURL(0, kHome); }).description(), "The window holds no document yet");
     model.add_page(kHome, model.document());
     model.add_page(u"framed.html", frameset(1));
     model.add_page(u"stuck.html", model.document(Loading::never()));
@@ -187,9 +187,8 @@ TEST_F(BrowserTest, WritesTheWholeRunLogAsTheGoldenFile)
     browser->GotoURL(u"http://127.0.0.1:8000/slow.html");
     browser->CloseBrowserLog();
 
-    std::ifstream golden_file(VARNE_BROWSER_GOLDEN_DIR "/browser_run.log", std::ios::binary);
-    ASSERT_TRUE(golden_file) << "missing golden file";
-    std::string golden((std::istreambuf_iterator<char>(golden_file)), std::istreambuf_iterator<char>());
+    const std::string golden = read_bytes(VARNE_BROWSER_GOLDEN_DIR "/browser_run.log");
+    ASSERT_FALSE(golden.empty()) << "missing golden file";
     auto expected = crlf_lines(golden);
     auto written = log_lines();
     ASSERT_EQ(written.size(), expected.size());

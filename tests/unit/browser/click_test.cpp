@@ -203,10 +203,10 @@ TEST_F(ClickTest, AWalkOf32768LinksOverflowsUnlessItChoosesTheLast)
     page->append(model.link(u"Last"));
 
     EXPECT_EQ(browser->ClickLink(page, u"Last"), 0);
-    EXPECT_EQ(error_of([&] { browser->ClickLink(page, u"Missing"); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->ClickLink(page, u"Missing"); }).number(), error_number::kOverflow);
     EXPECT_EQ(appended(), std::vector<std::string>{"Clicked text link \"Last\" [0 days 00:00:00]"});
     page->append(model.link(u"Last"));
-    EXPECT_EQ(error_of([&] { browser->ClickLink(page, u"Link"); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->ClickLink(page, u"Link"); }).number(), error_number::kOverflow);
 }
 
 }  // namespace

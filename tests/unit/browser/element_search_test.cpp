@@ -37,7 +37,7 @@ TEST_F(ElementSearchTest, MatchInnerTextLooksAtTheElementAtTheOccurrenceOnly)
     EXPECT_EQ(browser->MatchInnerText(page, u"one", u"P", BrowserMatchType(4), 0), -1);
     EXPECT_EQ(browser->MatchInnerText(page, u"one", u"P", BrowserMatchType(4), 3), -2);
     EXPECT_EQ(browser->MatchInnerText(page, u"one", u"TABLE"), -2);
-    EXPECT_EQ(error_of([&] { browser->MatchInnerText(page, u"one", u"P", brwExactMatch, -1); }).number(),
+    EXPECT_EQ(raised([&] { browser->MatchInnerText(page, u"one", u"P", brwExactMatch, -1); }).number(),
               error_number::kSubscriptOutOfRange)
         << "a negative occurrence is handed to the object model";
 }
@@ -145,7 +145,7 @@ TEST_F(ElementSearchTest, ScriptsHandTheBrowsersOwnDocumentBackByLateBinding)
     EXPECT_EQ(invoke(*browser, u"FormExists", std::vector<Variant>{document, u"login"}), Variant(int16_t(0)));
     EXPECT_EQ(invoke(*browser, u"MatchInnerText", std::vector<Variant>{document, u"Nex", u"a", int32_t(brwLeftMatch)}),
               Variant(int16_t(0)));
-    auto error = error_of([&] { invoke(*browser, u"LinkExists", std::vector<Variant>{Variant(), u"Next"}); });
+    auto error = raised([&] { invoke(*browser, u"LinkExists", std::vector<Variant>{Variant(), u"Next"}); });
     EXPECT_EQ(error.number(), error_number::kObjectRequired);
 }
 
@@ -183,14 +183,14 @@ TEST_F(ElementSearchTest, WalksOverflowPast32767Positions)
     page->append(model.form(u"last")).append(model.image(u"Logo", u"logo.gif"));
     // 32,768 forms: a form found at the last position escapes the overflow; a walk past it does not.
     EXPECT_EQ(browser->FormExists(page, u"last"), 32767);
-    EXPECT_EQ(error_of([&] { browser->FormExists(page, u"missing"); }).number(), error_number::kOverflow);
-    EXPECT_EQ(error_of([&] { browser->ImageExists(page, u"none"); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->FormExists(page, u"missing"); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->ImageExists(page, u"none"); }).number(), error_number::kOverflow);
     EXPECT_EQ(browser->ImageExists(page, u"Logo", brwInnerText), -2);
 
     page->append(model.form(u"form")).append(model.image(u"Logo", u"logo.gif"));
     // 32,769: the walk fails before it begins, also where the first position would have answered.
-    EXPECT_EQ(error_of([&] { browser->FormExists(page, u"form"); }).number(), error_number::kOverflow);
-    EXPECT_EQ(error_of([&] { browser->ImageExists(page, u"Logo", brwInnerText); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->FormExists(page, u"form"); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->ImageExists(page, u"Logo", brwInnerText); }).number(), error_number::kOverflow);
 }
 
 }  // namespace

@@ -156,9 +156,9 @@ TEST_F(WaitTest, WaitForFrameTakesAFrameWindowByLateBinding)
     EXPECT_EQ(invoke(*browser, u"WaitForFrame", std::vector<Variant>{window}), Variant(int16_t(0)));
     EXPECT_EQ(clock.sleeps(), 7);
 
-    auto not_a_window = error_of([&] { invoke(*browser, u"WaitForFrame", std::vector<Variant>{top_document()}); });
+    auto not_a_window = raised([&] { invoke(*browser, u"WaitForFrame", std::vector<Variant>{top_document()}); });
     EXPECT_EQ(not_a_window.number(), error_number::kTypeMismatch);
-    auto nothing = error_of([&] { browser->WaitForFrame(nullptr); });
+    auto nothing = raised([&] { browser->WaitForFrame(nullptr); });
     EXPECT_EQ(nothing.number(), error_number::kObjectRequired);
 }
 
@@ -169,7 +169,7 @@ TEST_F(WaitTest, MoreThan32767AppletsOrFramesOverflow)
         page->append(model.applet(Loading::done()));
     show(page);
 
-    auto error = error_of([&] { browser->WaitForBrowser(); });
+    auto error = raised([&] { browser->WaitForBrowser(); });
     EXPECT_EQ(error.number(), error_number::kOverflow);
     EXPECT_EQ(model.calls().count("Element.readyState"), 0) << "the walk fails before it begins";
 
@@ -180,7 +180,7 @@ TEST_F(WaitTest, MoreThan32767AppletsOrFramesOverflow)
     app().load(u"http://127.0.0.1/frames");
     model.calls().clear();
     // Exactly 32,768 frames: all are waited for, then the step past position 32,767 overflows.
-    EXPECT_EQ(error_of([&] { browser->WaitForBrowser(); }).number(), error_number::kOverflow);
+    EXPECT_EQ(raised([&] { browser->WaitForBrowser(); }).number(), error_number::kOverflow);
     EXPECT_EQ(model.calls().count("Document.readyState"), 32768);
 }
 

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "tests/support/disk_files.h"
+
 namespace varne {
 namespace {
 
@@ -56,7 +58,7 @@ protected:
     std::string use_browser(const std::string& name, const std::string& text)
     {
         const auto path = m_scripts / name;
-        std::ofstream(path) << text;
+        testing::write_bytes(path, text);
         std::filesystem::permissions(path, std::filesystem::perms::owner_all);
         ::setenv("VARNE_CHROMIUM", path.c_str(), 1);
         return path.string();

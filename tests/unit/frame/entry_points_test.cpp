@@ -3,11 +3,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "frame/class_object.h"
 #include "frame/late_binding.h"
+#include "tests/support/disk_files.h"
 
 namespace varne {
 namespace {
@@ -47,13 +46,7 @@ protected:
         return reinterpret_cast<T>(address);
     }
 
-    std::string registry_text() const
-    {
-        std::ifstream file(m_config_home / "varne" / "registry.ini");
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string registry_text() const { return testing::read_bytes(m_config_home / "varne" / "registry.ini"); }
 
     RegisterServer register_server = nullptr;
     RegisterServer unregister_server = nullptr;

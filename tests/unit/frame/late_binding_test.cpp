@@ -6,21 +6,12 @@
 
 #include "frame/automation_error.h"
 #include "frame/interfaces.h"
+#include "tests/support/automation_errors.h"
 
 namespace varne {
 namespace {
 
-template <class Call>
-AutomationError error_of(Call call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return {0, ""};
-}
+using testing::raised;
 
 TEST(LibraryDescriptor, ListsTheClassesAndMembersInInterfaceOrder)
 {
@@ -92,36 +83,36 @@ TEST(LateBinding, ConvertsArgumentsToTheirDeclaredTypes)
     EXPECT_EQ(to_i2(Variant(3.5)), 4);
     EXPECT_EQ(to_i2(Variant(BStr(u" 12 "))), 12);
     EXPECT_EQ(to_i2(Variant(true)), -1);
-    EXPECT_EQ(error_of([] { to_i2(Variant(int32_t(40000))); }).number(), 6);
-    EXPECT_EQ(error_of([] { to_i2(Variant(int32_t(40000))); }).description(), "Overflow");
-    EXPECT_EQ(error_of([] { to_i4(Variant(3e10)); }).number(), 6);
-    EXPECT_EQ(error_of([] { to_i2(Variant(BStr(u"twelve"))); }).number(), 13);
-    EXPECT_EQ(error_of([] { to_bstr(Variant(Variant::Null{})); }).number(), 94);
+    EXPECT_EQ(raised([] { to_i2(Variant(int32_t(40000))); }).number(), 6);
+    EXPECT_EQ(raised([] { to_i2(Variant(int32_t(40000))); }).description(), "Overflow");
+    EXPECT_EQ(raised([] { to_i4(Variant(3e10)); }).number(), 6);
+    EXPECT_EQ(raised([] { to_i2(Variant(BStr(u"twelve"))); }).number(), 13);
+    EXPECT_EQ(raised([] { to_bstr(Variant(Variant::Null{})); }).number(), 94);
 }
 
 TEST(LateBinding, ReportsBadCallsWithTheirNumbers)
 {
     Ref<Dispatch> timing = create_object(u"Varne.Timing");
     std::vector<Variant> two{BStr(u"a"), BStr(u"b")};
-    EXPECT_EQ(error_of([&] { invoke(*timing, u"Nope"); }).number(), 438);
-    EXPECT_EQ(error_of([&] { invoke(*timing, u"GetLapsed"); }).number(), 449);
-    EXPECT_EQ(error_of([&] { invoke(*timing, u"GetLapsed", two); }).number(), 450);
-    EXPECT_EQ(error_of([&] { invoke(*timing, 7); }).number(), 438);
-    EXPECT_EQ(error_of([&] {
+    EXPECT_EQ(raised([&] { invoke(*timing, u"Nope"); }).number(), 438);
+    EXPECT_EQ(raised([&] { invoke(*timing, u"GetLapsed"); }).number(), 449);
+    EXPECT_EQ(raised([&] { invoke(*timing, u"GetLapsed", two); }).number(), 450);
+    EXPECT_EQ(raised([&] { invoke(*timing, 7); }).number(), 438);
+    EXPECT_EQ(raised([&] {
                   invoke(*timing, u"GetLapsed", {}, std::vector<NamedArgument>{{u"Name", BStr(u"a")}});
               }).number(),
               448);
-    EXPECT_EQ(error_of([] { create_object(u"Varne.Nothing"); }).number(), 429);
+    EXPECT_EQ(raised([] { create_object(u"Varne.Nothing"); }).number(), 429);
 }
 
 TEST(LateBinding, RefusesCallsFromAnotherThread)
 {
     Ref<Dispatch> timing = create_object(u"Varne.Timing");
-    AutomationError raised{0, ""};
-    std::thread other([&] { raised = error_of([&] { invoke(*timing, u"GetLapsed", std::vector<Variant>{BStr()}); }); });
+    AutomationError refusal{0, ""};
+    std::thread other([&] { refusal = raised([&] { invoke(*timing, u"GetLapsed", std::vector<Variant>{BStr()}); }); });
     other.join();
-    EXPECT_EQ(raised.number(), error_number::kWrongThread);
-    EXPECT_EQ(raised.description(), "The object was called from a thread other than the one that created it");
+    EXPECT_EQ(refusal.number(), error_number::kWrongThread);
+    EXPECT_EQ(refusal.description(), "The object was called from a thread other than the one that created it");
 }
 
 TEST(ObjectLifetime, TwoObjectsOfOneClassAreIndependent)

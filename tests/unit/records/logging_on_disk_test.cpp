@@ -4,12 +4,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/services.h"
+#include "tests/support/disk_files.h"
 #include "tests/support/manual_clock.h"
 
 namespace varne {
@@ -17,13 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_bytes(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
+using testing::read_bytes;
 
 // The log through the real file layer, in a folder of the test's own.
 class LoggingOnDiskTest : public ::testing::Test {

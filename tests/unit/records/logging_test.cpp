@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 
 #include "frame/class_factories.h"
 #include "platform/services.h"
+#include "tests/support/automation_errors.h"
+#include "tests/support/disk_files.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/memory_file_system.h"
 
@@ -17,6 +17,8 @@ namespace {
 
 using testing::ManualClock;
 using testing::MemoryFileSystem;
+using testing::raised;
+using testing::read_bytes;
 
 const std::string kRule(96, '=');
 
@@ -26,18 +28,6 @@ std::string crlf_lines(std::initializer_list<std::string_view> lines)
     for (auto line : lines)
         text.append(line).append("\r\n");
     return text;
-}
-
-template <class Call>
-AutomationError raised(Call&& call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return AutomationError(0, "");
 }
 
 AutomationError disk_full()
@@ -65,11 +55,9 @@ TEST_F(LoggingTest, WritesTheGoldenLayout)
     clock.advance(93784 - 727);
     log->EndLog();
 
-    std::ifstream golden(VARNE_RECORDS_GOLDEN "/two_entries.log", std::ios::binary);
-    std::stringstream expected;
-    expected << golden.rdbuf();
-    ASSERT_FALSE(expected.str().empty());
-    EXPECT_EQ(log_file(), expected.str());
+    const std::string expected = read_bytes(VARNE_RECORDS_GOLDEN "/two_entries.log");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(log_file(), expected);
     EXPECT_EQ(files.open_writers(), 0);
 }
 

@@ -1,53 +1,22 @@
 #include "settings/config.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/posix/posix_file_system.h"
+#include "tests/support/disk_files.h"
 
 namespace varne {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_bytes(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
-void write_bytes(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Permission bits bind root only through its effective user; the test takes a plain one.
-class Unprivileged {
-public:
-    Unprivileged() : m_was_root(::geteuid() == 0)
-    {
-        if (m_was_root) {
-            EXPECT_EQ(::seteuid(65534), 0);
-        }
-    }
-    ~Unprivileged()
-    {
-        if (m_was_root) {
-            EXPECT_EQ(::seteuid(0), 0);
-        }
-    }
-
-private:
-    bool m_was_root;
-};
+using testing::read_bytes;
+using testing::Unprivileged;
+using testing::write_bytes;
 
 // Config through the real file layer, in a folder of the test's own.
 class ConfigOnDiskTest : public ::testing::Test {

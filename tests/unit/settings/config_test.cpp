@@ -5,24 +5,14 @@
 #include <string>
 
 #include "platform/services.h"
+#include "tests/support/automation_errors.h"
 #include "tests/support/memory_file_system.h"
 
 namespace varne {
 namespace {
 
 using testing::MemoryFileSystem;
-
-template <class Call>
-AutomationError raised(Call&& call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return AutomationError(0, "");
-}
+using testing::raised;
 
 class ConfigTest : public ::testing::Test {
 protected:

@@ -6,25 +6,15 @@
 #include <vector>
 
 #include "platform/services.h"
+#include "tests/support/automation_errors.h"
 #include "tests/unit/spreadsheet/recording_spreadsheet.h"
 
 namespace varne {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::raised;
 using testing::RecordingSpreadsheet;
-
-template <class Call>
-AutomationError raised(Call&& call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return AutomationError(0, "");
-}
 
 constexpr const char* kSelect = "call Application.Sheets('Summary').Select()";
 constexpr const char* kMaximize = "put Application.ActiveWindow.WindowState = i4 -4137";

@@ -7,22 +7,13 @@
 
 #include "frame/automation_error.h"
 #include "frame/late_binding.h"
+#include "tests/support/automation_errors.h"
 #include "tests/unit/workbook/xls_test_support.h"
 
 namespace varne {
 namespace {
 
-template <class Call>
-AutomationError raised(Call&& call)
-{
-    try {
-        call();
-    } catch (const AutomationError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no AutomationError was raised";
-    return AutomationError(0, "");
-}
+using testing::raised;
 
 // Scripts' view of the model: properties by name, calls through late binding.
 class ObjectModelTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/posix/posix_file_system.h"
+#include "tests/support/disk_files.h"
 #include "tests/support/memory_file_system.h"
 #include "xls_test_support.h"
 
@@ -9,20 +10,16 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace varne::workbook {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ScratchFolder;
-
-void write_text(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+using varne::testing::read_bytes;
+using varne::testing::Unprivileged;
+using varne::testing::write_bytes;
 
 // A workbook of about 250 KB: more than the small file systems below can take.
 Workbook sizeable_workbook()
@@ -34,26 +31,6 @@ Workbook sizeable_workbook()
     }
     return workbook;
 }
-
-// Permission bits bind root only through its effective user; the test takes a plain one.
-class Unprivileged {
-public:
-    Unprivileged() : m_was_root(::geteuid() == 0)
-    {
-        if (m_was_root) {
-            EXPECT_EQ(::seteuid(65534), 0);
-        }
-    }
-    ~Unprivileged()
-    {
-        if (m_was_root) {
-            EXPECT_EQ(::seteuid(0), 0);
-        }
-    }
-
-private:
-    bool m_was_root;
-};
 
 void expect_save_error(FileSystem& files, const Workbook& workbook, const std::string& path, int32_t number,
                        const std::string& description)
@@ -71,10 +48,10 @@ TEST(XlsSave, ReplacesAnExistingFileAndLeavesNothingElseBehind)
 {
     ScratchFolder folder;
     const std::string path = folder.file("book.xls");
-    write_text(path, "an older file");
+    write_bytes(path, "an older file");
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     testing::save_on_disk(Workbook(), path);
-    EXPECT_EQ(testing::file_text(path).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    EXPECT_EQ(read_bytes(path).substr(0, 8), "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
     EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(folder.entry_count(), 1u);
 }
@@ -85,7 +62,7 @@ TEST(XlsSave, FollowsASymbolicLinkToTheFileItNames)
     fs::create_directory(folder.path() / "real");
     const std::string real = folder.file("real/book.xls");
     const std::string link = folder.file("link.xls");
-    write_text(real, "old");
+    write_bytes(real, "old");
     fs::create_symlink(real, link);
     testing::save_on_disk(Workbook(), link);
     EXPECT_TRUE(fs::is_symlink(link));
@@ -100,7 +77,7 @@ TEST(XlsSave, NamesTheFileAndTheCauseOfEachRefusal)
     const std::string missing = folder.file("missing/book.xls");
     expect_save_error(files, workbook, missing, 76,
                       "Path not found: cannot create '" + missing + "' (No such file or directory)");
-    write_text(folder.file("plain"), "a file, not a folder");
+    write_bytes(folder.file("plain"), "a file, not a folder");
     const std::string under_file = folder.file("plain/book.xls");
     expect_save_error(files, workbook, under_file, 76,
                       "Path not found: cannot replace '" + under_file + "' (Not a directory)");
@@ -125,7 +102,7 @@ TEST(XlsSave, AReadOnlyFileOrFolderIsRefusedAndKept)
     ScratchFolder folder;
     PosixFileSystem files;
     const std::string read_only = folder.file("read-only.xls");
-    write_text(read_only, "keep me");
+    write_bytes(read_only, "keep me");
     fs::permissions(read_only, kReadable);
     fs::create_directory(folder.path() / "locked");
     fs::permissions(folder.path() / "locked", kReadable | kSearchable);
@@ -137,7 +114,7 @@ TEST(XlsSave, AReadOnlyFileOrFolderIsRefusedAndKept)
         expect_save_error(files, Workbook(), in_locked, 70,
                           "Permission denied: cannot create '" + in_locked + "' (Permission denied)");
     }
-    EXPECT_EQ(testing::file_text(read_only), "keep me");
+    EXPECT_EQ(read_bytes(read_only), "keep me");
     EXPECT_TRUE(fs::is_empty(folder.path() / "locked"));
     EXPECT_EQ(folder.entry_count(), 2u);
 }
@@ -155,11 +132,11 @@ TEST(XlsSave, AFullDiskLeavesTheOldFileWholeAndNoTemporaryFile)
         ~Unmount() { testing::run_command("umount " + testing::quoted(point)); }
     } unmount{mount_point};
     const std::string path = mount_point + "/book.xls";
-    write_text(path, "the previous workbook");
+    write_bytes(path, "the previous workbook");
     PosixFileSystem files;
     expect_save_error(files, sizeable_workbook(), path, 61,
                       "Disk full: cannot write to '" + path + "' (No space left on device)");
-    EXPECT_EQ(testing::file_text(path), "the previous workbook");
+    EXPECT_EQ(read_bytes(path), "the previous workbook");
     EXPECT_EQ(std::distance(fs::directory_iterator(mount_point), fs::directory_iterator()), 1);
 }
 
@@ -167,7 +144,7 @@ TEST(XlsSave, AWriteFailureMidwayBecomesADeviceErrorAndCleansUp)
 {
     ScratchFolder folder;
     const std::string path = folder.file("book.xls");
-    write_text(path, "the previous workbook");
+    write_bytes(path, "the previous workbook");
     Workbook workbook = sizeable_workbook();
     PosixFileSystem files;
     // A file size limit makes the write fail part way, as a failing device would.
@@ -180,7 +157,7 @@ TEST(XlsSave, AWriteFailureMidwayBecomesADeviceErrorAndCleansUp)
     expect_save_error(files, workbook, path, 57, "Device I/O error: cannot write to '" + path + "' (File too large)");
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previous_handler);
-    EXPECT_EQ(testing::file_text(path), "the previous workbook");
+    EXPECT_EQ(read_bytes(path), "the previous workbook");
     EXPECT_EQ(folder.entry_count(), 1u);
 }
 

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
@@ -92,12 +91,6 @@ inline nlohmann::json read_back(const std::string& path, size_t cell_limit = 100
         return nlohmann::json::object();
     }
     return nlohmann::json::parse(result.output);
-}
-
-inline std::string file_text(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace varne::workbook::testing

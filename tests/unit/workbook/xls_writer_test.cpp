@@ -2,6 +2,7 @@
 
 #include "frame/text.h"
 #include "spreadsheet/engine/compound_file.h"
+#include "tests/support/disk_files.h"
 #include "xls_test_support.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -20,6 +22,7 @@ using testing::read_back;
 using testing::run_command;
 using testing::save_on_disk;
 using testing::ScratchFolder;
+using varne::testing::read_bytes;
 
 void set_text(Worksheet& sheet, CellAddress address, std::u16string_view text)
 {
@@ -357,7 +360,7 @@ TEST(CompoundFile, StreamsOfEverySizeAndNameReadBackWhole)
 std::vector<std::string> csv_lines(const std::string& path, size_t count)
 {
     std::vector<std::string> lines;
-    std::istringstream in(testing::file_text(path));
+    std::istringstream in(read_bytes(path));
     for (std::string line; lines.size() < count && std::getline(in, line);)
         lines.push_back(line.substr(0, line.find_last_not_of(',') + 1));
     return lines;
