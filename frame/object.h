@@ -19,7 +19,6 @@ public:
     // The last release runs the object's release step, then destroys it.
     void release() const noexcept;
 
-    std::thread::id owner_thread() const noexcept { return m_owner; }
     // Fails with an AutomationError when called from a thread other than the owner.
     void check_apartment() const;
 

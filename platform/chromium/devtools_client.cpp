@@ -220,24 +220,18 @@ void PageClient::on_event(const ProtocolEvent& event)
     }
 }
 
-std::optional<std::string> PageClient::navigate(const std::string& url, const std::string& frame_id)
+void PageClient::navigate(const std::string& url, const std::string& frame_id)
 {
     json params{{"url", url}};
-    if (!frame_id.empty() && frame_id != m_main_frame_id)
+    if (frame_id != m_main_frame_id)
         params["frameId"] = frame_id;
     const std::string session_id = m_session_id;
-    auto outcome = m_session.send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
+    // A failure before the load starts needs no word here: its own events end the load.
+    m_session.send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
         return event.session_id == session_id &&
-               ((event.method == "Page.frameStartedLoading" &&
-                 text_of(event.params, "frameId") == (frame_id.empty() ? m_main_frame_id : frame_id)) ||
+               ((event.method == "Page.frameStartedLoading" && text_of(event.params, "frameId") == frame_id) ||
                 event.method == "Page.javascriptDialogOpening");
     });
-    if (outcome.result && outcome.result->contains("errorText")) {
-        std::string error = text_of(*outcome.result, "errorText");
-        if (!error.empty())
-            return error;
-    }
-    return std::nullopt;
 }
 
 RemoteValue PageClient::evaluate(int64_t context_id, const std::string& expression, bool by_value)

@@ -82,12 +82,11 @@ public:
     PageClient(const PageClient&) = delete;
     PageClient& operator=(const PageClient&) = delete;
 
-    const std::string& target_id() const { return m_target_id; }
     const std::string& main_frame_id() const { return m_main_frame_id; }
 
-    // Page.navigate of the whole page or of one frame; returns once the load has started or the
-    // browser has refused it (then with its error text), without waiting for the response.
-    std::optional<std::string> navigate(const std::string& url, const std::string& frame_id);
+    // Page.navigate of one frame (the main frame for the whole page); returns once the load has
+    // started or the browser has answered, without waiting for the response.
+    void navigate(const std::string& url, const std::string& frame_id);
 
     // Runtime.evaluate in an execution context.
     RemoteValue evaluate(int64_t context_id, const std::string& expression, bool by_value);
