@@ -1,6 +1,7 @@
 #include "platform/chromium/chromium_process.h"
 
 #include "frame/automation_error.h"
+#include "platform/chromium/pipe_transport.h"
 
 #include <cerrno>
 #include <csignal>

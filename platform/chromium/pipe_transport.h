@@ -1,6 +1,7 @@
 #pragma once
 
-#include <chrono>
+#include "platform/chromium/message_transport.h"
+
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -11,37 +12,22 @@
 namespace varne {
 
 // Moves NUL-terminated messages over a pair of pipe descriptors; knows bytes, not their meaning.
-class PipeTransport {
+class PipeTransport final : public MessageTransport {
 public:
-    using Clock = std::chrono::steady_clock;
-
-    enum class SendResult { kSent, kTimedOut, kClosed };
-
     // Takes ownership of both descriptors; they are closed when the transport is destroyed.
     PipeTransport(int write_fd, int read_fd);
-    ~PipeTransport();
+    ~PipeTransport() override;
 
     PipeTransport(const PipeTransport&) = delete;
     PipeTransport& operator=(const PipeTransport&) = delete;
 
-    // Writes `message` and its terminating NUL as one unit; safe from any thread. Ends when the peer
-    // has taken every byte (kSent), the deadline passes (kTimedOut) or the transport closes (kClosed).
-    // A deadline that passes after part of the message went out also closes the transport, since the
-    // stream can no longer be framed.
-    SendResult send(std::string_view message, Clock::time_point deadline);
-
-    // Waits for the next whole message. Returns nothing when the deadline passes or when the transport
-    // is, or becomes, closed (see closed()). Messages that arrived before the peer ended the pipe are
-    // still handed out first. Only one thread may receive at a time.
-    std::optional<std::string> receive(Clock::time_point deadline);
-
-    // Marks the transport closed, closes the write end so that the peer sees the end of the pipe, and
-    // wakes any send() or receive() in progress. The first reason given is the one kept.
-    void close(std::string_view reason);
-
-    bool closed() const;
-    // Why the transport closed: the peer ended the pipe, an I/O error, or the reason given to close().
-    std::string close_reason() const;
+    // Each message goes out followed by its terminating NUL.
+    SendResult send(std::string_view message, Clock::time_point deadline) override;
+    std::optional<std::string> receive(Clock::time_point deadline) override;
+    // Closes the write end, so that the peer sees the end of the pipe.
+    void close(std::string_view reason) override;
+    bool closed() const override;
+    std::string close_reason() const override;
 
 private:
     void mark_closed(std::string_view reason);

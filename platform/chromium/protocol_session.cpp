@@ -111,7 +111,7 @@ struct ProtocolSession::Pending {
     std::string session_id;
     EventCondition until;
     Timeout timeout;
-    PipeTransport::Clock::time_point deadline;
+    MessageTransport::Clock::time_point deadline;
 
     // Guarded by the session's m_mutex.
     bool done = false;
@@ -126,7 +126,7 @@ struct ProtocolSession::ListenerEntry {
     std::atomic<bool> active{true};
 };
 
-ProtocolSession::ProtocolSession(std::unique_ptr<PipeTransport> transport)
+ProtocolSession::ProtocolSession(std::unique_ptr<MessageTransport> transport)
     : m_transport(std::move(transport)), m_reader([this] { read_loop(); })
 {
 }
@@ -161,7 +161,8 @@ bool ProtocolSession::post(std::string_view method, Json params, std::string_vie
         id = m_next_id++;
     }
     const std::string text = command_text(id, method, params, session_id);
-    return m_transport->send(text, PipeTransport::Clock::now() + default_timeout()) == PipeTransport::SendResult::kSent;
+    return m_transport->send(text, MessageTransport::Clock::now() + default_timeout()) ==
+           MessageTransport::SendResult::kSent;
 }
 
 std::string ProtocolSession::attach_to_target(std::string_view target_id, std::optional<Timeout> timeout)
@@ -239,7 +240,7 @@ std::shared_ptr<ProtocolSession::Pending> ProtocolSession::start_command(std::st
     pending->session_id = session_id;
     pending->until = std::move(until);
     pending->timeout = timeout;
-    pending->deadline = PipeTransport::Clock::now() + timeout;
+    pending->deadline = MessageTransport::Clock::now() + timeout;
 
     int64_t id = 0;
     {
@@ -254,10 +255,10 @@ std::shared_ptr<ProtocolSession::Pending> ProtocolSession::start_command(std::st
 
     const std::string text = command_text(id, method, params, session_id);
     const auto sent = m_transport->send(text, pending->deadline);
-    if (sent != PipeTransport::SendResult::kSent) {
+    if (sent != MessageTransport::SendResult::kSent) {
         std::lock_guard lock(m_mutex);
         m_pending.erase(id);
-        if (sent == PipeTransport::SendResult::kTimedOut)
+        if (sent == MessageTransport::SendResult::kTimedOut)
             throw make_error(ProtocolError::Kind::kTimedOut, "Chromium did not take " + pending->method + " within " +
                                                                  std::to_string(timeout.count()) + " ms");
         throw make_error(ProtocolError::Kind::kDisconnected, "Cannot send " + pending->method +
@@ -295,7 +296,7 @@ void ProtocolSession::check_not_reader_thread(std::string_view method) const
 void ProtocolSession::read_loop()
 {
     t_reading_session = this;
-    while (auto text = m_transport->receive(PipeTransport::Clock::time_point::max()))
+    while (auto text = m_transport->receive(MessageTransport::Clock::time_point::max()))
         dispatch(std::move(*text));
     fail_all(m_transport->close_reason());
 }

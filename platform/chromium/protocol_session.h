@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame/automation_error.h"
-#include "platform/chromium/pipe_transport.h"
+#include "platform/chromium/message_transport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -68,7 +68,7 @@ public:
 
     static constexpr Timeout kDefaultTimeout{5000};
 
-    explicit ProtocolSession(std::unique_ptr<PipeTransport> transport);
+    explicit ProtocolSession(std::unique_ptr<MessageTransport> transport);
     // Closes the connection and fails every call still waiting.
     ~ProtocolSession();
 
@@ -132,7 +132,7 @@ private:
     void fail_session_calls(const std::string& session_id, std::string_view why);
     void fail_all(std::string_view why);
 
-    std::unique_ptr<PipeTransport> m_transport;
+    std::unique_ptr<MessageTransport> m_transport;
 
     // Guards the command counter, the pending calls, the closed state and the default timeout.
     mutable std::mutex m_mutex;

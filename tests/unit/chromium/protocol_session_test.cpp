@@ -1,5 +1,7 @@
 #include "platform/chromium/protocol_session.h"
 
+#include "platform/chromium/pipe_transport.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
