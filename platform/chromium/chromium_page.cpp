@@ -40,11 +40,9 @@ cdp::PageEvents events_into(PageState& state)
 }  // namespace
 
 ChromiumPage::ChromiumPage(int32_t window_handle, bool headless)
-    : m_window_handle(window_handle),
-      m_headless(headless),
-      m_process(ChromiumProcess::launch({.extra_args = {}, .headless = headless}))
+    : m_window_handle(window_handle), m_headless(headless), m_host(open_browser_host(headless))
 {
-    m_client = std::make_unique<cdp::PageClient>(m_process->session(), events_into(m_state));
+    m_client = std::make_unique<cdp::PageClient>(m_host->session(), events_into(m_state));
     m_state.set_main_frame(m_client->main_frame_id());
 }
 
@@ -56,22 +54,22 @@ ChromiumPage::~ChromiumPage()
 void ChromiumPage::close()
 {
     m_client.reset();
-    if (m_process)
-        m_process->close();
+    if (m_host)
+        m_host->close();
 }
 
 void ChromiumPage::release_object(const std::string& object_id) noexcept
 {
-    if (m_client && !m_process->session().closed() && !m_state.gone())
+    if (m_client && !m_host->session().closed() && !m_state.gone())
         m_client->release_object(object_id);
 }
 
 void ChromiumPage::check_alive() const
 {
-    if (!m_client || m_process->session().closed())
+    if (!m_client || m_host->session().closed())
         throw AutomationError(error_number::kServerUnavailable,
                               "The browser is gone: " +
-                                  (m_client ? m_process->session().close_reason() : std::string("it was closed")));
+                                  (m_client ? m_host->session().close_reason() : std::string("it was closed")));
     if (auto why = m_state.gone())
         throw AutomationError(error_number::kServerUnavailable, "The browser's page is gone: " + *why);
 }

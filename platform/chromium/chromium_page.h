@@ -5,13 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "platform/chromium/chromium_process.h"
+#include "platform/chromium/browser_host.h"
 #include "platform/chromium/devtools_client.h"
 #include "platform/chromium/page_state.h"
 
 namespace varne {
 
-// One Chromium process with the one page that a browser application shows, and the state
+// One browser with the one page that a browser application shows, and the state
 // that the page's events keep. Shared by the application and every object it hands out.
 class ChromiumPage {
 public:
@@ -46,7 +46,7 @@ public:
 private:
     int32_t m_window_handle;
     bool m_headless;
-    std::unique_ptr<ChromiumProcess> m_process;
+    std::unique_ptr<BrowserHost> m_host;
     PageState m_state;
     std::unique_ptr<cdp::PageClient> m_client;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/chromium/protocol_session.h"
+#include "platform/chromium/browser_host.h"
 
 #include <nlohmann/json.hpp>
 
@@ -26,7 +26,7 @@ struct ChromiumLaunchOptions {
 
 // A Chromium process in a fresh profile, driven over its debugging pipe. close() (or the destructor)
 // leaves no process of its group and no profile behind.
-class ChromiumProcess {
+class ChromiumProcess final : public BrowserHost {
 public:
     // The executable used unless the VARNE_CHROMIUM environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/lib/chromium/chromium";
@@ -36,12 +36,12 @@ public:
     // executable could not be started, exited at once or did not answer, with the end of its log.
     static std::unique_ptr<ChromiumProcess> launch(const ChromiumLaunchOptions& options = {});
 
-    ~ChromiumProcess();
+    ~ChromiumProcess() override;
 
     ChromiumProcess(const ChromiumProcess&) = delete;
     ChromiumProcess& operator=(const ChromiumProcess&) = delete;
 
-    ProtocolSession& session() { return *m_session; }
+    ProtocolSession& session() override { return *m_session; }
     // The answer to Browser.getVersion given at start.
     const nlohmann::json& version() const { return m_version; }
     pid_t pid() const { return m_pid; }
@@ -53,7 +53,7 @@ public:
     // Sends Browser.close, ends the connection, waits for the browser to exit (killing its process
     // group when it does not within a few seconds) and removes the temporary folder. Never raises;
     // later calls do nothing. Call from the owning thread.
-    void close();
+    void close() override;
 
 private:
     ChromiumProcess(std::string executable, std::filesystem::path folder, pid_t pid, int write_fd, int read_fd);
