@@ -1,8 +1,9 @@
 #include "frame/text.h"
 
-#include <locale.h>
+#include "frame/upper_case_table.h"
 
-#include <cwctype>
+#include <algorithm>
+#include <iterator>
 
 namespace varne {
 
@@ -27,17 +28,20 @@ void append_utf8(std::string& out, char32_t cp)
     }
 }
 
+// One table of the library's own, so that keys compare alike on every platform and under any
+// locale the host program has set.
 char16_t upper_unit(char16_t c)
 {
     if (c < 0x80)
         return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
-    if (c >= 0xD800 && c <= 0xDFFF)
+    const auto* after = std::upper_bound(std::begin(upper_case::kRuns), std::end(upper_case::kRuns), c,
+                                         [](char16_t unit, const upper_case::Run& run) { return unit < run.first; });
+    if (after == std::begin(upper_case::kRuns))
         return c;
-    // Case is judged by Unicode's own tables, whatever locale the host program has set.
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    auto upper = unicode ? towupper_l(static_cast<wint_t>(c), unicode) : std::towupper(static_cast<wint_t>(c));
-    // Only a mapping that stays one code unit keeps lengths and positions unchanged.
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
+    const auto& run = *std::prev(after);
+    if (c > run.last || (c - run.first) % run.stride != 0)
+        return c;
+    return static_cast<char16_t>(c + run.delta);
 }
 
 }  // namespace

@@ -44,6 +44,19 @@ TEST(Text, UpperCaseKeepsLength)
     EXPECT_EQ(to_upper(u"stra\u00dfe"), u"STRA\u00dfE");  // no one-unit upper case: kept
 }
 
+// The units on which system case mappings disagree get Unicode's simple mapping on every platform.
+TEST(Text, UpperCaseIsTheSameWhateverTheSystemMapsTheseUnitsTo)
+{
+    EXPECT_EQ(to_upper(u"\u00b5\u0131\u017f\u03c2\u03d0\u03d1\u03d5\u03d6\u03f0\u03f1\u03f5"),
+              u"\u039cIS\u03a3\u0392\u0398\u03a6\u03a0\u039a\u03a1\u0395");
+    EXPECT_EQ(to_upper(u"\u0345\u01c5\u01c8\u01cb\u01f2\u1c80\u1c88\u1e9b\u1fbe"),
+              u"\u0399\u01c4\u01c7\u01ca\u01f1\u0412\ua64a\u1e60\u0399");
+    // Every other unit of a block of case pairs, and the first and last units of the plane.
+    EXPECT_EQ(to_upper(u"\u0100\u0101\u017e\u017f"), u"\u0100\u0100\u017dS");
+    EXPECT_EQ(to_upper(std::u16string{u'\0', u'\uffff'}), (std::u16string{u'\0', u'\uffff'}));
+    EXPECT_EQ(to_upper(u"\xd800\xdfff"), u"\xd800\xdfff");
+}
+
 TEST(AutomationDate, MatchesTheKnownEpochAndFractions)
 {
     EXPECT_EQ(to_automation_date({1899, 12, 30, 0, 0, 0}), 0.0);
