@@ -9,6 +9,12 @@ namespace varne {
 
 namespace {
 
+// A byte that does not decode stands for itself as the lone surrogate U+DC80 to U+DCFF, so that
+// text read from a file writes back to the same bytes.
+constexpr char16_t kByteEscapeBase = 0xDC00;
+constexpr char16_t kFirstByteEscape = 0xDC80;
+constexpr char16_t kLastByteEscape = 0xDCFF;
+
 void append_utf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -66,6 +72,8 @@ std::string to_utf8(std::u16string_view text)
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             append_utf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
             ++i;
+        } else if (unit >= kFirstByteEscape && unit <= kLastByteEscape) {
+            out += static_cast<char>(unit - kByteEscapeBase);
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             out += '?';
         } else {
@@ -96,7 +104,7 @@ BStr from_utf8(std::string_view text)
         if (valid && (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)))
             valid = false;
         if (!valid) {
-            out += u'\uFFFD';
+            out += static_cast<char16_t>(kByteEscapeBase + lead);
             ++i;
             continue;
         }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+#include <utility>
+
 #include "frame/automation_date.h"
 #include "frame/text.h"
 
@@ -13,19 +17,37 @@ TEST(Text, Utf8RoundTripKeepsEveryCodePoint)
     EXPECT_EQ(to_utf8(u"\u00e9"), "\xC3\xA9");
 }
 
-TEST(Text, LoneSurrogatesBecomeQuestionMarks)
+TEST(Text, LoneSurrogatesBecomeQuestionMarksButTheByteEscapes)
 {
     EXPECT_EQ(to_utf8(BStr(u"a") + char16_t(0xD800) + u"b"), "a?b");
-    EXPECT_EQ(to_utf8(BStr(1, char16_t(0xDC00))), "?");
+    for (char16_t unit : {0xDC00, 0xDC7F, 0xDD00, 0xDFFF, 0xDBFF})
+        EXPECT_EQ(to_utf8(BStr(1, unit)), "?") << int(unit);
+    EXPECT_EQ(to_utf8(BStr{char16_t(0xDC80), u'x', char16_t(0xDCFF)}), "\x80x\xFF");
+    EXPECT_EQ(to_utf8(BStr{char16_t(0xD83D), char16_t(0xDE00)}), "\xF0\x9F\x98\x80");
 }
 
-TEST(Text, MalformedUtf8BecomesReplacementCharacters)
+TEST(Text, BytesThatDoNotDecodeAreKeptAsByteEscapes)
 {
-    EXPECT_EQ(from_utf8("a\xFF"
-                        "b"),
-              u"a\uFFFDb");
-    EXPECT_EQ(from_utf8("\xC3"), u"\uFFFD");  // cut short
-    EXPECT_EQ(from_utf8("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong
+    auto units = [](std::initializer_list<char16_t> list) { return BStr(list); };
+    const std::pair<std::string, BStr> cases[] = {
+        {"a\xFF"
+         "b",
+         units({u'a', 0xDCFF, u'b'})},
+        {"\xC3", units({0xDCC3})},  // cut short
+        {"\xC0\xAF", units({0xDCC0, 0xDCAF})},  // overlong
+        {"\xED\xA0\x80", units({0xDCED, 0xDCA0, 0xDC80})},  // an encoded surrogate
+        {"\xF4\x90\x80\x80", units({0xDCF4, 0xDC90, 0xDC80, 0xDC80})},  // past U+10FFFF
+        {"caf\xE9=\xE2\x82", units({u'c', u'a', u'f', 0xDCE9, u'=', 0xDCE2, 0xDC82})},
+        {"\xC3\xA9\x80", units({0xE9, 0xDC80})},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(from_utf8(bytes), text);
+        EXPECT_EQ(to_utf8(from_utf8(bytes)), bytes);
+    }
+    std::string every_byte;
+    for (int byte = 0; byte < 256; ++byte)
+        every_byte += static_cast<char>(byte);
+    EXPECT_EQ(to_utf8(from_utf8(every_byte + every_byte)), every_byte + every_byte);
 }
 
 TEST(Text, TrimRemovesOnlySpaces)

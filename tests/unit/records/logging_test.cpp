@@ -78,6 +78,7 @@ TEST_F(LoggingTest, DataIsWrittenAsItIs)
         {BStr(u"nul\0inside", 10), std::string("nul\0inside", 10)},
         {u"Grüße, 東京, 😀", "Grüße, 東京, 😀"},
         {u"lone \xD800 surrogate", "lone ? surrogate"},
+        {from_utf8("read from caf\xe9.txt \xff"), "read from caf\xe9.txt \xff"},
         {from_utf8(megabyte), megabyte},
     };
     for (const auto& [data, bytes] : cases) {

@@ -106,13 +106,19 @@ TEST_F(ConfigTest, LoadWalksLinesAsWritten)
         EXPECT_EQ(round_trip(file), expected) << file;
 }
 
-TEST_F(ConfigTest, ReadsAnyBytes)
+TEST_F(ConfigTest, BytesThatDoNotDecodeLoadAndSaveBackAsTheyWere)
 {
-    files.put_file(u"odd.cfg", std::string("k=\xff\xfe\0z\r\nlatin=caf\xe9\r\nname=Grüße", 32));
+    using namespace std::string_literals;
+    const std::string bytes = "K=\xff\xfe\0z\r\nLATIN=caf\xe9\r\nNAME=Grüße\r\nCAF\xc9=1\r\nCAF\xe9=2\r\n"s;
+    files.put_file(u"odd.cfg", bytes);
     ASSERT_EQ(config->Load(u"odd.cfg"), 0);
-    EXPECT_EQ(config->GetItem(u"k"), BStr(u"\uFFFD\uFFFD\0z", 4));
-    EXPECT_EQ(config->GetItem(u"LATIN"), u"caf\uFFFD");
+    EXPECT_EQ(config->GetItem(u"k"), (BStr{0xDCFF, 0xDCFE, 0, u'z'}));
+    EXPECT_EQ(config->GetItem(u"latin"), (BStr{u'c', u'a', u'f', 0xDCE9}));
     EXPECT_EQ(config->GetItem(u"name"), u"Grüße");
+    // Two keys that differ in a byte of another code page stay two keys, each found as written.
+    EXPECT_EQ(config->GetItem(BStr{u'c', u'a', u'f', 0xDCC9}), u"1");
+    EXPECT_EQ(config->GetItem(BStr{u'C', u'a', u'F', 0xDCE9}), u"2");
+    EXPECT_EQ(saved(), bytes);
 }
 
 TEST_F(ConfigTest, LoadEmptiesTheStoreWhateverFollows)
