@@ -13,9 +13,10 @@ namespace varne {
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
-    // Appends the line and CR LF; the line is on disk when the call returns.
+    // Appends the line and CR LF; the line is on disk when the call returns. Each call is written
+    // whole or not at all: one that fails (a full disk) leaves the file as it was before it.
     virtual void write_line(std::u16string_view line) = 0;
-    // Appends the bytes as they are; they are on disk when the call returns.
+    // Appends the bytes as they are, whole or not at all; they are on disk when the call returns.
     virtual void write_bytes(std::span<const uint8_t> bytes) = 0;
     // Completes the file. For a file made by replace_file, this is when it takes the old one's place.
     virtual void close() = 0;
@@ -33,9 +34,14 @@ public:
     virtual BStr read_all_text(const BStr& path) = 0;
     // Creates the file, replacing any old one at once (its contents are gone).
     virtual std::unique_ptr<FileWriter> create_file(const BStr& path) = 0;
-    // Writes a new file beside the old one, which it replaces only when closed complete; a
-    // writer dropped before close leaves the old file whole. A file that may not be written
-    // is refused at once with the permission error, a name without a file part with 52.
+    // Replaces the file's contents when closed complete, keeping the file's identity (its links,
+    // owner, group and mode); a writer dropped before close leaves the old file whole. Where a
+    // new file can stand in for the old one, it is written beside it and put in its place, so
+    // that no reader or crash ever sees half a file; where none can (a folder where no file may
+    // be made, a file with several links, one whose owner a new file could not have) the old
+    // file is written over at close, after room for the new contents has been taken. A file
+    // that may not be written is refused at once with the permission error, a name without a
+    // file part with 52. A saver that dies leaves no file of its own behind for good.
     virtual std::unique_ptr<FileWriter> replace_file(const BStr& path) = 0;
     virtual void delete_file(const BStr& path) = 0;
     // Creates the folder and any missing parents.

@@ -1,5 +1,8 @@
 #include "records/logging.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "frame/class_factories.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -16,6 +19,16 @@ constexpr std::u16string_view kStampSuffix = u":";
 constexpr std::u16string_view kClosingText = u"Log file closed at ";
 constexpr std::u16string_view kRunTimeText = u"Log file run time: ";
 const BStr kRuleLine(96, u'=');
+
+// The lines go to the file in one write, which the file writes whole or not at all: a full disk
+// leaves the log ending with whole entries, never half of one.
+void write_lines(FileWriter& file, std::initializer_list<std::u16string_view> lines)
+{
+    BStr text;
+    for (auto line = lines.begin(); line != lines.end(); ++line)
+        text.append(line == lines.begin() ? u"" : u"\r\n").append(*line);
+    file.write_line(text);
+}
 
 }  // namespace
 
@@ -54,9 +67,8 @@ int16_t Logging::StartLog(const BStr& Filename)
     const BStr stopwatch(kStopwatch);
     m_timer->StartTiming(stopwatch);
     m_stream = m_files.create_file(Filename);
-    m_stream->write_line(BStr(kHeaderText) + log_time_text(to_date(m_timer->GetStartTime(stopwatch))));
-    m_stream->write_line(kRuleLine);
-    m_stream->write_line(u"");
+    write_lines(*m_stream,
+                {BStr(kHeaderText) + log_time_text(to_date(m_timer->GetStartTime(stopwatch))), kRuleLine, u""});
     m_log_name = Filename;
     return 0;
 }
@@ -65,9 +77,7 @@ int16_t Logging::AppendLog(const BStr& Data)
 {
     if (!IsOpen())
         return -1;
-    m_stream->write_line(log_time_text(m_clock.now()) + BStr(kStampSuffix));
-    m_stream->write_line(Data);
-    m_stream->write_line(u"");
+    write_lines(*m_stream, {log_time_text(m_clock.now()) + BStr(kStampSuffix), Data, u""});
     return 0;
 }
 
@@ -77,10 +87,8 @@ void Logging::EndLog()
         return;
     const BStr stopwatch(kStopwatch);
     m_timer->EndTiming(stopwatch);
-    m_stream->write_line(u"");
-    m_stream->write_line(kRuleLine);
-    m_stream->write_line(BStr(kClosingText) + log_time_text(to_date(m_timer->GetEndTime(stopwatch))));
-    m_stream->write_line(BStr(kRunTimeText) + m_timer->LapsedString(stopwatch));
+    write_lines(*m_stream, {u"", kRuleLine, BStr(kClosingText) + log_time_text(to_date(m_timer->GetEndTime(stopwatch))),
+                            BStr(kRunTimeText) + m_timer->LapsedString(stopwatch)});
     m_stream->close();
     m_stream.reset();
     m_log_name.clear();

@@ -4,8 +4,10 @@
 
 namespace varne {
 
-// The file port on POSIX: UTF-8 text, every write handed to the kernel before it returns, and
-// replacement by rename so that a reader never sees half a file.
+// The file port on POSIX: UTF-8 text, every write handed to the kernel before it returns and cut
+// back when it fails part-way, and replacement by rename of a file made without a name (or,
+// where the file system makes none, under a short hidden name that later saves remove once its
+// saver has died), so that a reader never sees half a file.
 class PosixFileSystem final : public FileSystem {
 public:
     // True for anything but a folder.

@@ -64,7 +64,7 @@ private:
         if (m_closed)
             throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "write to", m_path,
                         "it is closed");
-        m_files.count_write();
+        m_files.count_write(m_path, bytes.size());
         if (m_replacing)
             m_draft += bytes;
         else
@@ -163,10 +163,14 @@ void MemoryFileSystem::fail_write(int nth, AutomationError error)
     m_write_failure_countdown = nth;
 }
 
-void MemoryFileSystem::count_write()
+void MemoryFileSystem::count_write(const BStr& path, size_t bytes)
 {
     if (m_write_failure && --m_write_failure_countdown == 0)
         throw *std::exchange(m_write_failure, std::nullopt);
+    if (m_free_space && bytes > *m_free_space)
+        throw error(error_number::kDiskFull, "Disk full", "write to", path, "No space left on device");
+    if (m_free_space)
+        *m_free_space -= bytes;
 }
 
 void MemoryFileSystem::count_close()

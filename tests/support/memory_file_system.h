@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <set>
@@ -34,6 +35,9 @@ public:
     void fail_write(int nth, AutomationError error);
     void fail_next_close(AutomationError error) { m_close_failure = std::move(error); }
     void fail_next_read(AutomationError error) { m_read_failure = std::move(error); }
+    // A disk with this many bytes left for every writer from now: a write that does not fit fails
+    // with the disk-full error and, as the port promises, writes nothing.
+    void set_free_space(size_t bytes) { m_free_space = bytes; }
 
     // Writers made and not yet closed or dropped.
     int open_writers() const { return m_open_writers; }
@@ -44,7 +48,7 @@ private:
     friend class Writer;
 
     void check_writable(const BStr& path, std::string_view action) const;
-    void count_write();
+    void count_write(const BStr& path, size_t bytes);
     void count_close();
 
     std::map<BStr, std::string> m_files;
@@ -55,6 +59,7 @@ private:
     int m_write_failure_countdown = 0;
     std::optional<AutomationError> m_close_failure;
     std::optional<AutomationError> m_read_failure;
+    std::optional<size_t> m_free_space;
     int m_open_writers = 0;
     int m_write_line_calls = 0;
 };

@@ -1,7 +1,9 @@
 #include "records/logging.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -77,6 +79,64 @@ TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
     }
     EXPECT_EQ(log->IsOpen(), 0);
     EXPECT_EQ(log->StartLog(name("run.log")), 0);
+}
+
+// Appends entries of 1000 characters until the file refuses one; the log must then end with whole entries.
+void fill_log(const BStr& file, int32_t number, const std::string& description)
+{
+    auto log = make_object<Logging>();
+    ASSERT_EQ(log->StartLog(file), 0);
+    const std::string header = read_bytes(to_utf8(file));
+    const std::string entry = "08:00:00 01/Mar/2026:\r\n" + std::string(1000, 'x') + "\r\n\r\n";
+    size_t written = 0;
+    try {
+        for (; written < 1000; ++written)
+            log->AppendLog(BStr(1000, u'x'));
+        FAIL() << "the file took 1 MB";
+    } catch (const AutomationError& error) {
+        EXPECT_EQ(error.number(), number);
+        EXPECT_EQ(error.description(), description);
+    }
+    EXPECT_GT(written, 0u);
+    std::string whole = header;
+    for (size_t i = 0; i < written; ++i)
+        whole += entry;
+    EXPECT_EQ(read_bytes(to_utf8(file)), whole);
+    EXPECT_EQ(log->IsOpen(), -1);
+}
+
+TEST_F(LoggingOnDiskTest, AFullDiskLeavesWholeEntries)
+{
+    fs::create_directory(folder / "small");
+    testing::SmallDisk disk(folder / "small", 16 * 1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << "only root can mount a small file system";
+    const std::string file = (folder / "small" / "run.log").string();
+    fill_log(from_utf8(file), 61, "Disk full: cannot write to '" + file + "' (No space left on device)");
+}
+
+TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
+{
+    // The limit makes the kernel take part of a write and refuse the rest, as a failing device would.
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    auto previous_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = 10 * 1024 + 500;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string file = (folder / "limited.log").string();
+    fill_log(from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previous_handler);
+}
+
+TEST_F(LoggingOnDiskTest, NamesUpToTheFileSystemLimitLog)
+{
+    auto log = make_object<Logging>();
+    const std::string file(255, 'n');
+    EXPECT_EQ(log->StartLog(name(file)), 0);
+    log->EndLog();
+    EXPECT_TRUE(read_bytes(folder / file).ends_with("Log file run time: 0 days 00:00:00\r\n"));
 }
 
 }  // namespace

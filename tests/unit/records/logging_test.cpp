@@ -154,38 +154,58 @@ TEST_F(LoggingTest, FileThatCannotBeMadeLeavesTheLogClosed)
     EXPECT_EQ(log->GetLogName(), u"logs/run.log");
 }
 
-TEST_F(LoggingTest, FailedHeaderLeavesTheLogClosed)
+TEST_F(LoggingTest, FailedHeaderLeavesTheLogClosedAndNoPartOfIt)
 {
-    files.fail_write(2, disk_full());
+    files.fail_write(1, disk_full());
     auto error = raised([&] { log->StartLog(u"run.log"); });
     EXPECT_EQ(error.number(), 61);
     EXPECT_EQ(error.description(), "Disk full: cannot write to 'run.log' (No space left on device)");
     EXPECT_EQ(log->IsOpen(), 0);
-    EXPECT_EQ(log_file(), crlf_lines({"Log file started at 14:05:09 07/Sep/1999"}));
+    EXPECT_EQ(log_file(), "");
 
     EXPECT_EQ(log->StartLog(u"other.log"), 0);
     EXPECT_EQ(files.open_writers(), 1);
 }
 
-TEST_F(LoggingTest, FailedEntryKeepsTheLogOpenAndTheLinesBeforeIt)
+TEST_F(LoggingTest, FailedEntryLeavesNoPartOfItAndTheLogOpen)
 {
     log->StartLog(u"run.log");
-    files.fail_write(2, disk_full());
+    const std::string header = log_file();
+    files.fail_write(1, disk_full());
     EXPECT_EQ(raised([&] { log->AppendLog(u"lost"); }).number(), 61);
     EXPECT_EQ(log->IsOpen(), -1);
-    EXPECT_TRUE(log_file().ends_with(kRule + "\r\n\r\n14:05:09 07/Sep/1999:\r\n"));
+    EXPECT_EQ(log_file(), header);
 
     EXPECT_EQ(log->AppendLog(u"kept"), 0);
-    EXPECT_TRUE(log_file().ends_with("14:05:09 07/Sep/1999:\r\nkept\r\n\r\n"));
+    EXPECT_EQ(log_file(), header + crlf_lines({"14:05:09 07/Sep/1999:", "kept", ""}));
+}
+
+TEST_F(LoggingTest, AFullDiskLeavesTheLogEndingWithWholeEntries)
+{
+    log->StartLog(u"run.log");
+    log->AppendLog(u"first");
+    const std::string whole = log_file();
+    // Room for the next entry's timestamp line, not for all of it.
+    files.set_free_space(40);
+    auto error = raised([&] { log->AppendLog(u"a step whose entry does not fit"); });
+    EXPECT_EQ(error.number(), 61);
+    EXPECT_EQ(error.description(), "Disk full: cannot write to 'run.log' (No space left on device)");
+    EXPECT_EQ(log_file(), whole);
+    EXPECT_EQ(raised([&] { log->EndLog(); }).number(), 61);
+    EXPECT_EQ(log_file(), whole);
+    EXPECT_EQ(log->IsOpen(), -1);
 }
 
 TEST_F(LoggingTest, FailedFooterOrCloseKeepsTheLogOpen)
 {
     log->StartLog(u"run.log");
-    files.fail_write(3, disk_full());
+    log->AppendLog(u"step");
+    const std::string entries = log_file();
+    files.fail_write(1, disk_full());
     EXPECT_EQ(raised([&] { log->EndLog(); }).number(), 61);
     EXPECT_EQ(log->IsOpen(), -1);
     EXPECT_EQ(log->GetLogName(), u"run.log");
+    EXPECT_EQ(log_file(), entries);
 
     files.fail_next_close(AutomationError(57, "Device I/O error: cannot write to 'run.log' (Input/output error)"));
     auto error = raised([&] { log->EndLog(); });

@@ -1,10 +1,17 @@
 #include "settings/config.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/posix/posix_file_system.h"
 #include "tests/support/disk_files.h"
@@ -14,9 +21,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using testing::kNobody;
+using testing::kNoGroup;
 using testing::read_bytes;
+using testing::run_in_child;
+using testing::SmallDisk;
 using testing::Unprivileged;
 using testing::write_bytes;
+
+struct stat status_of(const fs::path& path)
+{
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
 
 // Config through the real file layer, in a folder of the test's own.
 class ConfigOnDiskTest : public ::testing::Test {
@@ -41,6 +59,8 @@ protected:
             EXPECT_EQ(error.description(), description);
         }
     }
+
+    size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {})); }
 
     fs::path folder;
     Ref<Config> config = make_object<Config>();
@@ -117,13 +137,177 @@ TEST_F(ConfigOnDiskTest, ADroppedReplacementLeavesTheOldFileAndNothingElse)
     {
         auto writer = files.replace_file(name("app.cfg"));
         writer->write_line(u"NEW=1");
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+        // Until it is complete, the new file has no name: a saver that dies leaves nothing.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
     }
     EXPECT_EQ(read_bytes(folder / "app.cfg"), "OLD=1\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 
     expect_error([&] { config->Save(BStr(u"app.cfg\0.bak", 12)); }, 52,
                  "Bad file name or number: 'app.cfg\\0.bak' holds a NUL character");
+}
+
+TEST_F(ConfigOnDiskTest, AFileWithSeveralLinksIsWrittenOverAndKeepsThem)
+{
+    write_bytes(folder / "app.cfg", "OLD=1\r\nLONGER=than what replaces it\r\n");
+    fs::create_hard_link(folder / "app.cfg", folder / "also.cfg");
+    const ino_t inode = status_of(folder / "app.cfg").st_ino;
+    config->SetItem(u"k", u"v");
+    EXPECT_TRUE(config->Save(name("also.cfg")).is_empty());
+
+    EXPECT_EQ(read_bytes(folder / "app.cfg"), "K=v\r\n");
+    EXPECT_EQ(status_of(folder / "app.cfg").st_ino, inode);
+    EXPECT_EQ(status_of(folder / "app.cfg").st_nlink, 2u);
+    EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(ConfigOnDiskTest, SaveKeepsTheOwnerOfAnotherUsersFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    // Root may give the new file the old one's owner, so the save stays a replacement.
+    write_bytes(folder / "theirs.cfg", "OLD=1\r\n");
+    ASSERT_EQ(::chown(path("theirs.cfg").c_str(), kNobody, kNoGroup), 0);
+    ASSERT_EQ(::chmod(path("theirs.cfg").c_str(), 0640), 0);
+    config->SetItem(u"k", u"v");
+    config->Save(name("theirs.cfg"));
+    auto theirs = status_of(folder / "theirs.cfg");
+    EXPECT_EQ(theirs.st_uid, kNobody);
+    EXPECT_EQ(theirs.st_gid, kNoGroup);
+    EXPECT_EQ(theirs.st_mode & 07777, 0640u);
+    EXPECT_EQ(read_bytes(folder / "theirs.cfg"), "K=v\r\n");
+
+    // A plain user may write root's file but not make one of root's, nor, in a sticky folder such
+    // as /tmp, rename over it: the file is written over.
+    write_bytes(folder / "roots.cfg", "OLD=1\r\n");
+    ASSERT_EQ(::chmod(path("roots.cfg").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    const ino_t inode = status_of(folder / "roots.cfg").st_ino;
+    {
+        Unprivileged plain_user;
+        config->Save(name("roots.cfg"));
+    }
+    auto roots = status_of(folder / "roots.cfg");
+    EXPECT_EQ(roots.st_uid, 0u);
+    EXPECT_EQ(roots.st_ino, inode);
+    EXPECT_EQ(roots.st_mode & 07777, 0666u);
+    EXPECT_EQ(read_bytes(folder / "roots.cfg"), "K=v\r\n");
+    EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(ConfigOnDiskTest, AFolderWhereNoFileMayBeMadeStillLetsItsFilesBeSaved)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can set up a file that a plain user may write in a folder it may not";
+    fs::create_directory(folder / "locked");
+    write_bytes(folder / "locked" / "app.cfg", "OLD=1\r\nLONGER=than what replaces it\r\n");
+    ASSERT_EQ(::chown(path("locked/app.cfg").c_str(), kNobody, kNoGroup), 0);
+    ASSERT_EQ(::chmod(path("locked/app.cfg").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(path("locked").c_str(), 0555), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    const ino_t inode = status_of(folder / "locked" / "app.cfg").st_ino;
+    config->SetItem(u"k", u"v");
+    {
+        Unprivileged plain_user;
+        EXPECT_TRUE(config->Save(name("locked/app.cfg")).is_empty());
+        expect_error([&] { config->Save(name("locked/new.cfg")); }, 70,
+                     "Permission denied: cannot create '" + path("locked/new.cfg") + "' (Permission denied)");
+    }
+    EXPECT_EQ(read_bytes(folder / "locked" / "app.cfg"), "K=v\r\n");
+    auto saved = status_of(folder / "locked" / "app.cfg");
+    EXPECT_EQ(saved.st_ino, inode);
+    EXPECT_EQ(saved.st_uid, kNobody);
+    EXPECT_EQ(saved.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder / "locked"), {}), 1);
+}
+
+TEST_F(ConfigOnDiskTest, AFullDiskRefusesASaveInPlaceBeforeTheOldContentsGo)
+{
+    fs::create_directory(folder / "small");
+    SmallDisk disk(folder / "small", 64 * 1024);
+    if (!disk.mounted())
+        GTEST_SKIP() << "only root can mount a small file system";
+    const fs::path small = folder / "small";
+    write_bytes(small / "app.cfg", "OLD=1\r\n");
+    fs::create_hard_link(small / "app.cfg", small / "also.cfg");
+    write_bytes(small / "filler", std::string(64 * 1024, 'f'));
+    config->SetItem(u"big", BStr(16 * 1024, u'x'));
+    expect_error([&] { config->Save(name("small/app.cfg")); }, 61,
+                 "Disk full: cannot write to '" + path("small/app.cfg") + "' (No space left on device)");
+    EXPECT_EQ(read_bytes(small / "app.cfg"), "OLD=1\r\n");
+    EXPECT_EQ(status_of(small / "app.cfg").st_nlink, 2u);
+
+    // The atomic save on the same full disk also leaves the old file and nothing of its own.
+    fs::remove(small / "also.cfg");
+    expect_error([&] { config->Save(name("small/app.cfg")); }, 61,
+                 "Disk full: cannot write to '" + path("small/app.cfg") + "' (No space left on device)");
+    EXPECT_EQ(read_bytes(small / "app.cfg"), "OLD=1\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(small), {}), 2);
+}
+
+TEST_F(ConfigOnDiskTest, ASaverKilledPartWayLeavesNoFileOfItsOwn)
+{
+    write_bytes(folder / "app.cfg", "OLD=1\r\n");
+    int ended = run_in_child([&] {
+        PosixFileSystem files;
+        auto writer = files.replace_file(name("app.cfg"));
+        writer->write_bytes(std::vector<uint8_t>(1 << 20, 'x'));
+        ::kill(::getpid(), SIGKILL);
+    });
+    EXPECT_EQ(ended, 128 + SIGKILL);
+    EXPECT_EQ(read_bytes(folder / "app.cfg"), "OLD=1\r\n");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(ConfigOnDiskTest, SaveRemovesTheFilesOfSaversThatDiedAndNoOthers)
+{
+    // What a saver leaves that dies between naming its new file and putting it in place, or
+    // anywhere on a file system that makes no file without a name.
+    write_bytes(folder / ".varne-0123456789abcdef.tmp", std::string(1 << 20, 'x'));
+    // A live saver holds its file locked; this process is one as much as another would be.
+    write_bytes(folder / ".varne-fedcba9876543210.tmp", "being written");
+    int held = ::open(path(".varne-fedcba9876543210.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    write_bytes(folder / ".varne-notes.tmp", "a file of the user's");
+    write_bytes(folder / "target.txt", "a file a link points at");
+    fs::create_symlink(folder / "target.txt", folder / ".varne-aaaaaaaaaaaaaaaa.tmp");
+
+    config->SetItem(u"k", u"v");
+    config->Save(name("app.cfg"));
+    ::close(held);
+    EXPECT_FALSE(fs::exists(folder / ".varne-0123456789abcdef.tmp"));
+    EXPECT_EQ(read_bytes(folder / ".varne-fedcba9876543210.tmp"), "being written");
+    EXPECT_TRUE(fs::exists(folder / ".varne-notes.tmp"));
+    EXPECT_TRUE(fs::is_symlink(folder / ".varne-aaaaaaaaaaaaaaaa.tmp"));
+    EXPECT_EQ(read_bytes(folder / "target.txt"), "a file a link points at");
+    EXPECT_EQ(read_bytes(folder / "app.cfg"), "K=v\r\n");
+    EXPECT_EQ(entries(), 5u);
+}
+
+TEST_F(ConfigOnDiskTest, NamesUpToTheFileSystemLimitSave)
+{
+    config->SetItem(u"k", u"v");
+    for (size_t length : {246u, 255u}) {
+        const std::string file(length, 'n');
+        EXPECT_TRUE(config->Save(name(file)).is_empty()) << length;
+        EXPECT_EQ(read_bytes(folder / file), "K=v\r\n");
+        EXPECT_TRUE(config->Save(name(file)).is_empty()) << length;
+    }
+    const std::string too_long(256, 'n');
+    expect_error([&] { config->Save(name(too_long)); }, 52,
+                 "Bad file name or number: cannot replace '" + path(too_long) + "' (File name too long)");
+    EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(ConfigOnDiskTest, BytesThatDoNotDecodeSaveBackAsTheyWere)
+{
+    const std::string bytes = "CAF\xc9=\xe9t\xe9\r\nK=\xff\xfe\xed\xa0\x80\xc3\r\nNAME=Gr\xc3\xbc\xc3\x9f"
+                              "e\r\n";
+    write_bytes(folder / "latin.cfg", bytes);
+    ASSERT_EQ(config->Load(name("latin.cfg")), 0);
+    EXPECT_EQ(config->GetItem(u"name"), u"Grüße");
+    config->Save(name("latin.cfg"));
+    EXPECT_EQ(read_bytes(folder / "latin.cfg"), bytes);
 }
 
 }  // namespace
