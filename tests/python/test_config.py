@@ -71,3 +71,20 @@ def test_save_refuses_an_existing_file_it_may_not_write(config):
             70, f"Permission denied: cannot replace '{locked}' (Permission denied)")
         assert locked.read_bytes() == b"OLD=1\r\n"
         assert os.listdir(folder) == ["locked.cfg"]
+
+
+def test_bytes_of_another_code_page_come_back_as_they_were(tmp_path, config):
+    source = tmp_path / "latin.cfg"
+    source.write_bytes(b"CAF\xc9=cr\xe8me\r\nNAME=Gr\xc3\xbc\xc3\x9fe\r\n")
+    assert config.Load(str(source)) == 0
+    # As Python's own "surrogateescape" reads them, so the two sides agree on such text.
+    assert config.GetItem("caf\udcc9") == "cr\udce8me"
+    assert config.GetItem("name") == "Grüße"
+    assert config.Save(str(source)) is None
+    assert source.read_bytes() == b"CAF\xc9=cr\xe8me\r\nNAME=Gr\xc3\xbc\xc3\x9fe\r\n"
+
+    log = varne.CreateObject("Varne.Logging")
+    log.StartLog(str(tmp_path / "run.log"))
+    log.AppendLog(source.read_bytes().decode("utf-8", "surrogateescape").splitlines()[0])
+    log.EndLog()
+    assert b"\r\nCAF\xc9=cr\xe8me\r\n\r\n" in (tmp_path / "run.log").read_bytes()
