@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/bound_method.h"
 #include "platform/chromium/remote_objects.h"
 
 namespace varne::chromium {
@@ -130,6 +131,14 @@ BStr ChromiumApplication::LocationURL()
     return from_utf8(m_page->state().url_of(m_page->state().main_frame_id()));
 }
 
+std::vector<dom::LoadFailure> ChromiumApplication::take_load_failures()
+{
+    std::vector<dom::LoadFailure> failures;
+    for (const auto& failure : m_page->state().take_load_failures())
+        failures.push_back({from_utf8(failure.url), from_utf8(failure.reason)});
+    return failures;
+}
+
 Variant ChromiumApplication::get_property(std::u16string_view name)
 {
     if (equals_ignoring_case(name, u"HWND"))
@@ -149,7 +158,7 @@ Variant ChromiumApplication::get_property(std::u16string_view name)
     if (equals_ignoring_case(name, u"Name"))
         return BStr(u"Chromium");
     if (equals_ignoring_case(name, u"Navigate") || equals_ignoring_case(name, u"Quit"))
-        throw AutomationError(error_number::kArgumentNotOptional, "Argument not optional: call " + to_utf8(name));
+        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     throw_not_supported(name);
 }
 
@@ -162,7 +171,9 @@ void ChromiumApplication::put_property(std::u16string_view name, const Variant& 
 
 Variant ChromiumApplication::call_method(std::u16string_view name, std::span<const Variant> args)
 {
-    if (equals_ignoring_case(name, u"Navigate") && !args.empty()) {
+    if (equals_ignoring_case(name, u"Navigate")) {
+        if (args.empty())
+            throw AutomationError(error_number::kArgumentNotOptional, "Argument not optional: Navigate takes a URL");
         Navigate(to_bstr(args[0]));
         return {};
     }
@@ -189,6 +200,8 @@ int32_t ChromiumWindowFunctions::GetLastActivePopup(int32_t window)
     auto [page, offset] = registry().find(window);
     if (!page || offset != 0)
         return 0;
+    // A browser that has died owns no popup and never will: say so at once, as every member does.
+    page->check_alive();
     if (page->state().dialog())
         return window + kDialogOffset;
     return window;
@@ -227,8 +240,9 @@ intptr_t ChromiumWindowFunctions::SendMessageA(int32_t window, uint32_t message,
     auto [page, offset] = registry().find(window);
     if (!page || message != Win32API::BM_CLICK || (offset != kOkButtonOffset && offset != kCancelButtonOffset))
         return 0;
-    if (page->state().dialog())
-        page->client().handle_dialog(offset == kOkButtonOffset);
+    // OK on a prompt takes what its field holds; nobody types into it here, so that is its default.
+    if (auto dialog = page->state().dialog())
+        page->client().handle_dialog(offset == kOkButtonOffset, dialog->default_prompt);
     return 0;
 }
 

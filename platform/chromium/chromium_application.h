@@ -21,6 +21,7 @@ public:
     int32_t ReadyState() override;
     Ref<dom::Document> Document() override;
     BStr LocationURL() override;
+    std::vector<dom::LoadFailure> take_load_failures() override;
 
     Variant get_property(std::u16string_view name) override;
     void put_property(std::u16string_view name, const Variant& value) override;
