@@ -20,15 +20,17 @@ constexpr int32_t kDialogOffset = 1;
 constexpr int32_t kOkButtonOffset = 2;
 constexpr int32_t kCancelButtonOffset = 3;
 
-// Every browser that this process started, by window handle. Headed browsers are kept running
-// until the process exits, as a window that a person can see and close; every one still
-// running then is closed, so that no browser process or profile outlives its client.
+// Every browser that this process started, by window handle. A headed browser's window stays
+// open, with its last page, after its application is released and after this process ends, as a
+// window that a person can see and close: its page is kept for good, and its process keeps
+// itself running once this one is gone. Every headless one still running at exit is closed.
 class BrowserRegistry {
 public:
     ~BrowserRegistry()
     {
         for (auto& [window, page] : m_pages) {
-            if (auto running = page.lock())
+            auto running = page.lock();
+            if (running && running->headless())
                 running->close();
         }
     }
@@ -45,7 +47,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_pages[page->window_handle()] = page;
         if (!page->headless())
-            m_kept.push_back(page);
+            m_kept->push_back(page);
     }
 
     // The browser whose window, dialog or button has this handle, and the offset within it.
@@ -65,7 +67,8 @@ private:
     std::mutex m_mutex;
     int32_t m_next = kFirstWindow;
     std::map<int32_t, std::weak_ptr<ChromiumPage>> m_pages;
-    std::vector<std::shared_ptr<ChromiumPage>> m_kept;
+    // Never freed: freeing it at exit would close the windows that are meant to stay.
+    std::vector<std::shared_ptr<ChromiumPage>>* m_kept = new std::vector<std::shared_ptr<ChromiumPage>>;
 };
 
 BrowserRegistry& registry()
@@ -111,6 +114,7 @@ void ChromiumApplication::set_Visible(bool visible)
 void ChromiumApplication::Navigate(const BStr& url)
 {
     m_page->navigate(m_page->state().main_frame_id(), to_utf8(url));
+    m_navigated = true;
 }
 
 int32_t ChromiumApplication::ReadyState()
@@ -122,6 +126,9 @@ int32_t ChromiumApplication::ReadyState()
 Ref<dom::Document> ChromiumApplication::Document()
 {
     m_page->check_alive();
+    if (!m_navigated)
+        throw AutomationError(error_number::kObjectRequired,
+                              "Object required: the window holds no document yet; load one with GotoURL");
     return make_object<RemoteDocument>(m_page, m_page->state().main_frame_id());
 }
 

@@ -30,6 +30,7 @@ public:
 private:
     std::shared_ptr<ChromiumPage> m_page;
     bool m_visible = false;
+    bool m_navigated = false;  // the window shows no document before its first navigation
 };
 
 // Starts a Chromium for each browser application: headed where there is a display, headless

@@ -39,6 +39,7 @@ cdp::PageEvents events_into(PageState& state)
         .load_failed = [&state](const std::string&, const std::string& url,
                                 const std::string& reason) { state.load_failed(url, reason); },
         .target_gone = [&state](const std::string& why) { state.page_gone(why); },
+        .target_crashed = [&state] { state.page_crashed(); },
     };
 }
 
@@ -77,7 +78,7 @@ void ChromiumPage::close()
 
 void ChromiumPage::release_object(const std::string& object_id) noexcept
 {
-    if (m_client && !m_host->session().closed() && !m_state.gone())
+    if (m_client && !m_host->session().closed() && !m_state.gone() && !m_state.crashed())
         m_client->release_object(object_id);
 }
 
@@ -89,6 +90,10 @@ void ChromiumPage::check_alive() const
                                   (m_client ? m_host->session().close_reason() : std::string("it was closed")));
     if (auto why = m_state.gone())
         throw AutomationError(error_number::kServerUnavailable, "The browser's page is gone: " + *why);
+    if (m_state.crashed())
+        throw AutomationError(error_number::kObjectDisconnected,
+                              "The object invoked has disconnected from its clients: the browser's page crashed; "
+                              "GotoURL loads a fresh page");
 }
 
 void ChromiumPage::check_page_free() const
@@ -113,6 +118,9 @@ int64_t ChromiumPage::context_for(const std::string& frame_id) const
 
 void ChromiumPage::navigate(const std::string& frame_id, const std::string& url)
 {
+    // A crashed page comes back with a load of the whole window.
+    if (m_state.crashed() && frame_id == m_state.main_frame_id())
+        m_state.page_restarting();
     // Navigating away would answer an open dialog behind the script's back.
     check_page_free();
     m_state.navigation_requested(frame_id);
@@ -122,8 +130,10 @@ void ChromiumPage::navigate(const std::string& frame_id, const std::string& url)
     } catch (const ProtocolError& error) {
         m_state.navigation_refused(frame_id);
         // An address that the browser will not even try is a failed load, as a person sees it.
-        if (error.kind() != ProtocolError::Kind::kBrowserError)
+        if (error.kind() != ProtocolError::Kind::kBrowserError) {
+            check_alive();
             throw;
+        }
         m_state.load_failed(url, error.message());
         return;
     } catch (...) {

@@ -175,10 +175,11 @@ void PageClient::on_event(const ProtocolEvent& event)
         from_frame_session = m_frame_sessions.contains(event.session_id);
     }
     if (event.session_id != m_session_id && !from_frame_session) {
-        if (event.method == "Target.targetCrashed" || event.method == "Target.detachedFromTarget") {
-            if (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id)
-                m_events.target_gone("the browser's page " + event.method.substr(7));
-        }
+        if (event.method == "Target.targetCrashed" && text_of(params, "targetId") == m_target_id)
+            m_events.target_crashed();
+        if (event.method == "Target.detachedFromTarget" &&
+            (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id))
+            m_events.target_gone("the browser's page was detached");
         return;
     }
     const std::string& method = event.method;
@@ -235,7 +236,7 @@ void PageClient::on_event(const ProtocolEvent& event)
     } else if (method == "Page.javascriptDialogClosed") {
         m_events.dialog_closed(params.value("result", false));
     } else if (method == "Inspector.targetCrashed") {
-        m_events.target_gone("the browser's page crashed");
+        m_events.target_crashed();
     }
 }
 

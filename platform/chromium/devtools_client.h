@@ -75,6 +75,8 @@ struct PageEvents {
     // A document load of a frame failed: the address and the browser's reason.
     std::function<void(const std::string& frame_id, const std::string& url, const std::string& reason)> load_failed;
     std::function<void(const std::string& why)> target_gone;
+    // The page's renderer crashed or was killed; a navigation brings the page back.
+    std::function<void()> target_crashed;
 };
 
 // One page target, attached in flattened mode, with its page and runtime domains enabled.

@@ -176,6 +176,31 @@ void PageState::page_gone(const std::string& why)
     m_changed.notify_all();
 }
 
+void PageState::page_crashed()
+{
+    std::lock_guard lock(m_mutex);
+    m_crashed = true;
+    m_changed.notify_all();
+}
+
+void PageState::page_restarting()
+{
+    std::lock_guard lock(m_mutex);
+    m_crashed = false;
+    m_dialog.reset();
+    for (auto& [id, each] : m_frames) {
+        each.context.reset();
+        each.loading = false;
+        each.requested = false;
+    }
+}
+
+bool PageState::crashed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_crashed;
+}
+
 int32_t PageState::ready_state() const
 {
     std::lock_guard lock(m_mutex);
@@ -266,7 +291,7 @@ std::optional<int64_t> PageState::context_for(const std::string& frame_id, std::
         auto found = m_frames.find(frame_id);
         if (found != m_frames.end())
             context = found->second.context;
-        return context.has_value() || found == m_frames.end() || m_gone || m_dialog;
+        return context.has_value() || found == m_frames.end() || m_gone || m_crashed || m_dialog;
     });
     return context;
 }

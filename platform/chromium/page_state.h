@@ -49,6 +49,9 @@ public:
     void dialog_closed(bool accepted);
     void load_failed(const std::string& url, const std::string& reason);
     void page_gone(const std::string& why);
+    void page_crashed();
+    // A navigation of the crashed page starts: it shows no document, no dialog, and loads afresh.
+    void page_restarting();
 
     // The browser refused the navigation before any load began.
     void navigation_refused(const std::string& frame_id);
@@ -69,6 +72,7 @@ public:
     // The failed loads not taken yet, oldest first.
     std::vector<LoadFailure> take_load_failures();
     std::optional<std::string> gone() const;
+    bool crashed() const;
     // The context of the frame's current document, waiting up to `timeout` for one to appear.
     std::optional<int64_t> context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const;
 
@@ -97,6 +101,7 @@ private:
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
     std::vector<LoadFailure> m_failures;
+    bool m_crashed = false;
 };
 
 }  // namespace varne

@@ -188,3 +188,184 @@ def test_popup_buttons_on_a_dead_browser_fail_at_once(site):
         assert time.monotonic() - started < 1
         assert raised.value.number == SERVER_UNAVAILABLE
         assert raised.value.description.startswith("The browser is gone")
+
+
+def _descendants(pid):
+    """The processes below `pid`, with their command lines."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            pass
+    found, frontier = {}, {pid}
+    while frontier:
+        frontier = {child for child, parent in parents.items() if parent in frontier}
+        for child in frontier:
+            try:
+                with open(f"/proc/{child}/cmdline", "rb") as cmdline:
+                    found[child] = cmdline.read().decode(errors="replace")
+            except OSError:
+                pass
+    return found
+
+
+def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, tmp_path):
+    before = _children()
+    browser = varne.CreateObject("Varne.Browser")
+    (pid,) = [child for child in _children() - before if "--type=" not in open(f"/proc/{child}/cmdline").read()]
+    browser.GotoURL(site.url("index.html"))
+    old = browser.GetBrowser().Document
+    renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line]
+    assert renderers
+    for renderer in renderers:
+        os.kill(renderer, signal.SIGKILL)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            old.title
+        except varne.AutomationError as error:
+            raised = error
+            break
+        time.sleep(0.1)
+    assert raised.number == -2147417848
+    assert raised.description == ("The object invoked has disconnected from its clients: the browser's page "
+                                  "crashed; GotoURL loads a fresh page")
+    with pytest.raises(varne.AutomationError) as again:
+        browser.WaitForBrowser()
+    assert again.value.description == raised.description
+
+    browser.GotoURL(site.url("second.html"))
+    assert browser.GetBrowser().Document.title == "Second"
+    assert browser.GetBrowserHWnd() == browser.GetBrowser().HWND
+
+
+def test_frame_goto_url_before_any_page_fails(browser, site, log):
+    with pytest.raises(varne.AutomationError) as raised:
+        browser.FrameGotoURL(0, site.url("frame_a.html"))
+    assert raised.value.number == 424
+    assert raised.value.description == "Object required: the window holds no document yet; load one with GotoURL"
+    assert log() == []
+
+
+def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
+    before = _children()
+    browser = varne.CreateObject("Varne.Browser")
+    pids = _children() - before
+    browser.GotoURL(site.url("index.html"))
+    document = browser.GetBrowser().Document
+    threading.Timer(0.3, lambda: [os.kill(pid, signal.SIGKILL) for pid in pids]).start()
+    with pytest.raises(varne.AutomationError) as during:
+        document.defaultView.eval("(() => { const end = Date.now() + 3000; while (Date.now() < end); })()")
+    with pytest.raises(varne.AutomationError) as after:
+        document.title
+    assert during.value.number == after.value.number == SERVER_UNAVAILABLE
+    assert during.value.description == after.value.description
+    assert after.value.description.startswith("The browser is gone: ")
+
+
+def _profiles():
+    return {name for name in os.listdir("/dev/shm") if name.startswith("varne-profile-")}
+
+
+def _client(script):
+    """A Python process that creates a browser, says so on its output, then runs `script`."""
+    import subprocess
+    import sys
+    code = ("import os, sys, time, varne\n"
+            "browser = varne.CreateObject('Varne.Browser')\n"
+            "print('started', flush=True)\n" + script)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    client = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stdin=subprocess.PIPE, env=env)
+    assert client.stdout.readline() == b"started\n"
+    return client
+
+
+@pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
+def test_profiles_of_processes_that_died_are_removed_at_the_next_start():
+    before = _profiles()
+    dead = _client("os._exit(0)")
+    dead.wait(10)
+    left = _profiles() - before
+    assert len(left) == 1  # nobody removed it on the way out
+
+    alive = _client("sys.stdin.readline()")
+    theirs = _profiles() - before - left
+    assert len(theirs) == 1
+    try:
+        ours = varne.CreateObject("Varne.Browser")
+        assert not (left & _profiles())  # the dead process's folder went with the next start
+        assert theirs <= _profiles()  # a live process keeps its own
+        del ours
+    finally:
+        alive.stdin.write(b"\n")
+        alive.stdin.close()
+        alive.wait(20)
+    assert not (theirs & _profiles())
+
+
+@pytest.fixture
+def display():
+    """An X display of its own, served by Xvfb for the test."""
+    import shutil
+    import subprocess
+    if not shutil.which("Xvfb"):
+        pytest.skip("Xvfb is not installed")
+    number = 90 + os.getpid() % 800
+    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
+        time.sleep(0.05)
+    yield f":{number}"
+    server.kill()
+    server.wait()
+
+
+def _browsers_using(profiles):
+    found = set()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                line = cmdline.read().decode(errors="replace")
+            with open(f"/proc/{entry}/stat") as stat:
+                state = stat.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if state != "Z" and "--type=" not in line and any(f"/{name}/" in line for name in profiles):
+            found.add(int(entry))
+    return found
+
+
+def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
+    monkeypatch.setenv("DISPLAY", display)
+    before = _profiles()
+    client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+                     "del browser\n"
+                     "print('released', flush=True)\n"
+                     "sys.stdin.readline()\n"
+                     "os._exit(0)\n")
+    assert client.stdout.readline() == b"released\n"
+    profile = _profiles() - before
+    (browser,) = _browsers_using(profile)
+    client.stdin.write(b"\n")
+    client.stdin.close()
+    client.wait(10)
+    time.sleep(2)  # a browser whose pipe closed would be gone by now
+    try:
+        assert _browsers_using(profile) == {browser}
+        assert profile <= _profiles()
+    finally:
+        os.killpg(browser, signal.SIGKILL)
+
+
+def test_a_headless_browser_still_closes_with_its_process(site):
+    before = _profiles()
+    client = _client(f"browser.GotoURL({site.url('second.html')!r})\nos._exit(0)\n")
+    client.wait(10)
+    profile = _profiles() - before
+    deadline = time.monotonic() + 10
+    while _browsers_using(profile) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert not _browsers_using(profile)
