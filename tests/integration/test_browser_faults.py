@@ -369,3 +369,52 @@ def test_a_headless_browser_still_closes_with_its_process(site):
     while _browsers_using(profile) and time.monotonic() < deadline:
         time.sleep(0.1)
     assert not _browsers_using(profile)
+
+
+def test_frames_that_replace_themselves_are_waited_for(browser, site):
+    browser.GotoURL(site.url("replacing_frames.html"))
+    frames = browser.GetBrowser().Document.frames
+    assert frames.item(0).document.title == "Frame A"
+    assert browser.WaitForFrame(frames.item(1)) == 0
+    assert browser.GetBrowser().Document.frames.item(1).document.getElementById("w").innerText == "written"
+
+
+def test_redirects_log_the_address_as_given_and_fail_where_they_end(browser, site, log):
+    redirect = site.url("redirect?to=/second.html")
+    browser.GotoURL(redirect)
+    assert browser.GetBrowser().Document.title == "Second"
+    assert browser.GetBrowser().LocationURL == site.url("second.html")
+    assert log()[-1].startswith(f'Browser set to "{redirect}".')
+
+    refused = closed_port_url()
+    redirect = site.url("redirect?to=" + refused)
+    browser.GotoURL(redirect)
+    assert log()[-2:-1] == [f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED']
+
+
+def test_slow_frames_inside_frames_are_all_waited_for(browser, site, log):
+    browser.GotoURL(site.url("slow_nested.html"))
+    inner = browser.GetBrowser().Document.frames.item(0).document.frames
+    assert inner.item(0).document.title == "Inner one"
+    assert inner.item(1).document.title == "Inner two"
+    assert browser.GetBrowser().Document.frames.item(1).document.title == "Frame B"
+    assert re.fullmatch(r'Browser set to ".*slow_nested.html"\. %s' % LAPSED, log()[-1])
+
+
+def test_image_map_areas_are_links(browser, site):
+    browser.GotoURL(site.url("image_map.html"))
+    document = browser.GetBrowser().Document
+    assert document.links.length == 2
+    assert document.links.item(0).alt == "Second page"
+    document.links.item(0).click()
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.title == "Second"
+
+
+def test_a_click_that_starts_two_navigations_returns_on_the_last_document(browser, site):
+    for attempt in range(30):
+        browser.GotoURL(site.url("double_navigation.html"))
+        form = browser.GetBrowser().Document.forms.item(0)
+        assert browser.ClickFormButton(form, "Both") == 0
+        title = browser.GetBrowser().Document.title  # read at once, as a script does
+        assert title in ("Echo", "Double navigation"), attempt
