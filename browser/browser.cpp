@@ -226,11 +226,24 @@ Ref<Dispatch> Browser::GetBrowser()
     return m_application;
 }
 
+void Browser::forget_load_failures()
+{
+    m_application->take_load_failures();
+}
+
+void Browser::log_load_failures()
+{
+    for (const auto& failure : m_application->take_load_failures())
+        log(u"Could not load " + quoted(failure.url) + u": " + failure.reason);
+}
+
 void Browser::GotoURL(const BStr& URL)
 {
     m_timing->StartTiming(kBrowserLoadTiming);
+    forget_load_failures();
     m_application->Navigate(URL);
     WaitForBrowser();
+    log_load_failures();
     log(u"Browser set to " + quoted(URL) + u". [" + end_timing(kBrowserLoadTiming) + u"]");
 }
 
@@ -242,8 +255,10 @@ int16_t Browser::FrameGotoURL(int16_t FrameNumber, const BStr& URL)
         return -1;
     }
     m_timing->StartTiming(kFrameLoadTiming);
+    forget_load_failures();
     m_application->Document()->frames()->item(FrameNumber)->set_location(URL);
     wait_for_frame(*m_application->Document()->frames()->item(FrameNumber));
+    log_load_failures();
     log(u"Frame " + decimal(FrameNumber) + u" set to " + quoted(URL) + u". [" + end_timing(kFrameLoadTiming) + u"]");
     return 0;
 }
@@ -381,9 +396,11 @@ int16_t Browser::ClickTextLink(dom::Document& document, const BStr& LinkText, in
         return -1;
     }
     // The stopwatch starts after the click: a text link's time is that of the wait alone.
+    forget_load_failures();
     document.links()->item(*chosen)->click();
     m_timing->StartTiming(kClickLinkTiming);
     WaitForBrowser();
+    log_load_failures();
     log(u"Clicked text link " + quoted(LinkText) + u" [" + end_timing(kClickLinkTiming) + u"]");
     return 0;
 }
@@ -397,8 +414,10 @@ int16_t Browser::ClickGraphicLink(dom::Document& document, const BStr& LinkText,
     if (!chosen)
         return -1;
     m_timing->StartTiming(kClickLinkTiming);
+    forget_load_failures();
     document.links()->item(*chosen)->click();
     WaitForBrowser();
+    log_load_failures();
     // The match counter at the chosen link equals the occurrence asked for.
     log(u"Clicked graphic link " + quoted(LinkText) + u" (" + decimal(Occurrence) + u") [" +
         end_timing(kClickLinkTiming) + u"]");
@@ -423,8 +442,10 @@ int16_t Browser::ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& B
     if (!chosen)
         return -1;
     m_timing->StartTiming(kClickFormButtonTiming);
+    forget_load_failures();
     form->elements()->tags(kInputTag)->item(*chosen)->click();
     WaitForBrowser();
+    log_load_failures();
     log(u"Clicked form button " + quoted(Button) + u" [" + end_timing(kClickFormButtonTiming) + u"]");
     return 0;
 }

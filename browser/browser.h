@@ -45,6 +45,10 @@ private:
     int16_t BrowserClickPopupButton(const BStr& Caption);
 
     int16_t wait_for_frame(dom::FrameWindow& window);
+    // A member that loads forgets the failures of earlier loads first, and logs those of its own
+    // load before its own line: the address and the browser's reason, one entry each.
+    void forget_load_failures();
+    void log_load_failures();
     // Ends the named stopwatch and gives its lapsed text.
     BStr end_timing(const BStr& timing_name);
     void log(const BStr& text);

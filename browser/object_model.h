@@ -73,6 +73,13 @@ public:
     virtual void set_location(const BStr& url) = 0;
 };
 
+// A load that the browser could not complete: the address it tried and the browser's reason
+// (a network error's name, an HTTP status, the browser's refusal).
+struct LoadFailure {
+    BStr url;
+    BStr reason;
+};
+
 // One browser application instance with its own top-level window.
 class Application : public Dispatch {
 public:
@@ -84,6 +91,9 @@ public:
     virtual int32_t ReadyState() = 0;
     virtual Ref<dom::Document> Document() = 0;
     virtual BStr LocationURL() = 0;
+    // The loads of the window or its frames that failed since the last call, oldest first; each
+    // is given once.
+    virtual std::vector<LoadFailure> take_load_failures() = 0;
 };
 
 // Starts browser application instances: the port behind `Browser`'s creation.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/bound_method.h"
 #include "platform/chromium/remote_objects.h"
 
 namespace varne::chromium {
@@ -19,15 +20,17 @@ constexpr int32_t kDialogOffset = 1;
 constexpr int32_t kOkButtonOffset = 2;
 constexpr int32_t kCancelButtonOffset = 3;
 
-// Every browser that this process started, by window handle. Headed browsers are kept running
-// until the process exits, as a window that a person can see and close; every one still
-// running then is closed, so that no browser process or profile outlives its client.
+// Every browser that this process started, by window handle. A headed browser's window stays
+// open, with its last page, after its application is released and after this process ends, as a
+// window that a person can see and close: its page is kept for good, and its process keeps
+// itself running once this one is gone. Every headless one still running at exit is closed.
 class BrowserRegistry {
 public:
     ~BrowserRegistry()
     {
         for (auto& [window, page] : m_pages) {
-            if (auto running = page.lock())
+            auto running = page.lock();
+            if (running && running->headless())
                 running->close();
         }
     }
@@ -44,7 +47,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_pages[page->window_handle()] = page;
         if (!page->headless())
-            m_kept.push_back(page);
+            m_kept->push_back(page);
     }
 
     // The browser whose window, dialog or button has this handle, and the offset within it.
@@ -64,7 +67,8 @@ private:
     std::mutex m_mutex;
     int32_t m_next = kFirstWindow;
     std::map<int32_t, std::weak_ptr<ChromiumPage>> m_pages;
-    std::vector<std::shared_ptr<ChromiumPage>> m_kept;
+    // Never freed: freeing it at exit would close the windows that are meant to stay.
+    std::vector<std::shared_ptr<ChromiumPage>>* m_kept = new std::vector<std::shared_ptr<ChromiumPage>>;
 };
 
 BrowserRegistry& registry()
@@ -110,6 +114,7 @@ void ChromiumApplication::set_Visible(bool visible)
 void ChromiumApplication::Navigate(const BStr& url)
 {
     m_page->navigate(m_page->state().main_frame_id(), to_utf8(url));
+    m_navigated = true;
 }
 
 int32_t ChromiumApplication::ReadyState()
@@ -121,6 +126,9 @@ int32_t ChromiumApplication::ReadyState()
 Ref<dom::Document> ChromiumApplication::Document()
 {
     m_page->check_alive();
+    if (!m_navigated)
+        throw AutomationError(error_number::kObjectRequired,
+                              "Object required: the window holds no document yet; load one with GotoURL");
     return make_object<RemoteDocument>(m_page, m_page->state().main_frame_id());
 }
 
@@ -128,6 +136,14 @@ BStr ChromiumApplication::LocationURL()
 {
     m_page->check_alive();
     return from_utf8(m_page->state().url_of(m_page->state().main_frame_id()));
+}
+
+std::vector<dom::LoadFailure> ChromiumApplication::take_load_failures()
+{
+    std::vector<dom::LoadFailure> failures;
+    for (const auto& failure : m_page->state().take_load_failures())
+        failures.push_back({from_utf8(failure.url), from_utf8(failure.reason)});
+    return failures;
 }
 
 Variant ChromiumApplication::get_property(std::u16string_view name)
@@ -149,7 +165,7 @@ Variant ChromiumApplication::get_property(std::u16string_view name)
     if (equals_ignoring_case(name, u"Name"))
         return BStr(u"Chromium");
     if (equals_ignoring_case(name, u"Navigate") || equals_ignoring_case(name, u"Quit"))
-        throw AutomationError(error_number::kArgumentNotOptional, "Argument not optional: call " + to_utf8(name));
+        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     throw_not_supported(name);
 }
 
@@ -162,7 +178,9 @@ void ChromiumApplication::put_property(std::u16string_view name, const Variant& 
 
 Variant ChromiumApplication::call_method(std::u16string_view name, std::span<const Variant> args)
 {
-    if (equals_ignoring_case(name, u"Navigate") && !args.empty()) {
+    if (equals_ignoring_case(name, u"Navigate")) {
+        if (args.empty())
+            throw AutomationError(error_number::kArgumentNotOptional, "Argument not optional: Navigate takes a URL");
         Navigate(to_bstr(args[0]));
         return {};
     }
@@ -189,6 +207,8 @@ int32_t ChromiumWindowFunctions::GetLastActivePopup(int32_t window)
     auto [page, offset] = registry().find(window);
     if (!page || offset != 0)
         return 0;
+    // A browser that has died owns no popup and never will: say so at once, as every member does.
+    page->check_alive();
     if (page->state().dialog())
         return window + kDialogOffset;
     return window;
@@ -227,8 +247,9 @@ intptr_t ChromiumWindowFunctions::SendMessageA(int32_t window, uint32_t message,
     auto [page, offset] = registry().find(window);
     if (!page || message != Win32API::BM_CLICK || (offset != kOkButtonOffset && offset != kCancelButtonOffset))
         return 0;
-    if (page->state().dialog())
-        page->client().handle_dialog(offset == kOkButtonOffset);
+    // OK on a prompt takes what its field holds; nobody types into it here, so that is its default.
+    if (auto dialog = page->state().dialog())
+        page->client().handle_dialog(offset == kOkButtonOffset, dialog->default_prompt);
     return 0;
 }
 

@@ -21,6 +21,7 @@ public:
     int32_t ReadyState() override;
     Ref<dom::Document> Document() override;
     BStr LocationURL() override;
+    std::vector<dom::LoadFailure> take_load_failures() override;
 
     Variant get_property(std::u16string_view name) override;
     void put_property(std::u16string_view name, const Variant& value) override;
@@ -29,6 +30,7 @@ public:
 private:
     std::shared_ptr<ChromiumPage> m_page;
     bool m_visible = false;
+    bool m_navigated = false;  // the window shows no document before its first navigation
 };
 
 // Starts a Chromium for each browser application: headed where there is a display, headless

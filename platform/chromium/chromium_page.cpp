@@ -1,5 +1,8 @@
 #include "platform/chromium/chromium_page.h"
 
+#include <cctype>
+#include <string_view>
+
 #include "frame/automation_error.h"
 
 namespace varne {
@@ -29,12 +32,27 @@ cdp::PageEvents events_into(PageState& state)
         .context_destroyed = [&state](int64_t context) { state.context_destroyed(context); },
         .contexts_cleared = [&state] { state.contexts_cleared(); },
         .dialog_opening =
-            [&state](const std::string& type, const std::string& message) {
-                state.dialog_opening({type, message});
+            [&state](const std::string& type, const std::string& message, const std::string& default_prompt) {
+                state.dialog_opening({type, message, default_prompt});
             },
-        .dialog_closed = [&state] { state.dialog_closed(); },
+        .dialog_closed = [&state](bool accepted) { state.dialog_closed(accepted); },
+        .load_failed = [&state](const std::string&, const std::string& url,
+                                const std::string& reason) { state.load_failed(url, reason); },
         .target_gone = [&state](const std::string& why) { state.page_gone(why); },
+        .target_crashed = [&state] { state.page_crashed(); },
     };
+}
+
+bool is_script_address(const std::string& url)
+{
+    constexpr std::string_view kScheme = "javascript:";
+    if (url.size() < kScheme.size())
+        return false;
+    for (size_t i = 0; i < kScheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != kScheme[i])
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -60,7 +78,7 @@ void ChromiumPage::close()
 
 void ChromiumPage::release_object(const std::string& object_id) noexcept
 {
-    if (m_client && !m_host->session().closed() && !m_state.gone())
+    if (m_client && !m_host->session().closed() && !m_state.gone() && !m_state.crashed())
         m_client->release_object(object_id);
 }
 
@@ -72,6 +90,10 @@ void ChromiumPage::check_alive() const
                                   (m_client ? m_host->session().close_reason() : std::string("it was closed")));
     if (auto why = m_state.gone())
         throw AutomationError(error_number::kServerUnavailable, "The browser's page is gone: " + *why);
+    if (m_state.crashed())
+        throw AutomationError(error_number::kObjectDisconnected,
+                              "The object invoked has disconnected from its clients: the browser's page crashed; "
+                              "GotoURL loads a fresh page");
 }
 
 void ChromiumPage::check_page_free() const
@@ -96,14 +118,31 @@ int64_t ChromiumPage::context_for(const std::string& frame_id) const
 
 void ChromiumPage::navigate(const std::string& frame_id, const std::string& url)
 {
-    check_alive();
+    // A crashed page comes back with a load of the whole window.
+    if (m_state.crashed() && frame_id == m_state.main_frame_id())
+        m_state.page_restarting();
+    // Navigating away would answer an open dialog behind the script's back.
+    check_page_free();
     m_state.navigation_requested(frame_id);
+    bool started = false;
     try {
-        m_client->navigate(url, frame_id);
+        started = m_client->navigate(url, frame_id);
+    } catch (const ProtocolError& error) {
+        m_state.navigation_refused(frame_id);
+        // An address that the browser will not even try is a failed load, as a person sees it.
+        if (error.kind() != ProtocolError::Kind::kBrowserError) {
+            check_alive();
+            throw;
+        }
+        m_state.load_failed(url, error.message());
+        return;
     } catch (...) {
         m_state.navigation_refused(frame_id);
         throw;
     }
+    // A javascript: address runs in the document shown and loads nothing, even when it opens a dialog.
+    if (!started || is_script_address(url))
+        m_state.navigation_refused(frame_id);
 }
 
 }  // namespace varne

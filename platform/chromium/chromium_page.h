@@ -30,6 +30,19 @@ public:
     void check_alive() const;
     // As check_alive, and also while a JavaScript dialog holds the page, whose scripts cannot run.
     void check_page_free() const;
+    // Runs a call into the page; one that the browser's or the page's end cut short fails as
+    // every later call does (check_alive).
+    template <class Call>
+    auto call(Call&& into_page) -> decltype(into_page())
+    {
+        try {
+            return into_page();
+        } catch (const ProtocolError& error) {
+            if (error.kind() != ProtocolError::Kind::kBrowserError)
+                check_alive();
+            throw;
+        }
+    }
     // The execution context of the frame's current document; raises when there is none in time.
     int64_t context_for(const std::string& frame_id) const;
     // Starts loading `url` (UTF-8) in the frame, which counts as loading from then on, and returns

@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <utility>
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,6 +99,43 @@ std::string executable_path()
     return chosen != nullptr && *chosen != '\0' ? chosen : ChromiumProcess::kDefaultExecutable;
 }
 
+// Profile folders are locked (flock on the folder) by the process that uses them, for as long as
+// it runs: the kernel drops the lock when that process ends, however it ends, so a folder that
+// can be locked is one that nobody will use again. A folder is made under another name and gets
+// its own once locked, so that no one sees it unlocked.
+constexpr const char* kFolderPrefix = "varne-profile-";
+constexpr const char* kNewFolderPrefix = ".varne-profile-new-";
+
+std::mutex& folder_locks_mutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The lock of each folder that this process uses, by path.
+std::map<std::string, int>& folder_locks()
+{
+    static std::map<std::string, int> locks;
+    return locks;
+}
+
+// Removes the folders left by processes that ended without removing their own.
+void remove_abandoned_folders(const std::string& base)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries(base, error), end; !error && entries != end;
+         entries.increment(error)) {
+        const std::filesystem::path path = entries->path();
+        if (!path.filename().string().starts_with(kFolderPrefix))
+            continue;
+        Fd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder.get() < 0 || ::flock(folder.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;  // in use, or not ours to look into
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+}
+
 // A fresh folder in memory when /dev/shm is usable: profiles on a disk busy with write-back make
 // the start two to three times slower.
 std::filesystem::path make_folder()
@@ -105,10 +145,39 @@ std::filesystem::path make_folder()
         const char* tmpdir = std::getenv("TMPDIR");
         base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
     }
-    std::string pattern = base + "/varne-chromium-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
+    remove_abandoned_folders(base);
+    std::string made = base + "/" + kNewFolderPrefix + "XXXXXX";
+    if (::mkdtemp(made.data()) == nullptr)
         throw start_error("Cannot create a folder for Chromium's profile in " + base + ": " + errno_text(errno));
-    return pattern;
+    const std::string folder = base + "/" + kFolderPrefix + made.substr(made.size() - 6);
+    Fd lock(::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock.get() < 0 || ::flock(lock.get(), LOCK_EX) != 0 || ::rename(made.c_str(), folder.c_str()) != 0) {
+        const int error = errno;
+        ::rmdir(made.c_str());
+        throw start_error("Cannot lock the folder for Chromium's profile in " + base + ": " + errno_text(error));
+    }
+    std::lock_guard guard(folder_locks_mutex());
+    folder_locks()[folder] = lock.release();
+    return folder;
+}
+
+// Removes a folder of this process, then lets its lock go.
+void remove_folder(const std::filesystem::path& folder)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    std::lock_guard guard(folder_locks_mutex());
+    auto lock = folder_locks().find(folder.string());
+    if (lock != folder_locks().end()) {
+        ::close(lock->second);
+        folder_locks().erase(lock);
+    }
+}
+
+bool shows_window(const ChromiumLaunchOptions& options)
+{
+    const char* display = std::getenv("DISPLAY");
+    return !options.headless && display != nullptr && *display != '\0';
 }
 
 std::vector<std::string> browser_arguments(const std::string& executable, const std::filesystem::path& folder,
@@ -117,8 +186,7 @@ std::vector<std::string> browser_arguments(const std::string& executable, const 
     std::vector<std::string> args{executable};
     if (::geteuid() == 0)
         args.emplace_back("--no-sandbox");
-    const char* display = std::getenv("DISPLAY");
-    if (!options.headless && display != nullptr && *display != '\0')
+    if (shows_window(options))
         args.emplace_back("--ozone-platform=x11");
     else
         args.emplace_back("--headless=new");
@@ -169,6 +237,50 @@ pid_t spawn(const std::vector<std::string>& args, const std::filesystem::path& l
     return pid;
 }
 
+// A window that a person can see stays open when this process ends, however it ends: a small
+// keeper in the browser's group holds the command pipe open (the browser quits when it closes)
+// and the profile's lock, and removes the profile once the browser has gone.
+pid_t spawn_keeper(pid_t browser, const std::filesystem::path& folder, int command_write)
+{
+    int lock = -1;
+    {
+        std::lock_guard guard(folder_locks_mutex());
+        auto found = folder_locks().find(folder.string());
+        if (found != folder_locks().end())
+            lock = found->second;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, command_write, 3);
+    if (lock >= 0)
+        posix_spawn_file_actions_adddup2(&actions, lock, 4);
+    posix_spawn_file_actions_addclosefrom_np(&actions, lock >= 0 ? 5 : 4);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setpgroup(&attributes, browser);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+
+    const std::string pid = std::to_string(browser);
+    const std::string script =
+        "while [ \"$(cut -d' ' -f3 /proc/$1/stat 2>/dev/null || echo Z)\" != Z ]; do sleep 1; done;"
+        " rm -rf -- \"$2\"";
+    std::vector<std::string> args{"/bin/sh", "-c", script, "varne-keeper", pid, folder.string()};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t keeper = 0;
+    // Without a keeper the window closes with this process, as a headless one does.
+    ::posix_spawn(&keeper, argv.front(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return keeper;
+}
+
 // Whether a process other than a zombie is still in the group; read from /proc, because zombies
 // that nobody reaps would keep killpg(pgid, 0) succeeding for good.
 bool group_has_live_members(pid_t pgid)
@@ -212,22 +324,22 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
         pid = spawn(browser_arguments(executable, folder, options), folder / kLogName, commands.read_end.get(),
                     messages.write_end.get());
     } catch (const AutomationError&) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
+        remove_folder(folder);
         throw;
     }
     commands.read_end = Fd();
     messages.write_end = Fd();
+    const pid_t keeper = shows_window(options) ? spawn_keeper(pid, folder, commands.write_end.get()) : 0;
 
     std::unique_ptr<ChromiumProcess> process;
     try {
         process.reset(
             new ChromiumProcess(executable, folder, pid, commands.write_end.release(), messages.read_end.release()));
+        process->m_keeper = keeper;
     } catch (...) {
         ::killpg(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
+        remove_folder(folder);
         throw;
     }
 
@@ -297,8 +409,9 @@ void ChromiumProcess::finish(std::chrono::milliseconds exit_timeout)
         wait_for_exit(kExitTimeout);
     }
     end_process_group();
-    std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
+    if (m_keeper > 0)
+        ::waitpid(m_keeper, nullptr, WNOHANG);
+    remove_folder(m_folder);
 }
 
 bool ChromiumProcess::wait_for_exit(std::chrono::milliseconds timeout)

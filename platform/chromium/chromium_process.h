@@ -68,6 +68,7 @@ private:
     std::string m_executable;
     std::filesystem::path m_folder;
     pid_t m_pid;
+    pid_t m_keeper = 0;  // keeps a window that a person sees open after this process ends
     bool m_exited = false;
     int m_exit_status = 0;
     bool m_closed = false;

@@ -133,6 +133,8 @@ PageClient::PageClient(ProtocolSession& session, PageEvents events) : m_session(
     m_listener = m_session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
     m_session.send("Page.enable", json::object(), m_session_id);
     m_session.send("Runtime.enable", json::object(), m_session_id);
+    // Only the network tells why a document did not load.
+    m_session.send("Network.enable", json::object(), m_session_id);
     // Nested targets (out-of-process frames, popups) wait until their events are watched, and
     // must then be told to run, or the page that made them waits with them.
     m_session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}},
@@ -162,6 +164,8 @@ void PageClient::on_event(const ProtocolEvent& event)
             m_events.frame_navigated(text_of(target, "targetId"), {}, url, origin_of(url));
         }
         m_session.post("Page.enable", json::object(), child);
+        if (target.value("type", "") == "iframe")
+            m_session.post("Network.enable", json::object(), child);
         m_session.post("Runtime.runIfWaitingForDebugger", json::object(), child);
         return;
     }
@@ -171,14 +175,17 @@ void PageClient::on_event(const ProtocolEvent& event)
         from_frame_session = m_frame_sessions.contains(event.session_id);
     }
     if (event.session_id != m_session_id && !from_frame_session) {
-        if (event.method == "Target.targetCrashed" || event.method == "Target.detachedFromTarget") {
-            if (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id)
-                m_events.target_gone("the browser's page " + event.method.substr(7));
-        }
+        if (event.method == "Target.targetCrashed" && text_of(params, "targetId") == m_target_id)
+            m_events.target_crashed();
+        if (event.method == "Target.detachedFromTarget" &&
+            (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id))
+            m_events.target_gone("the browser's page was detached");
         return;
     }
     const std::string& method = event.method;
-    if (method == "Page.frameAttached") {
+    if (method.starts_with("Network.")) {
+        on_network_event(event);
+    } else if (method == "Page.frameAttached") {
         m_events.frame_attached(text_of(params, "frameId"), text_of(params, "parentFrameId"));
     } else if (method == "Page.frameDetached") {
         // A frame that moves to a process of its own is detached here with the reason "swap"; it stays in the page.
@@ -196,7 +203,20 @@ void PageClient::on_event(const ProtocolEvent& event)
     } else if (method == "Page.frameStartedLoading") {
         m_events.frame_started_loading(text_of(params, "frameId"));
     } else if (method == "Page.frameStoppedLoading") {
-        m_events.frame_stopped_loading(text_of(params, "frameId"));
+        // A load that was cancelled before any answer and that nothing replaced leaves the old
+        // document: the browser refused the address (a scheme it cannot load, for one). It is
+        // told before the frame counts as loaded, so that a wait that ends sees it.
+        const std::string frame_id = text_of(params, "frameId");
+        auto last = m_last_document.find(frame_id);
+        if (last != m_last_document.end()) {
+            auto request = m_documents.find(last->second);
+            if (request != m_documents.end() && !request->second.aborted.empty()) {
+                m_events.load_failed(frame_id, request->second.url, request->second.aborted);
+                m_documents.erase(request);
+            }
+            m_last_document.erase(last);
+        }
+        m_events.frame_stopped_loading(frame_id);
     } else if (method == "Page.frameRequestedNavigation") {
         if (text_of(params, "disposition") == "currentTab")
             m_events.frame_requested_navigation(text_of(params, "frameId"));
@@ -212,26 +232,76 @@ void PageClient::on_event(const ProtocolEvent& event)
     } else if (method == "Runtime.executionContextsCleared") {
         m_events.contexts_cleared();
     } else if (method == "Page.javascriptDialogOpening") {
-        m_events.dialog_opening(text_of(params, "type"), text_of(params, "message"));
+        m_events.dialog_opening(text_of(params, "type"), text_of(params, "message"), text_of(params, "defaultPrompt"));
     } else if (method == "Page.javascriptDialogClosed") {
-        m_events.dialog_closed();
+        m_events.dialog_closed(params.value("result", false));
     } else if (method == "Inspector.targetCrashed") {
-        m_events.target_gone("the browser's page crashed");
+        m_events.target_crashed();
     }
 }
 
-void PageClient::navigate(const std::string& url, const std::string& frame_id)
+void PageClient::on_network_event(const ProtocolEvent& event)
+{
+    const json& params = event.params;
+    const std::string request_id = text_of(params, "requestId");
+    if (event.method == "Network.requestWillBeSent") {
+        if (text_of(params, "type") != "Document")
+            return;
+        // A redirection comes as the same request again, to its new address.
+        DocumentRequest& request = m_documents[request_id];
+        request.frame_id = text_of(params, "frameId");
+        request.url = params.contains("request") ? text_of(params["request"], "url") : std::string();
+        std::string& last = m_last_document[request.frame_id];
+        if (auto replaced = m_documents.find(last);
+            last != request_id && replaced != m_documents.end() && !replaced->second.aborted.empty())
+            m_documents.erase(replaced);
+        last = request_id;
+        return;
+    }
+    auto found = m_documents.find(request_id);
+    if (found == m_documents.end())
+        return;
+    DocumentRequest& request = found->second;
+    if (event.method == "Network.responseReceived") {
+        request.answered = true;
+        const json response = params.value("response", json::object());
+        const int64_t status = response.value("status", int64_t{0});
+        if (status >= 400) {
+            std::string reason = "HTTP " + std::to_string(status);
+            if (const std::string text = text_of(response, "statusText"); !text.empty())
+                reason += " " + text;
+            m_events.load_failed(request.frame_id, request.url, reason);
+        }
+    } else if (event.method == "Network.loadingFinished") {
+        m_documents.erase(found);
+    } else if (event.method == "Network.loadingFailed") {
+        const std::string reason = text_of(params, "errorText");
+        if (!params.value("canceled", false)) {
+            m_events.load_failed(request.frame_id, request.url, reason);
+            m_documents.erase(found);
+        } else if (!request.answered) {
+            // Cancelled: a newer navigation took its place, or the browser would not load it.
+            // Which one, the frame's end of loading tells.
+            request.aborted = reason;
+        } else {
+            m_documents.erase(found);
+        }
+    }
+}
+
+bool PageClient::navigate(const std::string& url, const std::string& frame_id)
 {
     json params{{"url", url}};
     if (frame_id != m_main_frame_id)
         params["frameId"] = frame_id;
     const std::string session_id = m_session_id;
-    // A failure before the load starts needs no word here: its own events end the load.
-    m_session.send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
+    // A failure after the load started needs no word here: its own events end the load.
+    auto outcome = m_session.send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
         return event.session_id == session_id &&
                ((event.method == "Page.frameStartedLoading" && text_of(event.params, "frameId") == frame_id) ||
                 event.method == "Page.javascriptDialogOpening");
     });
+    return outcome.event.has_value();
 }
 
 RemoteValue PageClient::evaluate(int64_t context_id, const std::string& expression, bool by_value)
@@ -284,10 +354,13 @@ std::string PageClient::frame_id_of(const std::string& element_object_id)
     }
 }
 
-bool PageClient::handle_dialog(bool accept)
+bool PageClient::handle_dialog(bool accept, const std::string& prompt_text)
 {
+    json params{{"accept", accept}};
+    if (accept)
+        params["promptText"] = prompt_text;
     try {
-        m_session.send("Page.handleJavaScriptDialog", {{"accept", accept}}, m_session_id);
+        m_session.send("Page.handleJavaScriptDialog", params, m_session_id);
     } catch (const ProtocolError& error) {
         if (error.kind() == ProtocolError::Kind::kBrowserError)
             return false;  // no dialog was showing any more

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -67,9 +68,15 @@ struct PageEvents {
     std::function<void(int64_t context_id, const std::string& frame_id)> default_context_created;
     std::function<void(int64_t context_id)> context_destroyed;
     std::function<void()> contexts_cleared;
-    std::function<void(const std::string& type, const std::string& message)> dialog_opening;
-    std::function<void()> dialog_closed;
+    std::function<void(const std::string& type, const std::string& message, const std::string& default_prompt)>
+        dialog_opening;
+    // `accepted`: answered with OK (for a "leave this page?" dialog: the navigation goes on).
+    std::function<void(bool accepted)> dialog_closed;
+    // A document load of a frame failed: the address and the browser's reason.
+    std::function<void(const std::string& frame_id, const std::string& url, const std::string& reason)> load_failed;
     std::function<void(const std::string& why)> target_gone;
+    // The page's renderer crashed or was killed; a navigation brings the page back.
+    std::function<void()> target_crashed;
 };
 
 // One page target, attached in flattened mode, with its page and runtime domains enabled.
@@ -85,8 +92,9 @@ public:
     const std::string& main_frame_id() const { return m_main_frame_id; }
 
     // Page.navigate of one frame (the main frame for the whole page); returns once the load has
-    // started or the browser has answered, without waiting for the response.
-    void navigate(const std::string& url, const std::string& frame_id);
+    // started or the browser has answered, without waiting for the response. False when the
+    // browser answered without starting a load (a javascript: address, one it refused).
+    bool navigate(const std::string& url, const std::string& frame_id);
 
     // Runtime.evaluate in an execution context.
     RemoteValue evaluate(int64_t context_id, const std::string& expression, bool by_value);
@@ -97,16 +105,26 @@ public:
                                              bool user_gesture = false);
     // The frame that a frame element (an IFRAME or FRAME) holds (DOM.describeNode).
     std::string frame_id_of(const std::string& element_object_id);
-    // Page.handleJavaScriptDialog; false when no dialog was showing. Returns once the script
-    // that opened the dialog has run on, so that a navigation it starts is already known.
-    bool handle_dialog(bool accept);
+    // Page.handleJavaScriptDialog; false when no dialog was showing. A prompt accepted gets
+    // `prompt_text`. Returns once the script that opened the dialog has run on, so that a
+    // navigation it starts is already known.
+    bool handle_dialog(bool accept, const std::string& prompt_text = {});
     void bring_to_front();
     void release_object(const std::string& object_id);
 
     ProtocolSession& session() { return m_session; }
 
 private:
+    // A document request of a frame, from its start to its end.
+    struct DocumentRequest {
+        std::string frame_id;
+        std::string url;
+        bool answered = false;  // a response came
+        std::string aborted;  // cancelled before any response, with this reason
+    };
+
     void on_event(const ProtocolEvent& event);
+    void on_network_event(const ProtocolEvent& event);
 
     ProtocolSession& m_session;
     PageEvents m_events;
@@ -116,6 +134,9 @@ private:
     ProtocolSession::ListenerId m_listener = 0;
     std::mutex m_frame_sessions_mutex;
     std::set<std::string> m_frame_sessions;
+    // Touched by the reader thread only.
+    std::map<std::string, DocumentRequest> m_documents;  // by request id
+    std::map<std::string, std::string> m_last_document;  // request id, by frame
 };
 
 }  // namespace varne::cdp

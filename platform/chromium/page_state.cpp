@@ -1,6 +1,7 @@
 #include "platform/chromium/page_state.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace varne {
 
@@ -144,11 +145,27 @@ void PageState::dialog_opening(Dialog dialog)
     m_changed.notify_all();
 }
 
-void PageState::dialog_closed()
+void PageState::dialog_closed(bool accepted)
 {
     std::lock_guard lock(m_mutex);
+    if (m_dialog && m_dialog->type == "beforeunload" && !accepted) {
+        for (auto& [id, each] : m_frames)
+            each.requested = false;
+    }
     m_dialog.reset();
     m_changed.notify_all();
+}
+
+void PageState::load_failed(const std::string& url, const std::string& reason)
+{
+    std::lock_guard lock(m_mutex);
+    m_failures.push_back({url, reason});
+}
+
+std::vector<PageState::LoadFailure> PageState::take_load_failures()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_failures, {});
 }
 
 void PageState::page_gone(const std::string& why)
@@ -159,14 +176,40 @@ void PageState::page_gone(const std::string& why)
     m_changed.notify_all();
 }
 
+void PageState::page_crashed()
+{
+    std::lock_guard lock(m_mutex);
+    m_crashed = true;
+    m_changed.notify_all();
+}
+
+void PageState::page_restarting()
+{
+    std::lock_guard lock(m_mutex);
+    m_crashed = false;
+    m_dialog.reset();
+    for (auto& [id, each] : m_frames) {
+        each.context.reset();
+        each.loading = false;
+        each.requested = false;
+    }
+}
+
+bool PageState::crashed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_crashed;
+}
+
 int32_t PageState::ready_state() const
 {
     std::lock_guard lock(m_mutex);
     const Frame& main = m_frames.at(m_main_frame_id);
     // A dialog stops the page's scripts, and with them its load; once its document has arrived
-    // the page is as loaded as it will get until the dialog is answered.
+    // the page is as loaded as it will get until the dialog is answered. A "leave this page?"
+    // dialog asks before the navigation begins: the page shown is loaded.
     if (m_dialog)
-        return main.requested ? 1 : 4;
+        return main.requested && m_dialog->type != "beforeunload" ? 1 : 4;
     if (busy(main))
         return 1;
     for (const auto& [id, each] : m_frames) {
@@ -182,7 +225,9 @@ bool PageState::frame_ready(const std::string& frame_id) const
     auto found = m_frames.find(frame_id);
     if (found == m_frames.end())
         return false;
-    return m_dialog ? !found->second.requested : !busy(found->second);
+    if (m_dialog)
+        return m_dialog->type == "beforeunload" || !found->second.requested;
+    return !busy(found->second);
 }
 
 bool PageState::has_frame(const std::string& frame_id) const
@@ -246,7 +291,7 @@ std::optional<int64_t> PageState::context_for(const std::string& frame_id, std::
         auto found = m_frames.find(frame_id);
         if (found != m_frames.end())
             context = found->second.context;
-        return context.has_value() || found == m_frames.end() || m_gone || m_dialog;
+        return context.has_value() || found == m_frames.end() || m_gone || m_crashed || m_dialog;
     });
     return context;
 }

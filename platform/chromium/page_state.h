@@ -19,6 +19,12 @@ public:
     struct Dialog {
         std::string type;  // "alert", "confirm", "prompt" or "beforeunload"
         std::string message;
+        std::string default_prompt;  // what a prompt's field holds until someone types
+    };
+
+    struct LoadFailure {
+        std::string url;
+        std::string reason;
     };
 
     // The page's top frame, known once the page exists; until then no query is made.
@@ -38,8 +44,14 @@ public:
     void context_destroyed(int64_t context_id);
     void contexts_cleared();
     void dialog_opening(Dialog dialog);
-    void dialog_closed();
+    // `accepted`: answered with OK. A "leave this page?" dialog answered with Cancel ends the
+    // navigation that raised it.
+    void dialog_closed(bool accepted);
+    void load_failed(const std::string& url, const std::string& reason);
     void page_gone(const std::string& why);
+    void page_crashed();
+    // A navigation of the crashed page starts: it shows no document, no dialog, and loads afresh.
+    void page_restarting();
 
     // The browser refused the navigation before any load began.
     void navigation_refused(const std::string& frame_id);
@@ -57,7 +69,10 @@ public:
     std::string origin_of(const std::string& frame_id) const;
     std::string url_of(const std::string& frame_id) const;
     std::optional<Dialog> dialog() const;
+    // The failed loads not taken yet, oldest first.
+    std::vector<LoadFailure> take_load_failures();
     std::optional<std::string> gone() const;
+    bool crashed() const;
     // The context of the frame's current document, waiting up to `timeout` for one to appear.
     std::optional<int64_t> context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const;
 
@@ -85,6 +100,8 @@ private:
     std::map<std::string, Frame> m_frames;
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
+    std::vector<LoadFailure> m_failures;
+    bool m_crashed = false;
 };
 
 }  // namespace varne

@@ -15,6 +15,7 @@ int32_t number_for(ProtocolError::Kind kind)
 {
     switch (kind) {
     case ProtocolError::Kind::kDisconnected:
+        return error_number::kServerUnavailable;  // as for a browser found gone before the call
     case ProtocolError::Kind::kTargetGone:
         return error_number::kObjectDisconnected;
     case ProtocolError::Kind::kBrowserError:

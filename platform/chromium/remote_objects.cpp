@@ -158,7 +158,9 @@ cdp::RemoteValue RemoteHandle::run(const std::string& declaration, const std::ve
 {
     m_page->check_page_free();
     try {
-        auto result = m_page->client().call_function(m_object_id, declaration, arguments, by_value, user_gesture);
+        auto result = m_page->call([&] {
+            return m_page->client().call_function(m_object_id, declaration, arguments, by_value, user_gesture);
+        });
         return result ? *result : cdp::RemoteValue{};
     } catch (const AutomationError& error) {
         auto marker = error.description().find(kNoMember);
@@ -274,7 +276,8 @@ HandlePtr RemoteDocument::handle()
                               "Permission denied: the frame shows a document of another origin (" + m_foreign_origin +
                                   ")");
     if (!m_handle) {
-        auto value = m_page->client().evaluate(m_page->context_for(m_frame_id), "document", false);
+        auto value =
+            m_page->call([&] { return m_page->client().evaluate(m_page->context_for(m_frame_id), "document", false); });
         check_current();  // the frame may have moved on while the context was looked up
         m_handle = std::make_shared<const RemoteHandle>(m_page, value.object_id);
     }
@@ -297,8 +300,9 @@ Ref<dom::FrameCollection> RemoteDocument::frames()
         // A document reached through another object: its frame is the one its window sits in.
         auto holder =
             handle()->run("function() { return this.defaultView && this.defaultView.frameElement; }", {}, false);
-        frame_id =
-            holder.object_id.empty() ? m_page->state().main_frame_id() : m_page->client().frame_id_of(holder.object_id);
+        frame_id = holder.object_id.empty()
+                       ? m_page->state().main_frame_id()
+                       : m_page->call([&] { return m_page->client().frame_id_of(holder.object_id); });
         if (!holder.object_id.empty())
             m_page->release_object(holder.object_id);
     }
@@ -436,7 +440,8 @@ void RemoteFrameWindow::set_location(const BStr& url)
 
 HandlePtr RemoteFrameWindow::window_handle()
 {
-    auto value = m_page->client().evaluate(m_page->context_for(m_frame_id), "window", false);
+    auto value =
+        m_page->call([&] { return m_page->client().evaluate(m_page->context_for(m_frame_id), "window", false); });
     return std::make_shared<const RemoteHandle>(m_page, value.object_id);
 }
 

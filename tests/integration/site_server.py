@@ -1,6 +1,6 @@
 """A small web server on 127.0.0.1 for the tests: static pages from a folder, plus
 /slow (answers after ?delay= milliseconds), /echo (shows what was submitted) and
-/links (a page of ?count= links)."""
+/links (a page of ?count= links) and /redirect (a 302 to ?to=)."""
 import html
 import http.server
 import os
@@ -36,6 +36,12 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
             count = int(query.get("count", ["10"])[0])
             links = "\n".join(f"<a href='#l{i}'>Link {i}</a>" for i in range(count))
             return self._send(f"<html><head><title>Links</title></head><body>{links}</body></html>")
+        if url.path == "/redirect":
+            self.send_response(302)
+            self.send_header("Location", query.get("to", ["/index.html"])[0])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return None
         if url.path == "/nocontent":
             self.send_response(204)
             self.end_headers()

@@ -1,6 +1,7 @@
 #include "tests/support/fake_document_model.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "frame/automation_error.h"
 
@@ -430,6 +431,7 @@ void FakeFrameWindow::set_location(const BStr& url)
     auto page = m_site->pages.find(url);
     if (page != m_site->pages.end())
         m_document = page->second.document;
+    m_site->loaded(url);
 }
 
 Variant FakeFrameWindow::get_property(std::u16string_view name)
@@ -462,6 +464,19 @@ void FakeApplication::load(const BStr& url)
     m_document = page->second.document;
     m_loading = page->second.loading;
     m_location = page->second.location.empty() ? url : page->second.location;
+    m_site->loaded(url);
+}
+
+void FakeSite::loaded(const BStr& url)
+{
+    auto page = pages.find(url);
+    if (page != pages.end() && !page->second.failure.empty())
+        failures.push_back({url, page->second.failure});
+}
+
+std::vector<dom::LoadFailure> FakeApplication::take_load_failures()
+{
+    return std::exchange(m_site->failures, {});
 }
 
 int32_t FakeApplication::HWND()
@@ -570,7 +585,17 @@ Ref<FakeFrameWindow> FakeDocumentModel::frame(Ref<FakeDocument> document)
 
 void FakeDocumentModel::add_page(const BStr& url, Ref<FakeDocument> document, Loading loading, const BStr& location)
 {
-    m_site->pages[url] = FakeSite::Page{std::move(document), loading, location};
+    m_site->pages[url] = FakeSite::Page{std::move(document), loading, location, {}};
+}
+
+void FakeDocumentModel::fail_page(const BStr& url, BStr reason)
+{
+    m_site->pages.at(url).failure = std::move(reason);
+}
+
+void FakeDocumentModel::report_failure(BStr url, BStr reason)
+{
+    m_site->failures.push_back({std::move(url), std::move(reason)});
 }
 
 Ref<FakeElement> FakeDocumentModel::element(BStr tag, BStr inner_text)

@@ -162,8 +162,13 @@ struct FakeSite {
         Ref<FakeDocument> document;
         Loading loading = Loading::done();  // the application's ReadyState while the page loads
         BStr location;  // where the page ends, after any redirection
+        BStr failure;  // the browser's reason when the load fails; empty when it succeeds
     };
     std::map<BStr, Page> pages;
+    std::vector<dom::LoadFailure> failures;  // not yet taken
+
+    // Notes the failure of the page's load, if it has one.
+    void loaded(const BStr& url);
 };
 
 class FakeFrameWindow final : public dom::FrameWindow {
@@ -209,6 +214,7 @@ public:
     Variant get_property(std::u16string_view name) override;
     void put_property(std::u16string_view name, const Variant& value) override;
     Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+    std::vector<dom::LoadFailure> take_load_failures() override;
 
 private:
     std::shared_ptr<PortCalls> m_calls;
@@ -255,6 +261,10 @@ public:
     // The page that `url` loads, in the whole window or in a frame.
     void add_page(const BStr& url, Ref<FakeDocument> document, Loading loading = Loading::done(),
                   const BStr& location = {});
+    // Makes the page's loads fail for that reason; the page still shows `document` (the error page).
+    void fail_page(const BStr& url, BStr reason);
+    // A failure that the browser reports for a load that nobody asked for.
+    void report_failure(BStr url, BStr reason);
 
     Ref<FakeElement> element(BStr tag, BStr inner_text = {});
     Ref<FakeElement> link(BStr inner_text);

@@ -131,6 +131,30 @@ TEST_F(NavigationTest, FrameGotoURLOnAPageWithoutFramesOrTimingOut)
                           }));
 }
 
+TEST_F(NavigationTest, AFailedLoadIsLoggedBeforeTheMembersOwnLine)
+{
+    model.add_page(kHome, frameset(1));
+    model.add_page(u"http://127.0.0.1:9/", model.document());
+    model.fail_page(u"http://127.0.0.1:9/", u"net::ERR_CONNECTION_REFUSED");
+    model.add_page(u"gone.html", model.document());
+    model.fail_page(u"gone.html", u"HTTP 404 Not Found");
+    open_log();
+
+    browser->GotoURL(kHome);
+    model.report_failure(u"http://127.0.0.1:8000/earlier", u"net::ERR_ABORTED");
+    browser->GotoURL(u"http://127.0.0.1:9/");
+    browser->GotoURL(kHome);
+    EXPECT_EQ(browser->FrameGotoURL(0, u"gone.html"), 0);
+    EXPECT_EQ(appended(), (std::vector<std::string>{
+                              "Browser set to \"http://127.0.0.1:8000/index.html\". [0 days 00:00:00]",
+                              "Could not load \"http://127.0.0.1:9/\": net::ERR_CONNECTION_REFUSED",
+                              "Browser set to \"http://127.0.0.1:9/\". [0 days 00:00:00]",
+                              "Browser set to \"http://127.0.0.1:8000/index.html\". [0 days 00:00:00]",
+                              "Could not load \"gone.html\": HTTP 404 Not Found",
+                              "Frame 0 set to \"gone.html\". [0 days 00:00:00]",
+                          }));
+}
+
 std::vector<std::string> crlf_lines(const std::string& bytes)
 {
     std::vector<std::string> lines;

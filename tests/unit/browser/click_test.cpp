@@ -209,5 +209,28 @@ TEST_F(ClickTest, AWalkOf32768LinksOverflowsUnlessItChoosesTheLast)
     EXPECT_EQ(raised([&] { browser->ClickLink(page, u"Link"); }).number(), error_number::kOverflow);
 }
 
+TEST_F(ClickTest, ALoadThatAClickStartsAndThatFailsIsLoggedBeforeTheClicksLine)
+{
+    auto link = model.link(u"Shop");
+    auto button = model.input(u"submit", u"Buy");
+    auto form = model.form(u"order");
+    form->append(button);
+    page->append(link).append(form);
+    model.add_page(u"http://shop.invalid/", model.document());
+    model.fail_page(u"http://shop.invalid/", u"net::ERR_NAME_NOT_RESOLVED");
+    link->on_click([this] { app().load(u"http://shop.invalid/"); });
+    button->on_click([this] { model.report_failure(u"http://127.0.0.1/order", u"HTTP 500 Internal Server Error"); });
+    model.report_failure(u"http://127.0.0.1/before", u"net::ERR_ABORTED");
+
+    EXPECT_EQ(browser->ClickLink(page, u"Shop"), 0);
+    EXPECT_EQ(browser->ClickFormButton(form, u"Buy"), 0);
+    EXPECT_EQ(appended(), (std::vector<std::string>{
+                              "Could not load \"http://shop.invalid/\": net::ERR_NAME_NOT_RESOLVED",
+                              "Clicked text link \"Shop\" [0 days 00:00:00]",
+                              "Could not load \"http://127.0.0.1/order\": HTTP 500 Internal Server Error",
+                              "Clicked form button \"Buy\" [0 days 00:00:00]",
+                          }));
+}
+
 }  // namespace
 }  // namespace varne::testing

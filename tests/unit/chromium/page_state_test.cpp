@@ -81,11 +81,39 @@ TEST_F(PageStateTest, ADialogHoldsThePageAsLoaded)
     state.navigation_requested("top");
     state.frame_started_loading("top");
     state.frame_navigated("top", "", "http://127.0.0.1:8000/alert.html", "http://127.0.0.1:8000");
-    state.dialog_opening({"alert", "Loaded"});
+    state.dialog_opening({"alert", "Loaded", ""});
     EXPECT_EQ(state.ready_state(), 4);
     EXPECT_TRUE(state.frame_ready("top"));
-    state.dialog_closed();
+    state.dialog_closed(true);
     EXPECT_EQ(state.ready_state(), 1);
+}
+
+TEST_F(PageStateTest, ALeaveThisPageDialogKeepsThePageShownReady)
+{
+    // A click asks for a navigation; the page asks first whether to leave.
+    state.navigation_requested("top");
+    state.dialog_opening({"beforeunload", "", ""});
+    EXPECT_EQ(state.ready_state(), 4);
+    EXPECT_TRUE(state.frame_ready("top"));
+    state.dialog_closed(false);  // Cancel: the page stays
+    EXPECT_EQ(state.ready_state(), 4);
+    EXPECT_TRUE(state.frame_ready("top"));
+
+    state.navigation_requested("top");
+    state.dialog_opening({"beforeunload", "", ""});
+    state.dialog_closed(true);  // OK: the navigation goes on
+    EXPECT_EQ(state.ready_state(), 1);
+}
+
+TEST_F(PageStateTest, FailedLoadsAreTakenOnceInOrder)
+{
+    state.load_failed("http://127.0.0.1:9/", "net::ERR_CONNECTION_REFUSED");
+    state.load_failed("http://127.0.0.1:8000/missing", "HTTP 404 Not Found");
+    auto failures = state.take_load_failures();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].url, "http://127.0.0.1:9/");
+    EXPECT_EQ(failures[1].reason, "HTTP 404 Not Found");
+    EXPECT_TRUE(state.take_load_failures().empty());
 }
 
 TEST_F(PageStateTest, ContextsBelongToTheFrameDocumentOfTheMoment)

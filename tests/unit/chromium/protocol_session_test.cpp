@@ -156,12 +156,12 @@ TEST_F(ProtocolSessionTest, ABrowserThatHangsUpFailsPendingAndLaterCallsAtOnce)
 
     const ProtocolError pending = error_of([&] { evaluate.get(); });
     EXPECT_EQ(pending.kind(), ProtocolError::Kind::kDisconnected);
-    EXPECT_EQ(pending.number(), error_number::kObjectDisconnected);
+    EXPECT_EQ(pending.number(), error_number::kServerUnavailable);
     EXPECT_EQ(pending.description(),
               "The connection to Chromium closed before it answered Runtime.evaluate: end of pipe");
 
     const ProtocolError later = error_of([&] { m_session.send("Browser.getVersion", Json::object(), {}, kPatient); });
-    EXPECT_EQ(later.number(), error_number::kObjectDisconnected);
+    EXPECT_EQ(later.number(), error_number::kServerUnavailable);
     EXPECT_EQ(later.description(),
               "Cannot send Browser.getVersion: the connection to Chromium is closed (end of pipe)");
     EXPECT_TRUE(m_session.closed());

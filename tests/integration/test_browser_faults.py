@@ -1,0 +1,420 @@
+"""Browser against the real Chromium when loads fail, dialogs of every kind open, and the browser dies."""
+import os
+import re
+import signal
+import socket
+import threading
+import time
+
+import pytest
+
+import varne
+
+LAPSED = r"\[0 days 00:00:\d\d\]"
+CALL_REJECTED = -2147418111
+SERVER_UNAVAILABLE = -2147023174
+
+
+def closed_port_url():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    return f"http://127.0.0.1:{port}/"
+
+
+def _children():
+    own = str(os.getpid())
+    pids = set()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            if fields[1] == own and fields[0] != "Z":
+                pids.add(int(entry))
+        except (OSError, IndexError, ValueError):
+            pass
+    return pids
+
+
+@pytest.mark.parametrize("address, reason", [
+    (closed_port_url(), "net::ERR_CONNECTION_REFUSED"),
+    ("http://nosuchhost.invalid/", "net::ERR_NAME_NOT_RESOLVED"),
+    ("foo://bar", "net::ERR_ABORTED"),
+    ("http://[bad", "Cannot navigate to invalid URL"),
+])
+def test_a_load_that_fails_logs_the_address_and_the_reason_first(browser, site, log, address, reason):
+    browser.GotoURL(site.url("index.html"))
+    browser.GotoURL(address)
+    texts = log()
+    assert texts[-2] == f'Could not load "{address}": {reason}'
+    assert re.fullmatch(r'Browser set to "%s"\. %s' % (re.escape(address), LAPSED), texts[-1])
+    assert browser.WaitForBrowser() == 0
+    app = browser.GetBrowser()
+    assert app.ReadyState == 4
+    if reason.startswith("net::ERR_ABORTED") or reason.startswith("Cannot"):
+        assert app.LocationURL == site.url("index.html")  # the page shown stays
+        assert app.Document.title == "Home"
+    else:
+        assert app.LocationURL == address  # the browser's error page for the address
+        assert app.Document.body.innerText  # whose text a script can test
+
+
+def test_an_http_error_and_failed_loads_from_clicks_and_frames(browser, site, log):
+    missing = site.url("missing.html")
+    browser.GotoURL(missing)
+    assert log()[-2] == f'Could not load "{missing}": HTTP 404 File not found'
+    assert browser.GetBrowser().LocationURL == missing
+
+    browser.GotoURL(site.url("failing_links.html"))
+    document = browser.GetBrowser().Document
+    assert browser.ClickLink(document, "Missing") == 0
+    assert log()[-2:-1] == [f'Could not load "{missing}": HTTP 404 File not found']
+    assert log()[-1].startswith('Clicked text link "Missing"')
+
+    browser.GotoURL(site.url("failing_links.html"))
+    form = browser.GetBrowser().Document.forms.item(0)
+    assert browser.ClickFormButton(form, "Send") == 0
+    assert log()[-2] == f'Could not load "{missing}?": HTTP 404 File not found'
+
+    browser.GotoURL(site.url("frames.html"))
+    refused = closed_port_url()
+    assert browser.FrameGotoURL(0, refused) == 0
+    assert log()[-2] == f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED'
+    assert re.fullmatch(r'Frame 0 set to "%s"\. %s' % (re.escape(refused), LAPSED), log()[-1])
+
+
+def test_loads_that_never_start_leave_the_page_ready(browser, site, log):
+    browser.GotoURL(site.url("index.html"))
+    browser.GotoURL("javascript:void(0)")
+    assert log()[-1].startswith('Browser set to "javascript:void(0)". [0 days 00:00:0')
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.title == "Home"
+
+    browser.GotoURL("javascript:alert(1)")  # returns with the alert open
+    assert browser.PopupClickOk() == 0
+    started = time.monotonic()
+    assert browser.WaitForBrowser() == 0
+    assert time.monotonic() - started < 5
+    assert browser.GetBrowser().Document.title == "Home"
+
+
+def test_a_navigation_while_a_dialog_is_open_fails_and_leaves_it_open(browser, site):
+    browser.GotoURL(site.url("dialogs.html"))
+    assert browser.ClickLink(browser.GetBrowser().Document, "Ask") == 0
+    for navigate in (lambda: browser.GotoURL(site.url("second.html")),
+                     lambda: browser.GetBrowser().Navigate(site.url("second.html"))):
+        with pytest.raises(varne.AutomationError) as raised:
+            navigate()
+        assert raised.value.number == CALL_REJECTED
+        assert "dialog is open" in raised.value.description
+    assert browser.PopupClickCancel() == 0
+    assert browser.GetBrowser().Document.getElementById("out").innerText == "false"
+
+
+def test_a_prompt_answered_with_ok_keeps_its_default(browser, site):
+    browser.GotoURL(site.url("prompt.html"))
+    document = browser.GetBrowser().Document
+    assert browser.ClickLink(document, "Name") == 0
+    assert browser.PopupClickOk() == 0
+    assert document.getElementById("out").innerText == "Alice"
+    assert browser.ClickLink(document, "Name") == 0
+    assert browser.PopupClickCancel() == 0
+    assert document.getElementById("out").innerText == "null"
+
+
+def test_a_leave_this_page_dialog(browser, site, log):
+    browser.GotoURL(site.url("leave.html"))
+    started = time.monotonic()
+    assert browser.ClickLink(browser.GetBrowser().Document, "Away") == 0  # returns with the dialog open
+    assert time.monotonic() - started < 10
+    assert browser.PopupClickCancel() == 0
+    app = browser.GetBrowser()
+    started = time.monotonic()
+    assert browser.WaitForBrowser() == 0
+    assert time.monotonic() - started < 1
+    assert app.ReadyState == 4
+    assert app.Document.readyState == "complete"
+    assert app.Document.title == "Leave"
+
+    assert browser.ClickLink(app.Document, "Away") == 0
+    assert browser.PopupClickOk() == 0
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.title == "Second"
+
+
+def test_dialogs_in_frames_and_in_onload_are_answered_in_order(browser, site):
+    browser.GotoURL(site.url("onload_dialogs.html"))
+    assert browser.PopupClickCancel() == 0
+    assert browser.PopupClickOk() == 0
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.getElementById("out").innerText == "false,Bob"
+
+    browser.GotoURL(site.url("dialog_frames.html"))
+    frame = browser.GetBrowser().Document.frames.item(1).document
+    assert browser.ClickLink(frame, "Three") == 0
+    assert browser.PopupClickOk() == 0  # confirm
+    assert browser.PopupClickCancel() == -3  # the alert has no Cancel
+    assert browser.PopupClickOk() == 0  # alert
+    assert browser.PopupClickOk() == 0  # prompt, with its default
+    assert browser.WaitForBrowser() == 0
+    assert frame.getElementById("out").innerText == "true,three"
+
+
+def test_the_application_navigates_and_quits_by_name(site):
+    browser = varne.CreateObject("Varne.Browser")
+    app = browser.GetBrowser()
+    app.Navigate(site.url("second.html"))
+    assert browser.WaitForBrowser() == 0
+    assert app.Document.title == "Second"
+    app.Quit()
+    with pytest.raises(varne.AutomationError) as raised:
+        app.Document
+    assert raised.value.number == SERVER_UNAVAILABLE
+
+
+def test_popup_buttons_on_a_dead_browser_fail_at_once(site):
+    before = _children()
+    browser = varne.CreateObject("Varne.Browser")
+    pids = _children() - before
+    browser.GotoURL(site.url("dialogs.html"))
+    assert browser.ClickLink(browser.GetBrowser().Document, "Ask") == 0
+    for pid in pids:
+        os.kill(pid, signal.SIGKILL)
+    time.sleep(0.5)
+    for click in (browser.PopupClickOk, browser.PopupClickCancel, browser.WaitForBrowser):
+        started = time.monotonic()
+        with pytest.raises(varne.AutomationError) as raised:
+            click()
+        assert time.monotonic() - started < 1
+        assert raised.value.number == SERVER_UNAVAILABLE
+        assert raised.value.description.startswith("The browser is gone")
+
+
+def _descendants(pid):
+    """The processes below `pid`, with their command lines."""
+    parents = {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            pass
+    found, frontier = {}, {pid}
+    while frontier:
+        frontier = {child for child, parent in parents.items() if parent in frontier}
+        for child in frontier:
+            try:
+                with open(f"/proc/{child}/cmdline", "rb") as cmdline:
+                    found[child] = cmdline.read().decode(errors="replace")
+            except OSError:
+                pass
+    return found
+
+
+def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, tmp_path):
+    before = _children()
+    browser = varne.CreateObject("Varne.Browser")
+    (pid,) = [child for child in _children() - before if "--type=" not in open(f"/proc/{child}/cmdline").read()]
+    browser.GotoURL(site.url("index.html"))
+    old = browser.GetBrowser().Document
+    renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line]
+    assert renderers
+    for renderer in renderers:
+        os.kill(renderer, signal.SIGKILL)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        try:
+            old.title
+        except varne.AutomationError as error:
+            raised = error
+            break
+        time.sleep(0.1)
+    assert raised.number == -2147417848
+    assert raised.description == ("The object invoked has disconnected from its clients: the browser's page "
+                                  "crashed; GotoURL loads a fresh page")
+    with pytest.raises(varne.AutomationError) as again:
+        browser.WaitForBrowser()
+    assert again.value.description == raised.description
+
+    browser.GotoURL(site.url("second.html"))
+    assert browser.GetBrowser().Document.title == "Second"
+    assert browser.GetBrowserHWnd() == browser.GetBrowser().HWND
+
+
+def test_frame_goto_url_before_any_page_fails(browser, site, log):
+    with pytest.raises(varne.AutomationError) as raised:
+        browser.FrameGotoURL(0, site.url("frame_a.html"))
+    assert raised.value.number == 424
+    assert raised.value.description == "Object required: the window holds no document yet; load one with GotoURL"
+    assert log() == []
+
+
+def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
+    before = _children()
+    browser = varne.CreateObject("Varne.Browser")
+    pids = _children() - before
+    browser.GotoURL(site.url("index.html"))
+    document = browser.GetBrowser().Document
+    threading.Timer(0.3, lambda: [os.kill(pid, signal.SIGKILL) for pid in pids]).start()
+    with pytest.raises(varne.AutomationError) as during:
+        document.defaultView.eval("(() => { const end = Date.now() + 3000; while (Date.now() < end); })()")
+    with pytest.raises(varne.AutomationError) as after:
+        document.title
+    assert during.value.number == after.value.number == SERVER_UNAVAILABLE
+    assert during.value.description == after.value.description
+    assert after.value.description.startswith("The browser is gone: ")
+
+
+def _profiles():
+    return {name for name in os.listdir("/dev/shm") if name.startswith("varne-profile-")}
+
+
+def _client(script):
+    """A Python process that creates a browser, says so on its output, then runs `script`."""
+    import subprocess
+    import sys
+    code = ("import os, sys, time, varne\n"
+            "browser = varne.CreateObject('Varne.Browser')\n"
+            "print('started', flush=True)\n" + script)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    client = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stdin=subprocess.PIPE, env=env)
+    assert client.stdout.readline() == b"started\n"
+    return client
+
+
+@pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
+def test_profiles_of_processes_that_died_are_removed_at_the_next_start():
+    before = _profiles()
+    dead = _client("os._exit(0)")
+    dead.wait(10)
+    left = _profiles() - before
+    assert len(left) == 1  # nobody removed it on the way out
+
+    alive = _client("sys.stdin.readline()")
+    theirs = _profiles() - before - left
+    assert len(theirs) == 1
+    try:
+        ours = varne.CreateObject("Varne.Browser")
+        assert not (left & _profiles())  # the dead process's folder went with the next start
+        assert theirs <= _profiles()  # a live process keeps its own
+        del ours
+    finally:
+        alive.stdin.write(b"\n")
+        alive.stdin.close()
+        alive.wait(20)
+    assert not (theirs & _profiles())
+
+
+@pytest.fixture
+def display():
+    """An X display of its own, served by Xvfb for the test."""
+    import shutil
+    import subprocess
+    if not shutil.which("Xvfb"):
+        pytest.skip("Xvfb is not installed")
+    number = 90 + os.getpid() % 800
+    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
+        time.sleep(0.05)
+    yield f":{number}"
+    server.kill()
+    server.wait()
+
+
+def _browsers_using(profiles):
+    found = set()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                line = cmdline.read().decode(errors="replace")
+            with open(f"/proc/{entry}/stat") as stat:
+                state = stat.read().rsplit(")", 1)[1].split()[0]
+        except OSError:
+            continue
+        if state != "Z" and "--type=" not in line and any(f"/{name}/" in line for name in profiles):
+            found.add(int(entry))
+    return found
+
+
+def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
+    monkeypatch.setenv("DISPLAY", display)
+    before = _profiles()
+    client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+                     "del browser\n"
+                     "print('released', flush=True)\n"
+                     "sys.stdin.readline()\n"
+                     "os._exit(0)\n")
+    assert client.stdout.readline() == b"released\n"
+    profile = _profiles() - before
+    (browser,) = _browsers_using(profile)
+    client.stdin.write(b"\n")
+    client.stdin.close()
+    client.wait(10)
+    time.sleep(2)  # a browser whose pipe closed would be gone by now
+    try:
+        assert _browsers_using(profile) == {browser}
+        assert profile <= _profiles()
+    finally:
+        os.killpg(browser, signal.SIGKILL)
+
+
+def test_a_headless_browser_still_closes_with_its_process(site):
+    before = _profiles()
+    client = _client(f"browser.GotoURL({site.url('second.html')!r})\nos._exit(0)\n")
+    client.wait(10)
+    profile = _profiles() - before
+    deadline = time.monotonic() + 10
+    while _browsers_using(profile) and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert not _browsers_using(profile)
+
+
+def test_frames_that_replace_themselves_are_waited_for(browser, site):
+    browser.GotoURL(site.url("replacing_frames.html"))
+    frames = browser.GetBrowser().Document.frames
+    assert frames.item(0).document.title == "Frame A"
+    assert browser.WaitForFrame(frames.item(1)) == 0
+    assert browser.GetBrowser().Document.frames.item(1).document.getElementById("w").innerText == "written"
+
+
+def test_redirects_log_the_address_as_given_and_fail_where_they_end(browser, site, log):
+    redirect = site.url("redirect?to=/second.html")
+    browser.GotoURL(redirect)
+    assert browser.GetBrowser().Document.title == "Second"
+    assert browser.GetBrowser().LocationURL == site.url("second.html")
+    assert log()[-1].startswith(f'Browser set to "{redirect}".')
+
+    refused = closed_port_url()
+    redirect = site.url("redirect?to=" + refused)
+    browser.GotoURL(redirect)
+    assert log()[-2:-1] == [f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED']
+
+
+def test_slow_frames_inside_frames_are_all_waited_for(browser, site, log):
+    browser.GotoURL(site.url("slow_nested.html"))
+    inner = browser.GetBrowser().Document.frames.item(0).document.frames
+    assert inner.item(0).document.title == "Inner one"
+    assert inner.item(1).document.title == "Inner two"
+    assert browser.GetBrowser().Document.frames.item(1).document.title == "Frame B"
+    assert re.fullmatch(r'Browser set to ".*slow_nested.html"\. %s' % LAPSED, log()[-1])
+
+
+def test_image_map_areas_are_links(browser, site):
+    browser.GotoURL(site.url("image_map.html"))
+    document = browser.GetBrowser().Document
+    assert document.links.length == 2
+    assert document.links.item(0).alt == "Second page"
+    document.links.item(0).click()
+    assert browser.WaitForBrowser() == 0
+    assert browser.GetBrowser().Document.title == "Second"
+
+
+def test_a_click_that_starts_two_navigations_returns_on_the_last_document(browser, site):
+    for attempt in range(30):
+        browser.GotoURL(site.url("double_navigation.html"))
+        form = browser.GetBrowser().Document.forms.item(0)
+        assert browser.ClickFormButton(form, "Both") == 0
+        title = browser.GetBrowser().Document.title  # read at once, as a script does
+        assert title in ("Echo", "Double navigation"), attempt
