@@ -17,5 +17,6 @@ install(FILES ${PROJECT_BINARY_DIR}/VarneConfig.cmake ${PROJECT_BINARY_DIR}/Varn
 # varne.pc finds its prefix from where it lies, so the files work wherever the tree is
 # unpacked (a staging root, dpkg -x) as well as under the prefix they were installed to.
 file(RELATIVE_PATH VARNE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" VARNE_PC_TO_PREFIX "${VARNE_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/varne.pc.in ${PROJECT_BINARY_DIR}/varne.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/varne.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)

@@ -9,6 +9,8 @@ set(CPACK_PACKAGE_CONTACT "Varne developers <varne@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Drives a Chromium browser through web pages, timing and logging each step")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+# Debug information stays in the build; the packages carry stripped files.
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime development)

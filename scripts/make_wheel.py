@@ -44,7 +44,7 @@ def wheel_tag() -> str:
 def stage(build: pathlib.Path, root: pathlib.Path) -> None:
     for component in ("runtime", "python"):
         subprocess.run(
-            ["cmake", "--install", str(build), "--component", component, "--prefix", str(root)],
+            ["cmake", "--install", str(build), "--component", component, "--prefix", str(root), "--strip"],
             check=True,
             stdout=subprocess.DEVNULL,
         )

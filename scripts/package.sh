@@ -8,7 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh "$@"
 rm -rf build/packages
-cpack --config build/CPackConfig.cmake -B "$PWD/build/packages" >/dev/null
+if ! cpack --config build/CPackConfig.cmake -B "$PWD/build/packages" >build/package.log 2>&1; then
+  cat build/package.log >&2
+  exit 1
+fi
 rm -rf build/packages/_CPack_Packages
 /usr/bin/python3 scripts/make_wheel.py build build/packages
 ls -1 build/packages

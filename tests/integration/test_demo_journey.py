@@ -99,7 +99,7 @@ def test_the_journey_passes_every_step_and_leaves_its_outputs(journey, tmp_path)
     for number, name in enumerate(STEPS, 1):
         assert re.search(r"^\[ ?%d/12\] %s +PASS$" % (number, re.escape(name)), finished.stdout, re.M)
     table = _table(finished.stdout)
-    assert [(name, result) for name, result, _ in table] == [(name, "PASS") for name in STEPS]
+    assert [(name, result) for name, result, _, _ in table] == [(name, "PASS") for name in STEPS]
     assert "12 of 12 steps run, 12 passed" in finished.stdout
 
     output = tmp_path / "varne-demo-output"
@@ -150,7 +150,7 @@ def test_a_wrong_password_fails_the_greeting_and_stops_there(journey, tmp_path):
     assert finished.returncode == 1
     assert finished.stderr.strip() == ("demo_journey: step 'Check greeting' failed: expected the heading "
                                        "'Welcome, alice' (the page is 'Login failed')")
-    assert [(name, result) for name, result, _ in _table(finished.stdout)] == [
+    assert [(name, result) for name, result, _, _ in _table(finished.stdout)] == [
         ("Open home page", "PASS"), ("Log in", "PASS"), ("Check greeting", "FAIL")]
 
     sheets, totals, rows = _workbook(str(output / "demo_journey.xls"))
