@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <initializer_list>
 #include <iostream>
@@ -23,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/interfaces.h"
+#include <varne/varne.h>
 
 extern char** environ;
 
@@ -37,6 +38,10 @@ constexpr char kLogFile[] = "demo_journey.log";
 constexpr char kSettingsFile[] = "demo_journey_settings.cfg";
 constexpr char kWorkbookFile[] = "demo_journey.xls";
 constexpr int16_t kShelfFrame = 1;  // the catalogue's middle frame, where products are shown
+constexpr const char16_t* kStepColumns[] = {u"Step", u"Result", u"Started", u"Lapsed", u"Milliseconds"};
+constexpr char16_t kTimeFormat[] = u"hh:mm:ss";
+constexpr char16_t kDateTimeFormat[] = u"yyyy-mm-dd hh:mm:ss";
+constexpr char16_t kMillisecondsFormat[] = u"#,##0";
 
 // A check of the journey that did not hold; the text says what was expected.
 class StepFailed : public std::runtime_error {
@@ -50,28 +55,6 @@ void check(bool condition, const std::string& expected)
         throw StepFailed("expected " + expected);
 }
 
-// Late binding on the page's and the spreadsheet's objects. What Python writes as
-// `page.forms.item(0)` reads item(member(page, u"forms"), 0) here.
-Ref<Dispatch> member(const Ref<Dispatch>& object, std::u16string_view property)
-{
-    return to_object(get_property(*object, property));
-}
-
-std::string text_of(const Ref<Dispatch>& object, std::u16string_view property)
-{
-    return to_utf8(to_bstr(get_property(*object, property)));
-}
-
-Variant call(const Ref<Dispatch>& object, std::u16string_view method, std::initializer_list<Variant> args = {})
-{
-    return invoke(*object, method, std::span(args.begin(), args.size()));
-}
-
-Ref<Dispatch> item(const Ref<Dispatch>& collection, const Variant& key)
-{
-    return to_object(call(collection, u"item", {key}));
-}
-
 // The browser on the demo shop, and the account that the journey logs in with.
 struct Shop {
     Ref<_Browser> browser;
@@ -83,16 +66,19 @@ struct Shop {
 
     // The document that the window shows now. Take it afresh after every load: a document
     // of a page that has gone raises an error when used.
-    Ref<Dispatch> page() const { return member(browser->GetBrowser(), u"Document"); }
+    Ref<Dispatch> page() const { return get_object(browser->GetBrowser(), u"Document"); }
 
     // The document in the catalogue's shelf frame.
-    Ref<Dispatch> shelf() const { return member(item(member(page(), u"frames"), kShelfFrame), u"document"); }
+    Ref<Dispatch> shelf() const
+    {
+        return get_object(get_item(get_object(page(), u"frames"), kShelfFrame), u"document");
+    }
 
     Ref<Dispatch> form(const Ref<Dispatch>& document, std::u16string_view name) const
     {
         int16_t position = browser->FormExists(document, BStr(name));
         check(position >= 0, "a form named '" + to_utf8(name) + "'");
-        return item(member(document, u"forms"), position);
+        return get_item(get_object(document, u"forms"), position);
     }
 };
 
@@ -108,8 +94,8 @@ void log_in(Shop& shop)
 {
     Ref<Dispatch> form = shop.form(shop.page(), u"login");
     // The form's fields are the page's own DOM objects: set them as a person would type.
-    put_property(*item(member(form, u"elements"), u"user"), u"value", shop.user);
-    put_property(*item(member(form, u"elements"), u"password"), u"value", shop.password);
+    put_property(get_item(get_object(form, u"elements"), u"user"), u"value", shop.user);
+    put_property(get_item(get_object(form, u"elements"), u"password"), u"value", shop.password);
     check(shop.browser->ClickFormButton(form, u"Log in") == 0, "a 'Log in' button");
 }
 
@@ -118,7 +104,7 @@ void check_greeting(Shop& shop)
     BStr greeting = u"Welcome, " + shop.user;
     Ref<Dispatch> page = shop.page();
     check(shop.browser->MatchInnerText(page, greeting, u"H1") == 0,
-          "the heading '" + to_utf8(greeting) + "' (the page is '" + text_of(page, u"title") + "')");
+          "the heading '" + to_utf8(greeting) + "' (the page is '" + to_utf8(get_text(page, u"title")) + "')");
 }
 
 void open_catalogue(Shop& shop)
@@ -126,9 +112,10 @@ void open_catalogue(Shop& shop)
     // GotoURL waits for every frame, nested ones too, so it comes back only after the
     // deliberately slow offers frame (about a second).
     shop.browser->GotoURL(shop.url(u"catalogue.html"));
-    Ref<Dispatch> frames = member(shop.page(), u"frames");
+    Ref<Dispatch> frames = get_object(shop.page(), u"frames");
     check(to_i4(get_property(*frames, u"length")) == 3, "a frameset of three frames");
-    Ref<Dispatch> offers = member(item(member(member(item(frames, 2), u"document"), u"frames"), 1), u"document");
+    Ref<Dispatch> offers =
+        get_object(get_item(get_object(get_object(get_item(frames, 2), u"document"), u"frames"), 1), u"document");
     check(shop.browser->MatchInnerText(offers, u"Offer of the day", u"P", brwLeftMatch) == 0,
           "the slow offers frame to have loaded");
 }
@@ -136,7 +123,7 @@ void open_catalogue(Shop& shop)
 void load_product_list(Shop& shop)
 {
     check(shop.browser->FrameGotoURL(kShelfFrame, shop.url(u"products.html")) == 0, "a shelf frame");
-    check(text_of(shop.shelf(), u"title") == "Products", "the product list in the shelf frame");
+    check(get_text(shop.shelf(), u"title") == u"Products", "the product list in the shelf frame");
 }
 
 void count_text_links(Shop& shop)
@@ -172,7 +159,7 @@ void open_product_by_image(Shop& shop)
 void check_out(Shop& shop)
 {
     Ref<Dispatch> form = shop.form(shop.shelf(), u"buy");
-    put_property(*item(member(form, u"elements"), u"quantity"), u"value", u"2");
+    put_property(get_item(get_object(form, u"elements"), u"quantity"), u"value", u"2");
     // The form targets the top window: the checkout replaces the whole catalogue.
     check(shop.browser->ClickFormButton(form, u"Check out") == 0, "a 'Check out' button");
     check(shop.browser->MatchInnerText(shop.page(), u"Checkout", u"H1") == 0, "the checkout page");
@@ -193,10 +180,10 @@ void check_confirmation(Shop& shop)
 {
     Ref<Dispatch> page = shop.page();
     check(shop.browser->MatchInnerText(page, u"Order confirmed", u"H1") == 0,
-          "the order confirmation (the page is '" + text_of(page, u"title") + "')");
+          "the order confirmation (the page is '" + to_utf8(get_text(page, u"title")) + "')");
     // The shop lists what it received; each field can be read back by its id.
-    std::string product = text_of(to_object(call(page, u"getElementById", {u"product"})), u"innerText");
-    std::string quantity = text_of(to_object(call(page, u"getElementById", {u"quantity"})), u"innerText");
+    std::string product = to_utf8(get_text(to_object(call(page, u"getElementById", {u"product"})), u"innerText"));
+    std::string quantity = to_utf8(get_text(to_object(call(page, u"getElementById", {u"quantity"})), u"innerText"));
     check(product == "Teapot" && quantity == "2",
           "an order of 2 Teapot, the shop received " + quantity + " " + product);
 }
@@ -233,15 +220,20 @@ std::string align_right(const std::string& text, size_t width)
     return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
 }
 
+// One step as it ran: when it started (an automation date, to the whole second), its lapsed
+// time as Timing counts it (whole seconds and the lapsed text) and its duration in
+// milliseconds, measured around it with the monotonic clock.
 struct StepResult {
     std::string name;
     bool passed;
+    Variant started;
     int32_t seconds;
+    BStr lapsed;
+    int64_t milliseconds;
 };
 
-// Runs the steps in order, each timed under its own name (GetLapsed counts whole seconds),
-// and stops at the first that fails: the later ones build on it. The failure's text is left
-// in `failure`.
+// Runs the steps in order, each timed under its own name, and stops at the first that
+// fails: the later ones build on it. The failure's text is left in `failure`.
 std::vector<StepResult> run_steps(Shop& shop, _Timing& timing, std::string& failure)
 {
     std::vector<StepResult> results;
@@ -250,6 +242,7 @@ std::vector<StepResult> run_steps(Shop& shop, _Timing& timing, std::string& fail
                   << align_left(step.name, 24) << " " << std::flush;
         BStr name = from_utf8(step.name);
         timing.StartTiming(name);
+        auto started = std::chrono::steady_clock::now();
         try {
             step.run(shop);
         } catch (const StepFailed& error) {
@@ -257,8 +250,11 @@ std::vector<StepResult> run_steps(Shop& shop, _Timing& timing, std::string& fail
         } catch (const AutomationError& error) {
             failure = error.description() + " (error " + std::to_string(error.number()) + ")";
         }
+        auto lasted = std::chrono::steady_clock::now() - started;
         timing.EndTiming(name);
-        results.push_back({step.name, failure.empty(), timing.GetLapsed(name)});
+        results.push_back({step.name, failure.empty(), timing.GetStartTime(name), timing.GetLapsed(name),
+                           timing.LapsedString(name),
+                           std::chrono::duration_cast<std::chrono::milliseconds>(lasted).count()});
         std::cout << (failure.empty() ? "PASS" : "FAIL") << std::endl;
         if (!failure.empty()) {
             failure = "step '" + std::string(step.name) + "' failed: " + failure;
@@ -276,55 +272,78 @@ size_t count_passed(const std::vector<StepResult>& results)
 
 void print_table(const std::vector<StepResult>& results, int32_t total_seconds)
 {
-    std::cout << "\n" << align_left("Step", 24) << " Result  Seconds\n";
+    std::cout << "\n" << align_left("Step", 24) << " Result  Seconds  Milliseconds\n";
     for (const StepResult& result : results)
         std::cout << align_left(result.name, 24) << " " << (result.passed ? "PASS  " : "FAIL  ") << "  "
-                  << align_right(std::to_string(result.seconds), 7) << "\n";
+                  << align_right(std::to_string(result.seconds), 7) << "  "
+                  << align_right(std::to_string(result.milliseconds), 12) << "\n";
     std::cout << results.size() << " of " << kStepCount << " steps run, " << count_passed(results) << " passed, "
               << total_seconds << " s in all\n";
 }
 
+Ref<Dispatch> cell(const Ref<Dispatch>& sheet, int32_t row, int32_t column)
+{
+    return to_object(call(sheet, u"Cells", {row, column}));
+}
+
 void set_cell(const Ref<Dispatch>& sheet, int32_t row, int32_t column, const Variant& value)
 {
-    put_property(*to_object(call(sheet, u"Cells", {row, column})), u"Value", value);
+    put_property(cell(sheet, row, column), u"Value", value);
 }
 
 // Writes the summary and the steps into a workbook through the spreadsheet's object model,
-// and saves it as an .xls that opens on the summary.
-void write_workbook(const fs::path& path, const std::vector<StepResult>& results, int32_t total_seconds)
+// with formats for times and durations and columns as wide as their texts, and saves it as
+// an .xls that opens on the summary.
+void write_workbook(const fs::path& path, const std::vector<StepResult>& results, _Timing& timing, const BStr& journey)
 {
     Ref<_ExcelConn> excel = create_library_object<_ExcelConn>(u"Varne.ExcelConn");
-    Ref<Dispatch> sheets = member(excel->GetXL(), u"Sheets");
+    Ref<Dispatch> sheets = get_object(excel->GetXL(), u"Sheets");
     // A new workbook has three sheets: the first becomes the summary, the second the steps.
-    Ref<Dispatch> summary = to_object(call(sheets, u"Item", {1}));
-    Ref<Dispatch> steps = to_object(call(sheets, u"Item", {2}));
-    put_property(*summary, u"Name", u"Summary");
-    put_property(*steps, u"Name", u"Steps");
-    call(to_object(call(sheets, u"Item", {3})), u"Delete");
+    Ref<Dispatch> summary = get_item(sheets, 1);
+    Ref<Dispatch> steps = get_item(sheets, 2);
+    put_property(summary, u"Name", u"Summary");
+    put_property(steps, u"Name", u"Steps");
+    call(get_item(sheets, 3), u"Delete");
 
     const auto run = static_cast<int32_t>(results.size());
     const auto passed = static_cast<int32_t>(count_passed(results));
-    const std::pair<const char16_t*, Variant> totals[] = {
+    struct Total {
+        const char16_t* label;
+        Variant value;
+        const char16_t* format = nullptr;
+    };
+    const Total totals[] = {
         {u"Steps", static_cast<int32_t>(kStepCount)},
         {u"Run", run},
         {u"Passed", passed},
         {u"Failed", run - passed},
-        {u"Seconds", total_seconds},
+        {u"Started", timing.GetStartTime(journey), kDateTimeFormat},
+        {u"Seconds", timing.GetLapsed(journey)},
+        {u"Lapsed", timing.LapsedString(journey)},
         {u"Result", passed == static_cast<int32_t>(kStepCount) ? u"PASS" : u"FAIL"},
     };
-    for (int32_t row = 1; const auto& [label, value] : totals) {
-        set_cell(summary, row, 1, label);
-        set_cell(summary, row++, 2, value);
+    for (int32_t row = 1; const Total& total : totals) {
+        set_cell(summary, row, 1, total.label);
+        set_cell(summary, row, 2, total.value);
+        if (total.format)
+            put_property(cell(summary, row, 2), u"NumberFormat", total.format);
+        ++row;
     }
 
-    set_cell(steps, 1, 1, u"Step");
-    set_cell(steps, 1, 2, u"Result");
-    set_cell(steps, 1, 3, u"Seconds");
+    for (int32_t column = 1; const char16_t* title : kStepColumns)
+        set_cell(steps, 1, column++, title);
     for (int32_t row = 2; const StepResult& result : results) {
         set_cell(steps, row, 1, from_utf8(result.name));
         set_cell(steps, row, 2, result.passed ? u"PASS" : u"FAIL");
-        set_cell(steps, row++, 3, result.seconds);
+        set_cell(steps, row, 3, result.started);
+        set_cell(steps, row, 4, result.lapsed);
+        set_cell(steps, row++, 5, static_cast<double>(result.milliseconds));
     }
+    const std::string last = std::to_string(results.size() + 1);
+    put_property(to_object(call(steps, u"Range", {"C2:C" + last})), u"NumberFormat", kTimeFormat);
+    put_property(to_object(call(steps, u"Range", {"E2:E" + last})), u"NumberFormat", kMillisecondsFormat);
+    for (const Ref<Dispatch>& sheet : {summary, steps})
+        call(get_object(sheet, u"Columns"), u"AutoFit");
     excel->SaveWorkbook(from_utf8(path.string()), u"Summary");
 }
 
@@ -457,7 +476,7 @@ int run_journey(int argc, char** argv)
     shop.browser->CloseBrowserLog();
 
     print_table(results, timing->GetLapsed(u"Journey"));
-    write_workbook(output / kWorkbookFile, results, timing->GetLapsed(u"Journey"));
+    write_workbook(output / kWorkbookFile, results, *timing, u"Journey");
     settings->Save(from_utf8((output / kSettingsFile).string()));
     std::cout << "Log, settings and workbook are in " << fs::absolute(output).string() << std::endl;
     if (!failure.empty()) {

@@ -12,6 +12,7 @@ import argparse
 import contextlib
 import os
 import sys
+import time
 
 import varne
 from demo_server import DemoServer
@@ -22,6 +23,10 @@ LOG_FILE = "demo_journey.log"
 SETTINGS_FILE = "demo_journey_settings.cfg"
 WORKBOOK_FILE = "demo_journey.xls"
 SHELF_FRAME = 1  # the catalogue's middle frame, where products are shown
+STEP_COLUMNS = ("Step", "Result", "Started", "Lapsed", "Milliseconds")
+TIME_FORMAT = "hh:mm:ss"
+DATE_TIME_FORMAT = "yyyy-mm-dd hh:mm:ss"
+MILLISECONDS_FORMAT = "#,##0"
 
 
 class StepFailed(Exception):
@@ -167,23 +172,38 @@ STEPS = [
 ]
 
 
+class StepResult:
+    """One step as it ran: PASS or FAIL, when it started (an automation date, to the whole
+    second), its lapsed time as Timing counts it (whole seconds and the lapsed text) and its
+    duration in milliseconds, measured around it with the monotonic clock."""
+
+    def __init__(self, name, result, timing, milliseconds):
+        self.name = name
+        self.result = result
+        self.started = timing.GetStartTime(name)
+        self.seconds = timing.GetLapsed(name)
+        self.lapsed = timing.LapsedString(name)
+        self.milliseconds = milliseconds
+
+
 def run_steps(shop, timing):
-    """Runs the steps in order, each timed under its own name (GetLapsed counts whole
-    seconds), and stops at the first that fails: the later ones build on it. Returns the
-    results (name, PASS or FAIL, lapsed seconds) and the failure's text, None when every
-    step passed."""
+    """Runs the steps in order, each timed under its own name, and stops at the first that
+    fails: the later ones build on it. Returns the StepResults and the failure's text, None
+    when every step passed."""
     results = []
     for number, (name, step) in enumerate(STEPS, 1):
         print(f"[{number:2}/{len(STEPS)}] {name:<24} ", end="", flush=True)
         failure = None
         timing.StartTiming(name)
+        started = time.monotonic_ns()
         try:
             step(shop)
         except (StepFailed, varne.AutomationError) as error:
             failure = str(error)
+        milliseconds = (time.monotonic_ns() - started) // 1_000_000
         timing.EndTiming(name)
-        results.append((name, "FAIL" if failure else "PASS", timing.GetLapsed(name)))
-        print(results[-1][1], flush=True)
+        results.append(StepResult(name, "FAIL" if failure else "PASS", timing, milliseconds))
+        print(results[-1].result, flush=True)
         if failure:
             return results, f"step '{name}' failed: {failure}"
     return results, None
@@ -191,16 +211,17 @@ def run_steps(shop, timing):
 
 def print_table(results, total_seconds):
     print()
-    print(f"{'Step':<24} Result  Seconds")
-    for name, result, seconds in results:
-        print(f"{name:<24} {result:<6}  {seconds:>7}")
-    passed = sum(result == "PASS" for _, result, _ in results)
+    print(f"{'Step':<24} Result  Seconds  Milliseconds")
+    for step in results:
+        print(f"{step.name:<24} {step.result:<6}  {step.seconds:>7}  {step.milliseconds:>12}")
+    passed = sum(step.result == "PASS" for step in results)
     print(f"{len(results)} of {len(STEPS)} steps run, {passed} passed, {total_seconds} s in all")
 
 
-def write_workbook(path, results, total_seconds):
+def write_workbook(path, results, journey, timing):
     """Writes the summary and the steps into a workbook through the spreadsheet's object
-    model, and saves it as an .xls that opens on the summary."""
+    model, with formats for times and durations and columns as wide as their texts, and
+    saves it as an .xls that opens on the summary."""
     excel = varne.CreateObject("Varne.ExcelConn")
     xl = excel.GetXL()
     # A new workbook has three sheets: the first becomes the summary, the second the steps.
@@ -208,19 +229,27 @@ def write_workbook(path, results, total_seconds):
     summary.Name, steps.Name = "Summary", "Steps"
     xl.Sheets.Item(3).Delete()
 
-    passed = sum(result == "PASS" for _, result, _ in results)
-    totals = [("Steps", len(STEPS)), ("Run", len(results)), ("Passed", passed),
-              ("Failed", len(results) - passed), ("Seconds", total_seconds),
-              ("Result", "PASS" if passed == len(STEPS) else "FAIL")]
-    for row, (label, value) in enumerate(totals, 1):
+    passed = sum(step.result == "PASS" for step in results)
+    totals = [("Steps", len(STEPS), None), ("Run", len(results), None), ("Passed", passed, None),
+              ("Failed", len(results) - passed, None), ("Started", timing.GetStartTime(journey), DATE_TIME_FORMAT),
+              ("Seconds", timing.GetLapsed(journey), None), ("Lapsed", timing.LapsedString(journey), None),
+              ("Result", "PASS" if passed == len(STEPS) else "FAIL", None)]
+    for row, (label, value, number_format) in enumerate(totals, 1):
         summary.Cells(row, 1).Value = label
         summary.Cells(row, 2).Value = value
+        if number_format:
+            summary.Cells(row, 2).NumberFormat = number_format
 
-    for column, title in enumerate(("Step", "Result", "Seconds"), 1):
+    for column, title in enumerate(STEP_COLUMNS, 1):
         steps.Cells(1, column).Value = title
-    for row, values in enumerate(results, 2):
-        for column, value in enumerate(values, 1):
+    for row, step in enumerate(results, 2):
+        for column, value in enumerate((step.name, step.result, step.started, step.lapsed, step.milliseconds), 1):
             steps.Cells(row, column).Value = value
+    last = len(results) + 1
+    steps.Range(f"C2:C{last}").NumberFormat = TIME_FORMAT
+    steps.Range(f"E2:E{last}").NumberFormat = MILLISECONDS_FORMAT
+    for sheet in (summary, steps):
+        sheet.Columns.AutoFit()
     excel.SaveWorkbook(path, "Summary")
 
 
@@ -269,7 +298,7 @@ def main():
         browser.CloseBrowserLog()
 
     print_table(results, timing.GetLapsed("Journey"))
-    write_workbook(os.path.join(output, WORKBOOK_FILE), results, timing.GetLapsed("Journey"))
+    write_workbook(os.path.join(output, WORKBOOK_FILE), results, "Journey", timing)
     settings.Save(os.path.join(output, SETTINGS_FILE))
     print("Log, settings and workbook are in", os.path.abspath(output))
     if failure:

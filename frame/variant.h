@@ -1,7 +1,9 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include "frame/object.h"
@@ -26,13 +28,25 @@ public:
 
     Variant() noexcept = default;
     Variant(Null) noexcept : m_value(Null{}) {}
+    // nullptr is the null object reference (Nothing), as in put_property(element, u"onclick", nullptr).
+    Variant(std::nullptr_t) : m_value(Ref<Dispatch>()) {}
     Variant(int16_t value) noexcept : m_value(value) {}
     Variant(int32_t value) noexcept : m_value(value) {}
     Variant(double value) noexcept : m_value(value) {}
-    Variant(bool value) noexcept : m_value(value) {}
+    // Only a bool is a boolean: a pointer (a narrow string literal above all) would otherwise
+    // convert to true.
+    template <std::same_as<bool> Bool>
+    Variant(Bool value) noexcept : m_value(bool{value})
+    {
+    }
     Variant(Date value) noexcept : m_value(value) {}
     Variant(BStr value) : m_value(std::move(value)) {}
-    Variant(const char16_t* value) : m_value(BStr(value)) {}
+    // A null pointer is the empty string, as an absent automation string is.
+    Variant(const char16_t* value) : m_value(value ? BStr(value) : BStr()) {}
+    // Narrow text is UTF-8: put_property(field, u"value", "alice") stores the string "alice".
+    Variant(const char* value) : m_value(value ? from_utf8(value) : BStr()) {}
+    Variant(std::string_view value) : m_value(from_utf8(value)) {}
+    Variant(const std::string& value) : m_value(from_utf8(value)) {}
     Variant(Ref<Dispatch> value) : m_value(std::move(value)) {}
 
     VarType type() const noexcept { return static_cast<VarType>(m_value.index()); }

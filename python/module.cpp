@@ -213,6 +213,7 @@ PYBIND11_MODULE(varne, module)
     PyDateTime_IMPORT;
 
     module.doc() = to_utf8(library_descriptor().description);
+    module.attr("__version__") = VARNE_VERSION;
 
     py::exec(R"py(
 class AutomationError(Exception):

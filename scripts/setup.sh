@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
+  dpkg-dev file python3-venv
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
   chromium fonts-dejavu-core xvfb xauth

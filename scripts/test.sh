@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
-scripts/build.sh
+scripts/build.sh -DVARNE_BUILD_TESTS=ON
 
 echo "== unit tests"
 ctest --test-dir build --output-on-failure -j "$(nproc)"
@@ -18,13 +18,52 @@ cmake --build build-sanitize -j "$(nproc)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
 
-echo "== the installed library, found with find_package(Varne)"
+# Builds tests/install (find_package, pkg-config, the C++ demo) against the Varne installed
+# under the prefix $1 and runs the two small consumers.
+check_installed() {
+  local prefix=$1 consumer=$2
+  PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name varne.pc)")" \
+    cmake -S tests/install -B "$consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+  cmake --build "$consumer" >/dev/null
+  local libdir
+  libdir="$(dirname "$(find "$prefix" -name 'libvarne.so.1')")"
+  LD_LIBRARY_PATH="$libdir" "$consumer/varne_consumer"
+  LD_LIBRARY_PATH="$libdir" "$consumer/varne_consumer_pkgconfig"
+}
+
+echo "== the installed library, found with find_package(Varne) and pkg-config"
 rm -rf build/install-check
 cmake --install build --prefix "$PWD/build/install-check/prefix" >/dev/null
-cmake -S tests/install -B build/install-check/consumer -G Ninja \
-  -DCMAKE_PREFIX_PATH="$PWD/build/install-check/prefix" >/dev/null
-cmake --build build/install-check/consumer >/dev/null
-LD_LIBRARY_PATH="$PWD/build/install-check/prefix/lib" build/install-check/consumer/varne_consumer
+check_installed "$PWD/build/install-check/prefix" build/install-check/consumer
+
+echo "== the Debian packages and the wheel"
+scripts/package.sh -DVARNE_BUILD_TESTS=ON >/dev/null
+check="$PWD/build/package-check"
+rm -rf "$check"
+mkdir -p "$check/root"
+for deb in build/packages/*.deb; do dpkg-deb -x "$deb" "$check/root"; done
+# Only the public headers, flat under include/varne; no folders of the library's own.
+dpkg-deb -c build/packages/libvarne-dev_*.deb | grep -q '/usr/include/varne/varne.h$'
+if dpkg-deb -c build/packages/libvarne-dev_*.deb | grep -E '/usr/include/varne/.+/'; then
+  echo "libvarne-dev installs headers in folders"
+  exit 1
+fi
+# The module in Debian's module folder finds the library through its run path alone.
+(cd / && /usr/bin/python3 -I -c '
+import sys
+sys.path.insert(0, sys.argv[1])
+import varne
+assert varne.__file__.startswith(sys.argv[1]), varne.__file__
+assert varne.__version__ == "1.0.0.14", varne.__version__
+timing = varne.CreateObject("Varne.Timing")
+timing.StartTiming("Installed")
+print("python3-varne", varne.__version__, "from", varne.__file__)
+' "$check/root/usr/lib/python3/dist-packages")
+check_installed "$check/root/usr" "$check/consumer"
+# The wheel installs without network into a fresh environment.
+/usr/bin/python3 -m venv "$check/venv"
+"$check/venv/bin/pip" install -q --no-index --no-deps build/packages/varne-*.whl
+(cd / && "$check/venv/bin/python" -c 'import varne; print("wheel", varne.__version__, "from", varne.__file__)')
 
 echo "== Python and integration tests"
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration

@@ -147,6 +147,8 @@ private:
     Variant index();
     Variant parent();
     Variant cells(std::span<const Variant> args);
+    Variant columns();
+    Variant columns_of(std::span<const Variant> args);
     Variant range(std::span<const Variant> args);
     Variant select(std::span<const Variant> args);
     Variant activate(std::span<const Variant> args);
@@ -159,9 +161,13 @@ private:
 };
 
 // A rectangle of cells of one sheet. Value reads one cell and writes every cell of it.
+// A range taken as columns (Columns, EntireColumn) can fit their widths to its cells (AutoFit).
 class Range final : public ModelObject<Range> {
 public:
-    Range(SheetRef sheet, workbook::CellArea area) : m_sheet(std::move(sheet)), m_area(area) {}
+    Range(SheetRef sheet, workbook::CellArea area, bool as_columns = false)
+        : m_sheet(std::move(sheet)), m_area(area), m_as_columns(as_columns)
+    {
+    }
 
     const SheetRef& sheet_ref() const { return m_sheet; }
     const workbook::CellArea& area() const { return m_area; }
@@ -181,11 +187,20 @@ private:
     Variant count();
     Variant address();
     Variant worksheet();
+    Variant columns();
+    Variant columns_of(std::span<const Variant> args);
+    Variant entire_column();
+    Variant column_width();
+    void set_column_width(const Variant& value);
+    Variant number_format();
+    void set_number_format(const Variant& value);
+    Variant autofit(std::span<const Variant> args);
 
     workbook::CellValueView single_cell(std::u16string_view member) const;
 
     SheetRef m_sheet;
     workbook::CellArea m_area;
+    bool m_as_columns;
 };
 
 // A new Worksheet object for the sheet at index (from 0) of the workbook.

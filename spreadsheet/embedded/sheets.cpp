@@ -1,5 +1,6 @@
 #include "spreadsheet/embedded/objects.h"
 
+#include <optional>
 #include <string>
 
 namespace varne::embedded {
@@ -9,6 +10,11 @@ namespace {
 std::string quoted(std::u16string_view text)
 {
     return "'" + to_utf8(text) + "'";
+}
+
+workbook::CellArea whole_columns(uint16_t first, uint16_t last)
+{
+    return {{1, first}, {workbook::kMaxRows, last}};
 }
 
 std::string absolute_a1(const workbook::CellAddress& address)
@@ -149,6 +155,7 @@ std::span<const Worksheet::Member> Worksheet::members()
     static const Member kMembers[] = {
         {.name = u"Activate", .call = &Worksheet::activate},
         {.name = u"Cells", .call = &Worksheet::cells},
+        {.name = u"Columns", .get = &Worksheet::columns, .call = &Worksheet::columns_of},
         {.name = u"Delete", .call = &Worksheet::delete_sheet},
         {.name = u"Index", .get = &Worksheet::index},
         {.name = u"Name", .get = &Worksheet::name, .put = &Worksheet::set_name},
@@ -213,6 +220,36 @@ Variant Worksheet::cells(std::span<const Variant> args)
     return new_object<Range>(m_sheet, workbook::CellArea{address, address});
 }
 
+Variant Worksheet::columns()
+{
+    return new_object<Range>(m_sheet, whole_columns(1, workbook::kMaxColumns), true);
+}
+
+// Columns(2), Columns("B") or Columns("B:D"): whole columns of the sheet.
+Variant Worksheet::columns_of(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 1, u"Columns");
+    if (args.empty())
+        return columns();
+    std::optional<workbook::CellArea> area;
+    if (args[0].type() == VarType::String) {
+        const BStr& text = args[0].string();
+        if (text.find(u':') != BStr::npos) {
+            area = workbook::parse_a1_reference(text);
+            if (area && (area->first.row != 1 || area->last.row != workbook::kMaxRows))
+                area.reset();
+        } else if (auto column = workbook::parse_column_letters(text)) {
+            area = whole_columns(*column, *column);
+        }
+    } else if (int32_t column = to_i4(args[0]); column >= 1 && column <= workbook::kMaxColumns) {
+        area = whole_columns(static_cast<uint16_t>(column), static_cast<uint16_t>(column));
+    }
+    if (!area)
+        throw object_error("Columns(" + to_utf8(to_bstr(args[0])) +
+                           ") names no columns of the sheet, which has columns 1 to 256 (A to IV)");
+    return new_object<Range>(m_sheet, *area, true);
+}
+
 workbook::CellArea Worksheet::area_of(const Variant& reference) const
 {
     if (reference.type() == VarType::Object) {
@@ -275,8 +312,13 @@ std::span<const Range::Member> Range::members()
 {
     static const Member kMembers[] = {
         {.name = u"Address", .get = &Range::address},
+        {.name = u"AutoFit", .call = &Range::autofit},
         {.name = u"Column", .get = &Range::column},
+        {.name = u"ColumnWidth", .get = &Range::column_width, .put = &Range::set_column_width},
+        {.name = u"Columns", .get = &Range::columns, .call = &Range::columns_of},
         {.name = u"Count", .get = &Range::count},
+        {.name = u"EntireColumn", .get = &Range::entire_column},
+        {.name = u"NumberFormat", .get = &Range::number_format, .put = &Range::set_number_format},
         {.name = u"Row", .get = &Range::row},
         {.name = u"Value", .get = &Range::value, .put = &Range::set_value},
         {.name = u"Value2", .get = &Range::value2, .put = &Range::set_value},
@@ -340,6 +382,74 @@ Variant Range::address()
 Variant Range::worksheet()
 {
     return new_object<Worksheet>(m_sheet);
+}
+
+Variant Range::columns()
+{
+    return new_object<Range>(m_sheet, m_area, true);
+}
+
+// Columns(N): the N-th column of the range, over the range's rows.
+Variant Range::columns_of(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 1, u"Columns");
+    if (args.empty())
+        return columns();
+    int64_t column = int64_t{m_area.first.column} + to_i4(args[0]) - 1;
+    if (to_i4(args[0]) < 1 || column > workbook::kMaxColumns)
+        throw object_error("Columns(" + to_utf8(to_bstr(args[0])) + ") of " + to_utf8(workbook::format_a1(m_area)) +
+                           " lies outside the sheet");
+    auto number = static_cast<uint16_t>(column);
+    return new_object<Range>(m_sheet, workbook::CellArea{{m_area.first.row, number}, {m_area.last.row, number}}, true);
+}
+
+Variant Range::entire_column()
+{
+    return new_object<Range>(m_sheet, whole_columns(m_area.first.column, m_area.last.column), true);
+}
+
+// The width of the range's columns, or Null when they differ.
+Variant Range::column_width()
+{
+    const workbook::Worksheet& sheet = m_sheet.sheet();
+    double width = sheet.column_width(m_area.first.column);
+    for (uint16_t column = m_area.first.column + 1; column <= m_area.last.column; ++column) {
+        if (sheet.column_width(column) != width)
+            return Variant::Null{};
+    }
+    return width;
+}
+
+void Range::set_column_width(const Variant& value)
+{
+    double width = to_r8(value);
+    workbook::Worksheet& sheet = m_sheet.sheet();
+    for (uint16_t column = m_area.first.column; column <= m_area.last.column; ++column)
+        sheet.set_column_width(column, width);
+}
+
+// The format of the range's first cell.
+Variant Range::number_format()
+{
+    return BStr(m_sheet.sheet().number_format(m_area.first));
+}
+
+void Range::set_number_format(const Variant& value)
+{
+    m_sheet.sheet().set_number_format(m_area, to_bstr(value));
+}
+
+// Fits the widths of the columns to the range's cells; only a range taken as columns
+// (Columns, EntireColumn, or whole columns such as Range("A:C")) can.
+Variant Range::autofit(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 0, u"AutoFit");
+    bool whole_columns = m_area.first.row == 1 && m_area.last.row == workbook::kMaxRows;
+    if (!m_as_columns && !whole_columns)
+        throw object_error("AutoFit method of Range class failed: " + to_utf8(workbook::format_a1(m_area)) +
+                           " is not whole columns; fit its columns with .Columns.AutoFit()");
+    m_sheet.sheet().autofit_columns(m_area);
+    return {};
 }
 
 }  // namespace varne::embedded

@@ -1,13 +1,16 @@
 #include "spreadsheet/engine/xls_writer.h"
 
 #include "frame/automation_date.h"
+#include "frame/automation_error.h"
 #include "spreadsheet/engine/byte_writer.h"
+#include "spreadsheet/engine/number_format.h"
 #include "spreadsheet/engine/shared_strings.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 namespace varne::workbook {
 
@@ -38,6 +41,7 @@ constexpr uint16_t kPrecision = 0x000E;
 constexpr uint16_t kRefreshAll = 0x01B7;
 constexpr uint16_t kBookBool = 0x00DA;
 constexpr uint16_t kFont = 0x0031;
+constexpr uint16_t kFormat = 0x041E;
 constexpr uint16_t kXf = 0x00E0;
 constexpr uint16_t kStyle = 0x0293;
 constexpr uint16_t kUsesElfs = 0x0160;
@@ -57,6 +61,7 @@ constexpr uint16_t kGuts = 0x0080;
 constexpr uint16_t kDefaultRowHeight = 0x0225;
 constexpr uint16_t kWsBool = 0x0081;
 constexpr uint16_t kDefColWidth = 0x0055;
+constexpr uint16_t kColInfo = 0x007D;
 constexpr uint16_t kDimensions = 0x0200;
 constexpr uint16_t kRow = 0x0208;
 constexpr uint16_t kNumber = 0x0203;
@@ -76,10 +81,67 @@ constexpr uint16_t kGeneralXf = 15;
 constexpr uint16_t kDateXf = 16;  // built-in format 14, m/d/yyyy
 constexpr uint16_t kDateTimeXf = 17;  // built-in format 22, m/d/yyyy h:mm
 constexpr uint16_t kTimeXf = 18;  // built-in format 21, h:mm:ss
+constexpr uint16_t kFirstFormatXf = 19;  // then one cell XF per other number format in use
+constexpr uint16_t kFirstCustomFormat = 164;
+// Readers accept about 4,000 XF records; the workbook's own take the first 19.
+constexpr size_t kMaxNumberFormats = 4000;
+constexpr int32_t kApplicationError = 1004;
 
 constexpr uint32_t kRowsPerBlock = 32;
 constexpr size_t kMaxUserName = 54;
 constexpr size_t kWriteAccessSize = 112;
+
+// The number formats that the workbook's cells use, each with its format number and cell XF.
+class FormatTable {
+public:
+    explicit FormatTable(const Workbook& workbook)
+    {
+        for (size_t i = 0; i < workbook.sheet_count(); ++i) {
+            for (const FormatRegion& region : workbook.sheet(i).format_regions())
+                add(region.format);
+        }
+    }
+
+    // The XF of a cell shown in format; the kind's own XF for General.
+    uint16_t xf(std::u16string_view format, uint16_t general_xf) const
+    {
+        if (equals_ignoring_case(format, kGeneralFormat))
+            return general_xf;
+        return m_formats.find(std::u16string(format))->second.xf;
+    }
+
+    struct Entry {
+        uint16_t format_number;
+        uint16_t xf;
+    };
+    // The formats with XFs of their own, in XF order, and the custom ones to spell out.
+    const std::vector<uint16_t>& added_xf_formats() const { return m_added_xf_formats; }
+    const std::vector<std::pair<uint16_t, std::u16string>>& custom_formats() const { return m_custom; }
+
+private:
+    void add(const std::u16string& format)
+    {
+        if (equals_ignoring_case(format, kGeneralFormat) || m_formats.contains(format))
+            return;
+        std::optional<uint16_t> builtin = builtin_format_id(format);
+        if (builtin == 14 || builtin == 22 || builtin == 21) {
+            m_formats[format] = {*builtin, *builtin == 14 ? kDateXf : *builtin == 22 ? kDateTimeXf : kTimeXf};
+            return;
+        }
+        if (m_added_xf_formats.size() == kMaxNumberFormats)
+            throw AutomationError(kApplicationError, "The workbook uses more than 4000 different number formats, "
+                                                     "more than the file format holds");
+        uint16_t number = builtin.value_or(static_cast<uint16_t>(kFirstCustomFormat + m_custom.size()));
+        if (!builtin)
+            m_custom.emplace_back(number, format);
+        m_formats[format] = {number, static_cast<uint16_t>(kFirstFormatXf + m_added_xf_formats.size())};
+        m_added_xf_formats.push_back(number);
+    }
+
+    std::map<std::u16string, Entry> m_formats;
+    std::vector<uint16_t> m_added_xf_formats;
+    std::vector<std::pair<uint16_t, std::u16string>> m_custom;
+};
 
 void header(ByteWriter& out, uint16_t id, uint16_t length)
 {
@@ -143,12 +205,18 @@ void write_xf(ByteWriter& out, uint16_t font, uint16_t format, uint16_t flags, u
     out.u16(font).u16(format).u16(flags).u8(0x20).u8(0).u8(0).u8(used_attributes).u32(0).u32(0).u16(0x20C0);
 }
 
-void write_formats(ByteWriter& out)
+void write_formats(ByteWriter& out, const FormatTable& formats)
 {
     write_font(out, false, false);
     write_font(out, true, false);
     write_font(out, false, true);
     write_font(out, true, true);
+    for (const auto& [number, format] : formats.custom_formats()) {
+        size_t body = begin_record(out, kFormat);
+        out.u16(number);
+        unicode_string(out, format);
+        end_record(out, body);
+    }
     constexpr uint16_t kStyleFlags = 0xFFF5;  // locked, a style, no parent
     constexpr uint16_t kCellFlags = 0x0001;  // locked, child of the Normal style
     constexpr uint8_t kNumberFormatUsed = 0x04;
@@ -160,13 +228,15 @@ void write_formats(ByteWriter& out)
     write_xf(out, 0, 14, kCellFlags, kNumberFormatUsed);
     write_xf(out, 0, 22, kCellFlags, kNumberFormatUsed);
     write_xf(out, 0, 21, kCellFlags, kNumberFormatUsed);
+    for (uint16_t number : formats.added_xf_formats())
+        write_xf(out, 0, number, kCellFlags, kNumberFormatUsed);
     header(out, kStyle, 4);
     out.u16(0x8000).u8(0).u8(0xFF);  // built-in Normal style on XF 0
 }
 
 // Writes the globals substream; returns where each BOUNDSHEET keeps its sheet's offset.
 std::vector<size_t> write_globals(ByteWriter& out, const Workbook& workbook, const SaveOptions& options,
-                                  const SharedStrings& strings)
+                                  const SharedStrings& strings, const FormatTable& formats)
 {
     write_bof(out, kGlobalsSubstream);
     u16_record(out, kInterfaceHdr, kUtf16CodePage);
@@ -210,7 +280,7 @@ std::vector<size_t> write_globals(ByteWriter& out, const Workbook& workbook, con
     u16_record(out, kPrecision, 1);
     u16_record(out, kRefreshAll, 0);
     u16_record(out, kBookBool, 0);
-    write_formats(out);
+    write_formats(out, formats);
     u16_record(out, kUsesElfs, 0);
 
     std::vector<size_t> offset_fields;
@@ -307,27 +377,81 @@ EncodedCell encode_number(uint16_t column, double number, uint16_t xf)
     return {column, xf, EncodedCell::As::number, 0, number, false};
 }
 
-void encode_row(const Worksheet& sheet, uint32_t row, SharedStrings& strings, std::vector<EncodedCell>& cells)
+void encode_row(const Worksheet& sheet, uint32_t row, SharedStrings& strings, const FormatTable& formats,
+                std::vector<EncodedCell>& cells)
 {
     cells.clear();
+    const bool formatted = !sheet.format_regions().empty();
     sheet.for_each_cell_in_row(row, [&](uint16_t column_1, const CellValueView& value) {
         auto column = static_cast<uint16_t>(column_1 - 1);
+        auto xf = [&](uint16_t general_xf) {
+            return formatted ? formats.xf(sheet.number_format({row, column_1}), general_xf) : general_xf;
+        };
         if (auto* number = std::get_if<double>(&value)) {
-            cells.push_back(encode_number(column, *number, kGeneralXf));
+            cells.push_back(encode_number(column, *number, xf(kGeneralXf)));
         } else if (auto* text = std::get_if<std::u16string_view>(&value)) {
-            cells.push_back({column, kGeneralXf, EncodedCell::As::text, strings.use(*text), 0, false});
+            cells.push_back({column, xf(kGeneralXf), EncodedCell::As::text, strings.use(*text), 0, false});
         } else if (auto* boolean = std::get_if<bool>(&value)) {
-            cells.push_back({column, kGeneralXf, EncodedCell::As::boolean, 0, 0, *boolean});
+            cells.push_back({column, xf(kGeneralXf), EncodedCell::As::boolean, 0, 0, *boolean});
         } else if (auto* date = std::get_if<DateTime>(&value)) {
             StoredDate stored = store_date(date->serial);
             if (stored.text) {
                 uint32_t index = strings.use(std::move(*stored.text));
                 cells.push_back({column, kGeneralXf, EncodedCell::As::text, index, 0, false});
             } else {
-                cells.push_back(encode_number(column, stored.serial, stored.xf));
+                cells.push_back(encode_number(column, stored.serial, xf(stored.xf)));
             }
         }
     });
+}
+
+// A column as COLINFO describes it.
+struct Column {
+    uint16_t width;  // in 1/256 of a character
+    uint16_t xf;
+    uint16_t flags;
+    friend bool operator==(const Column&, const Column&) = default;
+};
+
+// COLINFO for each run of neighbouring columns with the same width and format, where either
+// differs from the sheet's default. A column's format is that of the last format given to
+// the whole of it, so that readers show cells typed into it later in that format too.
+void write_column_info(ByteWriter& out, const Worksheet& sheet, const FormatTable& formats)
+{
+    constexpr uint16_t kHidden = 0x0001;
+    constexpr uint16_t kUserSet = 0x0002;
+    // The spreadsheet program's own conversion: characters of a 7-pixel digit plus 5 pixels of margin.
+    auto file_width = [](double characters) {
+        return static_cast<uint16_t>(characters <= 0 ? 0 : std::trunc((characters * 7 + 5) / 7 * 256));
+    };
+    std::vector<Column> columns(kMaxColumns + 1, {file_width(kStandardColumnWidth), kGeneralXf, 0});
+    for (uint16_t column = 1; column <= kMaxColumns; ++column) {
+        if (sheet.has_column_width(column)) {
+            double width = sheet.column_width(column);
+            columns[column] = {file_width(width), kGeneralXf,
+                               static_cast<uint16_t>(width == 0 ? kHidden | kUserSet : kUserSet)};
+        }
+    }
+    for (const FormatRegion& region : sheet.format_regions()) {
+        if (region.area.first.row != 1 || region.area.last.row != kMaxRows)
+            continue;
+        for (uint16_t column = region.area.first.column; column <= region.area.last.column; ++column)
+            columns[column].xf = formats.xf(region.format, kGeneralXf);
+    }
+    const Column standard{file_width(kStandardColumnWidth), kGeneralXf, 0};
+    for (uint16_t first = 1; first <= kMaxColumns;) {
+        uint16_t last = first;
+        while (last < kMaxColumns && columns[last + 1] == columns[first])
+            ++last;
+        if (columns[first] != standard) {
+            header(out, kColInfo, 12);
+            out.u16(first - 1).u16(last - 1).u16(columns[first].width).u16(columns[first].xf);
+            out.u16(columns[first].flags).u16(0);
+        }
+        first = static_cast<uint16_t>(last + 1);
+        if (last == kMaxColumns)
+            break;
+    }
 }
 
 void write_cells(ByteWriter& out, uint16_t row, const std::vector<EncodedCell>& cells)
@@ -392,12 +516,14 @@ void write_sheet_settings(ByteWriter& out)
     u16_record(out, kDefColWidth, 8);
 }
 
-std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStrings& strings)
+std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStrings& strings,
+                                  const FormatTable& formats)
 {
     ByteWriter out;
     out.reserve(256 + sheet.cell_count() * 12);
     write_bof(out, kWorksheetSubstream);
     write_sheet_settings(out);
+    write_column_info(out, sheet, formats);
 
     header(out, kDimensions, 14);
     if (auto area = sheet.used_area())
@@ -423,7 +549,7 @@ std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStr
             out.u16(0).u16(0).u16(0x0100).u16(kGeneralXf);
         }
         for (uint32_t row = block; row < block_end; ++row) {
-            encode_row(sheet, row, strings, cells);
+            encode_row(sheet, row, strings, formats, cells);
             write_cells(out, static_cast<uint16_t>(row - 1), cells);
         }
     }
@@ -441,12 +567,13 @@ std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStr
 std::vector<std::vector<uint8_t>> encode_workbook_stream(const Workbook& workbook, const SaveOptions& options)
 {
     SharedStrings strings;
+    FormatTable formats(workbook);
     std::vector<std::vector<uint8_t>> parts(1);
     for (size_t i = 0; i < workbook.sheet_count(); ++i)
-        parts.push_back(encode_sheet(workbook.sheet(i), i == workbook.active_sheet(), strings));
+        parts.push_back(encode_sheet(workbook.sheet(i), i == workbook.active_sheet(), strings, formats));
 
     ByteWriter globals;
-    std::vector<size_t> offset_fields = write_globals(globals, workbook, options, strings);
+    std::vector<size_t> offset_fields = write_globals(globals, workbook, options, strings, formats);
     uint64_t position = globals.size();
     for (size_t i = 0; i < offset_fields.size(); ++i) {
         globals.patch_u32(offset_fields[i], static_cast<uint32_t>(position));

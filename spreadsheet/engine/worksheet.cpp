@@ -1,6 +1,7 @@
 #include "spreadsheet/engine/worksheet.h"
 
 #include "frame/automation_error.h"
+#include "spreadsheet/engine/number_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -165,6 +166,98 @@ void Worksheet::erase_cell(Row& row, Row::iterator at)
     --m_cell_count;
     while (!m_rows.empty() && m_rows.back().empty())
         m_rows.pop_back();
+}
+
+namespace {
+
+void check_column(uint16_t column)
+{
+    if (column < 1 || column > kMaxColumns)
+        throw AutomationError(kApplicationError, "Application-defined or object-defined error");
+}
+
+bool contains(const CellArea& outer, const CellArea& inner)
+{
+    return outer.first.row <= inner.first.row && outer.first.column <= inner.first.column &&
+           inner.last.row <= outer.last.row && inner.last.column <= outer.last.column;
+}
+
+bool contains(const CellArea& area, const CellAddress& address)
+{
+    return contains(area, CellArea{address, address});
+}
+
+// What a column needs beyond its widest text: the cell's margins and the rounding of the
+// digit width to whole pixels, which makes a digit a little wider on screen than one unit.
+constexpr double kAutoFitScale = 1.07;
+constexpr double kAutoFitMargin = 0.75;
+
+}  // namespace
+
+double Worksheet::column_width(uint16_t column) const
+{
+    check_column(column);
+    return has_column_width(column) ? m_column_widths[column - 1] : kStandardColumnWidth;
+}
+
+bool Worksheet::has_column_width(uint16_t column) const
+{
+    return column >= 1 && column <= m_column_widths.size() && !std::isnan(m_column_widths[column - 1]);
+}
+
+void Worksheet::set_column_width(uint16_t column, double width)
+{
+    check_column(column);
+    if (!(width >= 0 && width <= kMaxColumnWidth))
+        throw AutomationError(kApplicationError, "Unable to set the ColumnWidth property of the Range class: " +
+                                                     std::to_string(width) + " is outside 0 to 255");
+    if (m_column_widths.size() < column)
+        m_column_widths.resize(column, std::nan(""));
+    m_column_widths[column - 1] = width;
+}
+
+void Worksheet::autofit_columns(const CellArea& area)
+{
+    check_address(area.first);
+    check_address(area.last);
+    std::vector<double> widest(kMaxColumns + 1, -1);
+    uint32_t last_row = std::min(area.last.row, row_limit());
+    for (uint32_t row = area.first.row; row <= last_row; ++row) {
+        for_each_cell_in_row(row, [&](uint16_t column, const CellValueView& value) {
+            if (column < area.first.column || column > area.last.column)
+                return;
+            double width = text_width(displayed_text(value, number_format({row, column})));
+            widest[column] = std::max(widest[column], width);
+        });
+    }
+    for (uint16_t column = area.first.column; column <= area.last.column; ++column) {
+        if (widest[column] >= 0)
+            set_column_width(column, std::min(kMaxColumnWidth, widest[column] * kAutoFitScale + kAutoFitMargin));
+    }
+}
+
+std::u16string_view Worksheet::number_format(const CellAddress& address) const
+{
+    check_address(address);
+    for (auto region = m_formats.rbegin(); region != m_formats.rend(); ++region) {
+        if (contains(region->area, address))
+            return region->format;
+    }
+    return kGeneralFormat;
+}
+
+void Worksheet::set_number_format(const CellArea& area, std::u16string format)
+{
+    check_address(area.first);
+    check_address(area.last);
+    if (format.empty() || format.size() > kMaxNumberFormatLength)
+        throw AutomationError(kApplicationError, "Unable to set the NumberFormat property of the Range class: a "
+                                                 "format has 1 to 255 characters, not " +
+                                                     std::to_string(format.size()));
+    // Formats hidden entirely under the new one are dropped, so that formatting the same
+    // cells again and again does not grow the list.
+    std::erase_if(m_formats, [&](const FormatRegion& region) { return contains(area, region.area); });
+    m_formats.push_back({area, std::move(format)});
 }
 
 }  // namespace varne::workbook

@@ -7,12 +7,26 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varne::workbook {
 
 // The longest text a cell holds.
 inline constexpr size_t kMaxTextLength = 32767;
+// Column widths count characters of the standard font's digits, as the spreadsheet program
+// counts them; a column nobody sized has the standard width.
+inline constexpr double kStandardColumnWidth = 8.43;
+inline constexpr double kMaxColumnWidth = 255;
+// The longest number format, in UTF-16 units.
+inline constexpr size_t kMaxNumberFormatLength = 255;
+inline constexpr std::u16string_view kGeneralFormat = u"General";
+
+// A number format given to an area of cells; a later one wins over an earlier one where both hold a cell.
+struct FormatRegion {
+    CellArea area;
+    std::u16string format;
+};
 
 // One sheet: its name and a sparse store of cells, a sorted run of cells per used row.
 class Worksheet {
@@ -33,6 +47,21 @@ public:
     std::optional<CellArea> used_area() const;
     // The highest row that may hold cells; 0 for a sheet that never held any.
     uint32_t row_limit() const { return static_cast<uint32_t>(m_rows.size()); }
+
+    // Raise AutomationError 1004 for a column outside 1..256 or a width outside 0..255
+    // (0 hides the column).
+    double column_width(uint16_t column) const;
+    bool has_column_width(uint16_t column) const;
+    void set_column_width(uint16_t column, double width);
+    // Sets each column of the area to the width its widest cell within the area needs, as
+    // the cells' texts look in the standard font; a column with no cells there keeps its width.
+    void autofit_columns(const CellArea& area);
+
+    // The format shown for a cell: the last format given to an area holding it, else "General".
+    // Setting raises 1004 for an empty format or one over 255 units.
+    std::u16string_view number_format(const CellAddress& address) const;
+    void set_number_format(const CellArea& area, std::u16string format);
+    const std::vector<FormatRegion>& format_regions() const { return m_formats; }
 
     // Calls visit(column, CellValueView) for each non-empty cell of the row, left to right.
     template <typename Visit>
@@ -64,6 +93,8 @@ private:
     std::vector<std::u16string> m_texts;
     std::vector<uint32_t> m_free_texts;
     size_t m_cell_count = 0;
+    std::vector<double> m_column_widths;  // index column - 1; NaN for the standard width
+    std::vector<FormatRegion> m_formats;
 };
 
 template <typename Visit>

@@ -17,7 +17,8 @@ STEPS = [
     "Count image links", "Open product by text", "Open product by image", "Check out", "Place order",
     "Check confirmation",
 ]
-TABLE_ROW = re.compile(r"(\S.*?) +(PASS|FAIL) +(\d+)")
+TABLE_ROW = re.compile(r"(\S.*?) +(PASS|FAIL) +(\d+) +(\d+)")
+STEP_COLUMNS = ("Step", "Result", "Started", "Lapsed", "Milliseconds")
 
 
 def _cpp_journey():
@@ -48,13 +49,14 @@ def _run(command, cwd, *options):
 def _table(stdout):
     """The rows of the table printed at the end, after its heading."""
     lines = stdout.splitlines()
-    start = next(index for index, line in enumerate(lines) if line.split() == ["Step", "Result", "Seconds"])
+    start = next(index for index, line in enumerate(lines)
+                 if line.split() == ["Step", "Result", "Seconds", "Milliseconds"])
     rows = []
     for line in lines[start + 1:]:
         match = TABLE_ROW.fullmatch(line)
         if not match:
             break
-        rows.append((match[1], match[2], int(match[3])))
+        rows.append((match[1], match[2], int(match[3]), int(match[4])))
     return rows
 
 
@@ -65,6 +67,25 @@ def _workbook(path):
     steps = book.sheet_by_name("Steps")
     rows = [tuple(steps.row_values(row)) for row in range(steps.nrows)]
     return book.sheet_names(), totals, rows
+
+
+def _layout(path, sheet_name):
+    """Per column of the sheet its width in characters (1/256 units) and the widest text in
+    it; per cell that has one, its number format."""
+    book = xlrd.open_workbook(path, formatting_info=True)
+    sheet = book.sheet_by_name(sheet_name)
+    widths = {column: info.width / 256 for column, info in sheet.colinfo_map.items()}
+    longest = {}
+    formats = {}
+    for row in range(sheet.nrows):
+        for column in range(sheet.ncols):
+            cell = sheet.cell(row, column)
+            if cell.ctype == xlrd.XL_CELL_TEXT:
+                longest[column] = max(longest.get(column, 0), len(cell.value))
+            format_text = book.format_map[book.xf_list[cell.xf_index].format_key].format_str
+            if cell.ctype != xlrd.XL_CELL_EMPTY and format_text != "General":
+                formats[(row, column)] = format_text
+    return widths, longest, formats
 
 
 def _log_texts(path):
@@ -78,7 +99,7 @@ def test_the_journey_passes_every_step_and_leaves_its_outputs(journey, tmp_path)
     for number, name in enumerate(STEPS, 1):
         assert re.search(r"^\[ ?%d/12\] %s +PASS$" % (number, re.escape(name)), finished.stdout, re.M)
     table = _table(finished.stdout)
-    assert [(name, result) for name, result, _ in table] == [(name, "PASS") for name in STEPS]
+    assert [(name, result) for name, result, _, _ in table] == [(name, "PASS") for name in STEPS]
     assert "12 of 12 steps run, 12 passed" in finished.stdout
 
     output = tmp_path / "varne-demo-output"
@@ -87,8 +108,24 @@ def test_the_journey_passes_every_step_and_leaves_its_outputs(journey, tmp_path)
     sheets, totals, rows = _workbook(str(output / "demo_journey.xls"))
     assert sheets[0] == "Summary" and "Steps" in sheets
     assert totals["Passed"] == 12 and totals["Failed"] == 0 and totals["Result"] == "PASS"
-    assert rows[0] == ("Step", "Result", "Seconds")
-    assert rows[1:] == [(name, result, float(seconds)) for name, result, seconds in table]
+    assert rows[0] == STEP_COLUMNS
+    assert [(name, result, lapsed, milliseconds) for name, result, _, lapsed, milliseconds in rows[1:]] == [
+        (name, result, "0 days 00:00:%02d" % seconds, float(milliseconds))
+        for name, result, seconds, milliseconds in table]
+    assert totals["Lapsed"] == "0 days 00:00:%02d" % totals["Seconds"]
+
+    # Columns are fitted to their texts (a letter is narrower than the digit that widths
+    # count, so a text needs fewer widths than it has letters); the times and durations
+    # carry their formats.
+    for sheet in ("Summary", "Steps"):
+        widths, longest, formats = _layout(str(output / "demo_journey.xls"), sheet)
+        for column, length in longest.items():
+            assert widths[column] >= 0.8 * length, (sheet, column, widths, longest)
+        if sheet == "Summary":
+            assert formats == {(4, 1): "yyyy-mm-dd hh:mm:ss"}
+        else:
+            assert set(formats.values()) == {"hh:mm:ss", "#,##0"}
+            assert sorted(formats) == [(row, column) for row in range(1, 13) for column in (2, 4)]
 
     with open(output / "demo_journey_settings.cfg", "rb") as settings:
         assert settings.read().decode("utf-8").split("\r\n") == [
@@ -113,7 +150,7 @@ def test_a_wrong_password_fails_the_greeting_and_stops_there(journey, tmp_path):
     assert finished.returncode == 1
     assert finished.stderr.strip() == ("demo_journey: step 'Check greeting' failed: expected the heading "
                                        "'Welcome, alice' (the page is 'Login failed')")
-    assert [(name, result) for name, result, _ in _table(finished.stdout)] == [
+    assert [(name, result) for name, result, _, _ in _table(finished.stdout)] == [
         ("Open home page", "PASS"), ("Log in", "PASS"), ("Check greeting", "FAIL")]
 
     sheets, totals, rows = _workbook(str(output / "demo_journey.xls"))

@@ -321,5 +321,44 @@ TEST_F(ObjectModelTest, SaveAsWritesTheWorkbookWithItsActiveSheetAndTakesTheFile
     EXPECT_EQ(folder.entry_count(), 1u);
 }
 
+TEST_F(ObjectModelTest, ColumnsTakeWidthsFormatsAndAutoFit)
+{
+    add_workbook();
+    Ref<Dispatch> sheet1 = sheet(1);
+    Ref<Dispatch> column_b = to_object(call(*sheet1, u"Columns", {2}));
+    EXPECT_EQ(get(*column_b, u"Address"), Variant(u"$B$1:$B$65536"));
+    put_property(*column_b, u"ColumnWidth", 30);
+    EXPECT_EQ(get(*to_object(call(*sheet1, u"Columns", {u"b"})), u"ColumnWidth"), Variant(30.0));
+    EXPECT_EQ(get(*cells(*sheet1, 1, 1), u"ColumnWidth"), Variant(8.43));
+    EXPECT_EQ(get(*to_object(call(*sheet1, u"Range", {u"A1:B1"})), u"ColumnWidth"), Variant(Variant::Null{}));
+    AutomationError error = raised([&] { put_property(*column_b, u"ColumnWidth", 256); });
+    EXPECT_EQ(error.number(), 1004);
+    error = raised([&] { call(*sheet1, u"Columns", {u"A:IW"}); });
+    EXPECT_EQ(error.description(), "Application-defined or object-defined error: Columns(A:IW) names no columns of "
+                                   "the sheet, which has columns 1 to 256 (A to IV)");
+
+    Ref<Dispatch> time = cells(*sheet1, 2, 3);
+    put_property(*time, u"Value", Variant(Variant::Date{0.25}));
+    put_property(*time, u"NumberFormat", u"hh:mm:ss");
+    EXPECT_EQ(get(*time, u"NumberFormat"), Variant(u"hh:mm:ss"));
+    EXPECT_EQ(get(*cells(*sheet1, 3, 3), u"NumberFormat"), Variant(u"General"));
+
+    put_property(*cells(*sheet1, 1, 1), u"Value", u"A heading much wider than its column");
+    put_property(*cells(*sheet1, 5, 1), u"Value", u"Short");
+    error = raised([&] { call(*to_object(call(*sheet1, u"Range", {u"A1:A5"})), u"AutoFit"); });
+    EXPECT_EQ(error.description(), "Application-defined or object-defined error: AutoFit method of Range class failed: "
+                                   "A1:A5 is not whole columns; fit its columns with .Columns.AutoFit()");
+    // The columns of a range fit to the range's own cells; whole columns to all of theirs.
+    call(*object(*to_object(call(*sheet1, u"Range", {u"A2:A5"})), u"Columns"), u"AutoFit");
+    double short_width = to_r8(get(*cells(*sheet1, 1, 1), u"ColumnWidth"));
+    call(*object(*cells(*sheet1, 1, 1), u"EntireColumn"), u"AutoFit");
+    double long_width = to_r8(get(*cells(*sheet1, 1, 1), u"ColumnWidth"));
+    EXPECT_LT(short_width, 8.43);
+    EXPECT_GT(long_width, 30);
+    call(*object(*sheet1, u"Columns"), u"AutoFit");
+    EXPECT_EQ(to_r8(get(*column_b, u"ColumnWidth")), 30);  // B holds nothing and keeps its width
+    EXPECT_GE(to_r8(get(*time, u"ColumnWidth")), 8);  // 06:00:00
+}
+
 }  // namespace
 }  // namespace varne

@@ -135,6 +135,33 @@ def cell_value(book, cell):
     return cell.value
 
 
+def format_of(book, xf_index):
+    return book.format_map[book.xf_list[xf_index].format_key].format_str
+
+
+def formats(book, sheet):
+    """The number format of each cell whose format is not General, keyed "row,column"."""
+    found = {}
+    for row in range(sheet.nrows):
+        for column in range(sheet.row_len(row)):
+            cell = sheet.cell(row, column)
+            if cell.ctype != xlrd.XL_CELL_EMPTY and format_of(book, cell.xf_index) != "General":
+                found[f"{row + 1},{column + 1}"] = format_of(book, cell.xf_index)
+    return found
+
+
+def column_widths(book, sheet):
+    """COLINFO as xlrd reads it: per 1-based column, its width in 1/256 of a character,
+    whether it is hidden, and its format when that is not General."""
+    found = {}
+    for column, info in sorted(sheet.colinfo_map.items()):
+        entry = {"width": info.width, "hidden": bool(info.hidden)}
+        if format_of(book, info.xf_index) != "General":
+            entry["format"] = format_of(book, info.xf_index)
+        found[str(column + 1)] = entry
+    return found
+
+
 def sheets(book, cell_limit, texts):
     """Lists the sheets and their cells; texts gets each distinct text in order of first use."""
     result, seen = [], set()
@@ -152,7 +179,8 @@ def sheets(book, cell_limit, texts):
                 counts[kind] = counts.get(kind, 0) + 1
                 cells.append([row + 1, column + 1, kind, cell_value(book, cell)])
         entry = {"name": sheet.name, "visible": sheet.sheet_visible, "selected": sheet.sheet_selected,
-                 "rows": sheet.nrows, "columns": sheet.ncols, "counts": counts}
+                 "rows": sheet.nrows, "columns": sheet.ncols, "counts": counts,
+                 "formats": formats(book, sheet), "column_widths": column_widths(book, sheet)}
         if len(cells) <= cell_limit:
             entry["cells"] = cells
         else:
@@ -165,7 +193,7 @@ def main():
     path = sys.argv[1]
     cell_limit = int(sys.argv[sys.argv.index("--cells") + 1]) if "--cells" in sys.argv else 1000
     stream = subprocess.run(["gsf", "cat", path, "Workbook"], check=True, capture_output=True).stdout
-    book = xlrd.open_workbook(path, ragged_rows=True)  # rows end at their last cell: empty rows cost nothing
+    book = xlrd.open_workbook(path, ragged_rows=True, formatting_info=True)  # rows end at their last cell: empty rows cost nothing
     texts = []
     report = {"container": container(path), "biff_version": book.biff_version, "datemode": book.datemode,
               "user_name": book.user_name, "sheets": sheets(book, cell_limit, texts)}
