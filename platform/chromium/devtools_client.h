@@ -101,6 +101,8 @@ public:
     // that opened the dialog has run on, so that a navigation it starts is already known.
     bool handle_dialog(bool accept);
     void bring_to_front();
+    // Page.captureScreenshot: the page as its window shows it, as PNG bytes; headless too.
+    std::string capture_screenshot();
     void release_object(const std::string& object_id);
 
     ProtocolSession& session() { return m_session; }
