@@ -89,7 +89,7 @@ def pytest_runtest_makereport(item, call):
     evidence = _save_evidence(run, item.name)
     report.sections.append(("varne evidence", "\n".join(f"{what}: {path}" for what, path in evidence)))
     for what, path in evidence:
-        report.user_properties.append((f"varne {what}", path))
+        item.user_properties.append((f"varne {what}", path))
     try:
         with open(run.log, "rb") as log:
             report.sections.append(("varne browser log", log.read().decode("utf-8", "replace")))
