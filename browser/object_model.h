@@ -25,6 +25,7 @@ enum class ElementProperty { innerText, alt, nameProp, name, type, value };
 
 class Element : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "HTMLElement"; }
     // An applet's ready state: the number 4 once loaded; may be null (Null or Empty).
     virtual Variant readyState() = 0;
     virtual BStr property(ElementProperty property) = 0;
@@ -37,6 +38,7 @@ public:
 
 class ElementCollection : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "IHTMLElementCollection"; }
     virtual int32_t length() = 0;
     // The item at a position from 0; fails with an AutomationError when there is none.
     virtual Ref<Element> item(int32_t index) = 0;
@@ -52,12 +54,14 @@ public:
 
 class FrameCollection : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "FramesCollection"; }
     virtual int32_t length() = 0;
     virtual Ref<FrameWindow> item(int32_t index) = 0;
 };
 
 class Document : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "HTMLDocument"; }
     virtual BStr readyState() = 0;
     virtual Ref<FrameCollection> frames() = 0;
     virtual Ref<ElementCollection> applets() = 0;
@@ -68,6 +72,7 @@ public:
 
 class FrameWindow : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "HTMLWindow2"; }
     virtual Ref<Document> document() = 0;
     // Makes the frame load the address.
     virtual void set_location(const BStr& url) = 0;
@@ -83,6 +88,7 @@ struct LoadFailure {
 // One browser application instance with its own top-level window.
 class Application : public Dispatch {
 public:
+    std::string_view interface_name() const noexcept override { return "IWebBrowser2"; }
     virtual int32_t HWND() = 0;
     virtual void set_Visible(bool visible) = 0;
     // Starts loading the address into the whole window and returns without waiting.

@@ -16,6 +16,9 @@ class Dispatch : public Object {
 public:
     // The descriptor of a library class; null for object-model objects.
     virtual const ClassDescriptor* class_descriptor() const noexcept { return nullptr; }
+    // The interface of the object models that this object stands for ("HTMLDocument",
+    // "IWebBrowser2"), so that a misplaced argument can be named; empty when not known.
+    virtual std::string_view interface_name() const noexcept { return {}; }
 
     // Each of these fails with error 438 unless the object knows the name.
     virtual Variant get_property(std::u16string_view name);

@@ -6,13 +6,18 @@
 
 #include <datetime.h>
 
+#include <cmath>
 #include <cstring>
+#include <map>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "frame/automation_date.h"
 #include "frame/automation_error.h"
 #include "frame/descriptor.h"
 #include "frame/late_binding.h"
+#include "frame/reference.h"
 
 namespace py = pybind11;
 
@@ -32,6 +37,38 @@ struct BoundMember {
 };
 
 py::object g_automation_error;
+// Each library class has a Python class of its own, derived from Object, that carries its members'
+// signatures and docstrings; the index of a class in the descriptor picks its handle type.
+template <size_t Index>
+struct ClassHandle : ObjectHandle {
+};
+
+constexpr size_t kMaxClasses = 8;
+using HandleMaker = py::object (*)(const Ref<Dispatch>&);
+std::map<const ClassDescriptor*, HandleMaker> g_class_handles;
+
+template <size_t Index>
+py::object make_class_handle(const Ref<Dispatch>& object)
+{
+    return py::cast(ClassHandle<Index>{{object}});
+}
+
+template <size_t... Index>
+void register_class_handles(py::module_& module, std::index_sequence<Index...>)
+{
+    const auto& classes = library_descriptor().classes;
+    if (classes.size() > sizeof...(Index))
+        throw std::logic_error("the module has room for fewer classes than the descriptor has");
+    auto add = [&](auto index) {
+        constexpr size_t kIndex = decltype(index)::value;
+        if (kIndex >= classes.size())
+            return;
+        const auto& cls = classes[kIndex];
+        py::class_<ClassHandle<kIndex>, ObjectHandle>(module, to_utf8(cls.name).c_str());
+        g_class_handles[&cls] = &make_class_handle<kIndex>;
+    };
+    (add(std::integral_constant<size_t, Index>{}), ...);
+}
 
 BStr to_bstr(const py::str& text)
 {
@@ -65,7 +102,13 @@ Variant to_variant(const py::handle& value)
         long long number = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
         if (overflow == 0 && number >= INT32_MIN && number <= INT32_MAX)
             return static_cast<int32_t>(number);
-        return PyLong_AsDouble(value.ptr());  // too large for an integer: the conversion to the parameter overflows
+        // Too large for an integer: as a number, so that the conversion to the parameter overflows.
+        double approximate = PyLong_AsDouble(value.ptr());
+        if (approximate == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            approximate = overflow < 0 ? -HUGE_VAL : HUGE_VAL;
+        }
+        return approximate;
     }
     if (PyFloat_Check(value.ptr()))
         return value.cast<double>();
@@ -110,10 +153,13 @@ py::object to_python(const Variant& value)
         return py::reinterpret_steal<py::object>(
             PyDateTime_FromDateAndTime(time.year, time.month, time.day, time.hour, time.minute, time.second, 0));
     }
-    case VarType::Object:
+    case VarType::Object: {
         if (!value.object())
             return py::none();
+        if (const auto* cls = value.object()->class_descriptor())
+            return g_class_handles.at(cls)(value.object());
         return py::cast(ObjectHandle{value.object()});
+    }
     }
     return py::none();
 }
@@ -156,18 +202,23 @@ py::object call_member(const BoundMember& bound, const py::args& args, const py:
     });
 }
 
+BoundMember bound_member(const ObjectHandle& handle, const std::string& name)
+{
+    BStr member = from_utf8(name);
+    const auto* cls = handle.object->class_descriptor();
+    handle.object->check_apartment();
+    if (!cls)
+        throw_not_supported(member);
+    return BoundMember{handle.object, &require_member(*cls, member)};
+}
+
 py::object get_attribute(const ObjectHandle& handle, const std::string& name)
 {
     if (name.starts_with("__"))
         throw py::attribute_error(name);
     BStr member = from_utf8(name);
-    if (const auto* cls = handle.object->class_descriptor()) {
-        handle.object->check_apartment();
-        const auto* found = find_member(*cls, member);
-        if (!found)
-            throw_not_supported(member);
-        return py::cast(BoundMember{handle.object, found});
-    }
+    if (handle.object->class_descriptor())
+        return py::cast(bound_member(handle, name));
     return call_released([&] { return get_property(*handle.object, member); });
 }
 
@@ -189,18 +240,159 @@ py::list member_names(const ObjectHandle& handle)
     return names;
 }
 
-std::string describe(const ObjectHandle& handle)
-{
-    if (const auto* cls = handle.object->class_descriptor())
-        return "<varne." + to_utf8(cls->name) + " object>";
-    return "<varne object-model object>";
-}
-
 void raise_automation_error(const AutomationError& error)
 {
     py::object instance = g_automation_error(error.number(), error.description());
     PyErr_SetObject(g_automation_error.ptr(), instance.ptr());
 }
+
+// The Python side of the module: library classes with real signatures, collections as
+// sequences, and a repr() that says what an object of the page is.
+constexpr const char* kSequencesAndNames = R"py(
+import inspect as _inspect
+import typing as _typing
+
+_ANNOTATIONS = {"int": int, "str": str, "bool": bool, "Object": Object, "Any": _typing.Any, "None": None}
+
+
+def _make_method(class_name, name, doc, params, returns):
+    def method(self, *args, **kwargs):
+        return _call(self, name, *args, **kwargs)
+
+    method.__name__ = name
+    method.__qualname__ = f"{class_name}.{name}"
+    method.__module__ = "varne"
+    method.__doc__ = doc
+    kind = _inspect.Parameter.POSITIONAL_OR_KEYWORD
+    parameters = [_inspect.Parameter("self", kind)]
+    for param_name, optional, default, annotation in params:
+        parameters.append(_inspect.Parameter(param_name, kind, default=default if optional else _inspect.Parameter.empty,
+                                             annotation=_ANNOTATIONS[annotation]))
+    method.__signature__ = _inspect.Signature(parameters, return_annotation=_ANNOTATIONS[returns])
+    return method
+
+
+def _fill_class(cls, doc, members):
+    cls.__doc__ = doc
+    for member_name, member_doc, params, returns in members:
+        setattr(cls, member_name, _make_method(cls.__name__, member_name, member_doc, params, returns))
+
+
+def _len(self):
+    if _library_class(self) is not None:
+        raise TypeError(f"a varne.{_library_class(self)} object has no len()")
+    try:
+        return int(self.length)
+    except AutomationError as error:
+        if error.number != 438:
+            raise
+        raise TypeError(f"{_kind(self) or 'this object'} has no len(): it has no length") from None
+
+
+def _getitem(self, index):
+    if isinstance(index, int) and not isinstance(index, bool):
+        if index < 0:
+            index += len(self)
+        try:
+            return _item(self, index)
+        except AutomationError as error:
+            if error.number not in (9, 424):
+                raise
+            raise IndexError(str(error)) from error
+    return _item(self, index)
+
+
+def _iter(self):
+    for index in range(len(self)):
+        yield _item(self, index)
+
+
+def _read(obj, name):
+    try:
+        return getattr(obj, name)
+    except Exception:
+        return None
+
+
+_ELEMENT_INTERFACES = {
+    "A": "HTMLAnchorElement", "AREA": "HTMLAreaElement", "IMG": "HTMLImageElement", "FORM": "HTMLFormElement",
+    "INPUT": "HTMLInputElement", "BUTTON": "HTMLButtonElement", "SELECT": "HTMLSelectElement",
+    "TEXTAREA": "HTMLTextAreaElement", "IFRAME": "HTMLIFrameElement", "FRAME": "HTMLFrameElement",
+    "FRAMESET": "HTMLFrameSetElement", "TABLE": "HTMLTableElement", "DIV": "HTMLDivElement",
+    "SPAN": "HTMLSpanElement", "P": "HTMLParagraphElement", "BODY": "HTMLBodyElement", "HTML": "HTMLHtmlElement",
+}
+
+_SHOWN_ATTRIBUTES = {
+    "A": ("href",), "AREA": ("href",), "IMG": ("src", "alt"), "FORM": ("name", "action"),
+    "INPUT": ("type", "name", "value"), "BUTTON": ("name",), "SELECT": ("name",), "TEXTAREA": ("name",),
+    "IFRAME": ("src",), "FRAME": ("src",),
+}
+
+
+def _short(text, limit=40):
+    text = " ".join(str(text).split())
+    return text if len(text) <= limit else text[:limit - 1] + "\u2026"
+
+
+def _kind(obj):
+    """The object's kind as its page names it ("HTMLDocument", "HTMLCollection"), or None."""
+    if _library_class(obj) is not None:
+        return f"varne.{_library_class(obj)}"
+    if isinstance(_read(obj, "LocationURL"), str):
+        return "IWebBrowser2"
+    if _read(obj, "nodeName") == "#document":
+        return "HTMLDocument"
+    tag = _read(obj, "tagName")
+    if isinstance(tag, str) and tag:
+        return _ELEMENT_INTERFACES.get(tag.upper(), "HTMLElement")
+    try:
+        text = obj.toString()
+    except Exception:
+        text = None
+    if isinstance(text, str) and text.startswith("[object ") and text.endswith("]"):
+        return text[8:-1]
+    return None
+
+
+def _element_repr(obj, tag):
+    interface = _ELEMENT_INTERFACES.get(tag.upper())
+    parts = [interface] if interface else ["HTMLElement", tag]
+    text = _read(obj, "innerText")
+    if isinstance(text, str) and text.strip():
+        parts.append(repr(_short(text)))
+    for attribute in _SHOWN_ATTRIBUTES.get(tag.upper(), ("id",)):
+        value = _read(obj, attribute)
+        if isinstance(value, str) and value:
+            parts.append(f"{attribute}={_short(value, 80)!r}")
+    return "<" + " ".join(parts) + ">"
+
+
+def _repr(self):
+    library_class = _library_class(self)
+    if library_class is not None:
+        return f"<varne.{library_class} object>"
+    url = _read(self, "LocationURL")
+    if isinstance(url, str):
+        return f"<IWebBrowser2 url={url!r}>"
+    if _read(self, "nodeName") == "#document":
+        return f"<HTMLDocument url={_read(self, 'URL')!r}>"
+    tag = _read(self, "tagName")
+    if isinstance(tag, str) and tag:
+        return _element_repr(self, tag)
+    kind = _kind(self)
+    if kind == "Window" or (kind is None and isinstance(_read(self, "document"), Object)):
+        return f"<Window url={_read(_read(self, 'location'), 'href')!r}>"
+    length = _read(self, "length")
+    if isinstance(length, int):
+        return f"<{kind or 'collection'} length={length}>"
+    return f"<{kind}>" if kind else "<varne object-model object>"
+
+
+Object.__len__ = _len
+Object.__getitem__ = _getitem
+Object.__iter__ = _iter
+Object.__repr__ = _repr
+)py";
 
 }  // namespace
 
@@ -240,7 +432,9 @@ class AutomationError(Exception):
         }
     });
 
-    py::class_<ObjectHandle>(module, "Object")
+    py::class_<ObjectHandle>(module, "Object",
+                             "An object of the browser's or the spreadsheet's object model: read, write or call any of "
+                             "its properties and methods by name. Collections are sequences.")
         .def("__getattr__", &get_attribute)
         .def("__setattr__", &set_attribute)
         .def("__call__",
@@ -248,22 +442,49 @@ class AutomationError(Exception):
                  std::vector<Variant> values = to_variants(args);
                  return call_released([&] { return call_default(*handle.object, values); });
              })
-        .def("__getitem__",
-             [](const ObjectHandle& handle, const py::object& index) {
-                 std::vector<Variant> values{to_variant(index)};
-                 return call_released([&] { return call_default(*handle.object, values); });
-             })
         .def("__eq__",
              [](const ObjectHandle& a, const py::object& b) {
                  return py::isinstance<ObjectHandle>(b) && a.object == b.cast<const ObjectHandle&>().object;
              })
         .def("__hash__", [](const ObjectHandle& handle) { return reinterpret_cast<intptr_t>(handle.object.get()); })
-        .def("__dir__", &member_names)
-        .def("__repr__", &describe);
+        .def("__bool__", [](const ObjectHandle&) { return true; })
+        .def("__dir__", &member_names);
 
     py::class_<BoundMember>(module, "Member")
         .def("__call__", &call_member)
         .def("__repr__", [](const BoundMember& bound) { return "<varne member " + to_utf8(bound.member->name) + ">"; });
+
+    // The plumbing that the Python part of the module below builds on.
+    module.def("_item", [](const ObjectHandle& handle, const py::object& index) {
+        std::vector<Variant> values{to_variant(index)};
+        return call_released([&] { return call_default(*handle.object, values); });
+    });
+    module.def("_call", [](const ObjectHandle& handle, const std::string& name, const py::args& args,
+                           const py::kwargs& kwargs) { return call_member(bound_member(handle, name), args, kwargs); });
+    module.def("_library_class", [](const ObjectHandle& handle) -> py::object {
+        if (const auto* cls = handle.object->class_descriptor())
+            return py::str(to_utf8(cls->name));
+        return py::none();
+    });
+    module.attr("AutomationError") = g_automation_error;
+    py::exec(kSequencesAndNames, module.attr("__dict__"));
+
+    register_class_handles(module, std::make_index_sequence<kMaxClasses>());
+    py::object fill_class = module.attr("_fill_class");
+    for (const auto& cls : library_descriptor().classes) {
+        py::list members;
+        for (const auto& member : cls.members) {
+            py::list params;
+            for (const auto& param : member.params) {
+                py::object default_value = param.default_value ? to_python(*param.default_value) : py::none();
+                params.append(py::make_tuple(to_utf8(param.name), bool(param.default_value), default_value,
+                                             python_type(param.type)));
+            }
+            members.append(py::make_tuple(to_utf8(member.name), member_docstring(cls, member), params,
+                                          python_type(member.result)));
+        }
+        fill_class(module.attr(to_utf8(cls.name).c_str()), class_docstring(cls), members);
+    }
 
     module.def(
         "CreateObject",

@@ -8,6 +8,8 @@
 #include "frame/automation_error.h"
 #include "frame/bound_method.h"
 #include "platform/chromium/remote_objects.h"
+#include "platform/file_system.h"
+#include "platform/services.h"
 
 namespace varne::chromium {
 
@@ -88,6 +90,18 @@ std::string caption_key(const std::string& caption)
     return key;
 }
 
+// The whole file or, on failure, the old one left as it was.
+void save_bytes(const BStr& path, std::string_view bytes)
+{
+    auto writer = services().files->replace_file(path);
+    writer->write_bytes({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    writer->close();
+}
+
+constexpr char kPageSource[] =
+    "(document.doctype ? new XMLSerializer().serializeToString(document.doctype) + '\\n' : '')"
+    " + document.documentElement.outerHTML";
+
 }  // namespace
 
 ChromiumApplication::ChromiumApplication(std::shared_ptr<ChromiumPage> page) : m_page(std::move(page)) {}
@@ -146,6 +160,19 @@ std::vector<dom::LoadFailure> ChromiumApplication::take_load_failures()
     return failures;
 }
 
+void ChromiumApplication::SaveScreenshot(const BStr& path)
+{
+    m_page->check_alive();
+    save_bytes(path, m_page->client().capture_screenshot());
+}
+
+void ChromiumApplication::SavePageSource(const BStr& path)
+{
+    const auto& frame = m_page->state().main_frame_id();
+    auto source = m_page->client().evaluate(m_page->context_for(frame), kPageSource, true);
+    save_bytes(path, source.text);
+}
+
 Variant ChromiumApplication::get_property(std::u16string_view name)
 {
     if (equals_ignoring_case(name, u"HWND"))
@@ -164,6 +191,8 @@ Variant ChromiumApplication::get_property(std::u16string_view name)
         return Document()->get_property(u"title");
     if (equals_ignoring_case(name, u"Name"))
         return BStr(u"Chromium");
+    if (equals_ignoring_case(name, u"SaveScreenshot") || equals_ignoring_case(name, u"SavePageSource"))
+        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     if (equals_ignoring_case(name, u"Navigate") || equals_ignoring_case(name, u"Quit"))
         return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     throw_not_supported(name);
@@ -188,6 +217,14 @@ Variant ChromiumApplication::call_method(std::u16string_view name, std::span<con
         m_page->close();
         return {};
     }
+    if (equals_ignoring_case(name, u"SaveScreenshot") && args.size() == 1) {
+        SaveScreenshot(to_bstr(args[0]));
+        return {};
+    }
+    if (equals_ignoring_case(name, u"SavePageSource") && args.size() == 1) {
+        SavePageSource(to_bstr(args[0]));
+        return {};
+    }
     if (args.empty())
         return get_property(name);
     throw_not_supported(name);
@@ -196,7 +233,8 @@ Variant ChromiumApplication::call_method(std::u16string_view name, std::span<con
 Ref<dom::Application> ChromiumLauncher::start_application()
 {
     const char* display = std::getenv("DISPLAY");
-    bool headless = display == nullptr || *display == '\0';
+    const char* forced = std::getenv("VARNE_HEADLESS");
+    bool headless = display == nullptr || *display == '\0' || (forced && std::string_view(forced) == "1");
     auto page = std::make_shared<ChromiumPage>(registry().next_window(), headless);
     registry().add(page);
     return make_object<ChromiumApplication>(page);

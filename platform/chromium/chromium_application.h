@@ -27,6 +27,10 @@ public:
     void put_property(std::u16string_view name, const Variant& value) override;
     Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
 
+    // This library's additions beside the old object model, for evidence of a failed run.
+    void SaveScreenshot(const BStr& path);
+    void SavePageSource(const BStr& path);
+
 private:
     std::shared_ptr<ChromiumPage> m_page;
     bool m_visible = false;
@@ -34,8 +38,8 @@ private:
 };
 
 // Starts a Chromium for each browser application: headed where there is a display, headless
-// otherwise. A headless browser that nobody can see is closed with the last reference to its
-// application; every browser still running is closed when the process exits.
+// otherwise or when VARNE_HEADLESS is 1. A headless browser that nobody can see is closed with the last reference to
+// its application; every browser still running is closed when the process exits.
 class ChromiumLauncher final : public dom::BrowserLauncher {
 public:
     Ref<dom::Application> start_application() override;

@@ -26,6 +26,36 @@ std::string origin_of(const std::string& url)
     return url.substr(0, url.find('/', scheme_end + 3));
 }
 
+// The protocol carries binary data (a screenshot) as base64 text.
+std::string decode_base64(std::string_view text)
+{
+    auto value_of = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z')
+            return c - 'A';
+        if (c >= 'a' && c <= 'z')
+            return c - 'a' + 26;
+        if (c >= '0' && c <= '9')
+            return c - '0' + 52;
+        return c == '+' ? 62 : c == '/' ? 63 : -1;
+    };
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    uint32_t buffer = 0;
+    int bits = 0;
+    for (char c : text) {
+        int value = value_of(c);
+        if (value < 0)
+            continue;
+        buffer = (buffer << 6) | static_cast<uint32_t>(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += static_cast<char>((buffer >> bits) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
 RemoteValue remote_value(const json& object)
 {
     RemoteValue value;
@@ -386,6 +416,16 @@ bool PageClient::handle_dialog(bool accept, const std::string& prompt_text)
 void PageClient::bring_to_front()
 {
     m_session.send("Page.bringToFront", json::object(), m_session_id);
+}
+
+std::string PageClient::capture_screenshot()
+{
+    try {
+        json answer = m_session.send("Page.captureScreenshot", {{"format", "png"}}, m_session_id);
+        return decode_base64(answer.value("data", std::string()));
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
 }
 
 void PageClient::release_object(const std::string& object_id)

@@ -110,6 +110,8 @@ public:
     // navigation it starts is already known.
     bool handle_dialog(bool accept, const std::string& prompt_text = {});
     void bring_to_front();
+    // Page.captureScreenshot: the page as its window shows it, as PNG bytes; headless too.
+    std::string capture_screenshot();
     void release_object(const std::string& object_id);
 
     ProtocolSession& session() { return m_session; }

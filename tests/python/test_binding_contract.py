@@ -45,7 +45,8 @@ def test_arguments_by_keyword_any_case_and_position():
     assert timing.GetLapsed(timingname="Load") == 0
     with pytest.raises(varne.AutomationError) as raised:
         timing.GetLapsed(Name="Load")
-    assert (raised.value.number, raised.value.description) == (448, "Named argument not found: Name")
+    assert (raised.value.number, raised.value.description) == (
+        448, "Named argument not found: Name of Timing.GetLapsed (its parameters: TimingName)")
     with pytest.raises(varne.AutomationError) as raised:
         timing.GetLapsed()
     assert raised.value.number == 449
@@ -57,8 +58,8 @@ def test_automation_error_carries_number_and_description():
         timing.Frobnicate()
     error = raised.value
     assert error.number == 438
-    assert error.description == "Object doesn't support this property or method: Frobnicate"
-    assert str(error) == "Object doesn't support this property or method: Frobnicate (error 438)"
+    assert error.description == "Object doesn't support this property or method: Timing.Frobnicate"
+    assert str(error) == "Object doesn't support this property or method: Timing.Frobnicate (error 438)"
     assert isinstance(error, Exception)
 
 
