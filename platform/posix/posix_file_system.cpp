@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -457,13 +458,40 @@ private:
     std::string m_contents;
 };
 
-// Gives the new file the old one's owner, group and mode; false where the owner or group may not be given.
-bool take_identity(int fd, const struct stat& old)
+// Gives the new file the old one's owner, group, extended attributes and mode; false where one of
+// them may not be given.
+// Extended attributes (access control lists, security labels, a user's own) belong to the file
+// too; false where one cannot be read or given to the new file.
+bool copy_extended_attributes(const std::string& from, int to)
+{
+    ssize_t size = ::listxattr(from.c_str(), nullptr, 0);
+    if (size <= 0)
+        return size == 0 || errno == ENOTSUP;
+    std::string names(static_cast<size_t>(size), '\0');
+    size = ::listxattr(from.c_str(), names.data(), names.size());
+    if (size < 0)
+        return false;
+    for (size_t at = 0; at < static_cast<size_t>(size); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        ssize_t length = ::getxattr(from.c_str(), name, nullptr, 0);
+        if (length < 0)
+            return false;
+        std::string value(static_cast<size_t>(length), '\0');
+        length = ::getxattr(from.c_str(), name, value.data(), value.size());
+        if (length < 0 || ::fsetxattr(to, name, value.data(), static_cast<size_t>(length), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool take_identity(int fd, const std::string& old_path, const struct stat& old)
 {
     struct stat made {};
     if (::fstat(fd, &made) != 0)
         return false;
     if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) && ::fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    if (!copy_extended_attributes(old_path, fd))
         return false;
     // After the owner, which clears the set-user and set-group bits.
     static_cast<void>(::fchmod(fd, old.st_mode & 07777));
@@ -570,7 +598,7 @@ std::unique_ptr<FileWriter> PosixFileSystem::replace_file(const BStr& path)
             return open_in_place(target);
         throw file_error(errno, "create", target);
     }
-    if (exists && !take_identity(file.get(), status)) {
+    if (exists && !take_identity(file.get(), target, status)) {
         if (!temporary_path.empty())
             ::unlink(temporary_path.c_str());
         return open_in_place(target);

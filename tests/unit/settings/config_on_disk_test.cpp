@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -159,6 +160,20 @@ TEST_F(ConfigOnDiskTest, AFileWithSeveralLinksIsWrittenOverAndKeepsThem)
     EXPECT_EQ(status_of(folder / "app.cfg").st_ino, inode);
     EXPECT_EQ(status_of(folder / "app.cfg").st_nlink, 2u);
     EXPECT_EQ(entries(), 2u);
+}
+
+TEST_F(ConfigOnDiskTest, SaveKeepsTheFilesExtendedAttributes)
+{
+    write_bytes(folder / "app.cfg", "OLD=1\r\n");
+    if (::setxattr(path("app.cfg").c_str(), "user.varne.note", "kept", 4, 0) != 0)
+        GTEST_SKIP() << "this file system takes no extended attributes of users";
+    config->SetItem(u"k", u"v");
+    config->Save(name("app.cfg"));
+    char value[16] = {};
+    EXPECT_EQ(::getxattr(path("app.cfg").c_str(), "user.varne.note", value, sizeof value), 4);
+    EXPECT_EQ(std::string(value), "kept");
+    EXPECT_EQ(read_bytes(folder / "app.cfg"), "K=v\r\n");
+    EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(ConfigOnDiskTest, SaveKeepsTheOwnerOfAnotherUsersFile)
