@@ -86,6 +86,21 @@ TEST_F(LoadedLibrary, CreatesAnObjectThroughItsClassObjectAndUnloadsWhenIdle)
     factory->Release();
 }
 
+TEST_F(LoadedLibrary, AnUnlockWithoutALockLeavesTheCountAtZero)
+{
+    void* factory_pointer = nullptr;
+    ASSERT_EQ(get_class_object(&kTimingClass, &kIClassFactory, &factory_pointer), status::kOk);
+    auto* factory = static_cast<ClassObject*>(factory_pointer);
+
+    EXPECT_EQ(factory->LockServer(0), status::kOk);
+    EXPECT_EQ(can_unload_now(), status::kOk);
+    factory->LockServer(1);  // a client's real lock still keeps the library loaded
+    EXPECT_EQ(can_unload_now(), status::kFalse);
+    factory->LockServer(0);
+    EXPECT_EQ(can_unload_now(), status::kOk);
+    factory->Release();
+}
+
 TEST_F(LoadedLibrary, RefusesAnUnknownClassWithoutSideEffects)
 {
     const Guid unknown{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
