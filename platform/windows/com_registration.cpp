@@ -143,7 +143,10 @@ void set_error(const std::wstring& description)
 std::vector<RegistryValue> registry_values(const LibraryDescriptor& library, const std::wstring& module_path)
 {
     const std::wstring type_library = wide(library.type_library_id.to_string());
-    const std::wstring version = std::to_wstring(library.major_version) + L"." + std::to_wstring(library.minor_version);
+    // The registry writes type library versions in hexadecimal: 14.0 is "e.0".
+    wchar_t version_text[16];
+    std::swprintf(version_text, 16, L"%x.%x", library.major_version, library.minor_version);
+    const std::wstring version = version_text;
     std::vector<RegistryValue> values;
     for (const auto& cls : library.classes) {
         const std::wstring clsid = L"CLSID\\" + wide(cls.class_id.to_string());
@@ -177,7 +180,10 @@ std::vector<RegistryValue> registry_values(const LibraryDescriptor& library, con
     values.push_back({library_key, L"", wide(library.description)});
     values.push_back({library_key + L"\\FLAGS", L"", L"0"});
     values.push_back({library_key + L"\\HELPDIR", L"", folder.empty() ? folder : folder.substr(0, folder.size() - 1)});
-    values.push_back({library_key + L"\\" + locale + (sizeof(void*) == 8 ? L"\\win64" : L"\\win32"), L"", module_path});
+    // The library's own locale, and the neutral one, the only one that Wine's marshaller looks up.
+    const wchar_t* platform = sizeof(void*) == 8 ? L"\\win64" : L"\\win32";
+    values.push_back({library_key + L"\\" + locale + platform, L"", module_path});
+    values.push_back({library_key + L"\\0" + platform, L"", module_path});
     return values;
 }
 

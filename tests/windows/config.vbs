@@ -37,7 +37,7 @@ Check "removed", config.GetItem("Added"), ""
 
 On Error Resume Next
 config.Load folder & "long.cfg"
-Check "overflow number", Err.Number, 6
+Check "overflow number", Err.Number, CLng(6)
 Check "overflow description", Err.Description, "Overflow"
 Err.Clear
 On Error GoTo 0

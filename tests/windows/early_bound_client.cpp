@@ -14,6 +14,8 @@
 
 namespace {
 
+const IID kNoInterface{};
+
 int g_passed = 0;
 int g_failed = 0;
 
@@ -132,11 +134,11 @@ void late_bound_with_named_and_omitted_arguments(const std::wstring& folder)
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"saveworkbook"), const_cast<LPOLESTR>(L"DEFAULTSHEET"),
                         const_cast<LPOLESTR>(L"Filename")};
     DISPID ids[3] = {};
-    check_hr("names in any case", conn->GetIDsOfNames(IID_NULL, names, 3, 0x409, ids), S_OK);
+    check_hr("names in any case", conn->GetIDsOfNames(kNoInterface, names, 3, 0x409, ids), S_OK);
     check("dispatch ids", ids[0] == 2 && ids[1] == 1 && ids[2] == 0);
     LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"Nope")};
     DISPID unknown_id = 0;
-    check_hr("an unknown name", conn->GetIDsOfNames(IID_NULL, unknown, 1, 0x409, &unknown_id), DISP_E_UNKNOWNNAME);
+    check_hr("an unknown name", conn->GetIDsOfNames(kNoInterface, unknown, 1, 0x409, &unknown_id), DISP_E_UNKNOWNNAME);
 
     // SaveWorkbook(DefaultSheet:="Nope", Filename:=path): named, in another order than declared.
     Bstr path((folder + L"\\named.xls").c_str());
@@ -149,7 +151,7 @@ void late_bound_with_named_and_omitted_arguments(const std::wstring& folder)
     DISPID named[2] = {1, 0};
     DISPPARAMS params{args, named, 2, 2};
     EXCEPINFO info{};
-    HRESULT hr = conn->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
+    HRESULT hr = conn->Invoke(ids[0], kNoInterface, 0x409, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
     check_hr("named arguments reach the member", hr, DISP_E_EXCEPTION);
     check_hr("its scode", info.scode, static_cast<HRESULT>(0x800A0009));
     check("its description",
@@ -167,7 +169,7 @@ void late_bound_with_named_and_omitted_arguments(const std::wstring& folder)
     positional[1].bstrVal = path.value;
     DISPPARAMS omitted{positional, nullptr, 2, 0};
     check_hr("an omitted optional argument",
-             conn->Invoke(ids[0], IID_NULL, 0x409, DISPATCH_METHOD, &omitted, nullptr, nullptr, nullptr), S_OK);
+             conn->Invoke(ids[0], kNoInterface, 0x409, DISPATCH_METHOD, &omitted, nullptr, nullptr, nullptr), S_OK);
     check("the workbook saved", GetFileAttributesW(path.value) != INVALID_FILE_ATTRIBUTES);
 
     _ExcelConn* typed = nullptr;
@@ -200,10 +202,9 @@ void across_apartments()
     IStream* stream = nullptr;
     check_hr("marshal", CoMarshalInterThreadInterfaceInStream(IID__Timing, timing, &stream), S_OK);
     HRESULT called = E_FAIL;
-    DWORD caller_thread = 0;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread other([&] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        caller_thread = GetCurrentThreadId();
         _Timing* proxy = nullptr;
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID__Timing, reinterpret_cast<void**>(&proxy)))) {
             Bstr name(L"Remote");
@@ -211,15 +212,16 @@ void across_apartments()
             proxy->Release();
         }
         CoUninitialize();
+        SetEvent(done);
     });
     // The owning apartment serves the call while it waits.
-    HANDLE handle = other.native_handle();
-    while (MsgWaitForMultipleObjects(1, &handle, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageW(&message);
     }
     other.join();
+    CloseHandle(done);
     check_hr("a call from another apartment", called, S_OK);
     Bstr name(L"Remote");
     Bstr text;

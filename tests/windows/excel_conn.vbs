@@ -30,7 +30,7 @@ Check "a cell reads back", sheet.Cells(3, 2).Value, "Item 3"
 
 On Error Resume Next
 conn.SaveWorkbook path, "Nope"
-Check "an unknown sheet", Err.Number, 9
+Check "an unknown sheet", Err.Number, CLng(9)
 Check "its description", Err.Description, "Subscript out of range: workbook 'Book1' has no sheet 'Nope'"
 Err.Clear
 On Error GoTo 0

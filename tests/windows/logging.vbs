@@ -22,13 +22,18 @@ Set log = CreateObject("Varne.Logging")
 Check "closed at first", log.IsOpen, False
 Check "a line without a log", log.AppendLog("nowhere"), -1
 Check "no name yet", log.GetLogName, ""
-Check "a folder that does not exist", log.StartLog(missing), -2
+On Error Resume Next
+log.StartLog missing
+Check "a folder that does not exist", Err.Number, CLng(76)
+Err.Clear
+On Error GoTo 0
 Check "still closed", log.IsOpen, False
 
 Check "started", log.StartLog(path), 0
 Check "open is True", log.IsOpen, True
 Check "true is -1", CInt(log.IsOpen), -1
 Check "its name", log.GetLogName, path
+Check "already open", log.StartLog(path & ".other"), -2
 Check "first entry", log.AppendLog("First line"), 0
 Check "second entry", log.AppendLog("Caf" & Chr(233) & " ""quoted"""), 0
 Check "an empty entry", log.AppendLog(""), 0
