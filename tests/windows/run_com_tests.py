@@ -17,6 +17,9 @@ import time
 
 import xlrd
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "integration"))
+from site_server import SITE, SiteServer  # noqa: E402
+
 HERE = pathlib.Path(__file__).resolve().parent
 SUMMARY = re.compile(r"^(\d+) passed, (\d+) failed$")
 STAMP = re.compile(rb"\d\d:\d\d:\d\d \d\d/[A-Z][a-z]{2}/\d{4}")
@@ -135,6 +138,35 @@ def log_problem(path, *texts):
     return None if actual == expected else f"{path.name}: {actual!r} is not {expected!r}"
 
 
+# The log texts of browser.vbs as the Linux build writes them, with the site's address as {site}
+# and the lapsed times as L.
+BROWSER_LOG = [
+    'Browser set to "{site}index.html". [L]',
+    'Browser set to "{site}frames.html". [L]',
+    'Frame 2 set to "{site}frame_b.html". [L]',
+    "Invalid frame number (3) specified for base URL {site}frames.html",
+    'Browser set to "{site}images.html". [L]',
+    'Browser set to "{site}index.html". [L]',
+    'Clicked text link "Next" [L]',
+    'Browser set to "{site}forms.html". [L]',
+    'Clicked form button "Go" [L]',
+    'Browser set to "{site}dialogs.html". [L]',
+    'Clicked text link "Ask" [L]',
+    'Popup "OK" button clicked [L]',
+    'Clicked text link "Ask" [L]',
+    'Popup "Cancel" button clicked [L]',
+    'Clicked text link "Tell" [L]',
+    "Error clicking button",
+    'Popup "OK" button clicked [L]',
+]
+
+
+def log_texts(path):
+    """The texts of a log's entries, in order, with the lapsed times as L."""
+    lines = normalised_log(path).decode("cp1252").split("\r\n")
+    return [lines[i + 1] for i, line in enumerate(lines) if line == "T:"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, type=pathlib.Path, help="the Windows build folder")
@@ -187,6 +219,17 @@ def main():
     job.step("excel_conn.js and its workbook", lambda: job.script(
         "excel_conn.js", job.windows_path(work / "book-js.xls")) or workbook(
         work / "book-js.xls", "Sheet3", ("Sheet3", 0, 0, "from JScript")))
+
+    with SiteServer(SITE) as server:
+        site = server.url("")
+
+        def browser_vbs():
+            problem = job.script("browser.vbs", site, job.windows_path(work / "browser.log"))
+            expected = [line.format(site=site) for line in BROWSER_LOG]
+            texts = log_texts(work / "browser.log")
+            return problem or (None if texts == expected else f"browser.log: {texts} is not {expected}")
+        job.step("browser.vbs and its log lines", browser_vbs)
+        job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
 
     job.step("early-bound C++ client", lambda: job.program(build / "tests" / "windows" / "early_bound_client.exe",
                                                             job.windows_path(work)))
