@@ -4,10 +4,11 @@
 # varne_idl (a Windows program of this build, run under the cross build's emulator) prints the
 # description; widl compiles it; the resource script embeds it as `1 TYPELIB` beside the version
 # resource.
+enable_language(RC)
 find_program(VARNE_WIDL NAMES x86_64-w64-mingw32-widl i686-w64-mingw32-widl widl REQUIRED)
 find_path(VARNE_WIDL_INCLUDE oaidl.idl PATHS /usr/include/wine/wine/windows /usr/share/mingw-w64/include
-          NO_DEFAULT_PATH REQUIRED)
-find_path(VARNE_STDOLE stdole2.tlb PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows NO_DEFAULT_PATH REQUIRED)
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+find_path(VARNE_STDOLE stdole2.tlb PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 
 set(VARNE_IDL ${CMAKE_BINARY_DIR}/Varne.idl)
 set(VARNE_TYPE_LIBRARY ${CMAKE_BINARY_DIR}/Varne.tlb)
@@ -47,3 +48,15 @@ set_target_properties(Varne PROPERTIES PREFIX "" OUTPUT_NAME Varne)
 target_include_directories(Varne PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(Varne PRIVATE ${VARNE_LAYER_LIBRARIES} oleaut32 ole32 uuid advapi32)
 target_link_options(Varne PRIVATE -static -static-libgcc -static-libstdc++)
+
+# The early-bound C++ client of the COM tests, on the declarations widl makes from the description.
+set(VARNE_COM_HEADER ${CMAKE_BINARY_DIR}/Varne_h.h)
+add_custom_command(OUTPUT ${VARNE_COM_HEADER}
+  COMMAND ${VARNE_WIDL} --win64 -I${VARNE_WIDL_INCLUDE} -h -o ${VARNE_COM_HEADER} ${VARNE_IDL}
+  DEPENDS ${VARNE_IDL}
+  COMMENT "Declaring the dual interfaces for C++ clients")
+add_executable(early_bound_client ${PROJECT_SOURCE_DIR}/tests/windows/early_bound_client.cpp ${VARNE_COM_HEADER})
+target_include_directories(early_bound_client PRIVATE ${CMAKE_BINARY_DIR})
+target_link_libraries(early_bound_client PRIVATE ole32 oleaut32 uuid)
+target_link_options(early_bound_client PRIVATE -municode -static -static-libgcc -static-libstdc++)
+set_target_properties(early_bound_client PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
