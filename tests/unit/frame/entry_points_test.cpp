@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "frame/class_object.h"
+#include "platform/posix/class_object.h"
 #include "frame/late_binding.h"
 #include "tests/support/disk_files.h"
 

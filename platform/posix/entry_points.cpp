@@ -1,10 +1,10 @@
-#include "frame/class_object.h"
+#include "platform/posix/class_object.h"
 
 #include <deque>
 
 #include "frame/automation_error.h"
-#include "frame/registration.h"
 #include "frame/server_locks.h"
+#include "platform/posix/registration.h"
 
 namespace varne {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/com_object.h"
+#include "platform/windows/com/com_object.h"
 
 #include <array>
 #include <atomic>
@@ -12,11 +12,14 @@
 #include "frame/automation_error.h"
 #include "frame/late_binding.h"
 #include "frame/type_library.h"
-#include "platform/windows/com_module.h"
+#include "platform/windows/com/com_module.h"
 
 namespace varne::com {
 
 namespace {
+
+// The named argument by which scripts may pass their `this` (DISPID_THIS of dispex.h).
+constexpr DISPID kDispatchThis = -613;
 
 // One COM object: the first word is the interface's function table (IDispatch, or the class's
 // dual interface), the second that of ISupportErrorInfo. The functions below take the object
@@ -216,6 +219,8 @@ Variant invoke_library_member(ComObject* self, DISPID id, const DISPPARAMS& para
     }
     for (UINT i = 0; i < params.cNamedArgs; ++i) {
         DISPID param = params.rgdispidNamedArgs[i];
+        if (param == kDispatchThis)  // the calling script's `this`, which no member takes
+            continue;
         if (param < 0 || static_cast<size_t>(param) >= member.params.size())
             throw AutomationError(error_number::kNamedArgumentNotFound, "Named argument not found");
         if (is_omitted(params.rgvarg[i]))
@@ -251,7 +256,7 @@ Variant invoke_object_model(ComObject* self, DISPID id, WORD flags, const DISPPA
         put_property(target, name, from_com(params.rgvarg[0]));
         return {};
     }
-    if (params.cNamedArgs != 0)
+    if (params.cNamedArgs != 0 && !(params.cNamedArgs == 1 && params.rgdispidNamedArgs[0] == kDispatchThis))
         throw AutomationError(error_number::kNamedArgumentNotFound,
                               "Named arguments are not supported by " + to_utf8(name));
     if (!(flags & DISPATCH_PROPERTYGET))

@@ -6,9 +6,9 @@
 #include <deque>
 
 #include "frame/server_locks.h"
-#include "platform/windows/com_module.h"
-#include "platform/windows/com_object.h"
-#include "platform/windows/com_registration.h"
+#include "platform/windows/com/com_module.h"
+#include "platform/windows/com/com_object.h"
+#include "platform/windows/com/com_registration.h"
 
 namespace varne::com {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/com_registration.h"
+#include "platform/windows/com/com_registration.h"
 
 #include <oleauto.h>
 #include <olectl.h>
