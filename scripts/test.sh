@@ -26,6 +26,9 @@ cmake -S tests/install -B build/install-check/consumer -G Ninja \
 cmake --build build/install-check/consumer >/dev/null
 LD_LIBRARY_PATH="$PWD/build/install-check/prefix/lib" build/install-check/consumer/varne_consumer
 
+echo "== Windows: Varne.dll and the unit tests cross-compiled, run under Wine"
+scripts/test-windows.sh
+
 echo "== Python and integration tests"
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration
 

@@ -138,6 +138,16 @@ const BStr& checked_path(const BStr& path)
                           "Bad file name or number: '" + shown + "' holds a NUL character");
 }
 
+// The system refuses to change a read-only file, but a Windows program run by root under Wine is
+// let through by the host's permissions; the check here refuses it on both alike.
+void refuse_read_only(std::string_view action, const BStr& path)
+{
+    DWORD attributes = attributes_of(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        throw file_error(ERROR_ACCESS_DENIED, action, path);
+}
+
 class Handle {
 public:
     explicit Handle(HANDLE handle) noexcept : m_handle(handle) {}
@@ -309,6 +319,7 @@ BStr Win32FileSystem::read_all_text(const BStr& path)
 std::unique_ptr<FileWriter> Win32FileSystem::create_file(const BStr& path)
 {
     checked_path(path);
+    refuse_read_only("create", path);
     if (is_folder(path))
         throw not_a_file("create", path, true);
     Handle file(CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -331,8 +342,7 @@ std::unique_ptr<FileWriter> Win32FileSystem::replace_file(const BStr& path)
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             throw not_a_file("replace", path, true);
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            throw file_error(ERROR_ACCESS_DENIED, "replace", path);
+        refuse_read_only("replace", path);
     } else if (DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
         throw file_error(error, "replace", path);
     }
@@ -346,6 +356,7 @@ std::unique_ptr<FileWriter> Win32FileSystem::replace_file(const BStr& path)
 void Win32FileSystem::delete_file(const BStr& path)
 {
     checked_path(path);
+    refuse_read_only("delete", path);
     if (!DeleteFileW(wide(path).c_str()))
         throw file_error(GetLastError(), "delete", path);
 }
