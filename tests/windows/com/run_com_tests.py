@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Runs Varne.dll's COM tests under Wine: a fresh prefix, registration, the VBScript and JScript
-test scripts of each class, the early-bound C++ client, and unregistration leaving no key behind.
+"""Runs Varne.dll's COM tests under Wine: registration, the VBScript and JScript test scripts of
+each class with the files they write checked, the early-bound C++ client, and unregistration
+leaving no key behind; in the Wine prefix given, or in a fresh one of its own.
 
 Script hosts under Wine end silently on an error, so each script ends by printing
 "N passed, N failed"; a step fails when that line is missing or counts a failure. Every Wine
@@ -17,7 +18,7 @@ import time
 
 import xlrd
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "integration"))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "integration"))
 from site_server import SITE, SiteServer  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -35,10 +36,10 @@ REGISTERED = [b"5E8E7564-B2B5-4699-B947-369860B0F2F2", b"7DAD0CE8-D083-4258-BDB5
 
 
 class Job:
-    def __init__(self, build, timeout):
+    def __init__(self, build, timeout, prefix):
         self.build = build
         self.timeout = timeout
-        self.prefix = build / "wine-com-prefix"
+        self.prefix = prefix or build / "wine-com-prefix"
         self.work = build / "com-tests"
         self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEARCH="win64",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -70,8 +71,6 @@ class Job:
 
     def fresh_prefix(self):
         shutil.rmtree(self.prefix, ignore_errors=True)
-        shutil.rmtree(self.work, ignore_errors=True)
-        self.work.mkdir(parents=True)
         for command in (["wineboot", "--init"],
                         ["reg", "add", r"HKCU\Software\Wine\Drivers", "/v", "Graphics", "/d", "null", "/f"],
                         ["reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
@@ -171,13 +170,18 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, type=pathlib.Path, help="the Windows build folder")
     parser.add_argument("--timeout", type=int, default=120, help="seconds allowed to each Wine step")
+    parser.add_argument("--prefix", type=pathlib.Path,
+                        help="a ready Wine prefix (null display driver, no crash dialog) instead of a fresh one")
     options = parser.parse_args()
     build = options.build.resolve()
-    job = Job(build, options.timeout)
+    job = Job(build, options.timeout, options.prefix.resolve() if options.prefix else None)
     dll = build / "Varne.dll"
     work = job.work
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
 
-    job.step("fresh Wine prefix", job.fresh_prefix)
+    if not options.prefix:
+        job.step("fresh Wine prefix", job.fresh_prefix)
     job.step("regsvr32", lambda: job.regsvr32(dll))
 
     job.step("timing.vbs", lambda: job.script("timing.vbs"))
