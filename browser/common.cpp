@@ -25,7 +25,7 @@ int16_t ClickWindowButton(int32_t WindowHandle, const BStr& Caption)
     if (button == 0)
         return -1;
     Win32API::SetActiveWindow(button);
-    Win32API::SendMessageA(button, Win32API::BM_CLICK, 0, 0);
+    Win32API::SendMessageA(button, Win32API::kBmClick, 0, 0);
     return 0;
 }
 

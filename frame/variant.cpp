@@ -1,5 +1,6 @@
 #include "frame/variant.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -17,21 +18,25 @@ bool operator==(const Variant& a, const Variant& b)
 
 namespace {
 
+// Numbers are read and written with '.' whatever the C locale of the process says: a host
+// program's setlocale must not change what a script's "1.5" means.
 double parse_number(const BStr& text)
 {
     std::string narrow = to_utf8(trim_spaces(text));
-    if (narrow.empty())
+    const char* begin = narrow.data();
+    const char* end = begin + narrow.size();
+    // As the C library's reader: other white space may lead, and a sign.
+    while (begin != end && std::string_view(" \t\n\v\f\r").find(*begin) != std::string_view::npos)
+        ++begin;
+    if (begin != end && *begin == '+' && (end - begin == 1 || begin[1] != '-'))
+        ++begin;
+    if (begin == end)
         throw AutomationError::type_mismatch();
-    size_t used = 0;
     double value = 0;
-    try {
-        value = std::stod(narrow, &used);
-    } catch (const std::out_of_range&) {
+    auto [stop, error] = std::from_chars(begin, end, value);
+    if (error == std::errc::result_out_of_range)
         throw AutomationError::overflow();
-    } catch (const std::exception&) {
-        throw AutomationError::type_mismatch();
-    }
-    if (used != narrow.size())
+    if (error != std::errc() || stop != end)
         throw AutomationError::type_mismatch();
     return value;
 }
@@ -76,8 +81,8 @@ BStr format_number(double number)
     if (number == std::trunc(number) && std::fabs(number) < 1e15)
         return from_utf8(std::to_string(static_cast<int64_t>(number)));
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.15g", number);
-    return from_utf8(buffer);
+    auto written = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::general, 15);
+    return from_utf8(std::string_view(buffer, static_cast<size_t>(written.ptr - buffer)));
 }
 
 BStr format_date(double date)

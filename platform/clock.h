@@ -2,9 +2,11 @@
 
 #include <cstdint>
 
+#include "frame/text.h"
+
 namespace varne {
 
-// The present local date-time and the sleep of the calling thread.
+// The present local date-time, the sleep of the calling thread and the names of the months.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -12,6 +14,8 @@ public:
     virtual double now() = 0;
     // Blocks the calling thread for the given milliseconds.
     virtual void sleep(int32_t milliseconds) = 0;
+    // The abbreviated name of the month (1 to 12) as the user's date settings write it.
+    virtual BStr month_abbreviation(int month) = 0;
 };
 
 }  // namespace varne

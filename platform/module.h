@@ -4,9 +4,7 @@
 
 namespace varne {
 
-// Where the running library lives, and where the user's own settings of the library go.
+// The full path of the running library's own file.
 std::string library_file_path();
-// The per-user registration file of the library's classes.
-std::string user_registration_file();
 
 }  // namespace varne

@@ -1,8 +1,7 @@
 #include "platform/services.h"
 
 #include "platform/chromium/chromium_application.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/system_clock.h"
+#include "platform/system.h"
 #include "spreadsheet/embedded/embedded_launcher.h"
 
 namespace varne {
@@ -11,13 +10,14 @@ namespace {
 
 Services& current_services()
 {
-    static SystemClock clock;
-    static PosixFileSystem files;
     static chromium::ChromiumWindowFunctions windows;
     static chromium::ChromiumLauncher browsers;
     static embedded::EmbeddedLauncher spreadsheets;
-    static Services current{
-        .clock = &clock, .files = &files, .windows = &windows, .browsers = &browsers, .spreadsheets = &spreadsheets};
+    static Services current{.clock = &system_clock(),
+                            .files = &system_file_system(),
+                            .windows = &windows,
+                            .browsers = &browsers,
+                            .spreadsheets = &spreadsheets};
     return current;
 }
 

@@ -23,7 +23,8 @@ public:
 // The operating system's functions as the library calls them, reached through the services.
 namespace Win32API {
 
-inline constexpr uint32_t BM_CLICK = 0xF5;
+// BM_CLICK, the button-click message; spelt so that it never meets the macro of <windows.h>.
+inline constexpr uint32_t kBmClick = 0xF5;
 
 int32_t GetLastActivePopup(int32_t window);
 int32_t SetForegroundWindow(int32_t window);

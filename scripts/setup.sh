@@ -27,3 +27,6 @@ if ((${#missing[@]})); then
   "${as_root[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The Windows build and its tests under Wine.
+"$(dirname "$0")/setup-windows.sh"

@@ -65,6 +65,9 @@ check_installed "$check/root/usr" "$check/consumer"
 "$check/venv/bin/pip" install -q --no-index --no-deps build/packages/varne-*.whl
 (cd / && "$check/venv/bin/python" -c 'import varne; print("wheel", varne.__version__, "from", varne.__file__)')
 
+echo "== Windows: Varne.dll and the unit tests cross-compiled, run under Wine"
+scripts/test-windows.sh
+
 echo "== Python and integration tests"
 PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration
 

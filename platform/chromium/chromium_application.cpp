@@ -283,7 +283,7 @@ int32_t ChromiumWindowFunctions::FindWindowExA(int32_t parent, int32_t child_aft
 intptr_t ChromiumWindowFunctions::SendMessageA(int32_t window, uint32_t message, uintptr_t, intptr_t)
 {
     auto [page, offset] = registry().find(window);
-    if (!page || message != Win32API::BM_CLICK || (offset != kOkButtonOffset && offset != kCancelButtonOffset))
+    if (!page || message != Win32API::kBmClick || (offset != kOkButtonOffset && offset != kCancelButtonOffset))
         return 0;
     // OK on a prompt takes what its field holds; nobody types into it here, so that is its default.
     if (auto dialog = page->state().dialog())

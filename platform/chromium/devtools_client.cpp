@@ -1,5 +1,7 @@
 #include "platform/chromium/devtools_client.h"
 
+#include <charconv>
+
 #include "frame/automation_error.h"
 
 namespace varne::cdp {
@@ -10,6 +12,13 @@ namespace {
 
 // How long answering a dialog waits for the page to run on past it.
 constexpr std::chrono::milliseconds kSettleTimeout{2000};
+
+double number_from_text(const std::string& text)
+{
+    double number = 0;
+    std::from_chars(text.data(), text.data() + text.size(), number);
+    return number;
+}
 
 std::string text_of(const json& object, const char* key)
 {
@@ -76,8 +85,8 @@ RemoteValue remote_value(const json& object)
         value.kind = RemoteValue::Kind::Number;
         if (raw != object.end() && raw->is_number())
             value.number = raw->get<double>();
-        else  // NaN, Infinity and -0 come as unserializableValue
-            value.number = std::strtod(text_of(object, "unserializableValue").c_str(), nullptr);
+        else  // NaN, Infinity and -0 come as unserializableValue; read whatever the C locale
+            value.number = number_from_text(text_of(object, "unserializableValue"));
     } else if (type == "string") {
         value.kind = RemoteValue::Kind::String;
         value.text = raw != object.end() ? raw->get<std::string>() : std::string();

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <cwchar>
 #include <thread>
 
 #include "frame/automation_date.h"
@@ -21,6 +22,21 @@ void SystemClock::sleep(int32_t milliseconds)
 {
     if (milliseconds > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// Taken wide, so that any locale charset converts exactly.
+BStr SystemClock::month_abbreviation(int month)
+{
+    std::tm fields{};
+    fields.tm_mon = month - 1;
+    fields.tm_mday = 1;
+    fields.tm_year = 100;
+    wchar_t name[64];
+    size_t length = std::wcsftime(name, sizeof name / sizeof name[0], L"%b", &fields);
+    BStr out;
+    for (size_t i = 0; i < length; ++i)
+        append_utf16(out, static_cast<char32_t>(name[i]));
+    return out;
 }
 
 }  // namespace varne

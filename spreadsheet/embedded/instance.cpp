@@ -15,6 +15,12 @@ BStr book_name(unsigned number)
     return u"Book" + from_utf8(std::to_string(number));
 }
 
+// Either separator ends a folder, on every system, so that a workbook's Name and Path come out the same.
+size_t last_separator(const BStr& path)
+{
+    return path.find_last_of(u"/\\");
+}
+
 [[noreturn]] void throw_disconnected(const std::string& what)
 {
     throw AutomationError(error_number::kObjectDisconnected,
@@ -38,8 +44,12 @@ Book::Book(BStr name) : m_content(std::make_unique<workbook::Workbook>()), m_nam
 
 BStr Book::folder() const
 {
-    auto slash = m_path.rfind(u'/');
-    return slash == BStr::npos ? BStr() : m_path.substr(0, slash == 0 ? 1 : slash);
+    auto slash = last_separator(m_path);
+    if (slash == BStr::npos)
+        return BStr();
+    // A root keeps its separator: "/" and "C:\".
+    bool root = slash == 0 || (slash == 2 && m_path[1] == u':');
+    return m_path.substr(0, root ? slash + 1 : slash);
 }
 
 const std::shared_ptr<SheetSlot>& Book::slot(size_t index) const
@@ -78,7 +88,7 @@ void Book::save_as(const BStr& path, const workbook::SaveOptions& options)
 {
     workbook::save_xls(*m_content, *services().files, path, options);
     m_path = path;
-    m_name = path.substr(path.rfind(u'/') + 1);
+    m_name = path.substr(last_separator(path) + 1);
     m_options = options;
 }
 

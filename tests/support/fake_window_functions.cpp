@@ -87,7 +87,7 @@ int32_t FakeWindowFunctions::FindWindowExA(int32_t parent, int32_t child_after, 
 intptr_t FakeWindowFunctions::SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam)
 {
     m_calls.push_back({"SendMessageA", {window, message, static_cast<int64_t>(wparam), lparam}, {}});
-    if (message == Win32API::BM_CLICK) {
+    if (message == Win32API::kBmClick) {
         m_clicked.push_back(window);
         if (auto* popup = popup_with_child(window))
             popup->closed = true;

@@ -24,6 +24,14 @@ public:
         m_pending_ms = (m_pending_ms + milliseconds) % 1000;
     }
 
+    // The C locale's names, the same on every system.
+    BStr month_abbreviation(int month) override
+    {
+        static constexpr const char16_t* kNames[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
+                                                     u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
+        return kNames[month - 1];
+    }
+
     void advance(int64_t seconds) { m_seconds += seconds; }
     void set(CivilTime time) { m_seconds = automation_date_seconds(to_automation_date(time)); }
     int64_t sleeps() const { return m_sleeps; }

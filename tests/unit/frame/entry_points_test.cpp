@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "frame/class_object.h"
+#include "platform/posix/class_object.h"
 #include "frame/late_binding.h"
 #include "tests/support/disk_files.h"
 
@@ -80,6 +80,21 @@ TEST_F(LoadedLibrary, CreatesAnObjectThroughItsClassObjectAndUnloadsWhenIdle)
     timing->release();
     EXPECT_EQ(can_unload_now(), status::kOk);
     factory->LockServer(1);
+    EXPECT_EQ(can_unload_now(), status::kFalse);
+    factory->LockServer(0);
+    EXPECT_EQ(can_unload_now(), status::kOk);
+    factory->Release();
+}
+
+TEST_F(LoadedLibrary, AnUnlockWithoutALockLeavesTheCountAtZero)
+{
+    void* factory_pointer = nullptr;
+    ASSERT_EQ(get_class_object(&kTimingClass, &kIClassFactory, &factory_pointer), status::kOk);
+    auto* factory = static_cast<ClassObject*>(factory_pointer);
+
+    EXPECT_EQ(factory->LockServer(0), status::kOk);
+    EXPECT_EQ(can_unload_now(), status::kOk);
+    factory->LockServer(1);  // a client's real lock still keeps the library loaded
     EXPECT_EQ(can_unload_now(), status::kFalse);
     factory->LockServer(0);
     EXPECT_EQ(can_unload_now(), status::kOk);

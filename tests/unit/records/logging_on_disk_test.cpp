@@ -11,6 +11,7 @@
 
 #include "platform/services.h"
 #include "tests/support/disk_files.h"
+#include "tests/support/posix/posix_disk.h"
 #include "tests/support/manual_clock.h"
 
 namespace varne {

@@ -16,6 +16,7 @@
 
 #include "platform/posix/posix_file_system.h"
 #include "tests/support/disk_files.h"
+#include "tests/support/posix/posix_disk.h"
 
 namespace varne {
 namespace {

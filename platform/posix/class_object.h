@@ -37,7 +37,6 @@ public:
     virtual int32_t LockServer(int32_t lock);
 
     const ClassDescriptor& class_descriptor() const { return m_class; }
-    static int64_t locks() noexcept;
 
 private:
     const ClassDescriptor& m_class;

@@ -1,15 +1,14 @@
-#include "frame/class_object.h"
+#include "platform/posix/class_object.h"
 
 #include <deque>
 
 #include "frame/automation_error.h"
-#include "frame/registration.h"
+#include "frame/server_locks.h"
+#include "platform/posix/registration.h"
 
 namespace varne {
 
 namespace {
-
-std::atomic<int64_t> g_locks{0};
 
 ClassObject* class_object_for(const ClassDescriptor& cls)
 {
@@ -72,13 +71,8 @@ int32_t ClassObject::CreateInstance(void* outer, const Guid& interface_id, void*
 
 int32_t ClassObject::LockServer(int32_t lock)
 {
-    g_locks += lock ? 1 : -1;
+    lock_server(lock != 0);
     return status::kOk;
-}
-
-int64_t ClassObject::locks() noexcept
-{
-    return g_locks.load();
 }
 
 }  // namespace varne
@@ -108,7 +102,7 @@ int32_t DllGetClassObject(const varne::Guid* class_id, const varne::Guid* interf
 
 int32_t DllCanUnloadNow()
 {
-    bool idle = varne::Object::live_objects() == 0 && varne::ClassObject::locks() == 0;
+    bool idle = varne::Object::live_objects() == 0 && varne::server_locks() == 0;
     return idle ? varne::status::kOk : varne::status::kFalse;
 }
 }

@@ -1,17 +1,38 @@
-#include "frame/registration.h"
+#include "platform/posix/registration.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "frame/automation_error.h"
-#include "frame/class_object.h"
+#include "platform/posix/class_object.h"
 #include "platform/file_system.h"
 #include "platform/module.h"
 #include "platform/services.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace varne {
 
 namespace {
+
+// The per-user registration file of the library's classes.
+std::string user_registration_file()
+{
+    std::string folder;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
+        folder = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || !*home) {
+            const passwd* user = getpwuid(getuid());
+            home = user ? user->pw_dir : "/tmp";
+        }
+        folder = std::string(home) + "/.config";
+    }
+    return folder + "/varne/registry.ini";
+}
 
 struct Section {
     std::string header;

@@ -1,0 +1,20 @@
+#include "platform/system.h"
+
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/system_clock.h"
+
+namespace varne {
+
+Clock& system_clock()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+FileSystem& system_file_system()
+{
+    static PosixFileSystem files;
+    return files;
+}
+
+}  // namespace varne

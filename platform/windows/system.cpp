@@ -1,0 +1,20 @@
+#include "platform/system.h"
+
+#include "platform/windows/system_clock.h"
+#include "platform/windows/win32_file_system.h"
+
+namespace varne {
+
+Clock& system_clock()
+{
+    static WindowsClock clock;
+    return clock;
+}
+
+FileSystem& system_file_system()
+{
+    static Win32FileSystem files;
+    return files;
+}
+
+}  // namespace varne

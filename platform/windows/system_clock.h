@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/clock.h"
+
+namespace varne {
+
+// The system's local time, Sleep, and the month names of the user's regional settings.
+class WindowsClock final : public Clock {
+public:
+    double now() override;
+    void sleep(int32_t milliseconds) override;
+    BStr month_abbreviation(int month) override;
+};
+
+}  // namespace varne

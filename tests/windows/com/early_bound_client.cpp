@@ -1,0 +1,288 @@
+// A C++ client of the registered Varne.dll: calls through the dual interfaces' function tables
+// (declared by the header that widl makes from the type library's description), through
+// IDispatch with named and omitted arguments, across apartments, and asks the DLL whether it may
+// be unloaded. Prints "N passed, N failed".
+#include <initguid.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "Varne_h.h"
+
+namespace {
+
+const IID kNoInterface{};
+
+int g_passed = 0;
+int g_failed = 0;
+
+void check(const char* what, bool ok)
+{
+    if (ok) {
+        ++g_passed;
+        return;
+    }
+    ++g_failed;
+    std::printf("FAIL %s\n", what);
+}
+
+void check_hr(const char* what, HRESULT actual, HRESULT expected)
+{
+    if (actual != expected)
+        std::printf("FAIL %s: 0x%08lX, expected 0x%08lX\n", what, static_cast<unsigned long>(actual),
+                    static_cast<unsigned long>(expected));
+    (actual == expected ? g_passed : g_failed) += 1;
+}
+
+std::wstring error_description()
+{
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info)
+        return L"<no error object>";
+    BSTR text = nullptr;
+    info->GetDescription(&text);
+    std::wstring description = text ? text : L"";
+    SysFreeString(text);
+    info->Release();
+    return description;
+}
+
+struct Bstr {
+    BSTR value;
+    explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
+    Bstr() : value(nullptr) {}
+    ~Bstr() { SysFreeString(value); }
+    std::wstring text() const { return value ? std::wstring(value, SysStringLen(value)) : std::wstring(); }
+};
+
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+void early_bound_timing_and_logging()
+{
+    _Timing* timing = nullptr;
+    check_hr(
+        "create Timing",
+        CoCreateInstance(CLSID_Timing, nullptr, CLSCTX_INPROC_SERVER, IID__Timing, reinterpret_cast<void**>(&timing)),
+        S_OK);
+    if (!timing)
+        return;
+    Bstr name(L"Step");
+    check_hr("StartTiming", timing->StartTiming(&name.value), S_OK);
+    check_hr("EndTiming", timing->EndTiming(&name.value), S_OK);
+    Bstr text;
+    check_hr("LapsedString", timing->LapsedString(&name.value, &text.value), S_OK);
+    check("lapsed text", text.text() == L"0 days 00:00:00");
+    LONG seconds = 7;
+    Bstr other(L"Other");
+    check_hr("GetLapsed", timing->GetLapsed(&other.value, &seconds), S_OK);
+    check("unknown lapsed", seconds == -1);
+    VARIANT start;
+    VariantInit(&start);
+    check_hr("GetStartTime", timing->GetStartTime(&name.value, &start), S_OK);
+    check("start is a date", start.vt == VT_DATE);
+    VariantClear(&start);
+
+    ISupportErrorInfo* support = nullptr;
+    check_hr("ISupportErrorInfo", timing->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)),
+             S_OK);
+    if (support) {
+        check_hr("supports error info", support->InterfaceSupportsErrorInfo(IID__Timing), S_OK);
+        support->Release();
+    }
+    timing->Release();
+
+    _Logging* log = nullptr;
+    CoCreateInstance(CLSID_Logging, nullptr, CLSCTX_INPROC_SERVER, IID__Logging, reinterpret_cast<void**>(&log));
+    check("create Logging", log != nullptr);
+    if (!log)
+        return;
+    VARIANT_BOOL open = 1;
+    check_hr("IsOpen", log->IsOpen(&open), S_OK);
+    check("closed", open == VARIANT_FALSE);
+    short code = 0;
+    Bstr data(L"x");
+    check_hr("AppendLog", log->AppendLog(&data.value, &code), S_OK);
+    check("no log", code == -1);
+    log->Release();
+}
+
+void errors_through_the_table(const std::wstring& folder)
+{
+    _Config* config = nullptr;
+    CoCreateInstance(CLSID_Config, nullptr, CLSCTX_INPROC_SERVER, IID__Config, reinterpret_cast<void**>(&config));
+    check("create Config", config != nullptr);
+    if (!config)
+        return;
+    Bstr path((folder + L"\\long.cfg").c_str());
+    short result = 0;
+    check_hr("overflow through the table", config->Load(&path.value, &result), static_cast<HRESULT>(0x800A0006));
+    check("overflow described", error_description() == L"Overflow");
+    config->Release();
+}
+
+void late_bound_with_named_and_omitted_arguments(const std::wstring& folder)
+{
+    IDispatch* conn = nullptr;
+    CoCreateInstance(CLSID_ExcelConn, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&conn));
+    check("create ExcelConn", conn != nullptr);
+    if (!conn)
+        return;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"saveworkbook"), const_cast<LPOLESTR>(L"DEFAULTSHEET"),
+                        const_cast<LPOLESTR>(L"Filename")};
+    DISPID ids[3] = {};
+    check_hr("names in any case", conn->GetIDsOfNames(kNoInterface, names, 3, 0x409, ids), S_OK);
+    check("dispatch ids", ids[0] == 2 && ids[1] == 1 && ids[2] == 0);
+    LPOLESTR unknown[] = {const_cast<LPOLESTR>(L"Nope")};
+    DISPID unknown_id = 0;
+    check_hr("an unknown name", conn->GetIDsOfNames(kNoInterface, unknown, 1, 0x409, &unknown_id), DISP_E_UNKNOWNNAME);
+
+    // SaveWorkbook(DefaultSheet:="Nope", Filename:=path): named, in another order than declared.
+    Bstr path((folder + L"\\named.xls").c_str());
+    Bstr sheet(L"Nope");
+    VARIANT args[2];
+    args[0].vt = VT_BSTR | VT_BYREF;
+    args[0].pbstrVal = &sheet.value;
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = path.value;
+    DISPID named[2] = {1, 0};
+    DISPPARAMS params{args, named, 2, 2};
+    EXCEPINFO info{};
+    HRESULT hr = conn->Invoke(ids[0], kNoInterface, 0x409, DISPATCH_METHOD, &params, nullptr, &info, nullptr);
+    check_hr("named arguments reach the member", hr, DISP_E_EXCEPTION);
+    check_hr("its scode", info.scode, static_cast<HRESULT>(0x800A0009));
+    check("its description",
+          info.bstrDescription &&
+              std::wstring(info.bstrDescription) == L"Subscript out of range: workbook 'Book1' has no sheet 'Nope'");
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrHelpFile);
+
+    // SaveWorkbook(path, <omitted>): the omitted DefaultSheet takes its default.
+    VARIANT positional[2];
+    positional[0].vt = VT_ERROR;
+    positional[0].scode = DISP_E_PARAMNOTFOUND;
+    positional[1].vt = VT_BSTR;
+    positional[1].bstrVal = path.value;
+    DISPPARAMS omitted{positional, nullptr, 2, 0};
+    check_hr("an omitted optional argument",
+             conn->Invoke(ids[0], kNoInterface, 0x409, DISPATCH_METHOD, &omitted, nullptr, nullptr, nullptr), S_OK);
+    check("the workbook saved", GetFileAttributesW(path.value) != INVALID_FILE_ATTRIBUTES);
+
+    _ExcelConn* typed = nullptr;
+    conn->QueryInterface(IID__ExcelConn, reinterpret_cast<void**>(&typed));
+    check("the dual interface", typed != nullptr);
+    if (typed) {
+        IDispatch* first = nullptr;
+        IDispatch* second = nullptr;
+        typed->GetXL(&first);
+        typed->GetXL(&second);
+        check("the same object gives the same COM object", first && first == second);
+        if (first)
+            first->Release();
+        if (second)
+            second->Release();
+        typed->Release();
+    }
+    conn->Release();
+}
+
+// A Timing made here, used from another apartment through the type library's marshaller.
+void across_apartments()
+{
+    _Timing* timing = nullptr;
+    CoCreateInstance(CLSID_Timing, nullptr, CLSCTX_INPROC_SERVER, IID__Timing, reinterpret_cast<void**>(&timing));
+    if (!timing) {
+        check("create Timing for another apartment", false);
+        return;
+    }
+    IStream* stream = nullptr;
+    check_hr("marshal", CoMarshalInterThreadInterfaceInStream(IID__Timing, timing, &stream), S_OK);
+    HRESULT called = E_FAIL;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        _Timing* proxy = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID__Timing, reinterpret_cast<void**>(&proxy)))) {
+            Bstr name(L"Remote");
+            called = proxy->StartTiming(&name.value);
+            proxy->Release();
+        }
+        CoUninitialize();
+        SetEvent(done);
+    });
+    // The owning apartment serves the call while it waits.
+    while (MsgWaitForMultipleObjects(1, &done, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    other.join();
+    CloseHandle(done);
+    check_hr("a call from another apartment", called, S_OK);
+    Bstr name(L"Remote");
+    Bstr text;
+    timing->LapsedString(&name.value, &text.value);
+    check("it ran on the object", text.text() == L"0 days 00:00:00");
+    timing->Release();
+}
+
+void unloading()
+{
+    HMODULE library = GetModuleHandleW(L"Varne.dll");
+    check("the DLL is loaded", library != nullptr);
+    if (!library)
+        return;
+    auto can_unload = reinterpret_cast<CanUnloadNow>(GetProcAddress(library, "DllCanUnloadNow"));
+    auto get_class_object = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    check_hr("idle", can_unload(), S_OK);
+
+    const CLSID unknown{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    void* object = reinterpret_cast<void*>(1);
+    check_hr("an unknown class", get_class_object(unknown, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
+    check("nothing handed out", object == nullptr);
+    check_hr("still idle", can_unload(), S_OK);
+
+    IClassFactory* factory = nullptr;
+    check_hr("class object", get_class_object(CLSID_Timing, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+             S_OK);
+    if (!factory)
+        return;
+    factory->LockServer(FALSE);  // without a lock: changes nothing
+    check_hr("an unbalanced unlock", can_unload(), S_OK);
+    factory->LockServer(TRUE);
+    check_hr("locked", can_unload(), S_FALSE);
+    factory->LockServer(FALSE);
+    check_hr("unlocked", can_unload(), S_OK);
+
+    IUnknown* timing = nullptr;
+    factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&timing));
+    check_hr("an object alive", can_unload(), S_FALSE);
+    IUnknown* outer = reinterpret_cast<IUnknown*>(timing);
+    IUnknown* aggregated = nullptr;
+    check_hr("no aggregation", factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&aggregated)),
+             CLASS_E_NOAGGREGATION);
+    if (timing)
+        timing->Release();
+    check_hr("released", can_unload(), S_OK);
+    factory->Release();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::wstring folder = argc > 1 ? argv[1] : L".";
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    early_bound_timing_and_logging();
+    errors_through_the_table(folder);
+    late_bound_with_named_and_omitted_arguments(folder);
+    across_apartments();
+    unloading();
+    CoUninitialize();
+    std::printf("%d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,73 @@
+' Timing through Varne.dll from VBScript: stopwatches, their texts, names in any case, errors.
+Option Explicit
+Dim passed, failed
+passed = 0
+failed = 0
+
+Sub Check(what, actual, expected)
+    If VarType(actual) = VarType(expected) And actual = expected Then
+        passed = passed + 1
+    Else
+        failed = failed + 1
+        WScript.Echo "FAIL " & what & ": got " & actual & " (type " & VarType(actual) & "), expected " & _
+            expected & " (type " & VarType(expected) & ")"
+    End If
+End Sub
+
+Sub CheckError(what, number, description)
+    Check what & " number", Err.Number, number
+    Check what & " description", Err.Description, description
+    Err.Clear
+End Sub
+
+' Waits on the clock, since the host's own sleep ends the script under some hosts.
+Sub Wait(seconds)
+    Dim start
+    start = Timer
+    Do While Timer - start < seconds And Timer >= start
+    Loop
+End Sub
+
+Dim timing, other, name, lapsed
+Set timing = CreateObject("Varne.Timing")
+Set other = CreateObject("Varne.Timing")
+Check "type name from the type library", TypeName(timing), "_Timing"
+
+name = "Step"
+timing.StartTiming name
+Check "start time is a date", VarType(timing.GetStartTime(name)), vbDate
+Wait 1.2
+timing.EndTiming name
+lapsed = timing.GetLapsed(name)
+Check "lapsed is a long", VarType(lapsed), vbLong
+Check "lapsed at least a second", lapsed >= 1 And lapsed <= 3, True
+Check "lapsed text", timing.LapsedString(name), "0 days 00:00:0" & lapsed
+Check "end minus start", CLng((timing.GetEndTime(name) - timing.GetStartTime(name)) * 86400), lapsed
+Check "members by any case", timing.lapsedstring("Step"), timing.LAPSEDSTRING("Step")
+
+Check "unknown start", timing.GetStartTime("Other"), -1
+Check "unknown lapsed", timing.GetLapsed("Other"), CLng(-1)
+Check "unknown text", timing.LapsedString("Other"), "<unknown timing>"
+Check "objects are independent", other.GetLapsed("Step"), CLng(-1)
+
+other.StartTiming "Zero"
+other.EndTiming "Zero"
+Check "a zero stopwatch", other.LapsedString("Zero"), "0 days 00:00:00"
+
+On Error Resume Next
+timing.StartTiming
+CheckError "argument left out", CLng(449), "Argument not optional: TimingName of StartTiming"
+timing.StartTiming "a", "b"
+CheckError "one argument too many", CLng(450), "Wrong number of arguments or invalid property assignment: StartTiming"
+timing.StartTiming other
+CheckError "an object for a string", CLng(13), "Type mismatch"
+timing.StartTiming Null
+CheckError "null for a string", CLng(94), "Invalid use of Null"
+timing.NoSuchMember
+Check "unknown member", Err.Number, CLng(438)
+Err.Clear
+On Error GoTo 0
+
+Set timing = Nothing
+Set other = Nothing
+WScript.Echo passed & " passed, " & failed & " failed"
