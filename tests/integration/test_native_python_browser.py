@@ -100,3 +100,27 @@ def test_the_pytest_plugin_leaves_evidence_of_a_failing_test(site, tmp_path):
         assert "Browser set to" in log.read()
     assert os.path.dirname(saved["log"]) == os.path.dirname(saved["screenshot"])
     assert "varne screenshot" in (tmp_path / "report.xml").read_text()
+
+
+@pytest.mark.skipif(not os.path.exists("/usr/bin/Xvfb"), reason="needs Xvfb for a display")
+def test_headless_is_forced_where_a_display_exists(tmp_path):
+    script = textwrap.dedent("""
+        import sys, varne
+        browser = varne.CreateObject("Varne.Browser")
+        browser.GotoURL("about:blank")
+        print(browser.GetBrowser().Document.defaultView.navigator.userAgent)
+    """)
+    display = subprocess.Popen(["/usr/bin/Xvfb", ":93", "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+    try:
+        agents = {}
+        for forced in ("1", "0"):
+            environment = dict(os.environ, PYTHONPATH=BUILT, DISPLAY=":93", VARNE_HEADLESS=forced)
+            done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
+                                  timeout=60)
+            assert done.returncode == 0, done.stderr
+            agents[forced] = done.stdout
+    finally:
+        display.terminate()
+        display.wait()
+    assert "HeadlessChrome" in agents["1"]
+    assert "HeadlessChrome" not in agents["0"]
