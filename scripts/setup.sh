@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
-  chromium fonts-dejavu-core
+  chromium fonts-dejavu-core xvfb
   python3-xlrd libgsf-bin
   libreoffice-calc-nogui
   clang libclang-rt-14-dev clang-format
