@@ -52,8 +52,11 @@ class _Run:
 
 @pytest.fixture(scope=_browser_scope)
 def _varne_run(request, tmp_path_factory):
-    name = re.sub(r"[^\w.-]+", "_", request.node.name)[:60]
-    run = _Run(str(tmp_path_factory.mktemp(name)), request.config.getoption("--varne-headed"))
+    if request.scope == "function":
+        folder = request.getfixturevalue("tmp_path")
+    else:
+        folder = tmp_path_factory.mktemp(re.sub(r"[^\w.-]+", "_", request.node.name)[:60])
+    run = _Run(str(folder), request.config.getoption("--varne-headed"))
     yield run
     run.close()
 
