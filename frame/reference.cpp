@@ -155,7 +155,8 @@ std::string member_docstring(const ClassDescriptor& cls, const MemberDescriptor&
         }
     }
     if (member.result.kind != ValueType::None) {
-        text += "\n\nReturns " + type_phrase(member.result);
+        const bool named_object = member.result.kind == ValueType::Object;
+        text += "\n\nReturns " + std::string(named_object ? "an object of " : "a ") + type_phrase(member.result);
         if (!description.result.empty())
             text += ": " + std::string(description.result);
         for (const auto& code : description.codes)
@@ -170,7 +171,7 @@ std::string python_stub()
     const auto& library = library_descriptor();
     std::string text = "# The interface of the module varne, made from the library's descriptor table.\n";
     text += python_docstring_literal(to_utf8(library.description), "");
-    text += "import datetime\nfrom typing import Any, Iterator, Literal, overload\n\n";
+    text += "from typing import Any, Iterator, Literal, overload\n\n";
     text += "__version__: str\n\n";
     for (const auto& enumeration : library.enums) {
         for (const auto& member : enumeration.members)

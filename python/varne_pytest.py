@@ -22,14 +22,6 @@ def pytest_addoption(parser):
                     help="one browser per test (function, the default) or per module")
 
 
-def pytest_configure(config):
-    config.addinivalue_line("markers", "varne: the test drives a browser through the varne_browser fixture")
-    if not config.getoption("--varne-headed"):
-        os.environ["VARNE_HEADLESS"] = "1"
-    elif os.environ.get("VARNE_HEADLESS") == "1":
-        del os.environ["VARNE_HEADLESS"]
-
-
 def _browser_scope(fixture_name, config):
     return config.getoption("--varne-browser-scope")
 
@@ -37,12 +29,21 @@ def _browser_scope(fixture_name, config):
 class _Run:
     """A browser with the folder that holds its log and any evidence."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, headed):
         import varne
 
         self.folder = folder
         self.log = os.path.join(folder, "varne_browser.log")
-        self.browser = varne.CreateObject("Varne.Browser")
+        # Only this fixture's browsers follow --varne-headed; other browsers of the run keep the environment's choice.
+        before = os.environ.get("VARNE_HEADLESS")
+        os.environ["VARNE_HEADLESS"] = "0" if headed else "1"
+        try:
+            self.browser = varne.CreateObject("Varne.Browser")
+        finally:
+            if before is None:
+                del os.environ["VARNE_HEADLESS"]
+            else:
+                os.environ["VARNE_HEADLESS"] = before
         self.browser.SetBrowserLog(self.log)
 
     def close(self):
@@ -51,8 +52,11 @@ class _Run:
 
 @pytest.fixture(scope=_browser_scope)
 def _varne_run(request, tmp_path_factory):
-    name = re.sub(r"[^\w.-]+", "_", request.node.name)[:60]
-    run = _Run(str(tmp_path_factory.mktemp(name)))
+    if request.scope == "function":
+        folder = request.getfixturevalue("tmp_path")
+    else:
+        folder = tmp_path_factory.mktemp(re.sub(r"[^\w.-]+", "_", request.node.name)[:60])
+    run = _Run(str(folder), request.config.getoption("--varne-headed"))
     yield run
     run.close()
 

@@ -100,3 +100,50 @@ def test_the_pytest_plugin_leaves_evidence_of_a_failing_test(site, tmp_path):
         assert "Browser set to" in log.read()
     assert os.path.dirname(saved["log"]) == os.path.dirname(saved["screenshot"])
     assert "varne screenshot" in (tmp_path / "report.xml").read_text()
+
+
+@pytest.mark.skipif(not os.path.exists("/usr/bin/Xvfb"), reason="needs Xvfb for a display")
+def test_headless_is_forced_where_a_display_exists(tmp_path):
+    script = textwrap.dedent("""
+        import sys, varne
+        browser = varne.CreateObject("Varne.Browser")
+        browser.GotoURL("about:blank")
+        print(browser.GetBrowser().Document.defaultView.navigator.userAgent)
+    """)
+    display = subprocess.Popen(["/usr/bin/Xvfb", ":93", "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+    try:
+        agents = {}
+        for forced in ("1", "0"):
+            environment = dict(os.environ, PYTHONPATH=BUILT, DISPLAY=":93", VARNE_HEADLESS=forced)
+            done = subprocess.run([sys.executable, "-c", script], env=environment, capture_output=True, text=True,
+                                  timeout=60)
+            assert done.returncode == 0, done.stderr
+            agents[forced] = done.stdout
+    finally:
+        display.terminate()
+        display.wait()
+    assert "HeadlessChrome" in agents["1"]
+    assert "HeadlessChrome" not in agents["0"]
+
+
+def test_the_plugin_shares_one_browser_per_module_when_asked(tmp_path):
+    (tmp_path / "test_two.py").write_text(textwrap.dedent("""
+        seen = []
+
+        def test_one(varne_browser, tmp_path):
+            seen.append(varne_browser)
+            assert varne_browser.GetBrowser().Document  # a live browser
+
+        def test_two(varne_browser):
+            seen.append(varne_browser)
+            assert seen[0] == seen[1]
+    """))
+    environment = dict(os.environ, PYTHONPATH=BUILT)
+    for scope, outcome in (("module", 0), ("function", 1)):
+        done = subprocess.run(
+            [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", f"--varne-browser-scope={scope}",
+             f"--basetemp={tmp_path / scope}", "test_two.py"],
+            cwd=tmp_path, env=environment, capture_output=True, text=True, timeout=120)
+        assert done.returncode == outcome, done.stdout + done.stderr
+    # One test, one folder: the log is in the test's own temporary folder.
+    assert (tmp_path / "function" / "test_one0" / "varne_browser.log").exists()

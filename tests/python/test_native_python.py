@@ -61,3 +61,12 @@ def test_numbers_too_large_to_hold_raise_overflow(value):
     with pytest.raises(varne.AutomationError) as raised:
         sheets.Item(value)
     assert raised.value.number == 6
+
+
+def test_texts_with_lone_surrogates_come_back_as_they_went_in():
+    config = varne.CreateObject("Varne.Config")
+    config.SetItem("k", "a\ud800b\udc00")
+    assert config.GetItem("k") == "a\ud800b\udc00"
+    timing = varne.CreateObject("Varne.Timing")
+    timing.StartTiming("x\udfff")
+    assert timing.GetLapsed("x\udfff") == 0 and timing.GetLapsed("x\ufffd") == -1

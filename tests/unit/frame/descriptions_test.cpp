@@ -29,8 +29,9 @@ TEST(Descriptions, DescribeEveryClassMemberAndParameterOfTheDescriptorAndNothing
             for (size_t i = 0; i < member.params.size(); ++i)
                 EXPECT_EQ(text->params[i].name, member.params[i].name) << to_utf8(member.name);
             // A member with a 16-bit result code lists its codes.
-            if (member.result.kind == ValueType::I2)
+            if (member.result.kind == ValueType::I2) {
                 EXPECT_FALSE(text->codes.empty()) << to_utf8(member.name);
+            }
         }
     }
 }
