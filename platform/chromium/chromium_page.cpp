@@ -26,6 +26,7 @@ cdp::PageEvents events_into(PageState& state)
                                               const std::string& url) { state.navigated_within_document(id, url); },
         .frame_started_loading = [&state](const std::string& id) { state.frame_started_loading(id); },
         .frame_stopped_loading = [&state](const std::string& id) { state.frame_stopped_loading(id); },
+        .top_content_loaded = [&state] { state.top_content_loaded(); },
         .frame_requested_navigation = [&state](const std::string& id) { state.navigation_requested(id); },
         .default_context_created = [&state](int64_t context,
                                             const std::string& id) { state.default_context_created(context, id); },

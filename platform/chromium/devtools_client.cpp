@@ -249,6 +249,11 @@ void PageClient::on_event(const ProtocolEvent& event)
         auto last = m_last_document.find(frame_id);
         if (last != m_last_document.end()) {
             auto request = m_documents.find(last->second);
+            // A newer document of the frame is still on its way (a click that started two
+            // navigations, the second replacing the first): the load that stopped is the one
+            // replaced, and the frame loads on until the newer one stops.
+            if (request != m_documents.end() && request->second.aborted.empty())
+                return;
             if (request != m_documents.end() && !request->second.aborted.empty()) {
                 m_events.load_failed(frame_id, request->second.url, request->second.aborted);
                 m_documents.erase(request);
@@ -261,6 +266,8 @@ void PageClient::on_event(const ProtocolEvent& event)
             m_events.frame_requested_navigation(text_of(params, "frameId"));
     } else if (from_frame_session) {
         return;  // the contexts and dialogs of a frame session are not this page's
+    } else if (method == "Page.domContentEventFired") {
+        m_events.top_content_loaded();
     } else if (method == "Runtime.executionContextCreated") {
         const json& context = params["context"];
         const json aux = context.value("auxData", json::object());

@@ -63,6 +63,8 @@ struct PageEvents {
     std::function<void(const std::string& frame_id, const std::string& url)> navigated_within_document;
     std::function<void(const std::string& frame_id)> frame_started_loading;
     std::function<void(const std::string& frame_id)> frame_stopped_loading;
+    // The top document has been parsed (DOMContentLoaded); its frames may still load.
+    std::function<void()> top_content_loaded;
     // The page asked for a navigation of the frame itself (a link, a form, a script).
     std::function<void(const std::string& frame_id)> frame_requested_navigation;
     std::function<void(int64_t context_id, const std::string& frame_id)> default_context_created;

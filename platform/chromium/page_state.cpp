@@ -72,6 +72,7 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
     committed.children.clear();
     committed.requested = false;
     ++committed.generation;
+    committed.content_loaded = false;
     committed.url = url;
     committed.origin = origin;
     m_changed.notify_all();
@@ -99,6 +100,30 @@ void PageState::frame_stopped_loading(const std::string& frame_id)
     stopped.loading = false;
     stopped.requested = false;
     m_changed.notify_all();
+}
+
+void PageState::top_content_loaded()
+{
+    std::lock_guard lock(m_mutex);
+    frame(m_main_frame_id).content_loaded = true;
+    m_changed.notify_all();
+}
+
+bool PageState::only_frames_load(const Frame& frame) const
+{
+    if (!frame.content_loaded || frame.children.empty())
+        return false;
+    bool frame_loads = false;
+    for (const auto& id : frame.children) {
+        auto child = m_frames.find(id);
+        if (child == m_frames.end())
+            continue;
+        // A frame that has not begun to load yet could still be taken for a loaded one.
+        if (child->second.generation == 0 && !busy(child->second))
+            return false;
+        frame_loads = frame_loads || busy(child->second) || only_frames_load(child->second);
+    }
+    return frame_loads;
 }
 
 void PageState::navigation_requested(const std::string& frame_id)
@@ -210,12 +235,8 @@ int32_t PageState::ready_state() const
     // dialog asks before the navigation begins: the page shown is loaded.
     if (m_dialog)
         return main.requested && m_dialog->type != "beforeunload" ? 1 : 4;
-    if (busy(main))
+    if (main.requested || (main.loading && !only_frames_load(main)))
         return 1;
-    for (const auto& [id, each] : m_frames) {
-        if (busy(each))
-            return 3;
-    }
     return 4;
 }
 

@@ -38,6 +38,7 @@ public:
     void navigated_within_document(const std::string& frame_id, const std::string& url);
     void frame_started_loading(const std::string& frame_id);
     void frame_stopped_loading(const std::string& frame_id);
+    void top_content_loaded();
     // A navigation was asked for (by the page or by us): the frame counts as loading from now on.
     void navigation_requested(const std::string& frame_id);
     void default_context_created(int64_t context_id, const std::string& frame_id);
@@ -57,8 +58,10 @@ public:
     void navigation_refused(const std::string& frame_id);
 
     // Queries.
-    // 4 when no frame loads (or a dialog holds the page after its document arrived), 3 when
-    // only frames below the top load, 1 while the top document loads.
+    // 4 once the top document has loaded (or a dialog holds the page after its document
+    // arrived), 1 while it loads. The top document's own load ends when it has been parsed and
+    // only its frames, each of which has begun its own load, still load: the frames are the
+    // frame walk's to wait for, each with its own time.
     int32_t ready_state() const;
     bool frame_ready(const std::string& frame_id) const;
     bool has_frame(const std::string& frame_id) const;
@@ -84,6 +87,7 @@ private:
         std::vector<std::string> children;  // in the order the frames were made, as window.frames has them
         bool requested = false;  // a navigation was asked for and has not started loading yet
         bool loading = false;
+        bool content_loaded = false;  // the document shown has been parsed
         uint64_t generation = 0;
         std::string url;
         std::string origin;
@@ -93,6 +97,7 @@ private:
     Frame& frame(const std::string& frame_id);
     void forget(const std::string& frame_id);
     bool busy(const Frame& frame) const;
+    bool only_frames_load(const Frame& frame) const;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;

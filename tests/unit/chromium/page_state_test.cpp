@@ -31,11 +31,11 @@ protected:
     PageState state;
 };
 
-TEST_F(PageStateTest, ReadyStateFollowsTheLoadsOfEveryFrame)
+TEST_F(PageStateTest, ReadyStateFollowsTheTopDocumentAndFrameReadinessEachFrame)
 {
     EXPECT_EQ(state.ready_state(), 4);
     state.navigation_requested("f1");
-    EXPECT_EQ(state.ready_state(), 3);
+    EXPECT_EQ(state.ready_state(), 4);  // the frame walk waits for the frame
     EXPECT_FALSE(state.frame_ready("f1"));
     EXPECT_TRUE(state.frame_ready("f0"));
     state.frame_started_loading("f1");
@@ -50,6 +50,33 @@ TEST_F(PageStateTest, ReadyStateFollowsTheLoadsOfEveryFrame)
     state.frame_started_loading("top");
     EXPECT_EQ(state.ready_state(), 1);
     state.frame_navigated("top", "", "http://127.0.0.1:8000/next.html", "http://127.0.0.1:8000");
+    state.frame_stopped_loading("top");
+    EXPECT_EQ(state.ready_state(), 4);
+}
+
+TEST_F(PageStateTest, TheTopDocumentHasLoadedWhenOnlyItsFramesStillLoad)
+{
+    state.navigation_requested("top");
+    state.frame_started_loading("top");
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/frames.html", "http://127.0.0.1:8000");
+    state.frame_attached("g0", "top");
+    state.frame_attached("g1", "top");
+    state.top_content_loaded();
+    EXPECT_EQ(state.ready_state(), 1) << "its frames have not begun to load";
+    state.frame_started_loading("g0");
+    state.frame_started_loading("g1");
+    state.frame_navigated("g0", "top", "http://127.0.0.1:8000/a.html", "http://127.0.0.1:8000");
+    state.frame_stopped_loading("g0");
+    EXPECT_EQ(state.ready_state(), 4) << "only the frame g1 still loads";
+    EXPECT_TRUE(state.frame_ready("g0"));
+    EXPECT_FALSE(state.frame_ready("g1"));
+
+    state.navigation_requested("top");
+    state.frame_started_loading("top");
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/plain.html", "http://127.0.0.1:8000");
+    EXPECT_EQ(state.ready_state(), 1) << "a new document is not parsed yet";
+    state.top_content_loaded();
+    EXPECT_EQ(state.ready_state(), 1) << "without frames, the top's own load is still on";
     state.frame_stopped_loading("top");
     EXPECT_EQ(state.ready_state(), 4);
 }
