@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Varne for Windows (scripts/build-windows.sh) and runs its tests under Wine in a fresh
-# prefix (build-windows/wine-prefix): the cross-compiled unit tests, then every file of
+# prefix (build-windows/wine-prefix): the cross-compiled unit tests (tests/bin/*_test.exe and
+# *_tests.exe; helper programs beside them have other names), then every file of
 # tests/windows/ in name order:
 #   *.sh           sourced in a subshell, with wine_step (below) and $VARNE_DLL at hand
 #                  (registration, unregistration, checks of the registry, C++ clients);
@@ -73,7 +74,7 @@ step "null display driver, no crash dialog" bash -c '
   timeout 60 wine reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null &&
   timeout 60 wineserver -k; timeout 60 wineserver -w; true'
 
-for test in build-windows/tests/bin/*.exe; do
+for test in build-windows/tests/bin/*_test.exe build-windows/tests/bin/*_tests.exe; do
   step "unit tests $(basename "$test")" wine_step 300 "$test" --gtest_brief=1
 done
 

@@ -1,0 +1,121 @@
+#include "platform/windows/crt_pipe_launch.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "frame/automation_error.h"
+
+namespace varne {
+
+namespace {
+
+// The C runtime's flags of a descriptor handed over in STARTUPINFO.lpReserved2.
+constexpr unsigned char kFopen = 0x01;
+constexpr unsigned char kFpipe = 0x08;
+
+AutomationError start_error(const std::string& what)
+{
+    return {error_number::kServerUnavailable, what + " (error " + std::to_string(GetLastError()) + ")"};
+}
+
+class Owned {
+public:
+    explicit Owned(HANDLE handle = INVALID_HANDLE_VALUE) : m_handle(handle) {}
+    ~Owned()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr)
+            CloseHandle(m_handle);
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    HANDLE get() const { return m_handle; }
+    HANDLE* out() { return &m_handle; }
+    HANDLE release() { return std::exchange(m_handle, INVALID_HANDLE_VALUE); }
+
+private:
+    HANDLE m_handle;
+};
+
+// The block that the C runtime of the child reads its descriptors from: a count, one flag byte per
+// descriptor, then one handle per descriptor, packed. Descriptors 0 to 2 are left to the standard handles.
+std::vector<unsigned char> descriptor_block(HANDLE descriptor3, HANDLE descriptor4)
+{
+    const int count = 5;
+    std::vector<unsigned char> block(sizeof(int) + count + count * sizeof(HANDLE), 0);
+    std::memcpy(block.data(), &count, sizeof count);
+    unsigned char* flags = block.data() + sizeof(int);
+    flags[3] = kFopen | kFpipe;
+    flags[4] = kFopen | kFpipe;
+    unsigned char* handles = flags + count;
+    const HANDLE none = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < count; ++i) {
+        const HANDLE handle = i == 3 ? descriptor3 : i == 4 ? descriptor4 : none;
+        std::memcpy(handles + i * sizeof(HANDLE), &handle, sizeof handle);
+    }
+    return block;
+}
+
+}  // namespace
+
+HANDLE make_kill_on_close_job()
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        throw start_error("Cannot create a job object for the browser");
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        throw start_error("Cannot make the browser's job end with the host");
+    }
+    return job;
+}
+
+CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    Owned child_reads, to_child, from_child, child_writes;
+    if (!CreatePipe(child_reads.out(), to_child.out(), &inheritable, 0) ||
+        !CreatePipe(from_child.out(), child_writes.out(), &inheritable, 0))
+        throw start_error("Cannot create the pipes for the browser");
+    // Our ends stay here; only the child's two ends are inherited, and only by this child.
+    SetHandleInformation(to_child.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(from_child.get(), HANDLE_FLAG_INHERIT, 0);
+
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<unsigned char> storage(size);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size))
+        throw start_error("Cannot prepare the browser's start");
+    HANDLE inherited[] = {child_reads.get(), child_writes.get()};
+    const bool listed = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                                  sizeof inherited, nullptr, nullptr);
+
+    std::vector<unsigned char> block = descriptor_block(child_reads.get(), child_writes.get());
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.cbReserved2 = static_cast<WORD>(block.size());
+    startup.StartupInfo.lpReserved2 = block.data();
+    startup.lpAttributeList = attributes;
+    std::wstring line = command_line;
+    PROCESS_INFORMATION process{};
+    const BOOL started = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                                  EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr, nullptr,
+                                                  &startup.StartupInfo, &process);
+    DeleteProcThreadAttributeList(attributes);
+    if (!started)
+        throw start_error("Cannot start the browser");
+    if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        throw start_error("Cannot put the browser into its job");
+    }
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    return {process.hProcess, process.dwProcessId, to_child.release(), from_child.release()};
+}
+
+}  // namespace varne

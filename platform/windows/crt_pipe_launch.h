@@ -1,0 +1,26 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace varne {
+
+// A child started with a pair of pipes as its C-runtime descriptors 3 (it reads what we write)
+// and 4 (we read what it writes), the way a Chromium-based browser takes --remote-debugging-pipe
+// on Windows. Only those two handles are inherited; a child in `job` ends with it.
+struct CrtPipeChild {
+    HANDLE process = nullptr;
+    DWORD process_id = 0;
+    HANDLE to_child = INVALID_HANDLE_VALUE;  // our end of descriptor 3
+    HANDLE from_child = INVALID_HANDLE_VALUE;  // our end of descriptor 4
+};
+
+// Raises AutomationError (server unavailable) saying why the child could not be started. The
+// caller closes the handles of the answer.
+CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job);
+
+// The job that ends its processes when its last handle closes, as the host process's end does.
+HANDLE make_kill_on_close_job();
+
+}  // namespace varne

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/chromium/browser_host.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace varne {
+
+// Whether this Windows process runs under Wine (ntdll then exports wine_get_version).
+bool running_under_wine();
+
+// The host's own Chromium started from a Windows process under Wine. Pipe handles do not reach
+// a host program there, but a socket does: the browser gets one end of a loopback socket pair as
+// its descriptors 3 and 4, through a shell that writes its pid and a perl step that makes the
+// socket blocking again and keeps descriptor 3 open across exec. close() ends the browser
+// (watched through /proc, killed with /bin/kill when it stays) and removes its profile.
+class WineBrowserHost final : public BrowserHost {
+public:
+    // The host's Chromium unless the VARNE_CHROMIUM environment variable names another.
+    static constexpr const char* kDefaultExecutable = "/usr/lib/chromium/chromium";
+
+    // Raises AutomationError (server unavailable) saying why when the browser cannot be started
+    // or does not answer within start_timeout.
+    static std::unique_ptr<WineBrowserHost> launch(bool headless,
+                                                   std::chrono::milliseconds start_timeout = std::chrono::seconds(10));
+
+    ~WineBrowserHost() override;
+    WineBrowserHost(const WineBrowserHost&) = delete;
+    WineBrowserHost& operator=(const WineBrowserHost&) = delete;
+
+    ProtocolSession& session() override { return *m_session; }
+    void close() override;
+    // The browser's process id on the host, and the folder of its profile and log.
+    int pid() const { return m_pid; }
+    const std::filesystem::path& folder() const { return m_folder; }
+
+private:
+    WineBrowserHost(std::filesystem::path folder, std::unique_ptr<ProtocolSession> session);
+    bool process_alive() const;
+    void finish();
+
+    std::filesystem::path m_folder;
+    std::unique_ptr<ProtocolSession> m_session;
+    int m_pid = 0;
+    bool m_closed = false;
+};
+
+}  // namespace varne
