@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Varne needs, when missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
   chromium fonts-dejavu-core
+  libboost-dev openjdk-17-jre-headless chromium-driver python3-websocket
   python3-xlrd libgsf-bin
   libreoffice-calc-nogui
   clang libclang-rt-14-dev clang-format
@@ -26,3 +28,5 @@ if ((${#missing[@]})); then
   "${as_root[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+scripts/setup-grid.sh
