@@ -1,5 +1,6 @@
 """Browsers in a Chromium that runs already, reached through VARNE_CDP_URL: some of the local
 run's test bodies again, and what attaching adds: the library closes its own pages only."""
+import gc
 import json
 import os
 import signal
@@ -15,6 +16,7 @@ from test_browser_chromium import (  # noqa: F401  collected here too, run in th
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel,
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
     test_window_handle_is_stable_and_unique)
+from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_leaves_its_outputs  # noqa: F401
 
 SERVER_UNAVAILABLE = -2147023174
 
@@ -45,11 +47,24 @@ def chromium(tmp_path_factory):
 def attached(chromium, monkeypatch):
     monkeypatch.setenv("VARNE_CDP_URL", chromium[1])
     yield
+    gc.collect()  # browsers that a failure's traceback kept in a reference cycle
+
+
+@pytest.fixture
+def journey():
+    return ["/usr/bin/python3", os.path.join(EXAMPLES, "demo_journey.py")]
 
 
 def _json(address, path):
     with urllib.request.urlopen(address + path, timeout=5) as answer:
         return json.load(answer)
+
+
+def _wait_for(condition, seconds=5):
+    deadline = time.monotonic() + seconds
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return condition()
 
 
 def _pages(address):
@@ -58,15 +73,13 @@ def _pages(address):
 
 def test_release_closes_the_pages_it_opened_and_leaves_the_browser(chromium, site):
     process, address = chromium
+    _wait_for(lambda: len(_pages(address)) == 1)  # the browser's own start page
     before = _pages(address)
     browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("index.html"))
     assert len(_pages(address)) == len(before) + 1
     del browser
-    deadline = time.monotonic() + 5
-    while _pages(address) != before and time.monotonic() < deadline:
-        time.sleep(0.05)
-    assert _pages(address) == before
+    assert _wait_for(lambda: _pages(address) == before)
     assert process.poll() is None
     assert "Browser" in _json(address, "/json/version")
 
