@@ -29,15 +29,21 @@ from site_server import SITE, SiteServer  # noqa: E402
 WARM_UP = 200
 
 
-def median_ms(work, calls):
-    for _ in range(WARM_UP):
-        work()
-    times = []
-    for _ in range(calls):
-        started = time.perf_counter()
-        work()
-        times.append((time.perf_counter() - started) * 1000)
-    return statistics.median(times)
+def medians_ms(works, calls, rounds=10):
+    """The median time of each work, run in turns of calls/rounds each, so that the load of the
+    machine falls on all of them alike."""
+    for work in works:
+        for _ in range(WARM_UP):
+            work()
+    times = [[] for _ in works]
+    for round_number in range(rounds):
+        for turn in range(len(works)):
+            index = (round_number + turn) % len(works)
+            for _ in range(calls // rounds):
+                started = time.perf_counter()
+                works[index]()
+                times[index].append((time.perf_counter() - started) * 1000)
+    return [statistics.median(figures) for figures in times]
 
 
 class RawSocketClient:
@@ -78,7 +84,7 @@ class RawPipeClient:
 
         self.process = subprocess.Popen(
             ["/usr/lib/chromium/chromium", "--remote-debugging-pipe", "--user-data-dir=" + profile,
-             "--no-startup-window"] + CHROME_ARGS, preexec_fn=place_fds, pass_fds=(to_browser_r, from_browser_w),
+             "--no-startup-window"] + CHROME_ARGS, preexec_fn=place_fds, pass_fds=(3, 4),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(to_browser_r)
         os.close(from_browser_w)
@@ -97,7 +103,7 @@ class RawPipeClient:
         os.write(self.to_browser, json.dumps(message).encode() + b"\0")
         while True:
             while b"\0" not in self.buffer:
-                self.buffer += os.read(self.from_browser, 1 << 20)
+                self.buffer += os.read(self.from_browser, 65536)
             text, self.buffer = self.buffer.split(b"\0", 1)
             answer = json.loads(text)
             if answer.get("id") == self.next_id:
@@ -111,12 +117,10 @@ class RawPipeClient:
         self.process.wait(timeout=10)
 
 
-def library_title_ms(page_url, calls):
+def library_page(page_url):
     browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(page_url)
-    document = browser.GetBrowser().Document
-    figure = median_ms(lambda: document.title, calls)
-    return browser, figure
+    return browser, browser.GetBrowser().Document
 
 
 def grid_round_trips(site, calls, folder):
@@ -124,11 +128,11 @@ def grid_round_trips(site, calls, folder):
     with GridServer(folder, slots=1) as grid:
         os.environ["VARNE_REMOTE_URL"] = grid.url
         try:
-            browser, library = library_title_ms(page, calls)
+            browser, document = library_page(page)
             [session] = grid.sessions()
             raw_client = RawSocketClient("ws://127.0.0.1:%d/session/%s/se/cdp" % (grid.port, session), page)
-            raw = median_ms(raw_client.evaluate, calls)
-            del browser
+            library, raw = medians_ms([lambda: document.title, raw_client.evaluate], calls)
+            browser = document = None
         finally:
             del os.environ["VARNE_REMOTE_URL"]
     return library, raw
@@ -136,11 +140,10 @@ def grid_round_trips(site, calls, folder):
 
 def pipe_round_trips(site, calls, folder):
     page = site.url("index.html")
-    browser, library = library_title_ms(page, calls)
-    del browser
+    browser, document = library_page(page)
     raw_client = RawPipeClient(page, os.path.join(folder, "raw-profile"))
     try:
-        raw = median_ms(raw_client.evaluate, calls)
+        library, raw = medians_ms([lambda: document.title, raw_client.evaluate], calls)
     finally:
         raw_client.close()
     return library, raw
@@ -214,7 +217,7 @@ def main():
     os.environ.pop("DISPLAY", None)
     rows = []
     with tempfile.TemporaryDirectory() as folder, SiteServer(SITE) as site:
-        library, raw = grid_round_trips(site, args.calls, os.path.join(folder, "grid"))
+        library, raw = grid_round_trips(site, args.calls, tempfile.mkdtemp(dir=folder))
         rows.append(("Round trip over a Grid standalone (base: raw WebSocket client, same session)", library, raw,
                      "ms"))
         library, raw = pipe_round_trips(site, args.calls, folder)
