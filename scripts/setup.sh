@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Varne needs, when missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(
   cmake ninja-build g++ pkg-config
@@ -8,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
   chromium fonts-dejavu-core xvfb xauth
+  libboost-dev openjdk-17-jre-headless chromium-driver python3-websocket
   python3-xlrd libgsf-bin
   libreoffice-calc-nogui
   clang libclang-rt-14-dev clang-format
@@ -28,5 +30,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# The Grid's server, for the tests of browsers elsewhere.
+scripts/setup-grid.sh
 # The Windows build and its tests under Wine.
-"$(dirname "$0")/setup-windows.sh"
+scripts/setup-windows.sh

@@ -24,7 +24,8 @@ public:
     PageState& state() { return m_state; }
     cdp::PageClient& client() { return *m_client; }
     int32_t window_handle() const { return m_window_handle; }
-    bool headless() const { return m_headless; }
+    // Whether the browser ends with its application rather than staying open for a person to see.
+    bool headless() const { return m_headless || !m_host->window_on_this_machine(); }
 
     // Raise an AutomationError at once when the browser or its page is gone.
     void check_alive() const;

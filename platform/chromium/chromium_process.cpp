@@ -476,9 +476,4 @@ std::string ChromiumProcess::log_tail() const
     return tail;
 }
 
-std::unique_ptr<BrowserHost> open_browser_host(bool headless)
-{
-    return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
-}
-
 }  // namespace varne

@@ -1,0 +1,26 @@
+#include "platform/chromium/browser_host.h"
+
+#include "platform/chromium/attached_browser.h"
+#include "platform/chromium/browser_location.h"
+#include "platform/chromium/chromium_process.h"
+#include "platform/chromium/grid_browser.h"
+
+#include <cstdlib>
+
+namespace varne {
+
+std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+{
+    const BrowserLocation location = browser_location([](const char* name) { return std::getenv(name); });
+    switch (location.kind) {
+    case BrowserLocation::Kind::kGrid:
+        return GridBrowser::open(location);
+    case BrowserLocation::Kind::kAttached:
+        return AttachedBrowser::open(location.address);
+    case BrowserLocation::Kind::kLocal:
+        break;
+    }
+    return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
+}
+
+}  // namespace varne

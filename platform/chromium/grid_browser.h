@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/chromium/browser_host.h"
+#include "platform/chromium/browser_location.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace varne {
+
+class MessageTransport;
+
+// A browser session of a WebDriver Grid, driven over the session's DevTools WebSocket (se:cdp).
+// While it lives, a watcher keeps the session from the Grid's idle time-out and notices a session
+// that the Grid ended, which the Grid never reports on the socket. close() deletes the session.
+class GridBrowser final : public BrowserHost {
+public:
+    // Asks the Grid at location.address for a new session and waits for it in the Grid's queue up to
+    // location.queue_timeout. Raises AutomationError (server unavailable) naming the address when the
+    // Grid cannot be reached (within seconds), refuses (with the Grid's message) or gives no slot in time.
+    static std::unique_ptr<GridBrowser> open(const BrowserLocation& location);
+
+    ~GridBrowser() override;
+    GridBrowser(const GridBrowser&) = delete;
+    GridBrowser& operator=(const GridBrowser&) = delete;
+
+    ProtocolSession& session() override { return *m_session; }
+    bool window_on_this_machine() const override { return false; }
+    const std::string& session_id() const { return m_session_id; }
+    // Stops the watcher, ends the connection and deletes the session, freeing its slot.
+    void close() override;
+
+private:
+    GridBrowser(BrowserLocation location, std::string session_id);
+
+    void watch();
+    // Whether the Grid still lists the session; raises AutomationError when the Grid does not answer.
+    bool session_listed() const;
+    void delete_session() const;
+    HttpHeaders request_headers() const;
+
+    BrowserLocation m_location;
+    std::string m_session_id;
+    MessageTransport* m_transport = nullptr;  // owned by m_session
+    std::unique_ptr<ProtocolSession> m_session;
+
+    std::mutex m_watch_mutex;
+    std::condition_variable m_watch_stop;
+    bool m_stopping = false;
+    std::thread m_watcher;
+    bool m_closed = false;
+};
+
+}  // namespace varne
