@@ -31,14 +31,14 @@ Check "a window handle", browser.GetBrowserHWnd() <> 0, True
 browser.GotoURL site & "index.html"
 Set app = browser.GetBrowser()
 Check "one application object", app Is browser.GetBrowser(), True
-Check "loaded", app.ReadyState, 4
+Check "loaded", app.ReadyState, CLng(4)
 Check "title", app.Document.title, "Home"
 Check "its address", app.LocationURL, site & "index.html"
 
 browser.GotoURL site & "frames.html"
 Set frames = browser.GetBrowser().Document.frames
-Check "three frames", frames.length, 3
-Check "nested frames", frames.item(1).document.frames.length, 2
+Check "three frames", frames.length, CLng(3)
+Check "nested frames", frames.item(1).document.frames.length, CLng(2)
 Check "the slow frame waited for", frames.item(2).document.title, "Slow frame"
 Check "nothing left to wait for", browser.WaitForBrowser(), 0
 Check "frame 2 loaded", browser.FrameGotoURL(2, site & "frame_b.html"), 0

@@ -170,7 +170,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, type=pathlib.Path, help="the Windows build folder")
     parser.add_argument("--timeout", type=int, default=120, help="seconds allowed to each Wine step")
-    parser.add_argument("--no-browser", action="store_true", help="leave out the Browser scripts")
     parser.add_argument("--prefix", type=pathlib.Path,
                         help="a ready Wine prefix (null display driver, no crash dialog) instead of a fresh one")
     options = parser.parse_args()
@@ -225,17 +224,16 @@ def main():
         "excel_conn.js", job.windows_path(work / "book-js.xls")) or workbook(
         work / "book-js.xls", "Sheet3", ("Sheet3", 0, 0, "from JScript")))
 
-    if not options.no_browser:
-        with SiteServer(SITE) as server:
-            site = server.url("")
+    with SiteServer(SITE) as server:
+        site = server.url("")
 
-            def browser_vbs():
-                problem = job.script("browser.vbs", site, job.windows_path(work / "browser.log"))
-                expected = [line.format(site=site) for line in BROWSER_LOG]
-                texts = log_texts(work / "browser.log")
-                return problem or (None if texts == expected else f"browser.log: {texts} is not {expected}")
-            job.step("browser.vbs and its log lines", browser_vbs)
-            job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
+        def browser_vbs():
+            problem = job.script("browser.vbs", site, job.windows_path(work / "browser.log"))
+            expected = [line.format(site=site) for line in BROWSER_LOG]
+            texts = log_texts(work / "browser.log")
+            return problem or (None if texts == expected else f"browser.log: {texts} is not {expected}")
+        job.step("browser.vbs and its log lines", browser_vbs)
+        job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
 
     job.step("early-bound C++ client", lambda: job.program(build / "tests" / "windows" / "early_bound_client.exe",
                                                             job.windows_path(work)))

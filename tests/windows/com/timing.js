@@ -36,9 +36,10 @@ check("unknown", timing.GetStartTime("Nope"), -1);
 check("members by any case", timing.lapsedSTRING("Nope"), "<unknown timing>");
 
 checkError("argument left out", function () { timing.StartTiming(); }, 449,
-           "Argument not optional: TimingName of StartTiming");
+           "Argument not optional: TimingName of Timing.StartTiming");
 checkError("too many", function () { timing.EndTiming("a", "b"); }, 450,
-           "Wrong number of arguments or invalid property assignment: EndTiming");
-checkError("object for a string", function () { timing.EndTiming(timing); }, 13, "Type mismatch");
+           "Wrong number of arguments or invalid property assignment: Timing.EndTiming takes 1 (TimingName), got 2");
+checkError("object for a string", function () { timing.EndTiming(timing); }, 13,
+           "Timing.EndTiming: TimingName: expected a string, got a Varne.Timing object");
 
 WScript.Echo(passed + " passed, " + failed + " failed");

@@ -56,13 +56,14 @@ Check "a zero stopwatch", other.LapsedString("Zero"), "0 days 00:00:00"
 
 On Error Resume Next
 timing.StartTiming
-CheckError "argument left out", CLng(449), "Argument not optional: TimingName of StartTiming"
+CheckError "argument left out", CLng(449), "Argument not optional: TimingName of Timing.StartTiming"
 timing.StartTiming "a", "b"
-CheckError "one argument too many", CLng(450), "Wrong number of arguments or invalid property assignment: StartTiming"
+CheckError "one argument too many", CLng(450), _
+    "Wrong number of arguments or invalid property assignment: Timing.StartTiming takes 1 (TimingName), got 2"
 timing.StartTiming other
-CheckError "an object for a string", CLng(13), "Type mismatch"
+CheckError "an object for a string", CLng(13), "Timing.StartTiming: TimingName: expected a string, got a Varne.Timing object"
 timing.StartTiming Null
-CheckError "null for a string", CLng(94), "Invalid use of Null"
+CheckError "null for a string", CLng(94), "Timing.StartTiming: TimingName: expected a string, got Null"
 timing.NoSuchMember
 Check "unknown member", Err.Number, CLng(438)
 Err.Clear
