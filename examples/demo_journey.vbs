@@ -143,6 +143,14 @@ Sub AddResult(row)
     resultCount = resultCount + 1
 End Sub
 
+' One field of a step's row. The row is taken into a variable first: some script hosts lose the
+' value of an index applied straight to a dictionary's item.
+Function ResultField(position, field)
+    Dim row
+    row = results(position)
+    ResultField = row(field)
+End Function
+
 ' Runs the steps in order, each timed under its own name (GetLapsed counts whole seconds), and
 ' stops at the first that fails: the later ones build on it. Returns the failure's text, empty
 ' when every step passed.
@@ -165,7 +173,7 @@ Function RunSteps(timing)
             AddResult Array(name, "FAIL", timing.GetLapsed(name))
         End If
         WScript.Echo "[" & PadLeft(CStr(number), 2) & "/" & (UBound(stepNames) + 1) & "] " & PadRight(name, 24) & _
-            " " & results(resultCount - 1)(1)
+            " " & ResultField(resultCount - 1, 1)
         If failure <> "" Then
             RunSteps = "step '" & name & "' failed: " & failure
             Exit Function
@@ -177,7 +185,7 @@ Function CountPassed()
     Dim i
     CountPassed = 0
     For i = 0 To resultCount - 1
-        If results(i)(1) = "PASS" Then CountPassed = CountPassed + 1
+        If ResultField(i, 1) = "PASS" Then CountPassed = CountPassed + 1
     Next
 End Function
 
@@ -186,8 +194,8 @@ Sub PrintTable(totalSeconds)
     WScript.Echo ""
     WScript.Echo PadRight("Step", 24) & " Result  Seconds"
     For i = 0 To resultCount - 1
-        WScript.Echo PadRight(results(i)(0), 24) & " " & PadRight(results(i)(1), 6) & "  " & _
-            PadLeft(CStr(results(i)(2)), 7)
+        WScript.Echo PadRight(ResultField(i, 0), 24) & " " & PadRight(ResultField(i, 1), 6) & "  " & _
+            PadLeft(CStr(ResultField(i, 2)), 7)
     Next
     WScript.Echo resultCount & " of " & (UBound(stepNames) + 1) & " steps run, " & CountPassed() & _
         " passed, " & totalSeconds & " s in all"
@@ -222,7 +230,7 @@ Sub WriteWorkbook(path, totalSeconds)
     Next
     For row = 0 To resultCount - 1
         For column = 1 To 3
-            steps.Cells(row + 2, column).Value = results(row)(column - 1)
+            steps.Cells(row + 2, column).Value = ResultField(row, column - 1)
         Next
     Next
     excel.SaveWorkbook path, "Summary"
