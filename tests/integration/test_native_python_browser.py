@@ -132,7 +132,7 @@ def test_the_plugin_shares_one_browser_per_module_when_asked(tmp_path):
 
         def test_one(varne_browser, tmp_path):
             seen.append(varne_browser)
-            assert varne_browser.GetBrowser().Document  # a live browser
+            assert varne_browser.GetBrowser().LocationURL == "about:blank"  # a live browser
 
         def test_two(varne_browser):
             seen.append(varne_browser)
