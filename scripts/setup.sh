@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Varne needs, when missing.
 set -euo pipefail
+# shellcheck source=install-missing.sh
+source "$(dirname "$0")/install-missing.sh"
 cd "$(dirname "$0")/.."
 
 packages=(
@@ -15,20 +17,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+install_missing setup "${packages[@]}"
 
 # The Grid's server, for the tests of browsers elsewhere.
 scripts/setup-grid.sh

@@ -8,6 +8,7 @@ import time
 import pytest
 
 import varne
+from processes import running_children
 
 LAPSED = r"\[0 days 00:00:0\d\]"
 OBJECT_DISCONNECTED = -2147417848
@@ -201,25 +202,10 @@ def test_waits_release_the_interpreter(browser, site):
     assert len(ticks) > 20
 
 
-def _running_children():
-    """The processes that this process started and that still run (zombies do not count)."""
-    own = str(os.getpid())
-    pids = set()
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            if fields[1] == own and fields[0] != "Z":
-                pids.add(int(entry))
-        except (OSError, IndexError, ValueError):
-            pass
-    return pids
-
-
 def _new_browser():
-    before = _running_children()
+    before = running_children()
     browser = varne.CreateObject("Varne.Browser")
-    return browser, _running_children() - before
+    return browser, running_children() - before
 
 
 def test_a_browser_killed_in_the_middle_of_a_call(site):
@@ -244,9 +230,9 @@ def test_headless_browsers_leave_no_process_behind(site):
     assert pids
     del browser
     deadline = time.monotonic() + 10
-    while pids & _running_children() and time.monotonic() < deadline:
+    while pids & running_children() and time.monotonic() < deadline:
         time.sleep(0.1)
-    assert pids & _running_children() == set()
+    assert pids & running_children() == set()
 
 
 def test_a_browser_that_cannot_start_fails_the_creation(monkeypatch):

@@ -9,6 +9,7 @@ import time
 import pytest
 
 import varne
+from processes import running_children
 
 LAPSED = r"\[0 days 00:00:\d\d\]"
 CALL_REJECTED = -2147418111
@@ -20,20 +21,6 @@ def closed_port_url():
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     return f"http://127.0.0.1:{port}/"
-
-
-def _children():
-    own = str(os.getpid())
-    pids = set()
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                fields = stat.read().rsplit(")", 1)[1].split()
-            if fields[1] == own and fields[0] != "Z":
-                pids.add(int(entry))
-        except (OSError, IndexError, ValueError):
-            pass
-    return pids
 
 
 @pytest.mark.parametrize("address, reason", [
@@ -173,9 +160,9 @@ def test_the_application_navigates_and_quits_by_name(site):
 
 
 def test_popup_buttons_on_a_dead_browser_fail_at_once(site):
-    before = _children()
+    before = running_children()
     browser = varne.CreateObject("Varne.Browser")
-    pids = _children() - before
+    pids = running_children() - before
     browser.GotoURL(site.url("dialogs.html"))
     assert browser.ClickLink(browser.GetBrowser().Document, "Ask") == 0
     for pid in pids:
@@ -212,9 +199,9 @@ def _descendants(pid):
 
 
 def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, tmp_path):
-    before = _children()
+    before = running_children()
     browser = varne.CreateObject("Varne.Browser")
-    (pid,) = [child for child in _children() - before if "--type=" not in open(f"/proc/{child}/cmdline").read()]
+    (pid,) = [child for child in running_children() - before if "--type=" not in open(f"/proc/{child}/cmdline").read()]
     browser.GotoURL(site.url("index.html"))
     old = browser.GetBrowser().Document
     renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line]
@@ -250,9 +237,9 @@ def test_frame_goto_url_before_any_page_fails(browser, site, log):
 
 
 def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
-    before = _children()
+    before = running_children()
     browser = varne.CreateObject("Varne.Browser")
-    pids = _children() - before
+    pids = running_children() - before
     browser.GotoURL(site.url("index.html"))
     document = browser.GetBrowser().Document
     threading.Timer(0.3, lambda: [os.kill(pid, signal.SIGKILL) for pid in pids]).start()
