@@ -4,9 +4,10 @@
 
 namespace varne {
 
-// The file port on Windows: the Win32 file functions, narrow text in the system's ANSI code page,
-// and replacement by a move over the old file, so that a reader never sees half a file. Failures
-// carry the same numbers as on POSIX.
+// The file port on Windows: the Win32 file functions, narrow text in the system's ANSI code page.
+// A save writes a new file beside the old one and puts it in place with ReplaceFileW, or writes
+// over a file with several hard links or in a folder where no file may be made. Failures carry
+// the same numbers as on POSIX.
 class Win32FileSystem final : public FileSystem {
 public:
     // True for anything but a folder.
