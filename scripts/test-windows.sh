@@ -74,6 +74,15 @@ step "null display driver, no crash dialog" bash -c '
   timeout 60 wine reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null &&
   timeout 60 wineserver -k; timeout 60 wineserver -w; true'
 
+# A 64 KiB disk for the full-disk tests of the file adapter, reached through Wine's Z: drive; only
+# root may mount one, elsewhere those tests skip.
+small_disk=$PWD/build-windows/small-disk
+mkdir -p "$small_disk"
+if mountpoint -q "$small_disk" || mount -t tmpfs -o size=64k tmpfs "$small_disk" 2>/dev/null; then
+  trap 'umount "$small_disk" 2>/dev/null || true' EXIT
+  export VARNE_TEST_SMALL_DISK="Z:${small_disk//\//\\}"
+fi
+
 for test in build-windows/tests/bin/*_test.exe build-windows/tests/bin/*_tests.exe; do
   step "unit tests $(basename "$test")" wine_step 300 "$test" --gtest_brief=1
 done

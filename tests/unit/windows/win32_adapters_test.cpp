@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -107,6 +109,208 @@ TEST_F(Win32FileSystemTest, ReplacementTakesPlaceOnCloseAndADroppedWriterLeavesN
     }
     EXPECT_EQ(read_bytes(scratch.path("settings.cfg")), "new\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path("")), {}), 1);
+}
+
+size_t entries(const std::filesystem::path& folder)
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+DWORD attributes(const std::filesystem::path& path)
+{
+    return GetFileAttributesW(path.wstring().c_str());
+}
+
+TEST_F(Win32FileSystemTest, ASaveOfAHardLinkedFileReachesEveryLink)
+{
+    testing::write_bytes(scratch.path("settings.cfg"), "old\r\n");
+    ASSERT_TRUE(CreateHardLinkW(scratch.path("other.cfg").wstring().c_str(),
+                                scratch.path("settings.cfg").wstring().c_str(), nullptr));
+    auto writer = files.replace_file(scratch.name("settings.cfg"));
+    writer->write_line(u"new, and longer than the old");
+    writer->close();
+    EXPECT_EQ(read_bytes(scratch.path("settings.cfg")), "new, and longer than the old\r\n");
+    EXPECT_EQ(read_bytes(scratch.path("other.cfg")), "new, and longer than the old\r\n");
+    EXPECT_EQ(entries(scratch.path("")), 2u);
+}
+
+TEST_F(Win32FileSystemTest, ASaveKeepsTheAttributesOfTheFileAndGivesANewOneNoneOfItsOwn)
+{
+    testing::write_bytes(scratch.path("settings.cfg"), "old\r\n");
+    ASSERT_TRUE(SetFileAttributesW(scratch.path("settings.cfg").wstring().c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    auto writer = files.replace_file(scratch.name("settings.cfg"));
+    writer->write_line(u"new");
+    writer->close();
+    EXPECT_EQ(read_bytes(scratch.path("settings.cfg")), "new\r\n");
+    EXPECT_EQ(attributes(scratch.path("settings.cfg")), DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE});
+    // The temporary file's hidden name must not make the saved file hidden.
+    files.replace_file(scratch.name("fresh.cfg"))->close();
+    EXPECT_EQ(attributes(scratch.path("fresh.cfg")), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+}
+
+TEST_F(Win32FileSystemTest, NamesUpToTheFileSystemsLimitSaveInAFolderBeyondTheClassicPathLength)
+{
+    const std::string longest(255, 'n');
+    std::filesystem::create_directories(scratch.path(std::string(100, 'd').c_str()));
+    const std::filesystem::path file = scratch.path(std::string(100, 'd').c_str()) / longest;
+    ASSERT_GT(file.wstring().size(), size_t{MAX_PATH});
+    auto writer = files.replace_file(file.u16string());
+    writer->write_line(u"saved");
+    writer->close();
+    EXPECT_EQ(read_bytes(file), "saved\r\n");
+    writer = files.create_file(file.u16string());
+    writer->write_line(u"logged");
+    writer->close();
+    EXPECT_EQ(files.read_all_text(file.u16string()), u"logged\r\n");
+    EXPECT_EQ(entries(file.parent_path()), 1u);
+}
+
+using OwnedHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+// A temporary file of a saver, as the README names it, last written two minutes ago.
+OwnedHandle stale_temporary(const std::filesystem::path& path)
+{
+    OwnedHandle file(CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr),
+                     CloseHandle);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+    then.QuadPart -= 120ULL * 10'000'000;
+    const FILETIME written{then.LowPart, then.HighPart};
+    SetFileTime(file.get(), nullptr, nullptr, &written);
+    return file;
+}
+
+TEST_F(Win32FileSystemTest, TheNextSaveRemovesTheTemporaryOfADeadSaverOnly)
+{
+    const auto dead = scratch.path(".varne-0123456789abcdef.tmp");
+    const auto live = scratch.path(".varne-fedcba9876543210.tmp");
+    stale_temporary(dead);
+    OwnedHandle holder = stale_temporary(live);
+    OVERLAPPED far_byte{};
+    far_byte.Offset = 0xFFFFFFF0;
+    far_byte.OffsetHigh = 0x7FFFFFFF;
+    ASSERT_TRUE(LockFileEx(holder.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far_byte));
+    testing::write_bytes(scratch.path(".varne-not-ours.tmp"), "kept");
+    files.replace_file(scratch.name("settings.cfg"))->close();
+    EXPECT_FALSE(std::filesystem::exists(dead));
+    EXPECT_TRUE(std::filesystem::exists(live));
+    EXPECT_TRUE(std::filesystem::exists(scratch.path(".varne-not-ours.tmp")));
+    holder.reset();
+    files.replace_file(scratch.name("settings.cfg"))->close();
+    EXPECT_FALSE(std::filesystem::exists(live));
+}
+
+TEST_F(Win32FileSystemTest, ASaverKilledPartWayLeavesTheOldFileAndNothingElse)
+{
+    std::filesystem::create_directory(scratch.path("saves"));
+    testing::write_bytes(scratch.path("saves") / "settings.cfg", "old\r\n");
+    wchar_t program[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    const std::filesystem::path child = std::filesystem::path(program).parent_path() / "saver_child.exe";
+    std::wstring line = L"saver_child.exe \"" + (scratch.path("saves") / "settings.cfg").wstring() + L"\" \"" +
+                        scratch.path("ready").wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(child.wstring().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    OwnedHandle child_process(process.hProcess, CloseHandle);
+    CloseHandle(process.hThread);
+    // A bound for a child that hangs or fails, not a measure of speed.
+    for (int wait = 0; wait < 300 && !std::filesystem::exists(scratch.path("ready")); ++wait)
+        if (WaitForSingleObject(child_process.get(), 100) == WAIT_OBJECT_0)
+            break;
+    ASSERT_TRUE(std::filesystem::exists(scratch.path("ready")));
+    EXPECT_EQ(entries(scratch.path("saves")), 2u) << "the save in progress has its file beside the old one";
+    TerminateProcess(child_process.get(), 9);
+    ASSERT_EQ(WaitForSingleObject(child_process.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(read_bytes(scratch.path("saves") / "settings.cfg"), "old\r\n");
+    EXPECT_EQ(entries(scratch.path("saves")), 1u);
+}
+
+// A small file system that scripts/test-windows.sh mounts where it may; named by VARNE_TEST_SMALL_DISK.
+class Win32FullDiskTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* disk = std::getenv("VARNE_TEST_SMALL_DISK");
+        if (!disk || !*disk)
+            GTEST_SKIP() << "no small disk: VARNE_TEST_SMALL_DISK is not set";
+        folder = std::filesystem::path(disk) / ("full-" + std::to_string(std::random_device()()));
+        std::filesystem::create_directory(folder);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    // Fills the disk but for about `room` bytes.
+    void fill_but(size_t room)
+    {
+        std::string block(4096, 'f');
+        auto filler = files.create_file((folder / "filler").u16string());
+        try {
+            for (;;)
+                filler->write_bytes({reinterpret_cast<const uint8_t*>(block.data()), block.size()});
+        } catch (const AutomationError&) {
+        }
+        filler->close();
+        std::filesystem::resize_file(folder / "filler", std::filesystem::file_size(folder / "filler") - room);
+    }
+
+    Win32FileSystem files;
+    std::filesystem::path folder;
+};
+
+TEST_F(Win32FullDiskTest, AnAppendThatDoesNotFitIsCutBackAndTheFileGoesOn)
+{
+    fill_but(8192);
+    auto writer = files.create_file((folder / "run.log").u16string());
+    writer->write_line(u"first");
+    const std::string big(16384, 'b');
+    AutomationError full = raised([&] {
+        writer->write_bytes({reinterpret_cast<const uint8_t*>(big.data()), big.size()});
+    });
+    EXPECT_EQ(full.number(), 61) << full.description();
+    EXPECT_EQ(full.description().rfind("Disk full: cannot write to '", 0), 0u) << full.description();
+    writer->write_line(u"second");
+    writer->close();
+    EXPECT_EQ(read_bytes(folder / "run.log"), "first\r\nsecond\r\n");
+}
+
+TEST_F(Win32FullDiskTest, ASaveThatDoesNotFitLeavesTheOldFileAndNothingElse)
+{
+    testing::write_bytes(folder / "settings.cfg", "old\r\n");
+    fill_but(4096);
+    const size_t before = entries(folder);
+    auto writer = files.replace_file((folder / "settings.cfg").u16string());
+    const std::string line(1000, 's');
+    AutomationError full = raised([&] {
+        for (int i = 0; i < 64; ++i)
+            writer->write_line(from_utf8(line));
+        writer->close();
+    });
+    EXPECT_EQ(full.number(), 61) << full.description();
+    writer.reset();
+    EXPECT_EQ(read_bytes(folder / "settings.cfg"), "old\r\n");
+    EXPECT_EQ(entries(folder), before);
+}
+
+TEST_F(Win32FullDiskTest, AWriteOverThatDoesNotFitPutsTheOldContentsBack)
+{
+    testing::write_bytes(folder / "settings.cfg", "old\r\n");
+    ASSERT_TRUE(CreateHardLinkW((folder / "other.cfg").wstring().c_str(), (folder / "settings.cfg").wstring().c_str(),
+                                nullptr));
+    fill_but(4096);
+    auto writer = files.replace_file((folder / "settings.cfg").u16string());
+    writer->write_line(from_utf8(std::string(16384, 's')));
+    EXPECT_EQ(raised([&] { writer->close(); }).number(), 61);
+    EXPECT_EQ(read_bytes(folder / "settings.cfg"), "old\r\n");
+    EXPECT_EQ(read_bytes(folder / "other.cfg"), "old\r\n");
 }
 
 TEST_F(Win32FileSystemTest, FoldersAreMadeAtEitherSeparator)
