@@ -366,8 +366,9 @@ HANDLE create_temporary(const BStr& folder, BStr& temporary_path)
                 continue;
             return INVALID_HANDLE_VALUE;
         }
-        // Between the creation and the lock another save may have taken the file for a stale one.
-        if (!lock_live(file.get()))
+        // Between the creation and the lock another save may have taken the file for a stale one; a
+        // file system without locks leaves the file unlocked, and so never taken for a stale one.
+        if (!lock_live(file.get()) && GetLastError() == ERROR_LOCK_VIOLATION)
             continue;
         if (!delete_on_close(file.get(), true))
             return INVALID_HANDLE_VALUE;
@@ -457,9 +458,12 @@ public:
     {
         if (m_file == INVALID_HANDLE_VALUE)
             return;
+        // Only ever grown: an allocation below the file's end would cut the old contents off.
+        LARGE_INTEGER old_size{};
         FILE_ALLOCATION_INFO room{};
         room.AllocationSize.QuadPart = static_cast<LONGLONG>(m_contents.size());
-        if (!SetFileInformationByHandle(m_file, FileAllocationInfo, &room, sizeof room)) {
+        if (GetFileSizeEx(m_file, &old_size) && room.AllocationSize.QuadPart > old_size.QuadPart &&
+            !SetFileInformationByHandle(m_file, FileAllocationInfo, &room, sizeof room)) {
             DWORD error = GetLastError();
             if (error != ERROR_CALL_NOT_IMPLEMENTED && error != ERROR_INVALID_FUNCTION &&
                 error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_PARAMETER)
