@@ -13,10 +13,11 @@ namespace varne {
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
-    // Appends the line and CR LF; the line is on disk when the call returns. Each call is written
-    // whole or not at all: one that fails (a full disk) leaves the file as it was before it.
+    // Appends the line and CR LF, handed to the system before the call returns, so that it outlives
+    // a crash of the process. Each call is written whole or not at all: one that fails (a full
+    // disk) leaves the file as it was before it.
     virtual void write_line(std::u16string_view line) = 0;
-    // Appends the bytes as they are, whole or not at all; they are on disk when the call returns.
+    // Appends the bytes as they are, whole or not at all, handed to the system before it returns.
     virtual void write_bytes(std::span<const uint8_t> bytes) = 0;
     // Completes the file. For a file made by replace_file, this is when it takes the old one's place.
     virtual void close() = 0;

@@ -458,8 +458,6 @@ private:
     std::string m_contents;
 };
 
-// Gives the new file the old one's owner, group, extended attributes and mode; false where one of
-// them may not be given.
 // Extended attributes (access control lists, security labels, a user's own) belong to the file
 // too; false where one cannot be read or given to the new file.
 bool copy_extended_attributes(const std::string& from, int to)
@@ -484,6 +482,8 @@ bool copy_extended_attributes(const std::string& from, int to)
     return true;
 }
 
+// Gives the new file the old one's owner, group, extended attributes and mode; false where one of
+// them may not be given.
 bool take_identity(int fd, const std::string& old_path, const struct stat& old)
 {
     struct stat made {};
