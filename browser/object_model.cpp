@@ -2,6 +2,16 @@
 
 namespace varne::dom {
 
+Variant ElementCollection::item_at(int32_t index)
+{
+    return Ref<Dispatch>(item(index));
+}
+
+Variant FrameCollection::item_at(int32_t index)
+{
+    return Ref<Dispatch>(item(index));
+}
+
 std::vector<BStr> ElementCollection::read_each(ElementProperty property)
 {
     int32_t count = length();

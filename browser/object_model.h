@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "frame/collection.h"
 #include "frame/dispatch.h"
 #include "frame/text.h"
 
@@ -36,13 +37,16 @@ public:
     virtual void click() = 0;
 };
 
-class ElementCollection : public Dispatch {
+class ElementCollection : public Dispatch, public Collection {
 public:
     std::string_view interface_name() const noexcept override { return "IHTMLElementCollection"; }
     virtual int32_t length() = 0;
     // The item at a position from 0; fails with an AutomationError when there is none.
     virtual Ref<Element> item(int32_t index) = 0;
     virtual Ref<ElementCollection> tags(const BStr& tag_name) = 0;
+
+    int32_t item_count() override { return length(); }
+    Variant item_at(int32_t index) override;
 
     // One walk over the collection: the property of every item, in order. This version asks
     // item by item; an adapter that can read them all at once overrides it.
@@ -52,11 +56,14 @@ public:
     virtual std::vector<std::optional<BStr>> read_each_first_image(ElementProperty property);
 };
 
-class FrameCollection : public Dispatch {
+class FrameCollection : public Dispatch, public Collection {
 public:
     std::string_view interface_name() const noexcept override { return "FramesCollection"; }
     virtual int32_t length() = 0;
     virtual Ref<FrameWindow> item(int32_t index) = 0;
+
+    int32_t item_count() override { return length(); }
+    Variant item_at(int32_t index) override;
 };
 
 class Document : public Dispatch {

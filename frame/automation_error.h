@@ -26,6 +26,7 @@ inline constexpr int32_t kNotSupported = 438;  // "Object doesn't support this p
 inline constexpr int32_t kNamedArgumentNotFound = 448;
 inline constexpr int32_t kArgumentNotOptional = 449;
 inline constexpr int32_t kWrongArgumentCount = 450;
+inline constexpr int32_t kNotCollection = 451;  // "Object not a collection"
 // Platform failures (HRESULTs as scripts see them, as signed 32-bit numbers).
 inline constexpr int32_t kUnspecified = static_cast<int32_t>(0x80004005);  // E_FAIL
 inline constexpr int32_t kWrongThread = static_cast<int32_t>(0x8001010E);  // RPC_E_WRONG_THREAD

@@ -15,6 +15,7 @@
 
 #include "frame/automation_date.h"
 #include "frame/automation_error.h"
+#include "frame/collection.h"
 #include "frame/descriptor.h"
 #include "frame/late_binding.h"
 #include "frame/reference.h"
@@ -278,15 +279,19 @@ def _fill_class(cls, doc, members):
         setattr(cls, member_name, _make_method(cls.__name__, member_name, member_doc, params, returns))
 
 
+def _no_sequence(self, error):
+    if error.number != 451:
+        return error
+    return TypeError(f"{_kind(self) or 'this object'} is not a sequence: it has no length")
+
+
 def _len(self):
     if _library_class(self) is not None:
         raise TypeError(f"a varne.{_library_class(self)} object has no len()")
     try:
-        return int(self.length)
+        return _count(self)
     except AutomationError as error:
-        if error.number != 438:
-            raise
-        raise TypeError(f"{_kind(self) or 'this object'} has no len(): it has no length") from None
+        raise _no_sequence(self, error) from None
 
 
 def _getitem(self, index):
@@ -294,7 +299,7 @@ def _getitem(self, index):
         if index < 0:
             index += len(self)
         try:
-            return _item(self, index)
+            return _item_at(self, index)
         except AutomationError as error:
             if error.number not in (9, 424):
                 raise
@@ -303,8 +308,12 @@ def _getitem(self, index):
 
 
 def _iter(self):
-    for index in range(len(self)):
-        yield _item(self, index)
+    if _library_class(self) is not None:
+        raise TypeError(f"a varne.{_library_class(self)} object is not iterable")
+    try:
+        return iter(_items(self))
+    except AutomationError as error:
+        raise _no_sequence(self, error) from None
 
 
 def _read(obj, name):
@@ -458,6 +467,26 @@ class AutomationError(Exception):
     module.def("_item", [](const ObjectHandle& handle, const py::object& index) {
         std::vector<Variant> values{to_variant(index)};
         return call_released([&] { return call_default(*handle.object, values); });
+    });
+    module.def("_count", [](const ObjectHandle& handle) {
+        return call_released([&] { return Variant(collection_count(*handle.object)); });
+    });
+    module.def("_item_at", [](const ObjectHandle& handle, int32_t index) {
+        return call_released([&] { return collection_item(*handle.object, index); });
+    });
+    // The items as they are now: iterating walks these, whatever the page does meanwhile.
+    module.def("_items", [](const ObjectHandle& handle) {
+        std::vector<Variant> items;
+        {
+            py::gil_scoped_release released;
+            Enumeration walk(*handle.object);
+            while (auto item = walk.next())
+                items.push_back(std::move(*item));
+        }
+        py::list list;
+        for (const auto& item : items)
+            list.append(to_python(item));
+        return list;
     });
     module.def("_call", [](const ObjectHandle& handle, const std::string& name, const py::args& args,
                            const py::kwargs& kwargs) { return call_member(bound_member(handle, name), args, kwargs); });

@@ -495,6 +495,16 @@ Ref<dom::Element> RemoteCollection::item(int32_t index)
     return make_object<RemoteElement>(std::make_shared<const RemoteHandle>(m_base->page(), value.object_id));
 }
 
+Variant RemoteCollection::item_at(int32_t index)
+{
+    auto value = run("const e = c.item ? c.item(a[0]) : c[a[0]]; return a[0] < c.length ? e : undefined;",
+                     {number_argument(index)}, false);
+    if (value.kind == cdp::RemoteValue::Kind::Undefined)
+        throw AutomationError(error_number::kObjectRequired,
+                              "Object required: the collection has no item at position " + std::to_string(index));
+    return to_variant(m_base->page(), value);
+}
+
 Ref<dom::ElementCollection> RemoteCollection::tags(const BStr& tag_name)
 {
     if (m_source == "this.all")

@@ -144,6 +144,8 @@ public:
 
     int32_t length() override;
     Ref<dom::Element> item(int32_t index) override;
+    // As item, but an array of the page's values (names, numbers) gives its values as they are.
+    Variant item_at(int32_t index) override;
     Ref<dom::ElementCollection> tags(const BStr& tag_name) override;
     std::vector<BStr> read_each(dom::ElementProperty property) override;
     std::vector<std::optional<BStr>> read_each_first_image(dom::ElementProperty property) override;

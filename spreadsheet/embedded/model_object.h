@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -89,6 +90,12 @@ inline const Variant* argument(std::span<const Variant> args, size_t index)
 
 // Raises 449 when one of the first `required` arguments is left out and 450 for more than `most`.
 void check_arguments(std::span<const Variant> args, size_t required, size_t most, std::u16string_view member);
+
+// A position from 0 as the one-element argument list of an Item that counts from 1.
+inline std::array<Variant, 1> position_from_1(int32_t index)
+{
+    return {static_cast<double>(index) + 1};
+}
 
 template <class T, class... Args>
 Variant new_object(Args&&... args)

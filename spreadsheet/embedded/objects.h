@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 
+#include "frame/collection.h"
 #include "spreadsheet/embedded/instance.h"
 #include "spreadsheet/embedded/model_object.h"
 #include "spreadsheet/engine/cell_reference.h"
@@ -51,9 +52,16 @@ private:
 };
 
 // The open workbooks in the order they were opened; Item takes a position or a name.
-class Workbooks final : public ModelObject<Workbooks> {
+class Workbooks final : public ModelObject<Workbooks>, public Collection {
 public:
     explicit Workbooks(std::shared_ptr<Instance> instance) : m_instance(std::move(instance)) {}
+
+    int32_t item_count() override { return to_i4(count()); }
+    Variant item_at(int32_t index) override
+    {
+        const auto position = position_from_1(index);
+        return item(position);
+    }
 
 private:
     friend ModelObject<Workbooks>;
@@ -110,9 +118,16 @@ private:
 };
 
 // The sheets of one workbook; Item takes a position or a name, in any case.
-class Sheets final : public ModelObject<Sheets> {
+class Sheets final : public ModelObject<Sheets>, public Collection {
 public:
     explicit Sheets(BookRef book) : m_book(std::move(book)) {}
+
+    int32_t item_count() override { return to_i4(count()); }
+    Variant item_at(int32_t index) override
+    {
+        const auto position = position_from_1(index);
+        return item(position);
+    }
 
 private:
     friend ModelObject<Sheets>;

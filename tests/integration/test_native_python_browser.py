@@ -29,6 +29,7 @@ def test_collections_are_sequences(browser, site):
     browser.GotoURL(site.url("forms.html"))
     form = browser.GetBrowser().Document.forms[0]
     assert form.name == "login" and len(form.elements) == 10  # an image input is not among them
+    assert list(form.getAttributeNames()) == ["name", "action", "method"]  # a list of values, as they are
 
 
 def test_repr_says_what_an_object_is(browser, site):

@@ -159,3 +159,17 @@ def test_two_connections_have_applications_of_their_own():
         first_xl.Sheets("Mine")
     assert raised.value.number == SERVER_UNAVAILABLE
     assert second_xl.Workbooks.Count == 1
+
+
+def test_sheets_and_workbooks_are_sequences_counted_from_0():
+    conn = varne.CreateObject("Varne.ExcelConn")
+    xl = conn.GetXL()
+    sheets = xl.ActiveWorkbook.Sheets
+    assert len(sheets) == 3 and sheets[0].Name == "Sheet1" and sheets[-1].Name == "Sheet3"
+    for sheet in sheets:  # the sheets as they were when the walk began
+        if sheet.Name != "Sheet2":
+            sheet.Delete()
+    assert [sheet.Name for sheet in xl.Sheets] == ["Sheet2"]
+    assert len(xl.Workbooks) == 1
+    with pytest.raises(IndexError, match=r"error 9"):
+        sheets[1]

@@ -12,6 +12,7 @@
 #include "frame/automation_error.h"
 #include "frame/late_binding.h"
 #include "frame/type_library.h"
+#include "platform/windows/com/com_enumerator.h"
 #include "platform/windows/com/com_module.h"
 
 namespace varne::com {
@@ -113,6 +114,9 @@ HRESULT STDMETHODCALLTYPE get_type_info(ComObject* self, UINT index, LCID, IType
     return result;
 }
 
+// The name by which a client may ask a collection for its enumerator, as it may by DISPID_NEWENUM.
+constexpr std::u16string_view kNewEnumName = u"_NewEnum";
+
 // Names of object-model members get dispatch ids of their own, the same for every object.
 class NameTable {
 public:
@@ -160,6 +164,12 @@ HRESULT STDMETHODCALLTYPE get_ids_of_names(ComObject* self, REFIID, LPOLESTR* na
 {
     if (!names || !ids || count == 0)
         return E_INVALIDARG;
+    if (equals_ignoring_case(view(names[0]), kNewEnumName)) {
+        ids[0] = DISPID_NEWENUM;
+        for (UINT i = 1; i < count; ++i)
+            ids[i] = DISPID_UNKNOWN;
+        return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+    }
     if (!self->cls) {
         ids[0] = object_model_names().id_of(view(names[0]));
         for (UINT i = 1; i < count; ++i)
@@ -272,6 +282,19 @@ Variant invoke_object_model(ComObject* self, DISPID id, WORD flags, const DISPPA
     return call_default(*object, args);
 }
 
+// For Each and JScript's Enumerator: the collection's items, walked as they were when it was asked.
+HRESULT hand_out_enumerator(ComObject* self, VARIANT* result)
+{
+    IUnknown* enumerator = new_enumerator(*self->target);
+    if (!result) {
+        enumerator->Release();
+        return S_OK;
+    }
+    result->vt = VT_UNKNOWN;
+    result->punkVal = enumerator;
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE invoke_dispatch(ComObject* self, DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                           VARIANT* result, EXCEPINFO* info, UINT* argument_error)
 {
@@ -284,6 +307,8 @@ HRESULT STDMETHODCALLTYPE invoke_dispatch(ComObject* self, DISPID id, REFIID, LC
     if (result)
         VariantInit(result);
     try {
+        if (id == DISPID_NEWENUM && (flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET)))
+            return hand_out_enumerator(self, result);
         Variant value;
         const TypeDescriptor* declared = nullptr;
         if (self->cls) {

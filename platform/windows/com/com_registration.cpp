@@ -24,17 +24,9 @@ std::wstring wide(const std::string& ascii)
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-struct Root {
-    HKEY key;
-    const wchar_t* name;
-};
-
-const Root kMachine{HKEY_LOCAL_MACHINE, L"HKEY_LOCAL_MACHINE\\Software\\Classes"};
-const Root kUser{HKEY_CURRENT_USER, L"HKEY_CURRENT_USER\\Software\\Classes"};
-
-std::wstring classes_key(const std::wstring& key)
+std::wstring path_in(const ClassesRoot& root, const std::wstring& key)
 {
-    return L"Software\\Classes\\" + key;
+    return root.classes_path + L"\\" + key;
 }
 
 // Keys made by registration, parents first; the shared CLSID, Interface and TypeLib keys are not ours.
@@ -54,12 +46,12 @@ std::vector<std::wstring> keys_made(const std::vector<RegistryValue>& values)
     return keys;
 }
 
-LSTATUS write_values(HKEY root, const std::vector<RegistryValue>& values)
+LSTATUS write_values(const ClassesRoot& root, const std::vector<RegistryValue>& values)
 {
     for (const auto& value : values) {
         HKEY key = nullptr;
-        LSTATUS status =
-            RegCreateKeyExW(root, classes_key(value.key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+        LSTATUS status = RegCreateKeyExW(root.key, path_in(root, value.key).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                         nullptr, &key, nullptr);
         if (status != ERROR_SUCCESS)
             return status;
         status = RegSetValueExW(key, value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
@@ -86,11 +78,11 @@ bool holds(HKEY key, const RegistryValue& value)
     return data == value.data;
 }
 
-void remove_values(HKEY root, const std::vector<RegistryValue>& values)
+void remove_values(const ClassesRoot& root, const std::vector<RegistryValue>& values)
 {
     for (const auto& value : values) {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(root, classes_key(value.key).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+        if (RegOpenKeyExW(root.key, path_in(root, value.key).c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
             ERROR_SUCCESS)
             continue;
         if (holds(key, value))
@@ -100,7 +92,7 @@ void remove_values(HKEY root, const std::vector<RegistryValue>& values)
     auto keys = keys_made(values);
     for (auto made = keys.rbegin(); made != keys.rend(); ++made) {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(root, classes_key(*made).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(root.key, path_in(root, *made).c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
             continue;
         DWORD subkeys = 0;
         DWORD entries = 0;
@@ -109,15 +101,15 @@ void remove_values(HKEY root, const std::vector<RegistryValue>& values)
                      subkeys == 0 && entries == 0;
         RegCloseKey(key);
         if (empty)
-            RegDeleteKeyW(root, classes_key(*made).c_str());
+            RegDeleteKeyW(root.key, path_in(root, *made).c_str());
     }
 }
 
 // Whether the process may make keys under the root's classes key.
-LSTATUS probe(const Root& root)
+LSTATUS probe(const ClassesRoot& root)
 {
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(root.key, L"Software\\Classes", 0, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, &key);
+    LSTATUS status = RegOpenKeyExW(root.key, root.classes_path.c_str(), 0, KEY_CREATE_SUB_KEY | KEY_SET_VALUE, &key);
     if (status == ERROR_SUCCESS)
         RegCloseKey(key);
     return status;
@@ -187,32 +179,43 @@ std::vector<RegistryValue> registry_values(const LibraryDescriptor& library, con
     return values;
 }
 
-HRESULT register_server(const LibraryDescriptor& library, const std::wstring& module_path)
+std::span<const ClassesRoot> machine_then_user()
+{
+    static const ClassesRoot roots[] = {
+        {HKEY_LOCAL_MACHINE, L"Software\\Classes", L"HKEY_LOCAL_MACHINE\\Software\\Classes"},
+        {HKEY_CURRENT_USER, L"Software\\Classes", L"HKEY_CURRENT_USER\\Software\\Classes"},
+    };
+    return roots;
+}
+
+HRESULT register_server(const LibraryDescriptor& library, const std::wstring& module_path,
+                        std::span<const ClassesRoot> roots)
 {
     if (module_path.empty())
         return SELFREG_E_CLASS;
     const auto values = registry_values(library, module_path);
     std::wstring failures;
-    for (const Root& root : {kMachine, kUser}) {
+    for (const ClassesRoot& root : roots) {
         LSTATUS status = probe(root);
         if (status == ERROR_SUCCESS) {
-            status = write_values(root.key, values);
+            status = write_values(root, values);
             if (status == ERROR_SUCCESS)
                 return S_OK;
-            remove_values(root.key, values);
+            remove_values(root, values);
         }
-        failures += (failures.empty() ? L"" : L"; ") + std::wstring(root.name) + L" cannot be written (error " +
+        failures += (failures.empty() ? L"" : L"; ") + root.name + L" cannot be written (error " +
                     std::to_wstring(status) + L")";
     }
     set_error(L"The library cannot be registered: " + failures);
     return SELFREG_E_CLASS;
 }
 
-HRESULT unregister_server(const LibraryDescriptor& library, const std::wstring& module_path)
+HRESULT unregister_server(const LibraryDescriptor& library, const std::wstring& module_path,
+                          std::span<const ClassesRoot> roots)
 {
     const auto values = registry_values(library, module_path);
-    for (const Root& root : {kMachine, kUser})
-        remove_values(root.key, values);
+    for (const ClassesRoot& root : roots)
+        remove_values(root, values);
     return S_OK;
 }
 

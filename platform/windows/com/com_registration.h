@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,12 +22,25 @@ struct RegistryValue {
 // `Varne.<Class>.1`, per interface the type library's marshaller, and the type library itself.
 std::vector<RegistryValue> registry_values(const LibraryDescriptor& library, const std::wstring& module_path);
 
-// Writes the values under HKLM\Software\Classes when the process may, else under
-// HKCU\Software\Classes; fails with SELFREG_E_CLASS and an error object naming both roots when
-// neither can be written. What a failed registration wrote is removed again.
-HRESULT register_server(const LibraryDescriptor& library, const std::wstring& module_path);
-// Removes from both roots exactly the values that registration writes (where they still hold what
-// it wrote) and then the keys it made that are left empty.
-HRESULT unregister_server(const LibraryDescriptor& library, const std::wstring& module_path);
+// A root of class registrations: an open key, the path of its classes key beneath it, and the
+// name by which messages give it.
+struct ClassesRoot {
+    HKEY key;
+    std::wstring classes_path;
+    std::wstring name;
+};
+
+// HKLM\Software\Classes, then HKCU\Software\Classes.
+std::span<const ClassesRoot> machine_then_user();
+
+// Writes the values under the first of `roots` that the process may write; fails with
+// SELFREG_E_CLASS and an error object naming every root and its error when none can be written.
+// What a failed registration wrote is removed again.
+HRESULT register_server(const LibraryDescriptor& library, const std::wstring& module_path,
+                        std::span<const ClassesRoot> roots);
+// Removes from every root exactly the values that registration writes (where they still hold
+// what it wrote) and then the keys it made that are left empty.
+HRESULT unregister_server(const LibraryDescriptor& library, const std::wstring& module_path,
+                          std::span<const ClassesRoot> roots);
 
 }  // namespace varne::com

@@ -134,11 +134,13 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow()
 
 HRESULT STDAPICALLTYPE DllRegisterServer()
 {
-    return varne::com::register_server(varne::library_descriptor(), varne::com::module_path());
+    return varne::com::register_server(varne::library_descriptor(), varne::com::module_path(),
+                                       varne::com::machine_then_user());
 }
 
 HRESULT STDAPICALLTYPE DllUnregisterServer()
 {
-    return varne::com::unregister_server(varne::library_descriptor(), varne::com::module_path());
+    return varne::com::unregister_server(varne::library_descriptor(), varne::com::module_path(),
+                                         varne::com::machine_then_user());
 }
 }

@@ -3,20 +3,6 @@
 ' clicked, a confirm answered with OK and with Cancel, an alert answered with Cancel then OK. The
 ' job compares the log's lines with the Linux build's.
 Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(what, actual, expected)
-    If VarType(actual) = VarType(expected) And actual = expected Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL " & what & ": got " & actual & " (type " & VarType(actual) & "), expected " & _
-            expected & " (type " & VarType(expected) & ")"
-    End If
-End Sub
-
 Const brwImgAlt = 1
 Const brwImgSrc = 2
 Const brwInnerText = 3
@@ -90,4 +76,3 @@ Check "OK on the alert", browser.PopupClickOk(), 0
 Check "alerted", document.getElementById("out").innerText, "alerted"
 
 browser.CloseBrowserLog
-WScript.Echo passed & " passed, " & failed & " failed"

@@ -4,7 +4,9 @@ each class with the files they write checked, the early-bound C++ client, and un
 leaving no key behind; in the Wine prefix given, or in a fresh one of its own.
 
 Script hosts under Wine end silently on an error, so each script ends by printing
-"N passed, N failed"; a step fails when that line is missing or counts a failure. Every Wine
+"N passed, N failed"; a step fails when that line is missing or counts a failure. Each script
+runs with the checks of its language (check.vbs, check.js) joined after it; the helper prints
+that line once the script has run to its end. Every Wine
 step runs under a time limit. Prints each step's time and a final "N passed, N failed" line.
 """
 import argparse
@@ -104,8 +106,17 @@ class Job:
         return None
 
     def script(self, name, *args):
-        result = self.wine("cscript", "//nologo", self.windows_path(HERE / name), *args)
+        result = self.wine("cscript", "//nologo", self.windows_path(self.joined(name)), *args)
         return self.summary_of(result.stdout)
+
+    def joined(self, name):
+        """The script with its language's check helper after it, in the work folder: the script's
+        lines keep their numbers, and the helper's last line prints the summary."""
+        script = HERE / name
+        joined = self.work / name
+        helper = HERE / ("check" + script.suffix)
+        joined.write_text(script.read_text() + "\n" + helper.read_text())
+        return joined
 
     def program(self, exe, *args):
         result = self.wine(self.windows_path(exe), *args)
@@ -234,6 +245,8 @@ def main():
             return problem or (None if texts == expected else f"browser.log: {texts} is not {expected}")
         job.step("browser.vbs and its log lines", browser_vbs)
         job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
+        job.step("collections.vbs", lambda: job.script("collections.vbs", site))
+        job.step("collections.js", lambda: job.script("collections.js", site))
 
     job.step("early-bound C++ client", lambda: job.program(build / "tests" / "windows" / "early_bound_client.exe",
                                                             job.windows_path(work)))

@@ -1,33 +1,5 @@
 ' Timing through Varne.dll from VBScript: stopwatches, their texts, names in any case, errors.
 Option Explicit
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(what, actual, expected)
-    If VarType(actual) = VarType(expected) And actual = expected Then
-        passed = passed + 1
-    Else
-        failed = failed + 1
-        WScript.Echo "FAIL " & what & ": got " & actual & " (type " & VarType(actual) & "), expected " & _
-            expected & " (type " & VarType(expected) & ")"
-    End If
-End Sub
-
-Sub CheckError(what, number, description)
-    Check what & " number", Err.Number, number
-    Check what & " description", Err.Description, description
-    Err.Clear
-End Sub
-
-' Waits on the clock, since the host's own sleep ends the script under some hosts.
-Sub Wait(seconds)
-    Dim start
-    start = Timer
-    Do While Timer - start < seconds And Timer >= start
-    Loop
-End Sub
-
 Dim timing, other, name, lapsed
 Set timing = CreateObject("Varne.Timing")
 Set other = CreateObject("Varne.Timing")
@@ -71,4 +43,3 @@ On Error GoTo 0
 
 Set timing = Nothing
 Set other = Nothing
-WScript.Echo passed & " passed, " & failed & " failed"
