@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/bound_method.h"
 #include "frame/late_binding.h"
 #include "frame/type_library.h"
 #include "platform/windows/com/com_enumerator.h"
@@ -272,11 +273,12 @@ Variant invoke_object_model(ComObject* self, DISPID id, WORD flags, const DISPPA
     if (!(flags & DISPATCH_PROPERTYGET))
         return invoke(target, name, args);
     // A read, or a script's `collection.item(0)` and `document.forms(0)`: read the member, then
-    // call what it gave with the arguments (a method read as a value calls the method).
+    // call what it gave with the arguments (a method read as a value calls the method). VBScript
+    // asks for a read and a call at once in `x = element.getAttributeNames()`: a method is called.
     Variant value = get_property(target, name);
-    if (args.empty())
-        return value;
     Ref<Dispatch> object = to_object(value);
+    if (args.empty() && !((flags & DISPATCH_METHOD) && dynamic_cast<BoundMethod*>(object.get())))
+        return value;
     if (!object)
         throw AutomationError(error_number::kObjectRequired, "Object required: " + to_utf8(name));
     return call_default(*object, args);

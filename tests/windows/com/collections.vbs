@@ -44,6 +44,12 @@ For Each item In document.forms
     texts = texts & item.name & "|"
 Next
 Check "forms", texts, "login|login|search|"
+' VBScript asks for a read and a call at once here: the method runs and its list is walked.
+texts = ""
+For Each item In document.forms(0).getAttributeNames()
+    texts = texts & item & "|"
+Next
+Check "a method called without arguments gives its list of values", texts, "name|action|method|"
 
 browser.GotoURL site & "frames.html"
 texts = ""
