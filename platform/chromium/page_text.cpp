@@ -1,7 +1,6 @@
 #include "platform/chromium/page_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 
@@ -32,6 +31,14 @@ bool is_surrogate(unsigned unit)
     return unit >= 0xD800 && unit <= 0xDFFF;
 }
 
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    const char lower = static_cast<char>(c | 0x20);
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
 // The code unit of the escape "\uXXXX" at `at`, or none.
 std::optional<unsigned> escaped_unit(std::string_view json, size_t at)
 {
@@ -39,12 +46,21 @@ std::optional<unsigned> escaped_unit(std::string_view json, size_t at)
         return std::nullopt;
     unsigned unit = 0;
     for (size_t i = at + 2; i < at + 6; ++i) {
-        const auto c = static_cast<unsigned char>(json[i]);
-        if (!std::isxdigit(c))
+        const int digit = hex_digit(json[i]);
+        if (digit < 0)
             return std::nullopt;
-        unit = unit * 16 + static_cast<unsigned>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+        unit = unit * 16 + static_cast<unsigned>(digit);
     }
     return unit;
+}
+
+// Surrogates and the marker are U+Dxxx and U+Fxxx: most escapes are passed over at their first digit.
+bool may_matter(std::string_view json, size_t escape)
+{
+    if (escape + 2 >= json.size())
+        return false;
+    const char lead = static_cast<char>(json[escape + 2] | 0x20);
+    return lead == 'd' || lead == 'f';
 }
 
 // The surrogate whose carrier, in UTF-8, follows the marker at `at`, or none.
@@ -110,9 +126,9 @@ bool reserve_lone_surrogates(std::string& json)
             raw_marker = json.find(kMarkerUtf8, raw_marker + kMarkerUtf8.size());
             continue;
         }
-        size_t length = 2;  // a "\\", "\"", "\n" or other short escape
-        if (const auto unit = escaped_unit(json, escape)) {
-            length = 6;
+        // "\u0436" and the like, or a short one: "\\", "\"", "\n"...
+        size_t length = escape + 1 < json.size() && json[escape + 1] == 'u' ? 6 : 2;
+        if (const auto unit = may_matter(json, escape) ? escaped_unit(json, escape) : std::nullopt) {
             const auto next = escaped_unit(json, escape + 6);
             if (is_high(*unit) && next && is_low(*next))
                 length = 12;
