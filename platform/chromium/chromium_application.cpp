@@ -7,6 +7,7 @@
 
 #include "frame/automation_error.h"
 #include "frame/bound_method.h"
+#include "platform/chromium/page_text.h"
 #include "platform/chromium/remote_objects.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
@@ -127,7 +128,7 @@ void ChromiumApplication::set_Visible(bool visible)
 
 void ChromiumApplication::Navigate(const BStr& url)
 {
-    m_page->navigate(m_page->state().main_frame_id(), to_utf8(url));
+    m_page->navigate(m_page->state().main_frame_id(), protocol_text(url));
     m_navigated = true;
 }
 
@@ -149,14 +150,14 @@ Ref<dom::Document> ChromiumApplication::Document()
 BStr ChromiumApplication::LocationURL()
 {
     m_page->check_alive();
-    return from_utf8(m_page->state().url_of(m_page->state().main_frame_id()));
+    return page_text(m_page->state().url_of(m_page->state().main_frame_id()));
 }
 
 std::vector<dom::LoadFailure> ChromiumApplication::take_load_failures()
 {
     std::vector<dom::LoadFailure> failures;
     for (const auto& failure : m_page->state().take_load_failures())
-        failures.push_back({from_utf8(failure.url), from_utf8(failure.reason)});
+        failures.push_back({page_text(failure.url), page_text(failure.reason)});
     return failures;
 }
 
@@ -170,7 +171,8 @@ void ChromiumApplication::SavePageSource(const BStr& path)
 {
     const auto& frame = m_page->state().main_frame_id();
     auto source = m_page->client().evaluate(m_page->context_for(frame), kPageSource, true);
-    save_bytes(path, source.text);
+    // In the files' convention: a lone surrogate of the page is written as to_utf8 writes it.
+    save_bytes(path, to_utf8(page_text(source.text)));
 }
 
 Variant ChromiumApplication::get_property(std::u16string_view name)

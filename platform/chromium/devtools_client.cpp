@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "frame/automation_error.h"
+#include "platform/chromium/page_text.h"
 
 namespace varne::cdp {
 
@@ -136,7 +137,8 @@ json call_argument(const CallArgument& argument)
         details.contains("exception") ? text_of(details["exception"], "description") : text_of(details, "text");
     if (text.empty())
         text = text_of(details, "text");
-    text = text.substr(0, text.find('\n'));  // the message, without the script's stack
+    // The message without the script's stack, as a description's UTF-8 holds it.
+    text = to_utf8(page_text(text.substr(0, text.find('\n'))));
     if (text.rfind("SecurityError", 0) == 0)
         throw AutomationError(error_number::kPermissionDenied, "Permission denied: " + text);
     throw AutomationError(error_number::kUnspecified, "The page's script failed: " + text);

@@ -20,7 +20,7 @@ struct RemoteValue {
     Kind kind = Kind::Undefined;
     bool boolean = false;
     double number = 0;
-    std::string text;  // the UTF-8 string of a String value
+    std::string text;  // a String value, as page_text() reads it
     std::vector<std::optional<std::string>> items;  // a list of strings (or nulls) returned by value
     std::string object_id;  // set for Object and Function
     std::string class_name;  // "HTMLDocument", "HTMLCollection", "Window", ...
@@ -34,7 +34,7 @@ struct CallArgument {
     Kind kind = Kind::Undefined;
     bool boolean = false;
     double number = 0;
-    std::string text;
+    std::string text;  // a String, as protocol_text() writes it
     std::string object_id;
 
     static CallArgument null_value() { return with(Kind::Null); }

@@ -1,8 +1,9 @@
 #include "platform/chromium/protocol_session.h"
 
+#include "platform/chromium/page_text.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <charconv>
 
 namespace varne {
@@ -43,47 +44,8 @@ std::string command_text(int64_t id, std::string_view method, const Json& params
     if (!session_id.empty())
         text += R"(,"sessionId":)" + to_text(std::string(session_id));
     text += '}';
+    escape_reserved_surrogates(text);
     return text;
-}
-
-bool is_hex4(std::string_view text, size_t at)
-{
-    if (at + 4 > text.size())
-        return false;
-    for (size_t i = at; i < at + 4; ++i)
-        if (!std::isxdigit(static_cast<unsigned char>(text[i])))
-            return false;
-    return true;
-}
-
-unsigned hex4(std::string_view text, size_t at)
-{
-    return static_cast<unsigned>(std::stoul(std::string(text.substr(at, 4)), nullptr, 16));
-}
-
-// Page strings are UTF-16 and may hold unpaired surrogates, which the browser writes as "\ud800"
-// escapes that a strict JSON reader refuses. Each one becomes "\ufffd", which has the same length.
-void replace_lone_surrogates(std::string& text)
-{
-    for (size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at)) {
-        if (at + 1 >= text.size() || text[at + 1] != 'u' || !is_hex4(text, at + 2)) {
-            at += 2;
-            continue;
-        }
-        const unsigned unit = hex4(text, at + 2);
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
-        if (high && text.compare(at + 6, 2, "\\u") == 0 && is_hex4(text, at + 8)) {
-            const unsigned next = hex4(text, at + 8);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                at += 12;
-                continue;
-            }
-        }
-        if (high || low)
-            text.replace(at + 2, 4, "fffd");
-        at += 6;
-    }
 }
 
 // Set on the reader thread, so that calls that would wait on it can tell they are made from a listener.
@@ -304,11 +266,8 @@ void ProtocolSession::read_loop()
 
 void ProtocolSession::dispatch(std::string&& text)
 {
+    reserve_lone_surrogates(text);
     Json message = Json::parse(text, nullptr, false);
-    if (message.is_discarded()) {
-        replace_lone_surrogates(text);
-        message = Json::parse(text, nullptr, false);
-    }
     if (message.is_discarded()) {
         fail_unreadable_answer(text);
         return;

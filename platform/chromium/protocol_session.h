@@ -59,6 +59,7 @@ struct CommandOutcome {
 // The browser's protocol over one transport: command ids, replies, events and flattened target
 // sessions. The only code that reads or writes protocol JSON. One reader thread takes messages in
 // arrival order, hands answers to the callers waiting for them and events to the listeners.
+// Strings in the JSON it takes and gives carry lone surrogates in the form of page_text.h.
 class ProtocolSession {
 public:
     using Timeout = std::chrono::milliseconds;

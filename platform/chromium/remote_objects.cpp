@@ -5,6 +5,7 @@
 
 #include "frame/automation_error.h"
 #include "frame/bound_method.h"
+#include "platform/chromium/page_text.h"
 
 namespace varne::chromium {
 
@@ -62,7 +63,7 @@ std::string script_literal(std::u16string_view text)
 
 cdp::CallArgument text_argument(std::u16string_view text)
 {
-    return cdp::CallArgument::of(to_utf8(text));
+    return cdp::CallArgument::of(protocol_text(text));
 }
 
 cdp::CallArgument number_argument(double number)
@@ -167,7 +168,7 @@ cdp::RemoteValue RemoteHandle::run(const std::string& declaration, const std::ve
         if (marker == std::string::npos)
             throw;
         std::string name = error.description().substr(marker + std::char_traits<char>::length(kNoMember));
-        throw_not_supported(from_utf8(name.substr(0, name.find_first_of("\n\r"))));
+        throw_not_supported(page_text(name.substr(0, name.find_first_of("\n\r"))));
     }
 }
 
@@ -188,11 +189,11 @@ Variant to_variant(const PagePtr& page, const cdp::RemoteValue& value)
         return value.number;
     case Kind::String:
     case Kind::Other:
-        return from_utf8(value.text);
+        return page_text(value.text);
     case Kind::StringList: {
         BStr joined;
         for (const auto& item : value.items)
-            joined += (joined.empty() ? u"" : u",") + from_utf8(item.value_or(""));
+            joined += (joined.empty() ? u"" : u",") + page_text(item.value_or(""));
         return joined;
     }
     case Kind::Function:
@@ -435,7 +436,7 @@ Ref<dom::Document> RemoteFrameWindow::document()
 
 void RemoteFrameWindow::set_location(const BStr& url)
 {
-    m_page->navigate(m_frame_id, to_utf8(url));
+    m_page->navigate(m_frame_id, protocol_text(url));
 }
 
 HandlePtr RemoteFrameWindow::window_handle()
@@ -520,7 +521,7 @@ std::vector<BStr> RemoteCollection::read_each(dom::ElementProperty property)
     std::vector<BStr> texts;
     texts.reserve(value.items.size());
     for (const auto& item : value.items)
-        texts.push_back(from_utf8(item.value_or("")));
+        texts.push_back(page_text(item.value_or("")));
     return texts;
 }
 
@@ -532,7 +533,7 @@ std::vector<std::optional<BStr>> RemoteCollection::read_each_first_image(dom::El
     std::vector<std::optional<BStr>> texts;
     texts.reserve(value.items.size());
     for (const auto& item : value.items)
-        texts.push_back(item ? std::optional(from_utf8(*item)) : std::nullopt);
+        texts.push_back(item ? std::optional(page_text(*item)) : std::nullopt);
     return texts;
 }
 
@@ -603,7 +604,7 @@ BStr RemoteElement::property(dom::ElementProperty property)
 {
     auto value = m_handle->run(std::string("function(p) {") + kProperty + " return prop(this, p); }",
                                {text_argument(from_utf8(property_name(property)))});
-    return from_utf8(value.text);
+    return page_text(value.text);
 }
 
 Ref<dom::ElementCollection> RemoteElement::children()

@@ -119,6 +119,26 @@ def test_forms_fill_through_the_dom_and_submit(browser, site, log):
     assert browser.MatchInnerText(result, "Submitted", "H1") == 0
 
 
+def test_page_texts_with_lone_surrogates_come_and_go_as_they_are(browser, site):
+    browser.GotoURL(site.url("lone_surrogates.html"))
+    document = browser.GetBrowser().Document
+    assert document.title == "t\ud800i\udffftle\ufdd0\ue000"
+    assert browser.GetBrowser().LocationName == "t\ud800i\udffftle\ufdd0\ue000"
+    text = document.getElementById("text")
+    assert text.innerText == "p\udbff\U0001f600\udc00"
+    assert browser.MatchInnerText(document, "p\udbff\U0001f600\udc00", "P") == 0
+    assert browser.MatchInnerText(document, "p\ufffd\U0001f600\ufffd", "P") == 1
+    field = document.forms.item(browser.FormExists(document, "lone")).elements.item(0)
+    assert field.value == "v\udc80\udcff"
+
+    field.value = "w\ud800\ufdd0\ue000\ufdd0\ufdd0\udc80x"
+    assert document.unitsOf(field.value) == "77 d800 fdd0 e000 fdd0 fdd0 dc80 78"
+    assert field.value == "w\ud800\ufdd0\ue000\ufdd0\ufdd0\udc80x"
+    document.title = "\udfff\ud800"
+    assert document.unitsOf(document.title) == "dfff d800"
+    assert document.title == "\udfff\ud800"
+
+
 def test_confirm_answered_with_ok_and_with_cancel(browser, site, log):
     browser.GotoURL(site.url("dialogs.html"))
     document = browser.GetBrowser().Document

@@ -1,5 +1,6 @@
 #include "platform/chromium/protocol_session.h"
 
+#include "platform/chromium/page_text.h"
 #include "platform/chromium/pipe_transport.h"
 
 #include <gtest/gtest.h>
@@ -37,9 +38,10 @@ public:
 
     Json next_command()
     {
-        const auto text = m_wire->receive(PipeTransport::Clock::now() + kPatient);
+        const auto text = next_text();
         return text ? Json::parse(*text) : Json();
     }
+    std::optional<std::string> next_text() { return m_wire->receive(PipeTransport::Clock::now() + kPatient); }
 
     void write(const std::string& text) { m_wire->send(text, PipeTransport::Clock::now() + kPatient); }
     void answer(const Json& command, Json result)
@@ -262,14 +264,26 @@ TEST_F(ProtocolSessionTest, ACrashedOrDetachedTargetFailsOnlyItsOwnCalls)
     EXPECT_EQ(on_other.get(), (Json{{"ok", true}}));
 }
 
-TEST_F(ProtocolSessionTest, ReadsAnswersWithUnpairedSurrogatesAndReportsUnreadableOnes)
+TEST_F(ProtocolSessionTest, CarriesLoneSurrogatesBothWaysAndReportsUnreadableAnswers)
 {
-    auto text = send_async("Runtime.evaluate");
-    const Json command = m_browser.next_command();
-    m_browser.write(R"({"id":)" + command["id"].dump() + R"(,"result":{"value":"a\ud800b\ud83d\ude00c\udc00"}})");
-    EXPECT_EQ(text.get()["value"], "a\xef\xbf\xbd"
-                                   "b\xf0\x9f\x98\x80"
-                                   "c\xef\xbf\xbd");
+    const BStr page = {u'a', 0xD800, u'b', 0xD83D, 0xDE00, u'c', 0xDC00, 0xFDD0};
+    auto text = send_async("Runtime.evaluate", {{"expression", protocol_text(page)}});
+    const auto command = m_browser.next_text();
+    ASSERT_TRUE(command);
+    EXPECT_NE(command->find("\"expression\":\"a\\ud800b\xf0\x9f\x98\x80"
+                            "c\\udc00\xef\xb7\x90\""),
+              std::string::npos)
+        << *command;
+    const std::string id = command->substr(6, command->find(',') - 6);
+    m_browser.write(R"({"id":)" + id + R"(,"result":{"value":"a\ud800b\ud83d\ude00c\udc00\ufdd0"}})");
+    EXPECT_EQ(page_text(text.get()["value"].get<std::string>()), page);
+
+    std::promise<std::string> message;
+    const auto listener = m_session.add_listener(
+        [&](const ProtocolEvent& event) { message.set_value(event.params["message"].get<std::string>()); });
+    m_browser.write(R"({"method":"Page.javascriptDialogOpening","params":{"message":"\udfff\ufdd0\ue000"}})");
+    EXPECT_EQ(page_text(message.get_future().get()), (BStr{0xDFFF, 0xFDD0, 0xE000}));
+    m_session.remove_listener(listener);
 
     auto broken = send_async("DOM.getDocument");
     m_browser.write(R"({"id":)" + m_browser.next_command()["id"].dump() + R"(,"result":{"root":})");
