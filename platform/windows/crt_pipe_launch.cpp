@@ -1,6 +1,8 @@
 #include "platform/windows/crt_pipe_launch.h"
 
+#include <atomic>
 #include <cstring>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -13,6 +15,7 @@ namespace {
 // The C runtime's flags of a descriptor handed over in STARTUPINFO.lpReserved2.
 constexpr unsigned char kFopen = 0x01;
 constexpr unsigned char kFpipe = 0x08;
+constexpr DWORD kPipeBufferSize = 64 * 1024;
 
 AutomationError start_error(const std::string& what)
 {
@@ -56,7 +59,44 @@ std::vector<unsigned char> descriptor_block(HANDLE descriptor3, HANDLE descripto
     return block;
 }
 
+// One pipe: our end overlapped, so that every wait on it can end at a deadline; the child's end
+// plain and inheritable, as a C runtime descriptor is. Only this process may connect, and only once.
+bool make_pipe(DWORD our_direction, Owned& ours, Owned& theirs)
+{
+    static std::atomic<unsigned> count{0};
+    std::random_device entropy;
+    const std::wstring name = L"\\\\.\\pipe\\varne-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++count) + L"-" + std::to_wstring(entropy());
+    *ours.out() = CreateNamedPipeW(name.c_str(), our_direction | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                   kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+    if (ours.get() == INVALID_HANDLE_VALUE)
+        return false;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const DWORD their_access = our_direction == PIPE_ACCESS_OUTBOUND ? GENERIC_READ : GENERIC_WRITE;
+    *theirs.out() = CreateFileW(name.c_str(), their_access, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
+    return theirs.get() != INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
+
+// One argument of a Windows command line, as the C runtime's parser splits it again.
+std::wstring command_line_quoted(const std::wstring& argument)
+{
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
 
 HANDLE make_kill_on_close_job()
 {
@@ -74,14 +114,10 @@ HANDLE make_kill_on_close_job()
 
 CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job)
 {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Owned child_reads, to_child, from_child, child_writes;
-    if (!CreatePipe(child_reads.out(), to_child.out(), &inheritable, 0) ||
-        !CreatePipe(from_child.out(), child_writes.out(), &inheritable, 0))
+    Owned to_child, child_reads, from_child, child_writes;
+    if (!make_pipe(PIPE_ACCESS_OUTBOUND, to_child, child_reads) ||
+        !make_pipe(PIPE_ACCESS_INBOUND, from_child, child_writes))
         throw start_error("Cannot create the pipes for the browser");
-    // Our ends stay here; only the child's two ends are inherited, and only by this child.
-    SetHandleInformation(to_child.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(from_child.get(), HANDLE_FLAG_INHERIT, 0);
 
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
