@@ -218,7 +218,7 @@ std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, st
     ProfileFolder folder = make_folder();
     std::unique_ptr<WindowsBrowserHost> host;
     try {
-        host.reset(new WindowsBrowserHost(folder.path, folder.lock, headless ? make_kill_on_close_job() : nullptr));
+        host.reset(new WindowsBrowserHost(folder.path, folder.lock, headless));
     } catch (...) {
         CloseHandle(folder.lock);
         std::error_code ignored;
@@ -260,8 +260,11 @@ std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, st
     }
 }
 
-WindowsBrowserHost::WindowsBrowserHost(std::filesystem::path folder, HANDLE folder_lock, HANDLE job)
-    : m_folder(std::move(folder)), m_folder_lock(folder_lock), m_job(job)
+WindowsBrowserHost::WindowsBrowserHost(std::filesystem::path folder, HANDLE folder_lock, bool headless)
+    : m_folder(std::move(folder)),
+      m_folder_lock(folder_lock),
+      m_headless(headless),
+      m_job(headless ? make_kill_on_close_job() : nullptr)
 {
 }
 
@@ -272,6 +275,8 @@ WindowsBrowserHost::~WindowsBrowserHost()
 
 std::optional<int32_t> WindowsBrowserHost::native_window()
 {
+    if (m_headless)
+        return std::nullopt;
     if (m_window)
         return *m_window;
     const auto deadline = std::chrono::steady_clock::now() + kWindowTimeout;

@@ -36,7 +36,7 @@ public:
 
     ProtocolSession& session() override { return *m_session; }
     // The browser process's first visible top-level window, looked for during a few seconds at
-    // the first call and kept from then on.
+    // the first call and kept from then on; nothing for a headless browser.
     std::optional<int32_t> native_window() override;
     // Sends Browser.close, waits for the browser to exit (ending it, and its job, when it does not
     // within a few seconds) and removes the profile. Never raises; later calls do nothing.
@@ -46,13 +46,14 @@ public:
     const std::filesystem::path& folder() const { return m_folder; }
 
 private:
-    WindowsBrowserHost(std::filesystem::path folder, HANDLE folder_lock, HANDLE job);
+    WindowsBrowserHost(std::filesystem::path folder, HANDLE folder_lock, bool headless);
     void finish(std::chrono::milliseconds exit_timeout);
     void end_job();
     void remove_folder();
 
     std::filesystem::path m_folder;
     HANDLE m_folder_lock;
+    bool m_headless;
     HANDLE m_job;
     HANDLE m_process = nullptr;
     DWORD m_process_id = 0;
