@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cwctype>
 
 #include "platform/windows/windows_browser_host.h"
 #include "platform/windows/wine_browser_host.h"
@@ -20,7 +21,7 @@ bool chosen_windows_program()
         return false;
     std::wstring extension = chosen->extension().wstring();
     for (auto& c : extension)
-        c = static_cast<wchar_t>(towlower(c));
+        c = static_cast<wchar_t>(std::towlower(c));
     return extension == L".exe";
 }
 

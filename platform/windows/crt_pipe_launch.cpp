@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/text.h"
 
 namespace varne {
 
@@ -135,6 +136,9 @@ CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::ws
     startup.StartupInfo.cbReserved2 = static_cast<WORD>(block.size());
     startup.StartupInfo.lpReserved2 = block.data();
     startup.lpAttributeList = attributes;
+    // Made before the start, so that the start's own error is the last one when it fails.
+    const std::string application_name =
+        to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(application.data()), application.size()));
     std::wstring line = command_line;
     PROCESS_INFORMATION process{};
     const BOOL started = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
@@ -142,7 +146,7 @@ CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::ws
                                                   &startup.StartupInfo, &process);
     DeleteProcThreadAttributeList(attributes);
     if (!started)
-        throw start_error("Cannot start the browser");
+        throw start_error("Cannot start the browser " + application_name);
     if (job && !AssignProcessToJobObject(job, process.hProcess)) {
         TerminateProcess(process.hProcess, 1);
         CloseHandle(process.hThread);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/text.h"
 #include "platform/chromium/browser_switches.h"
 #include "platform/windows/crt_pipe_launch.h"
 #include "platform/windows/windows_pipe_transport.h"
@@ -39,6 +40,12 @@ constexpr const wchar_t* kBrowserPrograms[] = {L"msedge.exe", L"chrome.exe"};
 AutomationError start_error(std::string description)
 {
     return {error_number::kServerUnavailable, std::move(description)};
+}
+
+std::string utf8_name(const std::filesystem::path& path)
+{
+    const std::wstring& name = path.native();
+    return to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
 }
 
 std::string last_error_text()
@@ -140,7 +147,7 @@ ProfileFolder make_folder()
         CloseHandle(lock);
         DeleteFileW(lock_of(folder).c_str());
     }
-    throw start_error("Cannot create a folder for the browser's profile in " + base.string() + " (" +
+    throw start_error("Cannot create a folder for the browser's profile in " + utf8_name(base) + " (" +
                       last_error_text() + ")");
 }
 
@@ -214,7 +221,7 @@ std::optional<std::filesystem::path> installed_browser()
 std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, std::chrono::milliseconds start_timeout)
 {
     const std::filesystem::path executable = browser_executable();
-    const std::string name = executable.string();
+    const std::string name = utf8_name(executable);
     ProfileFolder folder = make_folder();
     std::unique_ptr<WindowsBrowserHost> host;
     try {
@@ -226,14 +233,8 @@ std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, st
         DeleteFileW(lock_of(folder.path).c_str());
         throw;
     }
-    CrtPipeChild child;
-    try {
-        child =
-            start_with_crt_pipes(executable.wstring(), command_line(executable, folder.path, headless), host->m_job);
-    } catch (const AutomationError& error) {
-        host->finish(std::chrono::milliseconds::zero());
-        throw start_error("Cannot start the browser " + name + ": " + error.description());
-    }
+    const CrtPipeChild child =
+        start_with_crt_pipes(executable.wstring(), command_line(executable, folder.path, headless), host->m_job);
     host->m_process = child.process;
     host->m_process_id = child.process_id;
     if (!headless) {

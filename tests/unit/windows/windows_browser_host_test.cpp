@@ -149,7 +149,7 @@ TEST_F(WindowsBrowserHostTest, AProgramThatCannotBeStartedIsNamed)
     SetEnvironmentVariableW(L"VARNE_CHROMIUM", L"C:\\no\\such\\browser.exe");
     const AutomationError error = launch_error(true, 10s);
     EXPECT_EQ(error.number(), kServerUnavailable);
-    EXPECT_TRUE(error.description().starts_with("Cannot start the browser C:\\no\\such\\browser.exe: "))
+    EXPECT_TRUE(error.description().starts_with("Cannot start the browser C:\\no\\such\\browser.exe (error "))
         << error.description();
 }
 
