@@ -23,4 +23,10 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
     return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
 }
 
+bool can_show_browser_window()
+{
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
 }  // namespace varne

@@ -2,7 +2,9 @@
 
 #include "platform/chromium/protocol_session.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace varne {
 
@@ -19,6 +21,11 @@ public:
     // released; a browser elsewhere ends with its application.
     virtual bool window_on_this_machine() const { return true; }
 
+    // The handle of the browser's top-level window in this machine's window system, where scripts
+    // are given that rather than a number of the library's own; nothing otherwise. Ask once the
+    // page is open: a browser shows no window before.
+    virtual std::optional<int32_t> native_window() { return std::nullopt; }
+
     // Ends what the library started there and leaves nothing of it behind. Never raises; later calls
     // do nothing. Call from the owning thread.
     virtual void close() = 0;
@@ -27,5 +34,9 @@ public:
 // The browser for a new application: a local child, a Grid's browser or a running Chromium, as the
 // environment says at this call. Raises AutomationError saying why when none can be had.
 std::unique_ptr<BrowserHost> open_browser_host(bool headless);
+
+// Whether a browser started here now could show its window to a person: on Linux where DISPLAY
+// names a display, on Windows in an interactive window station.
+bool can_show_browser_window();
 
 }  // namespace varne

@@ -1,6 +1,7 @@
 #include "platform/chromium/chromium_application.h"
 
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -16,7 +17,8 @@ namespace varne::chromium {
 
 namespace {
 
-// Window handles count in steps, so that a browser's dialog and its buttons have handles of their own.
+// Window handles of the library's own count in steps, so that a browser's dialog and its buttons
+// have handles of their own; a real window's handle is followed the same way.
 constexpr int32_t kFirstWindow = 0x00010000;
 constexpr int32_t kWindowStep = 16;
 constexpr int32_t kDialogOffset = 1;
@@ -54,16 +56,19 @@ public:
     }
 
     // The browser whose window, dialog or button has this handle, and the offset within it.
+    // A window's own handle is looked for first: a real window's handle may lie within the
+    // offsets of another's.
     std::pair<std::shared_ptr<ChromiumPage>, int32_t> find(int32_t handle)
     {
-        if (handle < kFirstWindow + kWindowStep)
-            return {};
-        int32_t window = handle - (handle - kFirstWindow) % kWindowStep;
         std::lock_guard lock(m_mutex);
-        auto found = m_pages.find(window);
-        if (found == m_pages.end())
-            return {};
-        return {found->second.lock(), handle - window};
+        for (int32_t offset = 0; offset <= kCancelButtonOffset; ++offset) {
+            if (handle < std::numeric_limits<int32_t>::min() + offset)
+                break;
+            auto found = m_pages.find(handle - offset);
+            if (found != m_pages.end())
+                return {found->second.lock(), offset};
+        }
+        return {};
     }
 
 private:
@@ -234,9 +239,8 @@ Variant ChromiumApplication::call_method(std::u16string_view name, std::span<con
 
 Ref<dom::Application> ChromiumLauncher::start_application()
 {
-    const char* display = std::getenv("DISPLAY");
     const char* forced = std::getenv("VARNE_HEADLESS");
-    bool headless = display == nullptr || *display == '\0' || (forced && std::string_view(forced) == "1");
+    const bool headless = (forced && std::string_view(forced) == "1") || !can_show_browser_window();
     auto page = std::make_shared<ChromiumPage>(registry().next_window(), headless);
     registry().add(page);
     return make_object<ChromiumApplication>(page);

@@ -63,6 +63,8 @@ ChromiumPage::ChromiumPage(int32_t window_handle, bool headless)
 {
     m_client = std::make_unique<cdp::PageClient>(m_host->session(), events_into(m_state));
     m_state.set_main_frame(m_client->main_frame_id());
+    if (!m_headless)
+        m_window_handle = m_host->native_window().value_or(m_window_handle);
 }
 
 ChromiumPage::~ChromiumPage()

@@ -15,7 +15,8 @@ namespace varne {
 // that the page's events keep. Shared by the application and every object it hands out.
 class ChromiumPage {
 public:
-    // Starts the browser and its page; raises AutomationError saying why when it cannot.
+    // Starts the browser and its page; raises AutomationError saying why when it cannot. The page's
+    // window handle is its browser's real window where the host has one, `window_handle` otherwise.
     ChromiumPage(int32_t window_handle, bool headless);
     ~ChromiumPage();
     ChromiumPage(const ChromiumPage&) = delete;

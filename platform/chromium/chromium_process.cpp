@@ -1,6 +1,7 @@
 #include "platform/chromium/chromium_process.h"
 
 #include "frame/automation_error.h"
+#include "platform/chromium/browser_switches.h"
 #include "platform/chromium/pipe_transport.h"
 
 #include <cerrno>
@@ -189,11 +190,8 @@ std::vector<std::string> browser_arguments(const std::string& executable, const 
     if (shows_window(options))
         args.emplace_back("--ozone-platform=x11");
     else
-        args.emplace_back("--headless=new");
-    for (const char* flag :
-         {"--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-          "--disable-component-update", "--disable-sync", "--remote-debugging-pipe", "--no-startup-window"})
-        args.emplace_back(flag);
+        args.emplace_back(kHeadlessSwitch);
+    args.insert(args.end(), kBrowserSwitches.begin(), kBrowserSwitches.end());
     args.push_back("--user-data-dir=" + (folder / kProfileName).string());
     args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
     return args;

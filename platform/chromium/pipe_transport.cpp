@@ -20,11 +20,6 @@ namespace varne {
 
 namespace {
 
-constexpr size_t kInitialCapacity = 256 * 1024;
-constexpr size_t kMinReadSize = 64 * 1024;
-// A buffer that grew for one huge message is given back once it is empty again.
-constexpr size_t kKeepCapacity = 4 * 1024 * 1024;
-
 // Milliseconds for poll(): rounded up so that a wait never ends before its deadline; -1 for "never".
 int poll_timeout(PipeTransport::Clock::time_point deadline)
 {
@@ -81,11 +76,7 @@ private:
 }  // namespace
 
 PipeTransport::PipeTransport(int write_fd, int read_fd)
-    : m_write_fd(write_fd),
-      m_read_fd(read_fd),
-      m_wake_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      m_buffer(new char[kInitialCapacity]),
-      m_capacity(kInitialCapacity)
+    : m_write_fd(write_fd), m_read_fd(read_fd), m_wake_fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (m_wake_fd < 0) {
         const int error = errno;
@@ -161,7 +152,7 @@ PipeTransport::SendResult PipeTransport::send(std::string_view message, Clock::t
 std::optional<std::string> PipeTransport::receive(Clock::time_point deadline)
 {
     for (;;) {
-        if (auto message = take_message())
+        if (auto message = m_received.take_message())
             return message;
         if (closed())
             return std::nullopt;
@@ -179,12 +170,12 @@ std::optional<std::string> PipeTransport::receive(Clock::time_point deadline)
         if (waits[1].revents != 0)
             return std::nullopt;
 
-        make_room();
-        const ssize_t got = ::read(m_read_fd, m_buffer.get() + m_size, m_capacity - m_size);
+        const std::span<char> space = m_received.free_space();
+        const ssize_t got = ::read(m_read_fd, space.data(), space.size());
         if (got > 0) {
-            m_size += static_cast<size_t>(got);
+            m_received.filled(static_cast<size_t>(got));
         } else if (got == 0) {
-            close(m_size > m_begin ? "end of pipe in the middle of a message" : "end of pipe");
+            close(m_received.holds_partial_message() ? "end of pipe in the middle of a message" : "end of pipe");
         } else if (errno != EINTR && errno != EAGAIN) {
             close(errno_text("read failed", errno));
         }
@@ -229,46 +220,6 @@ void PipeTransport::close_write_end()
         ::close(m_write_fd);
         m_write_fd = -1;
     }
-}
-
-std::optional<std::string> PipeTransport::take_message()
-{
-    char* const data = m_buffer.get();
-    const auto* terminator = static_cast<const char*>(std::memchr(data + m_scanned, '\0', m_size - m_scanned));
-    if (terminator == nullptr) {
-        m_scanned = m_size;
-        return std::nullopt;
-    }
-    const size_t end = static_cast<size_t>(terminator - data);
-    std::string message(data + m_begin, end - m_begin);
-    m_begin = end + 1;
-    m_scanned = m_begin;
-    if (m_begin == m_size) {
-        m_begin = m_scanned = m_size = 0;
-        if (m_capacity > kKeepCapacity) {
-            m_buffer.reset(new char[kInitialCapacity]);
-            m_capacity = kInitialCapacity;
-        }
-    }
-    return message;
-}
-
-void PipeTransport::make_room()
-{
-    if (m_capacity - m_size >= kMinReadSize)
-        return;
-    const size_t pending = m_size - m_begin;
-    if (m_capacity - pending >= 2 * kMinReadSize) {
-        std::memmove(m_buffer.get(), m_buffer.get() + m_begin, pending);
-    } else {
-        m_capacity = std::max(2 * m_capacity, pending + kMinReadSize);
-        std::unique_ptr<char[]> larger(new char[m_capacity]);
-        std::memcpy(larger.get(), m_buffer.get() + m_begin, pending);
-        m_buffer = std::move(larger);
-    }
-    m_scanned -= m_begin;
-    m_begin = 0;
-    m_size = pending;
 }
 
 }  // namespace varne

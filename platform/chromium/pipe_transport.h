@@ -1,9 +1,8 @@
 #pragma once
 
 #include "platform/chromium/message_transport.h"
+#include "platform/chromium/nul_framed_buffer.h"
 
-#include <cstddef>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,8 +31,6 @@ public:
 private:
     void mark_closed(std::string_view reason);
     void close_write_end();
-    std::optional<std::string> take_message();
-    void make_room();
 
     // Guards m_closed and m_close_reason.
     mutable std::mutex m_state_mutex;
@@ -48,13 +45,7 @@ private:
     // Becomes readable, for good, once the transport is closed; wakes blocked polls.
     int m_wake_fd;
 
-    // Receiver state: bytes [m_begin, m_size) are unconsumed, and [m_begin, m_scanned) hold no NUL,
-    // so each byte is searched once however many reads a message takes.
-    std::unique_ptr<char[]> m_buffer;
-    size_t m_capacity = 0;
-    size_t m_size = 0;
-    size_t m_begin = 0;
-    size_t m_scanned = 0;
+    NulFramedBuffer m_received;
 };
 
 }  // namespace varne

@@ -1,10 +1,13 @@
 #include "platform/windows/crt_pipe_launch.h"
 
+#include <atomic>
 #include <cstring>
+#include <random>
 #include <utility>
 #include <vector>
 
 #include "frame/automation_error.h"
+#include "frame/text.h"
 
 namespace varne {
 
@@ -13,6 +16,7 @@ namespace {
 // The C runtime's flags of a descriptor handed over in STARTUPINFO.lpReserved2.
 constexpr unsigned char kFopen = 0x01;
 constexpr unsigned char kFpipe = 0x08;
+constexpr DWORD kPipeBufferSize = 64 * 1024;
 
 AutomationError start_error(const std::string& what)
 {
@@ -56,7 +60,44 @@ std::vector<unsigned char> descriptor_block(HANDLE descriptor3, HANDLE descripto
     return block;
 }
 
+// One pipe: our end overlapped, so that every wait on it can end at a deadline; the child's end
+// plain and inheritable, as a C runtime descriptor is. Only this process may connect, and only once.
+bool make_pipe(DWORD our_direction, Owned& ours, Owned& theirs)
+{
+    static std::atomic<unsigned> count{0};
+    std::random_device entropy;
+    const std::wstring name = L"\\\\.\\pipe\\varne-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(++count) + L"-" + std::to_wstring(entropy());
+    *ours.out() = CreateNamedPipeW(name.c_str(), our_direction | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                   kPipeBufferSize, kPipeBufferSize, 0, nullptr);
+    if (ours.get() == INVALID_HANDLE_VALUE)
+        return false;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const DWORD their_access = our_direction == PIPE_ACCESS_OUTBOUND ? GENERIC_READ : GENERIC_WRITE;
+    *theirs.out() = CreateFileW(name.c_str(), their_access, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
+    return theirs.get() != INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
+
+// One argument of a Windows command line, as the C runtime's parser splits it again.
+std::wstring command_line_quoted(const std::wstring& argument)
+{
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
 
 HANDLE make_kill_on_close_job()
 {
@@ -74,14 +115,10 @@ HANDLE make_kill_on_close_job()
 
 CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job)
 {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Owned child_reads, to_child, from_child, child_writes;
-    if (!CreatePipe(child_reads.out(), to_child.out(), &inheritable, 0) ||
-        !CreatePipe(from_child.out(), child_writes.out(), &inheritable, 0))
+    Owned to_child, child_reads, from_child, child_writes;
+    if (!make_pipe(PIPE_ACCESS_OUTBOUND, to_child, child_reads) ||
+        !make_pipe(PIPE_ACCESS_INBOUND, from_child, child_writes))
         throw start_error("Cannot create the pipes for the browser");
-    // Our ends stay here; only the child's two ends are inherited, and only by this child.
-    SetHandleInformation(to_child.get(), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(from_child.get(), HANDLE_FLAG_INHERIT, 0);
 
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
@@ -99,6 +136,9 @@ CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::ws
     startup.StartupInfo.cbReserved2 = static_cast<WORD>(block.size());
     startup.StartupInfo.lpReserved2 = block.data();
     startup.lpAttributeList = attributes;
+    // Made before the start, so that the start's own error is the last one when it fails.
+    const std::string application_name =
+        to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(application.data()), application.size()));
     std::wstring line = command_line;
     PROCESS_INFORMATION process{};
     const BOOL started = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
@@ -106,7 +146,7 @@ CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::ws
                                                   &startup.StartupInfo, &process);
     DeleteProcThreadAttributeList(attributes);
     if (!started)
-        throw start_error("Cannot start the browser");
+        throw start_error("Cannot start the browser " + application_name);
     if (job && !AssignProcessToJobObject(job, process.hProcess)) {
         TerminateProcess(process.hProcess, 1);
         CloseHandle(process.hThread);

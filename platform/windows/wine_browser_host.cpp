@@ -13,6 +13,8 @@
 
 #include "frame/automation_error.h"
 #include "frame/text.h"
+#include "platform/chromium/browser_switches.h"
+#include "platform/windows/crt_pipe_launch.h"
 #include "platform/windows/socket_transport.h"
 
 namespace varne {
@@ -148,24 +150,6 @@ std::string shell_quoted(const std::string& word)
     return quoted + "'";
 }
 
-// One argument of a Windows command line, as the C runtime's parser splits it again.
-std::wstring command_line_quoted(const std::wstring& argument)
-{
-    std::wstring quoted = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
-
 std::string executable_path()
 {
     const char* chosen = std::getenv("VARNE_CHROMIUM");
@@ -182,16 +166,9 @@ std::string launch_script(const std::string& folder, bool headless)
         "; sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
         shell_quoted("$^F=255; open(my $p,q(+<&=),3); fcntl($p,F_SETFL,O_RDWR); exec {$ARGV[0]} @ARGV") + " " +
         shell_quoted(executable_path()) + " $sandbox";
-    std::vector<std::string> flags{"--disable-gpu",
-                                   "--disable-quic",
-                                   "--no-first-run",
-                                   "--disable-background-networking",
-                                   "--disable-component-update",
-                                   "--disable-sync",
-                                   "--remote-debugging-pipe",
-                                   "--no-startup-window",
-                                   "--user-data-dir=" + folder + "/profile"};
-    flags.emplace_back(!headless && display != nullptr && *display != '\0' ? "--ozone-platform=x11" : "--headless=new");
+    std::vector<std::string> flags(kBrowserSwitches.begin(), kBrowserSwitches.end());
+    flags.push_back("--user-data-dir=" + folder + "/profile");
+    flags.emplace_back(!headless && display != nullptr && *display != '\0' ? "--ozone-platform=x11" : kHeadlessSwitch);
     for (const auto& flag : flags)
         script += " " + shell_quoted(flag);
     return script + " 3<&0 4>&1 </dev/null >" + shell_quoted(folder + "/chromium.log") + " 2>&1";
