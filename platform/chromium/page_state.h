@@ -101,8 +101,14 @@ private:
         std::optional<int64_t> context;
     };
 
+    struct RecordedFailure {
+        LoadFailure failure;
+        std::string cancelled_in;  // the frame whose load was cancelled, empty for other failures
+    };
+
     Frame& frame(const std::string& frame_id);
     void forget(const std::string& frame_id);
+    void forget_cancelled_loads(const std::string& frame_id);
     bool busy(const Frame& frame) const;
     bool only_frames_load(const Frame& frame) const;
 
@@ -112,13 +118,6 @@ private:
     std::map<std::string, Frame> m_frames;
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
-    struct RecordedFailure {
-        LoadFailure failure;
-        std::string cancelled_in;  // the frame whose load was cancelled, empty for other failures
-    };
-
-    void forget_cancelled_loads(const std::string& frame_id);
-
     std::vector<RecordedFailure> m_failures;
     // Whether the browser says when it begins a navigation; one that does not ends a request
     // only with the load's end.
