@@ -24,6 +24,7 @@ cdp::PageEvents events_into(PageState& state)
                                     const std::string& origin) { state.frame_navigated(id, parent, url, origin); },
         .navigated_within_document = [&state](const std::string& id,
                                               const std::string& url) { state.navigated_within_document(id, url); },
+        .navigation_started = [&state](const std::string& id) { state.navigation_started(id); },
         .frame_started_loading = [&state](const std::string& id) { state.frame_started_loading(id); },
         .frame_stopped_loading = [&state](const std::string& id) { state.frame_stopped_loading(id); },
         .top_content_loaded = [&state] { state.top_content_loaded(); },
@@ -39,6 +40,8 @@ cdp::PageEvents events_into(PageState& state)
         .dialog_closed = [&state](bool accepted) { state.dialog_closed(accepted); },
         .load_failed = [&state](const std::string&, const std::string& url,
                                 const std::string& reason) { state.load_failed(url, reason); },
+        .load_cancelled = [&state](const std::string& id, const std::string& url,
+                                   const std::string& reason) { state.load_cancelled(id, url, reason); },
         .target_gone = [&state](const std::string& why) { state.page_gone(why); },
         .target_crashed = [&state] { state.page_crashed(); },
     };

@@ -241,12 +241,15 @@ void PageClient::on_event(const ProtocolEvent& event)
                                  text_of(frame, "securityOrigin"));
     } else if (method == "Page.navigatedWithinDocument") {
         m_events.navigated_within_document(text_of(params, "frameId"), text_of(params, "url"));
+    } else if (method == "Page.frameStartedNavigating") {
+        m_events.navigation_started(text_of(params, "frameId"));
     } else if (method == "Page.frameStartedLoading") {
         m_events.frame_started_loading(text_of(params, "frameId"));
     } else if (method == "Page.frameStoppedLoading") {
-        // A load that was cancelled before any answer and that nothing replaced leaves the old
-        // document: the browser refused the address (a scheme it cannot load, for one). It is
-        // told before the frame counts as loaded, so that a wait that ends sees it.
+        // A load that was cancelled before any answer and that no newer request replaced leaves
+        // the old document: the browser refused the address (a scheme it cannot load, for one), or
+        // a navigation asked for next replaces it still. It is told before the frame counts as
+        // loaded, so that a wait that ends sees it.
         const std::string frame_id = text_of(params, "frameId");
         auto last = m_last_document.find(frame_id);
         if (last != m_last_document.end()) {
@@ -257,7 +260,7 @@ void PageClient::on_event(const ProtocolEvent& event)
             if (request != m_documents.end() && request->second.aborted.empty())
                 return;
             if (request != m_documents.end() && !request->second.aborted.empty()) {
-                m_events.load_failed(frame_id, request->second.url, request->second.aborted);
+                m_events.load_cancelled(frame_id, request->second.url, request->second.aborted);
                 m_documents.erase(request);
             }
             m_last_document.erase(last);

@@ -61,6 +61,8 @@ struct PageEvents {
                        const std::string& security_origin)>
         frame_navigated;
     std::function<void(const std::string& frame_id, const std::string& url)> navigated_within_document;
+    // The browser began a navigation of the frame, one asked for by the page or by us.
+    std::function<void(const std::string& frame_id)> navigation_started;
     std::function<void(const std::string& frame_id)> frame_started_loading;
     std::function<void(const std::string& frame_id)> frame_stopped_loading;
     // The top document has been parsed (DOMContentLoaded); its frames may still load.
@@ -76,6 +78,9 @@ struct PageEvents {
     std::function<void(bool accepted)> dialog_closed;
     // A document load of a frame failed: the address and the browser's reason.
     std::function<void(const std::string& frame_id, const std::string& url, const std::string& reason)> load_failed;
+    // A document load of a frame was cancelled before any answer and nothing replaced it so far:
+    // the browser refused the address, or a navigation asked for next will replace it.
+    std::function<void(const std::string& frame_id, const std::string& url, const std::string& reason)> load_cancelled;
     std::function<void(const std::string& why)> target_gone;
     // The page's renderer crashed or was killed; a navigation brings the page back.
     std::function<void()> target_crashed;

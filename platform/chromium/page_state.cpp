@@ -26,7 +26,7 @@ PageState::Frame& PageState::frame(const std::string& frame_id)
 
 bool PageState::busy(const Frame& frame) const
 {
-    return frame.requested || frame.loading;
+    return frame.requested > 0 || frame.loading;
 }
 
 void PageState::frame_attached(const std::string& frame_id, const std::string& parent_id)
@@ -70,7 +70,7 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
     for (const auto& child : std::vector<std::string>(committed.children))
         forget(child);
     committed.children.clear();
-    committed.requested = false;
+    committed.requested = 0;
     ++committed.generation;
     committed.content_loaded = false;
     committed.url = url;
@@ -87,18 +87,19 @@ void PageState::navigated_within_document(const std::string& frame_id, const std
 void PageState::frame_started_loading(const std::string& frame_id)
 {
     std::lock_guard lock(m_mutex);
-    Frame& started = frame(frame_id);
-    started.loading = true;
-    started.requested = false;
+    frame(frame_id).loading = true;
     m_changed.notify_all();
 }
 
 void PageState::frame_stopped_loading(const std::string& frame_id)
 {
     std::lock_guard lock(m_mutex);
+    // A navigation asked for while this load ran (a click that reloads and submits at once, the
+    // submit cancelling the reload) is still to begin: the frame loads on.
     Frame& stopped = frame(frame_id);
     stopped.loading = false;
-    stopped.requested = false;
+    if (!m_starts_announced)
+        stopped.requested = 0;
     m_changed.notify_all();
 }
 
@@ -129,7 +130,19 @@ bool PageState::only_frames_load(const Frame& frame) const
 void PageState::navigation_requested(const std::string& frame_id)
 {
     std::lock_guard lock(m_mutex);
-    frame(frame_id).requested = true;
+    ++frame(frame_id).requested;
+    forget_cancelled_loads(frame_id);
+}
+
+void PageState::navigation_started(const std::string& frame_id)
+{
+    std::lock_guard lock(m_mutex);
+    m_starts_announced = true;
+    Frame& started = frame(frame_id);
+    started.requested = std::max(started.requested - 1, 0);
+    started.loading = true;
+    forget_cancelled_loads(frame_id);
+    m_changed.notify_all();
 }
 
 void PageState::navigation_refused(const std::string& frame_id)
@@ -137,7 +150,7 @@ void PageState::navigation_refused(const std::string& frame_id)
     std::lock_guard lock(m_mutex);
     auto found = m_frames.find(frame_id);
     if (found != m_frames.end() && !found->second.loading)
-        found->second.requested = false;
+        found->second.requested = std::max(found->second.requested - 1, 0);
 }
 
 void PageState::default_context_created(int64_t context_id, const std::string& frame_id)
@@ -175,7 +188,7 @@ void PageState::dialog_closed(bool accepted)
     std::lock_guard lock(m_mutex);
     if (m_dialog && m_dialog->type == "beforeunload" && !accepted) {
         for (auto& [id, each] : m_frames)
-            each.requested = false;
+            each.requested = 0;
     }
     m_dialog.reset();
     m_changed.notify_all();
@@ -184,13 +197,28 @@ void PageState::dialog_closed(bool accepted)
 void PageState::load_failed(const std::string& url, const std::string& reason)
 {
     std::lock_guard lock(m_mutex);
-    m_failures.push_back({url, reason});
+    m_failures.push_back({{url, reason}, {}});
+}
+
+void PageState::load_cancelled(const std::string& frame_id, const std::string& url, const std::string& reason)
+{
+    std::lock_guard lock(m_mutex);
+    if (frame(frame_id).requested == 0)
+        m_failures.push_back({{url, reason}, frame_id});
+}
+
+void PageState::forget_cancelled_loads(const std::string& frame_id)
+{
+    std::erase_if(m_failures, [&](const RecordedFailure& each) { return each.cancelled_in == frame_id; });
 }
 
 std::vector<PageState::LoadFailure> PageState::take_load_failures()
 {
     std::lock_guard lock(m_mutex);
-    return std::exchange(m_failures, {});
+    std::vector<LoadFailure> failures;
+    for (auto& each : std::exchange(m_failures, {}))
+        failures.push_back(std::move(each.failure));
+    return failures;
 }
 
 void PageState::page_gone(const std::string& why)
@@ -216,7 +244,7 @@ void PageState::page_restarting()
     for (auto& [id, each] : m_frames) {
         each.context.reset();
         each.loading = false;
-        each.requested = false;
+        each.requested = 0;
     }
 }
 
@@ -234,8 +262,8 @@ int32_t PageState::ready_state() const
     // the page is as loaded as it will get until the dialog is answered. A "leave this page?"
     // dialog asks before the navigation begins: the page shown is loaded.
     if (m_dialog)
-        return main.requested && m_dialog->type != "beforeunload" ? 1 : 4;
-    if (main.requested || (main.loading && !only_frames_load(main)))
+        return main.requested > 0 && m_dialog->type != "beforeunload" ? 1 : 4;
+    if (main.requested > 0 || (main.loading && !only_frames_load(main)))
         return 1;
     return 4;
 }
@@ -247,7 +275,7 @@ bool PageState::frame_ready(const std::string& frame_id) const
     if (found == m_frames.end())
         return false;
     if (m_dialog)
-        return m_dialog->type == "beforeunload" || !found->second.requested;
+        return m_dialog->type == "beforeunload" || found->second.requested == 0;
     return !busy(found->second);
 }
 

@@ -39,8 +39,12 @@ public:
     void frame_started_loading(const std::string& frame_id);
     void frame_stopped_loading(const std::string& frame_id);
     void top_content_loaded();
-    // A navigation was asked for (by the page or by us): the frame counts as loading from now on.
+    // A navigation was asked for (by the page or by us): the frame counts as loading from now on,
+    // until the browser has begun every navigation asked for or refused it; the end of a load that
+    // ran meanwhile does not end it. A page that asks for two at once has each begun in turn.
     void navigation_requested(const std::string& frame_id);
+    // The browser has begun one of the navigations asked for, before any request for its document.
+    void navigation_started(const std::string& frame_id);
     void default_context_created(int64_t context_id, const std::string& frame_id);
     void context_destroyed(int64_t context_id);
     void contexts_cleared();
@@ -49,6 +53,9 @@ public:
     // navigation that raised it.
     void dialog_closed(bool accepted);
     void load_failed(const std::string& url, const std::string& reason);
+    // A document load of the frame was cancelled before any answer. A navigation of the frame asked
+    // for before the failures are taken replaced it, and it is no failure then.
+    void load_cancelled(const std::string& frame_id, const std::string& url, const std::string& reason);
     void page_gone(const std::string& why);
     void page_crashed();
     // A navigation of the crashed page starts: it shows no document, no dialog, and loads afresh.
@@ -85,7 +92,7 @@ private:
     struct Frame {
         std::string parent;
         std::vector<std::string> children;  // in the order the frames were made, as window.frames has them
-        bool requested = false;  // a navigation was asked for and has not started loading yet
+        int requested = 0;  // navigations asked for that the browser has not begun yet
         bool loading = false;
         bool content_loaded = false;  // the document shown has been parsed
         uint64_t generation = 0;
@@ -94,8 +101,14 @@ private:
         std::optional<int64_t> context;
     };
 
+    struct RecordedFailure {
+        LoadFailure failure;
+        std::string cancelled_in;  // the frame whose load was cancelled, empty for other failures
+    };
+
     Frame& frame(const std::string& frame_id);
     void forget(const std::string& frame_id);
+    void forget_cancelled_loads(const std::string& frame_id);
     bool busy(const Frame& frame) const;
     bool only_frames_load(const Frame& frame) const;
 
@@ -105,7 +118,10 @@ private:
     std::map<std::string, Frame> m_frames;
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
-    std::vector<LoadFailure> m_failures;
+    std::vector<RecordedFailure> m_failures;
+    // Whether the browser says when it begins a navigation; one that does not ends a request
+    // only with the load's end.
+    bool m_starts_announced = false;
     bool m_crashed = false;
 };
 

@@ -81,6 +81,72 @@ TEST_F(PageStateTest, TheTopDocumentHasLoadedWhenOnlyItsFramesStillLoad)
     EXPECT_EQ(state.ready_state(), 4);
 }
 
+// A click whose handler reloads the document and submits its form: the submit cancels the
+// reload, and the reload's end is not the end of the frame's load.
+TEST_F(PageStateTest, AFrameThatIsAskedForASecondNavigationWhileLoadingLoadsOnUntilTheSecondHasLoaded)
+{
+    state.navigation_requested("f1");  // the reload
+    state.navigation_started("f1");
+    state.frame_started_loading("f1");
+    state.navigation_requested("f1");  // the submit
+    state.load_cancelled("f1", "http://127.0.0.1:8000/b.html", "net::ERR_ABORTED");
+    state.frame_stopped_loading("f1");
+    EXPECT_FALSE(state.frame_ready("f1")) << "the submit has not begun";
+    state.navigation_started("f1");
+    state.frame_started_loading("f1");
+    state.frame_navigated("f1", "top", "http://127.0.0.1:8000/echo", "http://127.0.0.1:8000");
+    EXPECT_FALSE(state.frame_ready("f1"));
+    state.frame_stopped_loading("f1");
+    EXPECT_TRUE(state.frame_ready("f1"));
+    EXPECT_TRUE(state.take_load_failures().empty()) << "the reload was replaced, not refused";
+}
+
+TEST_F(PageStateTest, TwoNavigationsAskedForAtOnceAreEachBegunBeforeThePageHasLoaded)
+{
+    state.navigation_requested("top");
+    state.navigation_requested("top");
+    state.navigation_started("top");
+    state.frame_started_loading("top");
+    state.frame_stopped_loading("top");  // the first, cancelled by the second
+    EXPECT_EQ(state.ready_state(), 1);
+    state.navigation_started("top");
+    state.frame_started_loading("top");
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/echo", "http://127.0.0.1:8000");
+    state.frame_stopped_loading("top");
+    EXPECT_EQ(state.ready_state(), 4);
+}
+
+TEST_F(PageStateTest, ACancelledLoadIsAFailureOnlyWhenNoNavigationReplacesIt)
+{
+    // The submit was asked for after the reload had already stopped.
+    state.navigation_requested("f1");
+    state.navigation_started("f1");
+    state.load_cancelled("f1", "http://127.0.0.1:8000/b.html", "net::ERR_ABORTED");
+    state.frame_stopped_loading("f1");
+    state.navigation_requested("f1");
+    EXPECT_TRUE(state.take_load_failures().empty());
+
+    // An address that the browser will not load: nothing follows.
+    state.navigation_started("f1");
+    state.load_cancelled("f1", "foo://bar", "net::ERR_ABORTED");
+    state.frame_stopped_loading("f1");
+    state.load_cancelled("f0", "http://127.0.0.1:8000/other.html", "net::ERR_ABORTED");
+    state.navigation_requested("f0");  // replaces only its own frame's load
+    auto failures = state.take_load_failures();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].url, "foo://bar");
+    EXPECT_TRUE(state.frame_ready("f1"));
+}
+
+TEST_F(PageStateTest, ABrowserThatDoesNotAnnounceNavigationStartsEndsARequestWithTheLoad)
+{
+    // A reply of no content: the load starts and stops, and no document comes.
+    state.navigation_requested("f1");
+    state.frame_started_loading("f1");
+    state.frame_stopped_loading("f1");
+    EXPECT_TRUE(state.frame_ready("f1"));
+}
+
 TEST_F(PageStateTest, ARefusedNavigationLeavesThePageReady)
 {
     state.navigation_requested("top");
