@@ -1,6 +1,8 @@
 """Browser against the real Chromium when loads fail, dialogs of every kind open, and the browser dies."""
+import contextlib
 import os
 import re
+import shlex
 import signal
 import socket
 import threading
@@ -23,13 +25,28 @@ def closed_port_url():
     return f"http://127.0.0.1:{port}/"
 
 
+@pytest.fixture
+def browser_without_dns(tmp_path, monkeypatch, request):
+    """The `browser` fixture's browser, started through a wrapper that has it resolve every host name
+    to nothing by itself. Chromium asks the machine's resolver even for .invalid names, so an unknown
+    host would otherwise fail only as fast as that resolver does, and with whatever it answers."""
+    program = os.environ.get("VARNE_CHROMIUM") or "/usr/lib/chromium/chromium"
+    wrapper = tmp_path / "chromium"
+    wrapper.write_text(f"#!/bin/sh\nexec {shlex.quote(program)} "
+                       "'--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1' \"$@\"\n")
+    wrapper.chmod(0o755)
+    monkeypatch.setenv("VARNE_CHROMIUM", str(wrapper))
+    return request.getfixturevalue("browser")
+
+
 @pytest.mark.parametrize("address, reason", [
     (closed_port_url(), "net::ERR_CONNECTION_REFUSED"),
     ("http://nosuchhost.invalid/", "net::ERR_NAME_NOT_RESOLVED"),
     ("foo://bar", "net::ERR_ABORTED"),
     ("http://[bad", "Cannot navigate to invalid URL"),
 ])
-def test_a_load_that_fails_logs_the_address_and_the_reason_first(browser, site, log, address, reason):
+def test_a_load_that_fails_logs_the_address_and_the_reason_first(browser_without_dns, site, log, address, reason):
+    browser = browser_without_dns
     browser.GotoURL(site.url("index.html"))
     browser.GotoURL(address)
     texts = log()
@@ -252,10 +269,6 @@ def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
     assert after.value.description.startswith("The browser is gone: ")
 
 
-def _profiles():
-    return {name for name in os.listdir("/dev/shm") if name.startswith("varne-profile-")}
-
-
 def _client(script):
     """A Python process that creates a browser, says so on its output, then runs `script`."""
     import subprocess
@@ -269,27 +282,51 @@ def _client(script):
     return client
 
 
+def _browser_of(client):
+    """The browser process that `client` started, and the folder of its profile, by its command line."""
+    for pid, line in _descendants(client.pid).items():
+        arguments = line.split("\0")
+        if any(argument.startswith("--type=") for argument in arguments):
+            continue
+        for argument in arguments:
+            if argument.startswith("--user-data-dir="):
+                return pid, os.path.dirname(argument.removeprefix("--user-data-dir="))
+    raise AssertionError("no browser below the client")
+
+
+def _runs(pid, folder):
+    """Whether `pid` is still, and alive, the browser of the profile in `folder`."""
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            line = cmdline.read().decode(errors="replace")
+        with open(f"/proc/{pid}/stat") as stat:
+            state = stat.read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        return False
+    return state != "Z" and f"={folder}/" in line
+
+
 @pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
 def test_profiles_of_processes_that_died_are_removed_at_the_next_start():
-    before = _profiles()
-    dead = _client("os._exit(0)")
+    dead = _client("sys.stdin.readline()\nos._exit(0)")
+    left = _browser_of(dead)[1]
+    dead.stdin.write(b"\n")
+    dead.stdin.close()
     dead.wait(10)
-    left = _profiles() - before
-    assert len(left) == 1  # nobody removed it on the way out
+    assert os.path.isdir(left)  # nobody removed it on the way out
 
     alive = _client("sys.stdin.readline()")
-    theirs = _profiles() - before - left
-    assert len(theirs) == 1
+    theirs = _browser_of(alive)[1]
     try:
         ours = varne.CreateObject("Varne.Browser")
-        assert not (left & _profiles())  # the dead process's folder went with the next start
-        assert theirs <= _profiles()  # a live process keeps its own
+        assert not os.path.exists(left)  # the dead process's folder went with the next start
+        assert os.path.isdir(theirs)  # a live process keeps its own
         del ours
     finally:
         alive.stdin.write(b"\n")
         alive.stdin.close()
         alive.wait(20)
-    assert not (theirs & _profiles())
+    assert not os.path.exists(theirs)
 
 
 @pytest.fixture
@@ -310,52 +347,49 @@ def display():
     server.wait()
 
 
-def _browsers_using(profiles):
-    found = set()
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
-                line = cmdline.read().decode(errors="replace")
-            with open(f"/proc/{entry}/stat") as stat:
-                state = stat.read().rsplit(")", 1)[1].split()[0]
-        except OSError:
-            continue
-        if state != "Z" and "--type=" not in line and any(f"/{name}/" in line for name in profiles):
-            found.add(int(entry))
-    return found
-
-
 def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
     monkeypatch.setenv("DISPLAY", display)
-    before = _profiles()
     client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+                     "print('loaded', flush=True)\n"
+                     "sys.stdin.readline()\n"
                      "del browser\n"
                      "print('released', flush=True)\n"
                      "sys.stdin.readline()\n"
                      "os._exit(0)\n")
-    assert client.stdout.readline() == b"released\n"
-    profile = _profiles() - before
-    (browser,) = _browsers_using(profile)
-    client.stdin.write(b"\n")
-    client.stdin.close()
-    client.wait(10)
-    time.sleep(2)  # a browser whose pipe closed would be gone by now
+    assert client.stdout.readline() == b"loaded\n"
+    browser, folder = _browser_of(client)
     try:
-        assert _browsers_using(profile) == {browser}
-        assert profile <= _profiles()
+        client.stdin.write(b"\n")
+        client.stdin.flush()
+        assert client.stdout.readline() == b"released\n"
+        client.stdin.write(b"\n")
+        client.stdin.close()
+        client.wait(10)
+        time.sleep(2)  # a browser whose pipe closed would be gone by now
+        assert _runs(browser, folder)
+        assert os.path.isdir(folder)
     finally:
-        os.killpg(browser, signal.SIGKILL)
+        with contextlib.suppress(ProcessLookupError):
+            if os.getpgid(browser) == browser:
+                os.killpg(browser, signal.SIGKILL)
+            else:
+                os.kill(browser, signal.SIGKILL)
 
 
 def test_a_headless_browser_still_closes_with_its_process(site):
-    before = _profiles()
-    client = _client(f"browser.GotoURL({site.url('second.html')!r})\nos._exit(0)\n")
+    client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+                     "print('loaded', flush=True)\n"
+                     "sys.stdin.readline()\n"
+                     "os._exit(0)\n")
+    assert client.stdout.readline() == b"loaded\n"
+    browser, folder = _browser_of(client)
+    client.stdin.write(b"\n")
+    client.stdin.close()
     client.wait(10)
-    profile = _profiles() - before
     deadline = time.monotonic() + 10
-    while _browsers_using(profile) and time.monotonic() < deadline:
+    while _runs(browser, folder) and time.monotonic() < deadline:
         time.sleep(0.1)
-    assert not _browsers_using(profile)
+    assert not _runs(browser, folder)
 
 
 def test_frames_that_replace_themselves_are_waited_for(browser, site):

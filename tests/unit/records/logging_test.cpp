@@ -156,13 +156,15 @@ TEST_F(LoggingTest, FileThatCannotBeMadeLeavesTheLogClosed)
 
 TEST_F(LoggingTest, FailedHeaderLeavesTheLogClosedAndNoPartOfIt)
 {
-    files.fail_write(1, disk_full());
+    // Room for the header's first line, not for all of it.
+    files.set_free_space(50);
     auto error = raised([&] { log->StartLog(u"run.log"); });
     EXPECT_EQ(error.number(), 61);
     EXPECT_EQ(error.description(), "Disk full: cannot write to 'run.log' (No space left on device)");
     EXPECT_EQ(log->IsOpen(), 0);
     EXPECT_EQ(log_file(), "");
 
+    files.set_free_space(1000);
     EXPECT_EQ(log->StartLog(u"other.log"), 0);
     EXPECT_EQ(files.open_writers(), 1);
 }
@@ -201,12 +203,14 @@ TEST_F(LoggingTest, FailedFooterOrCloseKeepsTheLogOpen)
     log->StartLog(u"run.log");
     log->AppendLog(u"step");
     const std::string entries = log_file();
-    files.fail_write(1, disk_full());
+    // Room for the footer's rule, not for the lines of times after it.
+    files.set_free_space(120);
     EXPECT_EQ(raised([&] { log->EndLog(); }).number(), 61);
     EXPECT_EQ(log->IsOpen(), -1);
     EXPECT_EQ(log->GetLogName(), u"run.log");
     EXPECT_EQ(log_file(), entries);
 
+    files.set_free_space(1000);
     files.fail_next_close(AutomationError(57, "Device I/O error: cannot write to 'run.log' (Input/output error)"));
     auto error = raised([&] { log->EndLog(); });
     EXPECT_EQ(error.number(), 57);
