@@ -276,9 +276,10 @@ Variant invoke_object_model(ComObject* self, DISPID id, WORD flags, const DISPPA
     // call what it gave with the arguments (a method read as a value calls the method). VBScript
     // asks for a read and a call at once in `x = element.getAttributeNames()`: a method is called.
     Variant value = get_property(target, name);
-    Ref<Dispatch> object = to_object(value);
-    if (args.empty() && !((flags & DISPATCH_METHOD) && dynamic_cast<BoundMethod*>(object.get())))
+    const bool method = value.type() == VarType::Object && dynamic_cast<BoundMethod*>(value.object().get());
+    if (args.empty() && !(method && (flags & DISPATCH_METHOD)))
         return value;
+    Ref<Dispatch> object = to_object(value);
     if (!object)
         throw AutomationError(error_number::kObjectRequired, "Object required: " + to_utf8(name));
     return call_default(*object, args);
