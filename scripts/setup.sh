@@ -10,7 +10,7 @@ packages=(
   dpkg-dev file python3-venv
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev pybind11-dev python3-dev python3-pytest
-  chromium fonts-dejavu-core xvfb xauth
+  chromium firefox-esr fonts-dejavu-core xvfb xauth
   libboost-dev openjdk-17-jre-headless chromium-driver python3-websocket
   python3-xlrd libgsf-bin
   libreoffice-calc-nogui
