@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-namespace varne {
+namespace varne::page {
 
-// What the browser's events say about one page: its frames with their load state, the
-// execution context of each frame's document, and the JavaScript dialog that is open. Events
-// arrive on the protocol's reader thread; the owner thread asks without a round trip.
+// What the browser's events say about one page: its frames with their load state, the script
+// realm of each frame's document, and the JavaScript dialog that is open. The engine's delegate
+// feeds the events from its reader thread; the owner thread asks without a round trip.
 class PageState {
 public:
     struct Dialog {
@@ -45,9 +45,12 @@ public:
     void navigation_requested(const std::string& frame_id);
     // The browser has begun one of the navigations asked for, before any request for its document.
     void navigation_started(const std::string& frame_id);
-    void default_context_created(int64_t context_id, const std::string& frame_id);
-    void context_destroyed(int64_t context_id);
-    void contexts_cleared();
+    // The realm in which scripts of the frame's current document run (its main world), by the
+    // engine's own id of it.
+    void realm_created(const std::string& realm_id, const std::string& frame_id);
+    void realm_destroyed(const std::string& realm_id);
+    // Every realm of the page is gone.
+    void realms_cleared();
     void dialog_opening(Dialog dialog);
     // `accepted`: answered with OK. A "leave this page?" dialog answered with Cancel ends the
     // navigation that raised it.
@@ -83,8 +86,8 @@ public:
     std::vector<LoadFailure> take_load_failures();
     std::optional<std::string> gone() const;
     bool crashed() const;
-    // The context of the frame's current document, waiting up to `timeout` for one to appear.
-    std::optional<int64_t> context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const;
+    // The realm of the frame's current document, waiting up to `timeout` for one to appear.
+    std::optional<std::string> realm_of(const std::string& frame_id, std::chrono::milliseconds timeout) const;
 
     std::string main_frame_id() const;
 
@@ -98,7 +101,7 @@ private:
         uint64_t generation = 0;
         std::string url;
         std::string origin;
-        std::optional<int64_t> context;
+        std::optional<std::string> realm;
     };
 
     struct RecordedFailure {
@@ -125,4 +128,4 @@ private:
     bool m_crashed = false;
 };
 
-}  // namespace varne
+}  // namespace varne::page

@@ -1,8 +1,8 @@
-#include "platform/chromium/page_state.h"
+#include "page/page_state.h"
 
 #include <gtest/gtest.h>
 
-namespace varne {
+namespace varne::page {
 namespace {
 
 using namespace std::chrono_literals;
@@ -211,15 +211,15 @@ TEST_F(PageStateTest, FailedLoadsAreTakenOnceInOrder)
 
 TEST_F(PageStateTest, ContextsBelongToTheFrameDocumentOfTheMoment)
 {
-    state.default_context_created(7, "f0");
-    EXPECT_EQ(state.context_for("f0", 0ms), 7);
-    state.context_destroyed(7);
-    EXPECT_EQ(state.context_for("f0", 0ms), std::nullopt);
-    state.default_context_created(9, "f0");
-    state.contexts_cleared();
-    EXPECT_EQ(state.context_for("f0", 10ms), std::nullopt);
-    EXPECT_EQ(state.context_for("gone", 1000ms), std::nullopt);  // an unknown frame answers at once
+    state.realm_created("7", "f0");
+    EXPECT_EQ(state.realm_of("f0", 0ms), "7");
+    state.realm_destroyed("7");
+    EXPECT_EQ(state.realm_of("f0", 0ms), std::nullopt);
+    state.realm_created("9", "f0");
+    state.realms_cleared();
+    EXPECT_EQ(state.realm_of("f0", 10ms), std::nullopt);
+    EXPECT_EQ(state.realm_of("gone", 1000ms), std::nullopt);  // an unknown frame answers at once
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::page

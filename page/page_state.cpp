@@ -1,9 +1,9 @@
-#include "platform/chromium/page_state.h"
+#include "page/page_state.h"
 
 #include <algorithm>
 #include <utility>
 
-namespace varne {
+namespace varne::page {
 
 void PageState::set_main_frame(const std::string& frame_id)
 {
@@ -153,27 +153,27 @@ void PageState::navigation_refused(const std::string& frame_id)
         found->second.requested = std::max(found->second.requested - 1, 0);
 }
 
-void PageState::default_context_created(int64_t context_id, const std::string& frame_id)
+void PageState::realm_created(const std::string& realm_id, const std::string& frame_id)
 {
     std::lock_guard lock(m_mutex);
-    frame(frame_id).context = context_id;
+    frame(frame_id).realm = realm_id;
     m_changed.notify_all();
 }
 
-void PageState::context_destroyed(int64_t context_id)
+void PageState::realm_destroyed(const std::string& realm_id)
 {
     std::lock_guard lock(m_mutex);
     for (auto& [id, each] : m_frames) {
-        if (each.context == context_id)
-            each.context.reset();
+        if (each.realm == realm_id)
+            each.realm.reset();
     }
 }
 
-void PageState::contexts_cleared()
+void PageState::realms_cleared()
 {
     std::lock_guard lock(m_mutex);
     for (auto& [id, each] : m_frames)
-        each.context.reset();
+        each.realm.reset();
 }
 
 void PageState::dialog_opening(Dialog dialog)
@@ -242,7 +242,7 @@ void PageState::page_restarting()
     m_crashed = false;
     m_dialog.reset();
     for (auto& [id, each] : m_frames) {
-        each.context.reset();
+        each.realm.reset();
         each.loading = false;
         each.requested = 0;
     }
@@ -332,17 +332,17 @@ std::optional<std::string> PageState::gone() const
     return m_gone;
 }
 
-std::optional<int64_t> PageState::context_for(const std::string& frame_id, std::chrono::milliseconds timeout) const
+std::optional<std::string> PageState::realm_of(const std::string& frame_id, std::chrono::milliseconds timeout) const
 {
     std::unique_lock lock(m_mutex);
-    std::optional<int64_t> context;
+    std::optional<std::string> realm;
     m_changed.wait_for(lock, timeout, [&] {
         auto found = m_frames.find(frame_id);
         if (found != m_frames.end())
-            context = found->second.context;
-        return context.has_value() || found == m_frames.end() || m_gone || m_crashed || m_dialog;
+            realm = found->second.realm;
+        return realm.has_value() || found == m_frames.end() || m_gone || m_crashed || m_dialog;
     });
-    return context;
+    return realm;
 }
 
-}  // namespace varne
+}  // namespace varne::page
