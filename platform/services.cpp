@@ -1,6 +1,8 @@
 #include "platform/services.h"
 
-#include "platform/chromium/chromium_application.h"
+#include "page/dialog_window_functions.h"
+#include "page/page_launcher.h"
+#include "platform/chromium/chromium_engine.h"
 #include "platform/system.h"
 #include "spreadsheet/embedded/embedded_launcher.h"
 
@@ -10,8 +12,15 @@ namespace {
 
 Services& current_services()
 {
-    static chromium::ChromiumWindowFunctions windows;
-    static chromium::ChromiumLauncher browsers;
+    // Each engine under its name; the page model names none itself.
+    static cdp::ChromiumEngine chromium;
+    static const page::EngineRegistry engines = [] {
+        page::EngineRegistry registry;
+        registry.add("chromium", chromium);
+        return registry;
+    }();
+    static page::DialogWindowFunctions windows;
+    static page::PageLauncher browsers(engines, [] { return std::string("chromium"); });
     static embedded::EmbeddedLauncher spreadsheets;
     static Services current{.clock = &system_clock(),
                             .files = &system_file_system(),

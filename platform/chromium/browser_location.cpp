@@ -15,54 +15,20 @@ constexpr const char* kRemoteCapabilities = "VARNE_REMOTE_CAPABILITIES";
 constexpr const char* kRemoteHeaders = "VARNE_REMOTE_HEADERS";
 constexpr const char* kRemoteQueueTimeout = "VARNE_REMOTE_QUEUE_TIMEOUT";
 constexpr const char* kCdpUrl = "VARNE_CDP_URL";
-constexpr uint16_t kDefaultPort = 80;
 constexpr long kMaxQueueSeconds = 86400;
-
-[[noreturn]] void bad_value(std::string_view variable, std::string_view what)
-{
-    throw AutomationError(error_number::kInvalidProcedureCall,
-                          std::string(variable) + " is not usable: " + std::string(what));
-}
 
 std::string in_quotes(std::string_view text)
 {
     return "\"" + std::string(text) + "\"";
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// Credentials may carry '@', ':' or '/' percent-encoded, as in any URL.
-std::string percent_decoded(std::string_view variable, std::string_view text)
-{
-    std::string decoded;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            decoded += text[i];
-            continue;
-        }
-        const int high = i + 2 < text.size() ? hex_digit(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hex_digit(text[i + 2]) : -1;
-        if (high < 0 || low < 0)
-            bad_value(variable, "the credentials hold a '%' that is not followed by two hexadecimal digits");
-        decoded += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return decoded;
-}
-
 nlohmann::json parse_object(std::string_view variable, const char* text)
 {
     nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
     if (value.is_discarded())
-        bad_value(variable, "it is not valid JSON");
+        throw_unusable_variable(variable, "it is not valid JSON");
     if (!value.is_object())
-        bad_value(variable, "it must be a JSON object ({...}), not " + std::string(value.type_name()));
+        throw_unusable_variable(variable, "it must be a JSON object ({...}), not " + std::string(value.type_name()));
     return value;
 }
 
@@ -72,15 +38,15 @@ HttpHeaders parse_headers(const char* text)
     const nlohmann::json object = parse_object(kRemoteHeaders, text);
     for (const auto& [name, value] : object.items()) {
         if (!value.is_string())
-            bad_value(kRemoteHeaders, "the value of header " + in_quotes(name) + " must be a string");
+            throw_unusable_variable(kRemoteHeaders, "the value of header " + in_quotes(name) + " must be a string");
         const bool bad_name = name.empty() || std::any_of(name.begin(), name.end(), [](char c) {
                                   return c <= ' ' || c == ':' || static_cast<unsigned char>(c) >= 0x7f;
                               });
         if (bad_name)
-            bad_value(kRemoteHeaders, in_quotes(name) + " is not a header name");
+            throw_unusable_variable(kRemoteHeaders, in_quotes(name) + " is not a header name");
         const std::string text_value = value.get<std::string>();
         if (text_value.find_first_of("\r\n") != std::string::npos)
-            bad_value(kRemoteHeaders, "the value of header " + in_quotes(name) + " holds a line break");
+            throw_unusable_variable(kRemoteHeaders, "the value of header " + in_quotes(name) + " holds a line break");
         headers.emplace_back(name, text_value);
     }
     return headers;
@@ -92,113 +58,12 @@ std::chrono::seconds parse_seconds(const char* text)
     const char* end = text + std::char_traits<char>::length(text);
     const auto [stop, error] = std::from_chars(text, end, seconds);
     if (error != std::errc() || stop != end || seconds < 1 || seconds > kMaxQueueSeconds)
-        bad_value(kRemoteQueueTimeout,
-                  in_quotes(text) + " is not a whole number of seconds from 1 to " + std::to_string(kMaxQueueSeconds));
+        throw_unusable_variable(kRemoteQueueTimeout, in_quotes(text) + " is not a whole number of seconds from 1 to " +
+                                                         std::to_string(kMaxQueueSeconds));
     return std::chrono::seconds(seconds);
 }
 
 }  // namespace
-
-std::string WebAddress::origin() const
-{
-    const bool bracketed = host.find(':') != std::string::npos;
-    return scheme + "://" + (bracketed ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-std::string WebAddress::text() const
-{
-    return origin() + path;
-}
-
-WebAddress parse_web_address(std::string_view variable, std::string_view text,
-                             const std::vector<std::string_view>& schemes)
-{
-    std::string expected;
-    for (const auto scheme : schemes)
-        expected += (expected.empty() ? "" : " or ") + std::string(scheme) + "://";
-    const auto scheme_end = text.find("://");
-    if (scheme_end == std::string_view::npos)
-        bad_value(variable, in_quotes(text) + " is not an address starting with " + expected);
-    WebAddress address;
-    for (const char c : text.substr(0, scheme_end))
-        address.scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (std::find(schemes.begin(), schemes.end(), address.scheme) == schemes.end())
-        bad_value(variable, in_quotes(text) + " does not start with " + expected);
-
-    std::string_view rest = text.substr(scheme_end + 3);
-    const auto path_start = rest.find_first_of("/?#");
-    std::string_view authority = rest.substr(0, path_start);
-    if (path_start != std::string_view::npos) {
-        const std::string_view path = rest.substr(path_start);
-        if (path.front() != '/')
-            bad_value(variable, in_quotes(text) + " has a query or fragment but no path");
-        address.path = std::string(path.substr(0, path.find('#')));
-        while (address.path.size() > 1 && address.path.back() == '/')
-            address.path.pop_back();
-        if (address.path == "/")
-            address.path.clear();
-    }
-    const auto at = authority.rfind('@');
-    if (at != std::string_view::npos) {
-        const std::string_view credentials = authority.substr(0, at);
-        const auto colon = credentials.find(':');
-        address.user = percent_decoded(variable, credentials.substr(0, colon));
-        if (colon != std::string_view::npos)
-            address.password = percent_decoded(variable, credentials.substr(colon + 1));
-        authority = authority.substr(at + 1);
-    }
-
-    std::string_view port_text;
-    if (!authority.empty() && authority.front() == '[') {
-        const auto close = authority.find(']');
-        if (close == std::string_view::npos)
-            bad_value(variable, in_quotes(text) + " has an IPv6 address with no closing ']'");
-        address.host = std::string(authority.substr(1, close - 1));
-        const std::string_view after = authority.substr(close + 1);
-        if (!after.empty() && after.front() != ':')
-            bad_value(variable, in_quotes(text) + " has text after its IPv6 address");
-        if (after.empty())
-            address.port = kDefaultPort;
-        else
-            port_text = after.substr(1);
-    } else {
-        const auto colon = authority.find(':');
-        address.host = std::string(authority.substr(0, colon));
-        if (colon != std::string_view::npos)
-            port_text = authority.substr(colon + 1);
-        else
-            address.port = kDefaultPort;
-    }
-    if (address.host.empty())
-        bad_value(variable, in_quotes(text) + " names no host");
-    if (address.port == 0) {
-        unsigned port = 0;
-        const auto [stop, error] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-        if (error != std::errc() || stop != port_text.data() + port_text.size() || port == 0 || port > 65535)
-            bad_value(variable, in_quotes(text) + " has no port number from 1 to 65535 after the host's ':'");
-        address.port = static_cast<uint16_t>(port);
-    }
-    return address;
-}
-
-std::string basic_authorization(std::string_view user, std::string_view password)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::string plain = std::string(user) + ":" + std::string(password);
-    std::string encoded;
-    for (size_t i = 0; i < plain.size(); i += 3) {
-        uint32_t group = static_cast<unsigned char>(plain[i]) << 16;
-        if (i + 1 < plain.size())
-            group |= static_cast<unsigned char>(plain[i + 1]) << 8;
-        if (i + 2 < plain.size())
-            group |= static_cast<unsigned char>(plain[i + 2]);
-        encoded += kAlphabet[(group >> 18) & 63];
-        encoded += kAlphabet[(group >> 12) & 63];
-        encoded += i + 1 < plain.size() ? kAlphabet[(group >> 6) & 63] : '=';
-        encoded += i + 2 < plain.size() ? kAlphabet[group & 63] : '=';
-    }
-    return "Basic " + encoded;
-}
 
 BrowserLocation browser_location(const EnvironmentLookup& lookup)
 {
@@ -210,14 +75,15 @@ BrowserLocation browser_location(const EnvironmentLookup& lookup)
     const char* cdp = value(kCdpUrl);
     BrowserLocation location;
     if (grid != nullptr && cdp != nullptr)
-        bad_value(kCdpUrl, std::string("it is set together with ") + kRemoteUrl + "; set only one of them");
+        throw_unusable_variable(kCdpUrl,
+                                std::string("it is set together with ") + kRemoteUrl + "; set only one of them");
     if (cdp != nullptr) {
         location.kind = BrowserLocation::Kind::kAttached;
         location.address = parse_web_address(kCdpUrl, cdp, {"ws", "http"});
         if (location.address.scheme == "ws" && location.address.path.empty())
-            bad_value(kCdpUrl,
-                      in_quotes(cdp) +
-                          " has no path; the browser's address looks like ws://host:port/devtools/browser/<id>");
+            throw_unusable_variable(
+                kCdpUrl,
+                in_quotes(cdp) + " has no path; the browser's address looks like ws://host:port/devtools/browser/<id>");
         return location;
     }
     if (grid == nullptr)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/transport/web_address.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -11,23 +13,6 @@
 #include <vector>
 
 namespace varne {
-
-// An address given by the user: scheme, optional credentials, host, port and path.
-struct WebAddress {
-    std::string scheme;
-    std::string user;
-    std::string password;
-    std::string host;
-    uint16_t port = 0;
-    std::string path;  // "" or starting with '/'
-
-    // "scheme://host:port" with no credentials, as error texts name it.
-    std::string origin() const;
-    // origin() followed by the path.
-    std::string text() const;
-};
-
-using HttpHeaders = std::vector<std::pair<std::string, std::string>>;
 
 // Where the browsers of this process run, as the environment says when a Browser is created.
 struct BrowserLocation {
@@ -51,13 +36,5 @@ using EnvironmentLookup = std::function<const char*(const char* name)>;
 // and VARNE_CDP_URL through `lookup` (empty counts as unset). Raises AutomationError (invalid
 // procedure call) naming the variable and what is wrong with its value.
 BrowserLocation browser_location(const EnvironmentLookup& lookup);
-
-// Parses "scheme://[user:password@]host[:port][/path]" where the scheme is one of `schemes`; the
-// port defaults to 80. Raises AutomationError (invalid procedure call) naming `variable`.
-WebAddress parse_web_address(std::string_view variable, std::string_view text,
-                             const std::vector<std::string_view>& schemes);
-
-// The value of an Authorization header for HTTP Basic authentication.
-std::string basic_authorization(std::string_view user, std::string_view password);
 
 }  // namespace varne

@@ -2,7 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/chromium/browser_switches.h"
-#include "platform/chromium/pipe_transport.h"
+#include "platform/transport/pipe_transport.h"
 
 #include <cerrno>
 #include <csignal>

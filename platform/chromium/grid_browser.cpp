@@ -1,7 +1,7 @@
 #include "platform/chromium/grid_browser.h"
 
 #include "frame/automation_error.h"
-#include "platform/chromium/websocket_transport.h"
+#include "platform/transport/websocket_transport.h"
 
 namespace varne {
 

@@ -1,6 +1,6 @@
 #include "platform/chromium/protocol_session.h"
 
-#include "platform/chromium/page_text.h"
+#include "platform/transport/lone_surrogates.h"
 
 #include <algorithm>
 #include <atomic>
@@ -65,7 +65,10 @@ ProtocolError browser_error(std::string_view method, const Json& error)
 }  // namespace
 
 ProtocolError::ProtocolError(Kind kind, int32_t number, std::string description, int64_t code, std::string message)
-    : AutomationError(number, std::move(description)), m_kind(kind), m_code(code), m_message(std::move(message))
+    : page::TaskError(number, std::move(description), kind != Kind::kBrowserError),
+      m_kind(kind),
+      m_code(code),
+      m_message(std::move(message))
 {
 }
 

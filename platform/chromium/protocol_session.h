@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame/automation_error.h"
-#include "platform/chromium/message_transport.h"
+#include "page/page_delegate.h"
+#include "platform/transport/message_transport.h"
 
 #include <nlohmann/json.hpp>
 
@@ -28,7 +28,8 @@ struct ProtocolEvent {
 };
 
 // A command that failed: what the browser answered (code and message), or why no answer can come.
-class ProtocolError : public AutomationError {
+// Every kind but kBrowserError cuts the page model's task short.
+class ProtocolError : public page::TaskError {
 public:
     enum class Kind {
         kBrowserError,  // the browser answered with an error

@@ -1,7 +1,7 @@
 #include "platform/chromium/protocol_session.h"
 
-#include "platform/chromium/page_text.h"
-#include "platform/chromium/pipe_transport.h"
+#include "page/page_text.h"
+#include "platform/transport/pipe_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,9 @@
 
 namespace varne {
 namespace {
+
+using page::page_text;
+using page::protocol_text;
 
 using namespace std::chrono_literals;
 using Json = nlohmann::json;

@@ -1,4 +1,4 @@
-#include "platform/windows/crt_pipe_launch.h"
+#include "platform/transport/crt_pipe_launch.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/windows/windows_pipe_transport.h"
+#include "platform/transport/windows_pipe_transport.h"
 
 namespace varne {
 namespace {

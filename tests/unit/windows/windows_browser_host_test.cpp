@@ -1,4 +1,4 @@
-#include "platform/windows/windows_browser_host.h"
+#include "platform/chromium/windows/windows_browser_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/windows/wine_browser_host.h"
+#include "platform/chromium/windows/wine_browser_host.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

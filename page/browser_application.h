@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "browser/object_model.h"
+#include "page/browser_page.h"
+
+namespace varne::page {
+
+// The browser application as scripts know it (HWND, Visible, Navigate, ReadyState, Document,
+// LocationURL), answered by one browser page. ReadyState comes from the browser's load events.
+class BrowserApplication final : public dom::Application {
+public:
+    // `name`: the browser's name, as the Name property gives it.
+    BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name);
+    ~BrowserApplication() override;
+
+    int32_t HWND() override;
+    void set_Visible(bool visible) override;
+    void Navigate(const BStr& url) override;
+    int32_t ReadyState() override;
+    Ref<dom::Document> Document() override;
+    BStr LocationURL() override;
+    std::vector<dom::LoadFailure> take_load_failures() override;
+
+    Variant get_property(std::u16string_view name) override;
+    void put_property(std::u16string_view name, const Variant& value) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
+
+    // This library's additions beside the old object model, for evidence of a failed run.
+    void SaveScreenshot(const BStr& path);
+    void SavePageSource(const BStr& path);
+
+private:
+    std::shared_ptr<BrowserPage> m_page;
+    std::u16string m_name;
+    bool m_visible = false;
+    bool m_navigated = false;  // the window shows no document before its first navigation
+};
+
+}  // namespace varne::page

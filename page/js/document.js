@@ -1,0 +1,2 @@
+// The document of the realm it runs in.
+document

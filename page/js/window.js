@@ -1,0 +1,2 @@
+// The window of the realm it runs in.
+window

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "browser/object_model.h"
+#include "page/page_delegate.h"
+
+namespace varne::page {
+
+// Starts a browser of the chosen engine for each browser application: headed where there is a
+// display, headless otherwise or when VARNE_HEADLESS is 1. A headless browser that nobody can see is
+// closed with the last reference to its application; every browser still running is closed when the
+// process exits.
+class PageLauncher final : public dom::BrowserLauncher {
+public:
+    // `choose_engine` names the engine of each new browser, among `engines`.
+    using EngineChoice = std::function<std::string()>;
+    PageLauncher(const EngineRegistry& engines, EngineChoice choose_engine);
+
+    Ref<dom::Application> start_application() override;
+
+private:
+    const EngineRegistry& m_engines;
+    EngineChoice m_choose_engine;
+};
+
+}  // namespace varne::page

@@ -1,0 +1,192 @@
+#include "platform/chromium/chromium_page_delegate.h"
+
+#include <charconv>
+
+#include "platform/chromium/protocol_values.h"
+
+namespace varne::cdp {
+
+using nlohmann::json;
+
+namespace {
+
+// How long answering a dialog waits for the page to run on past it.
+constexpr std::chrono::milliseconds kSettleTimeout{2000};
+
+}  // namespace
+
+ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, page::PageState& state)
+    : m_host(std::move(host)), m_state(state)
+{
+    ProtocolSession& session = m_host->session();
+    m_target_id = session.send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>();
+    m_session_id = session.attach_to_target(m_target_id);
+    m_main_frame_id = m_target_id;  // a page's main frame has the target's id
+    m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
+    session.send("Page.enable", json::object(), m_session_id);
+    session.send("Runtime.enable", json::object(), m_session_id);
+    // Only the network tells why a document did not load.
+    session.send("Network.enable", json::object(), m_session_id);
+    // Nested targets (out-of-process frames, popups) wait until their events are watched, and
+    // must then be told to run, or the page that made them waits with them.
+    session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}},
+                 m_session_id);
+}
+
+ChromiumPageDelegate::~ChromiumPageDelegate()
+{
+    close();
+}
+
+page::NavigationStart ChromiumPageDelegate::navigate(const std::string& frame_id, const std::string& url)
+{
+    json params{{"url", url}};
+    if (frame_id != m_main_frame_id)
+        params["frameId"] = frame_id;
+    const std::string session_id = m_session_id;
+    // A failure after the load started needs no word here: its own events end the load.
+    CommandOutcome outcome;
+    try {
+        outcome = session().send_until("Page.navigate", params, m_session_id, [&](const ProtocolEvent& event) {
+            return event.session_id == session_id &&
+                   ((event.method == "Page.frameStartedLoading" && text_of(event.params, "frameId") == frame_id) ||
+                    event.method == "Page.javascriptDialogOpening");
+        });
+    } catch (const ProtocolError& error) {
+        if (error.kind() != ProtocolError::Kind::kBrowserError)
+            throw;
+        return {page::NavigationStart::Outcome::kRefused, error.message()};
+    }
+    if (!outcome.event)
+        return {page::NavigationStart::Outcome::kNoLoad, {}};
+    return {};
+}
+
+page::RemoteValue ChromiumPageDelegate::evaluate(const std::string& realm_id, const std::string& expression,
+                                                 bool by_value)
+{
+    int64_t context_id = 0;
+    std::from_chars(realm_id.data(), realm_id.data() + realm_id.size(), context_id);
+    try {
+        return result_of(session().send("Runtime.evaluate",
+                                        {{"expression", expression},
+                                         {"contextId", context_id},
+                                         {"returnByValue", by_value},
+                                         {"awaitPromise", false}},
+                                        m_session_id));
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+std::optional<page::RemoteValue> ChromiumPageDelegate::call_function(const std::string& handle,
+                                                                     const std::string& declaration,
+                                                                     const std::vector<page::CallArgument>& arguments,
+                                                                     bool by_value, bool user_gesture)
+{
+    json args = json::array();
+    for (const auto& argument : arguments)
+        args.push_back(call_argument(argument));
+    json params{{"objectId", handle},
+                {"functionDeclaration", declaration},
+                {"arguments", std::move(args)},
+                {"returnByValue", by_value},
+                {"userGesture", user_gesture}};
+    try {
+        const std::string session_id = m_session_id;
+        auto outcome = session().send_until(
+            "Runtime.callFunctionOn", std::move(params), m_session_id, [&](const ProtocolEvent& event) {
+                return event.session_id == session_id && event.method == "Page.javascriptDialogOpening";
+            });
+        if (!outcome.result)
+            return std::nullopt;
+        return result_of(*outcome.result);
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+std::string ChromiumPageDelegate::frame_of(const std::string& element_handle)
+{
+    try {
+        json answer = session().send("DOM.describeNode", {{"objectId", element_handle}}, m_session_id);
+        return text_of(answer["node"], "frameId");
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+bool ChromiumPageDelegate::answer_dialog(bool accept, const std::string& prompt_text)
+{
+    json params{{"accept", accept}};
+    if (accept)
+        params["promptText"] = prompt_text;
+    try {
+        session().send("Page.handleJavaScriptDialog", params, m_session_id);
+    } catch (const ProtocolError& error) {
+        if (error.kind() == ProtocolError::Kind::kBrowserError)
+            return false;  // no dialog was showing any more
+        throw;
+    }
+    // The page answers in order: the script that opened the dialog finishes first, and with it
+    // any navigation that it asks for is announced. A probe behind it makes that visible before
+    // this returns, so that a wait that follows sees the navigation.
+    const std::string session_id = m_session_id;
+    try {
+        session().send_until(
+            "Runtime.evaluate", {{"expression", "0"}}, m_session_id,
+            [&](const ProtocolEvent& event) {
+                return event.session_id == session_id && event.method == "Page.javascriptDialogOpening";
+            },
+            kSettleTimeout);
+    } catch (const ProtocolError&) {
+        // A page that moves on to another document, or stays busy, has nothing more to show here.
+    }
+    return true;
+}
+
+void ChromiumPageDelegate::bring_to_front()
+{
+    session().send("Page.bringToFront", json::object(), m_session_id);
+}
+
+std::string ChromiumPageDelegate::screenshot()
+{
+    try {
+        json answer = session().send("Page.captureScreenshot", {{"format", "png"}}, m_session_id);
+        return decode_base64(answer.value("data", std::string()));
+    } catch (const ProtocolError& error) {
+        rethrow_translated(error);
+    }
+}
+
+void ChromiumPageDelegate::release(const std::string& handle) noexcept
+{
+    if (m_closed)
+        return;
+    try {
+        session().post("Runtime.releaseObject", {{"objectId", handle}}, m_session_id);
+    } catch (...) {
+        // A handle left in a page that goes away costs nothing.
+    }
+}
+
+std::optional<std::string> ChromiumPageDelegate::connection_lost() const
+{
+    if (m_closed)
+        return "it was closed";
+    if (session().closed())
+        return session().close_reason();
+    return std::nullopt;
+}
+
+void ChromiumPageDelegate::close() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    session().remove_listener(m_listener);
+    m_host->close();
+}
+
+}  // namespace varne::cdp

@@ -1,0 +1,50 @@
+#include "platform/chromium/browser_host.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cwctype>
+
+#include "platform/chromium/windows/windows_browser_host.h"
+#include "platform/chromium/windows/wine_browser_host.h"
+
+namespace varne {
+
+namespace {
+
+// Under Wine a Windows program (.exe) named by VARNE_CHROMIUM is started as on Windows; any other
+// program is the host's, which only the socket route reaches.
+bool chosen_windows_program()
+{
+    const auto chosen = chosen_browser();
+    if (!chosen)
+        return false;
+    std::wstring extension = chosen->extension().wstring();
+    for (auto& c : extension)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return extension == L".exe";
+}
+
+}  // namespace
+
+std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+{
+    if (running_under_wine() && !chosen_windows_program())
+        return WineBrowserHost::launch(headless);
+    return WindowsBrowserHost::launch(headless);
+}
+
+bool can_show_browser_window()
+{
+    // Under Wine the browser's window would be shown on the host's display.
+    if (running_under_wine()) {
+        const char* display = std::getenv("DISPLAY");
+        return display != nullptr && *display != '\0';
+    }
+    // A service's window station is not visible: nobody could see or close a window there.
+    USEROBJECTFLAGS flags{};
+    return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace varne

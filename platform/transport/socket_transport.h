@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/transport/message_transport.h"
+
+#include <winsock2.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varne {
+
+// Moves NUL-terminated messages over a connected Winsock stream socket: the stand-in for the
+// browser's pipe where a Windows process drives a browser outside Windows (under Wine).
+class SocketTransport final : public MessageTransport {
+public:
+    // Takes ownership of the socket; it is closed when the transport is destroyed.
+    explicit SocketTransport(SOCKET socket);
+    ~SocketTransport() override;
+
+    SocketTransport(const SocketTransport&) = delete;
+    SocketTransport& operator=(const SocketTransport&) = delete;
+
+    SendResult send(std::string_view message, Clock::time_point deadline) override;
+    std::optional<std::string> receive(Clock::time_point deadline) override;
+    // Shuts the connection down both ways, so that the peer sees its end and waits here wake.
+    void close(std::string_view reason) override;
+    bool closed() const override;
+    std::string close_reason() const override;
+
+private:
+    void mark_closed(std::string_view reason);
+    std::optional<std::string> take_message();
+
+    mutable std::mutex m_state_mutex;
+    bool m_closed = false;
+    std::string m_close_reason;
+
+    std::mutex m_send_mutex;
+    SOCKET m_socket;
+
+    // Receiver state: bytes from m_begin are unconsumed; those before m_scanned hold no NUL.
+    std::string m_buffer;
+    size_t m_begin = 0;
+    size_t m_scanned = 0;
+};
+
+}  // namespace varne
