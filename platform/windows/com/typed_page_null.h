@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "frame/variant.h"
+#include "frame/dispatch.h"
 
 namespace varne::com {
 

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/object.h"
 
 namespace varne::com {
 namespace {
