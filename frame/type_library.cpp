@@ -1,5 +1,6 @@
 #include "frame/type_library.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace varne {
@@ -95,6 +96,32 @@ void append_interface(std::string& out, const ClassDescriptor& cls)
 bool passed_by_value(const ParamDescriptor& param)
 {
     return param.default_value && param.default_value->type() == VarType::String;
+}
+
+size_t dual_interface_arguments(const MemberDescriptor& member)
+{
+    return member.params.size() + (member.result.kind == ValueType::None ? 0 : 1);
+}
+
+DualInterfaceExtent dual_interface_extent(const LibraryDescriptor& library)
+{
+    DualInterfaceExtent extent;
+    for (const auto& cls : library.classes) {
+        extent.members = std::max(extent.members, cls.members.size());
+        for (const auto& member : cls.members)
+            extent.arguments = std::max(extent.arguments, dual_interface_arguments(member));
+    }
+    return extent;
+}
+
+std::string dual_interface_extent_header(const LibraryDescriptor& library)
+{
+    const DualInterfaceExtent extent = dual_interface_extent(library);
+    return "// Made from the library's descriptor table by varne_idl.\n#pragma once\n\n#include <cstddef>\n\n"
+           "namespace varne::com {\n\ninline constexpr std::size_t kDualInterfaceMembers = " +
+           std::to_string(extent.members) +
+           ";\ninline constexpr std::size_t kDualInterfaceArguments = " + std::to_string(extent.arguments) +
+           ";\n\n}  // namespace varne::com\n";
 }
 
 std::string type_library_idl(const LibraryDescriptor& library)

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "frame/collection.h"
-#include "platform/windows/com/com_object.h"
+#include "platform/windows/com/variant_conversion.h"
 
 namespace varne::com {
 

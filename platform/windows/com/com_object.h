@@ -2,9 +2,22 @@
 
 #include <oaidl.h>
 
+#include <atomic>
+
 #include "frame/descriptor.h"
 
 namespace varne::com {
+
+// One COM object: the first word is the interface's function table (IDispatch, or the class's
+// dual interface), the second that of ISupportErrorInfo. The functions of both tables take the
+// object itself as `this`.
+struct ComObject {
+    const void* const* vtable;
+    const void* const* error_vtable;
+    std::atomic<ULONG> references;
+    Ref<Dispatch> target;
+    const ClassDescriptor* cls;
+};
 
 // Hands a library object to a COM client: one COM object per library object at a time, so a
 // client that gets the same object twice sees one identity. Its IDispatch runs the library's
@@ -14,17 +27,9 @@ IDispatch* wrap(const Ref<Dispatch>& object);
 // The library object behind one of our COM objects; null for a foreign object.
 Ref<Dispatch> unwrap(IUnknown* object);
 
-// Converts a client's argument (by-reference variants dereferenced) to the library's variant.
-Variant from_com(const VARIANT& value);
-// Fills a client's variant; the declared result type picks the 16-bit boolean.
-void to_com(const Variant& value, const TypeDescriptor* declared, VARIANT* out);
-
-// Reports the exception being handled to the client: the thread's error object and, when given,
-// the EXCEPINFO, with scode 0x800A0000 | number for the scripting runtime's numbers. Returns the
-// HRESULT to hand back (DISP_E_EXCEPTION when an EXCEPINFO was filled).
-HRESULT report_failure(const ClassDescriptor* cls, EXCEPINFO* info) noexcept;
-
-// The HRESULT that stands for an error number.
-HRESULT error_result(int32_t number) noexcept;
+// IUnknown, the head of every function table of a ComObject.
+HRESULT STDMETHODCALLTYPE query_interface(ComObject* self, REFIID iid, void** out);
+ULONG STDMETHODCALLTYPE add_ref(ComObject* self);
+ULONG STDMETHODCALLTYPE release(ComObject* self);
 
 }  // namespace varne::com

@@ -8,6 +8,7 @@
 #include "frame/server_locks.h"
 #include "platform/windows/com/com_module.h"
 #include "platform/windows/com/com_object.h"
+#include "platform/windows/com/error_report.h"
 #include "platform/windows/com/com_registration.h"
 
 namespace varne::com {
@@ -47,7 +48,7 @@ public:
         try {
             object = wrap(m_class.create());
         } catch (...) {
-            return report_failure(&m_class, nullptr);
+            return report_creation_failure(m_class);
         }
         HRESULT result = object->QueryInterface(iid, out);
         object->Release();

@@ -43,5 +43,33 @@ TEST(TypeLibrary, DescribesMembersWithTheirParametersDefaultsAndResults)
     EXPECT_NE(idl.find("brwRightMatch = 3\n    } BrowserMatchType;"), std::string::npos);
 }
 
+// The dual interfaces' function tables are built to this extent; a member beyond it would have no
+// entry, so the extent must grow with the widest class and the widest member, whichever class
+// holds them.
+TEST(TypeLibrary, DualInterfaceExtentFollowsTheWidestClassAndMember)
+{
+    const TypeDescriptor text{ValueType::String, {}};
+    const MemberDescriptor narrow{u"Narrow", {}, {}, nullptr};
+    const MemberDescriptor wide{
+        u"Wide",
+        {{u"A", text, std::nullopt}, {u"B", text, std::nullopt}, {u"Sheet", text, Variant(BStr())}},
+        text,
+        nullptr};
+    LibraryDescriptor library;
+    library.classes.push_back({u"Many", u"_Many", u"T.Many", {}, {}, nullptr, {narrow, narrow, narrow, narrow}});
+    library.classes.push_back({u"Wide", u"_Wide", u"T.Wide", {}, {}, nullptr, {wide}});
+    library.classes.push_back({u"Empty", u"_Empty", u"T.Empty", {}, {}, nullptr, {}});
+
+    EXPECT_EQ(dual_interface_arguments(narrow), 0u);
+    EXPECT_EQ(dual_interface_arguments(wide), 4u);  // the string passed by value takes a word too
+    const DualInterfaceExtent extent = dual_interface_extent(library);
+    EXPECT_EQ(extent.members, 4u);
+    EXPECT_EQ(extent.arguments, 4u);
+
+    const std::string header = dual_interface_extent_header(library);
+    EXPECT_NE(header.find("inline constexpr std::size_t kDualInterfaceMembers = 4;"), std::string::npos);
+    EXPECT_NE(header.find("inline constexpr std::size_t kDualInterfaceArguments = 4;"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace varne

@@ -1,7 +1,8 @@
 // A C++ client of the registered Varne.dll: calls through the dual interfaces' function tables
 // (declared by the header that widl makes from the type library's description), through
-// IDispatch with named and omitted arguments, across apartments, and asks the DLL whether it may
-// be unloaded. Prints "N passed, N failed".
+// IDispatch with named and omitted arguments, across apartments, reads a page's missing objects
+// as Nothing (given the test site as its second argument), and asks the DLL whether it may be
+// unloaded. Prints "N passed, N failed".
 #include <initguid.h>
 
 #include <windows.h>
@@ -230,6 +231,68 @@ void across_apartments()
     timing->Release();
 }
 
+// A page's lookup that finds no object gives VT_DISPATCH holding null, the Nothing of scripts;
+// the Browser through its dual interface, the page through IDispatch.
+VARIANT call_by_name(IDispatch* object, const wchar_t* name, WORD flags, const wchar_t* argument)
+{
+    VARIANT result;
+    VariantInit(&result);
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (FAILED(object->GetIDsOfNames(kNoInterface, names, 1, 0x409, &id)))
+        return result;
+    VARIANT given;
+    VariantInit(&given);
+    DISPPARAMS params{nullptr, nullptr, 0, 0};
+    if (argument) {
+        given.vt = VT_BSTR;
+        given.bstrVal = SysAllocString(argument);
+        params = {&given, nullptr, 1, 0};
+    }
+    object->Invoke(id, kNoInterface, 0x409, flags, &params, &result, nullptr, nullptr);
+    VariantClear(&given);
+    return result;
+}
+
+bool is_nothing(const VARIANT& value)
+{
+    return value.vt == VT_DISPATCH && value.pdispVal == nullptr;
+}
+
+void nothing_from_the_page(const std::wstring& site)
+{
+    _Browser* browser = nullptr;
+    CoCreateInstance(CLSID_Browser, nullptr, CLSCTX_INPROC_SERVER, IID__Browser, reinterpret_cast<void**>(&browser));
+    if (!browser) {
+        check("create Browser", false);
+        return;
+    }
+    Bstr url((site + L"dialogs.html").c_str());
+    check_hr("a page loaded", browser->GotoURL(&url.value), S_OK);
+    IDispatch* application = nullptr;
+    browser->GetBrowser(&application);
+    if (application) {
+        VARIANT document = call_by_name(application, L"Document", DISPATCH_PROPERTYGET, nullptr);
+        check("its document", document.vt == VT_DISPATCH && document.pdispVal);
+        if (document.vt == VT_DISPATCH && document.pdispVal) {
+            VARIANT missing = call_by_name(document.pdispVal, L"getElementById", DISPATCH_METHOD, L"none");
+            check("a missing id gives Nothing", is_nothing(missing));
+            VARIANT parent = call_by_name(document.pdispVal, L"parentNode", DISPATCH_PROPERTYGET, nullptr);
+            check("the document's parent is Nothing", is_nothing(parent));
+            VARIANT found = call_by_name(document.pdispVal, L"getElementById", DISPATCH_METHOD, L"out");
+            check("an element that is there", found.vt == VT_DISPATCH && found.pdispVal);
+            VARIANT attribute = found.vt == VT_DISPATCH && found.pdispVal
+                                    ? call_by_name(found.pdispVal, L"getAttribute", DISPATCH_METHOD, L"missing")
+                                    : VARIANT{};
+            check("a missing attribute stays Null", attribute.vt == VT_NULL);
+            VariantClear(&found);
+        }
+        VariantClear(&document);
+        application->Release();
+    }
+    browser->Release();
+}
+
 void unloading()
 {
     HMODULE library = GetModuleHandleW(L"Varne.dll");
@@ -281,6 +344,8 @@ int wmain(int argc, wchar_t** argv)
     errors_through_the_table(folder);
     late_bound_with_named_and_omitted_arguments(folder);
     across_apartments();
+    if (argc > 2)
+        nothing_from_the_page(argv[2]);
     unloading();
     CoUninitialize();
     std::printf("%d passed, %d failed\n", g_passed, g_failed);

@@ -50,8 +50,8 @@ class Job:
         self.failed = 0
         self.times = []
 
-    def wine(self, *args, timeout=None):
-        return subprocess.run(["timeout", str(timeout or self.timeout), "wine", *args], env=self.env,
+    def wine(self, *args, timeout=None, env=None):
+        return subprocess.run(["timeout", str(timeout or self.timeout), "wine", *args], env=env or self.env,
                               capture_output=True, text=True, errors="replace")
 
     def step(self, name, action):
@@ -105,8 +105,8 @@ class Job:
             return "nothing was checked"
         return None
 
-    def script(self, name, *args):
-        result = self.wine("cscript", "//nologo", self.windows_path(self.joined(name)), *args)
+    def script(self, name, *args, env=None):
+        result = self.wine("cscript", "//nologo", self.windows_path(self.joined(name)), *args, env=env)
         return self.summary_of(result.stdout)
 
     def joined(self, name):
@@ -247,9 +247,13 @@ def main():
         job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
         job.step("collections.vbs", lambda: job.script("collections.vbs", site))
         job.step("collections.js", lambda: job.script("collections.js", site))
+        job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
+        job.step("nothing.js", lambda: job.script("nothing.js", site))
+        job.step("early-bound C++ client", lambda: job.program(
+            build / "tests" / "windows" / "early_bound_client.exe", job.windows_path(work), site))
 
-    job.step("early-bound C++ client", lambda: job.program(build / "tests" / "windows" / "early_bound_client.exe",
-                                                            job.windows_path(work)))
+    no_browser = dict(job.env, VARNE_CHROMIUM=str(work / "no-such-browser"))
+    job.step("creation_failure.vbs", lambda: job.script("creation_failure.vbs", env=no_browser))
 
     def unregister():
         problem = job.regsvr32(dll, "/u")
