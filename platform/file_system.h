@@ -9,7 +9,9 @@
 
 namespace varne {
 
-// A file open for writing: lines of narrow UTF-8 text, each ended by CR LF, or raw bytes.
+// A file open for writing: lines of narrow text, each ended by CR LF, or raw bytes. The text is
+// UTF-8 in the Linux build and the system's ANSI code page in the Windows build (a character
+// that the code page lacks becomes '?'); read_all_text decodes the same way.
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
@@ -23,7 +25,9 @@ public:
     virtual void close() = 0;
 };
 
-// The file operations of the library; the only code that touches files. Failures raise an
+// The file operations of the library; the only code that touches files. A file that a writer of
+// create_file holds open cannot be created again, by this process or another, until it is
+// closed: that fails with 70 and leaves the file as it is. Failures raise an
 // AutomationError naming the file and the reason: 53 file not found, 70 permission denied,
 // 76 path not found, 75 path/file access error (a folder given as a file), 52 bad file name,
 // 61 disk full, 57 device I/O error.

@@ -1,6 +1,6 @@
 #include "platform/system.h"
 
-#include "platform/posix/posix_file_system.h"
+#include "platform/files/system_file_system.h"
 #include "platform/posix/system_clock.h"
 
 namespace varne {
@@ -13,7 +13,7 @@ Clock& system_clock()
 
 FileSystem& system_file_system()
 {
-    static PosixFileSystem files;
+    static SystemFileSystem files;
     return files;
 }
 

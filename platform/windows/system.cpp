@@ -1,7 +1,7 @@
 #include "platform/system.h"
 
 #include "platform/windows/system_clock.h"
-#include "platform/windows/win32_file_system.h"
+#include "platform/files/system_file_system.h"
 
 namespace varne {
 
@@ -13,7 +13,7 @@ Clock& system_clock()
 
 FileSystem& system_file_system()
 {
-    static Win32FileSystem files;
+    static SystemFileSystem files;
     return files;
 }
 

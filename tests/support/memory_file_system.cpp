@@ -13,6 +13,18 @@ BStr folder_of(const BStr& path)
     return slash == BStr::npos ? BStr() : path.substr(0, slash);
 }
 
+// A NUL would cut a name short on disk, so the real adapter refuses it.
+void check_name(const BStr& path)
+{
+    if (path.find(u'\0') == BStr::npos)
+        return;
+    std::string shown;
+    for (char c : to_utf8(path))
+        shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+    throw AutomationError(error_number::kBadFileNameOrNumber,
+                          "Bad file name or number: '" + shown + "' holds a NUL character");
+}
+
 AutomationError error(int32_t number, const char* title, std::string_view action, const BStr& path, const char* reason)
 {
     return AutomationError(number, std::string(title) + ": cannot " + std::string(action) + " '" + to_utf8(path) +
@@ -28,12 +40,14 @@ public:
         : m_files(files), m_path(std::move(path)), m_replacing(replacing)
     {
         ++m_files.m_open_writers;
+        if (!m_replacing)
+            m_files.m_held.insert(m_path);
     }
 
     ~Writer() override
     {
         if (!m_closed)
-            --m_files.m_open_writers;
+            release();
     }
 
     void write_line(std::u16string_view line) override
@@ -52,13 +66,20 @@ public:
         if (m_closed)
             return;
         m_files.count_close();
-        m_closed = true;
-        --m_files.m_open_writers;
+        release();
         if (m_replacing)
             m_files.m_files[m_path] = std::move(m_draft);
     }
 
 private:
+    void release()
+    {
+        m_closed = true;
+        --m_files.m_open_writers;
+        if (!m_replacing)
+            m_files.m_held.erase(m_path);
+    }
+
     void write(const std::string& bytes)
     {
         if (m_closed)
@@ -85,6 +106,7 @@ bool MemoryFileSystem::file_exists(const BStr& path)
 
 BStr MemoryFileSystem::read_all_text(const BStr& path)
 {
+    check_name(path);
     if (m_read_failure)
         throw *std::exchange(m_read_failure, std::nullopt);
     if (m_folders.contains(path))
@@ -100,10 +122,12 @@ BStr MemoryFileSystem::read_all_text(const BStr& path)
 
 void MemoryFileSystem::check_writable(const BStr& path, std::string_view action) const
 {
+    check_name(path);
     if (m_folders.contains(path))
         throw error(error_number::kPathFileAccessError, "Path/File access error", action, path, "it is a folder");
+    // A save makes its new file in the folder first, and so fails to create it.
     if (!folder_of(path).empty() && !m_folders.contains(folder_of(path)))
-        throw error(error_number::kPathNotFound, "Path not found", action, path, "No such file or directory");
+        throw error(error_number::kPathNotFound, "Path not found", "create", path, "No such file or directory");
     if (m_read_only.contains(path))
         throw error(error_number::kPermissionDenied, "Permission denied", action, path, "Permission denied");
 }
@@ -113,6 +137,9 @@ std::unique_ptr<FileWriter> MemoryFileSystem::create_file(const BStr& path)
     if (m_create_failure)
         throw *std::exchange(m_create_failure, std::nullopt);
     check_writable(path, "create");
+    if (m_held.contains(path))
+        throw error(error_number::kPermissionDenied, "Permission denied", "create", path,
+                    "it is open in another program or object");
     m_files[path].clear();
     return std::make_unique<Writer>(*this, path, false);
 }
@@ -121,6 +148,7 @@ std::unique_ptr<FileWriter> MemoryFileSystem::replace_file(const BStr& path)
 {
     if (m_create_failure)
         throw *std::exchange(m_create_failure, std::nullopt);
+    check_name(path);
     if (path.empty() || path.back() == u'/')
         throw error(error_number::kBadFileNameOrNumber, "Bad file name or number", "replace", path, "no file name");
     check_writable(path, "replace");
@@ -129,14 +157,31 @@ std::unique_ptr<FileWriter> MemoryFileSystem::replace_file(const BStr& path)
 
 void MemoryFileSystem::delete_file(const BStr& path)
 {
+    check_name(path);
     if (m_files.erase(path) == 0)
         throw error(error_number::kFileNotFound, "File not found", "delete", path, "No such file or directory");
 }
 
 void MemoryFileSystem::create_folders(const BStr& path)
 {
+    check_name(path);
+    for (BStr folder = path; !folder.empty(); folder = folder_of(folder))
+        if (m_files.contains(folder))
+            throw AutomationError(error_number::kPathFileAccessError,
+                                  "Path/File access error: cannot create the folder '" + to_utf8(folder) +
+                                      "' (a file of that name is in the way)");
     for (BStr folder = path; !folder.empty(); folder = folder_of(folder))
         m_folders.insert(folder);
+}
+
+size_t MemoryFileSystem::count_in(const BStr& folder) const
+{
+    size_t count = 0;
+    for (const auto& [path, bytes] : m_files)
+        count += folder_of(path) == folder;
+    for (const BStr& path : m_folders)
+        count += folder_of(path) == folder;
+    return count;
 }
 
 void MemoryFileSystem::put_file(const BStr& path, std::string bytes)

@@ -12,7 +12,8 @@
 namespace varne::testing {
 
 // Files held in memory as UTF-8 bytes, behaving as the real adapter does (missing folder 76,
-// folder as a file 75, read-only file 70, no file name to replace 52), with failures that a
+// folder as a file 75, read-only file 70 as a file open for writing elsewhere is to its creation,
+// no file name to replace 52, a NUL in a name 52), with failures that a
 // test arms ahead: the next create, the Nth write from now, the next close, the next read. A
 // name without "/" lies in the current folder, which always exists; other folders exist once
 // create_folders made them.
@@ -29,6 +30,8 @@ public:
     // The file's bytes; nullopt when there is no such file.
     std::optional<std::string> file(const BStr& path) const;
     void set_read_only(const BStr& path);
+    // The files and folders directly in the folder.
+    size_t count_in(const BStr& folder) const;
 
     void fail_next_create(AutomationError error) { m_create_failure = std::move(error); }
     // Counts write_line and write_bytes calls on every writer from now; the Nth fails and writes nothing.
@@ -54,6 +57,8 @@ private:
     std::map<BStr, std::string> m_files;
     std::set<BStr> m_folders;
     std::set<BStr> m_read_only;
+    // Files that a create_file writer holds open.
+    std::set<BStr> m_held;
     std::optional<AutomationError> m_create_failure;
     std::optional<AutomationError> m_write_failure;
     int m_write_failure_countdown = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -129,6 +130,53 @@ TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
     fill_log(from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previous_handler);
+}
+
+// A log that one process holds open cannot be started again by another, as a file held open by
+// another program cannot be created again on Windows: every entry of the first log stays.
+TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
+{
+    const std::string header = "Log file started at 08:00:00 01/Mar/2026\r\n" + std::string(96, '=') + "\r\n\r\n";
+    auto log = make_object<Logging>();
+    ASSERT_EQ(log->StartLog(name("shared.log")), 0);
+    EXPECT_EQ(log->AppendLog(u"first"), 0);
+
+    const std::string refusal = "Permission denied: cannot create '" + (folder / "shared.log").string() +
+                                "' (it is open in another program or object)";
+    // The child answers 0 when its StartLog raised the refusal and left it closed, 1 otherwise.
+    int child = testing::run_in_child([&] {
+        auto other = make_object<Logging>();
+        try {
+            other->StartLog(name("shared.log"));
+        } catch (const AutomationError& error) {
+            ::_exit(error.number() == 70 && error.description() == refusal && other->IsOpen() == 0 ? 0 : 1);
+        }
+        ::_exit(1);
+    });
+    EXPECT_EQ(child, 0);
+
+    // Another object of this process is refused alike.
+    auto other = make_object<Logging>();
+    try {
+        other->StartLog(name("shared.log"));
+        ADD_FAILURE() << "a log held open was started again";
+    } catch (const AutomationError& error) {
+        EXPECT_EQ(error.number(), 70);
+        EXPECT_EQ(error.description(), refusal);
+    }
+    EXPECT_EQ(other->GetLogName(), u"");
+
+    EXPECT_EQ(log->AppendLog(u"second"), 0);
+    log->EndLog();
+    const std::string entry = "08:00:00 01/Mar/2026:\r\n";
+    EXPECT_EQ(read_bytes(folder / "shared.log"),
+              header + entry + "first\r\n\r\n" + entry + "second\r\n\r\n\r\n" + std::string(96, '=') +
+                  "\r\nLog file closed at 08:00:00 01/Mar/2026\r\nLog file run time: 0 days 00:00:00\r\n");
+
+    // Once ended, the log may be started again, from another process too.
+    EXPECT_EQ(
+        testing::run_in_child([&] { ::_exit(make_object<Logging>()->StartLog(name("shared.log")) == 0 ? 0 : 1); }), 0);
+    EXPECT_EQ(read_bytes(folder / "shared.log"), header);
 }
 
 TEST_F(LoggingOnDiskTest, NamesUpToTheFileSystemLimitLog)

@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
-#include "platform/windows/win32_file_system.h"
+#include "platform/files/system_file_system.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-    varne::Win32FileSystem files;
+    varne::SystemFileSystem files;
     auto writer = files.replace_file(std::filesystem::path(argv[1]).u16string());
     writer->write_line(u"half of a save");
     files.create_file(std::filesystem::path(argv[2]).u16string())->close();

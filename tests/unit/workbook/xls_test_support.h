@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame/text.h"
-#include "platform/posix/posix_file_system.h"
+#include "platform/files/system_file_system.h"
 #include "spreadsheet/engine/xls_writer.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +49,7 @@ private:
 // Saves through the real file system, as the library does.
 inline void save_on_disk(const Workbook& workbook, const std::string& path, const SaveOptions& options = {})
 {
-    PosixFileSystem files;
+    SystemFileSystem files;
     save_xls(workbook, files, from_utf8(path), options);
 }
 

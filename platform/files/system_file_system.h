@@ -4,11 +4,11 @@
 
 namespace varne {
 
-// The file port on Windows: the Win32 file functions, narrow text in the system's ANSI code page.
-// A save writes a new file beside the old one and puts it in place with ReplaceFileW, or writes
-// over a file with several hard links or in a folder where no file may be made. Failures carry
-// the same numbers as on POSIX.
-class Win32FileSystem final : public FileSystem {
+// The file port over the system's own files: every write handed to the system before it returns
+// and cut back when it fails part-way, and a save that replaces a file whole (a new file beside
+// it put in its place) or, where no new file can stand in for it, writes it over. The policy is
+// the same on every system; the calls beneath it are those of platform/files/native_file.h.
+class SystemFileSystem final : public FileSystem {
 public:
     // True for anything but a folder.
     bool file_exists(const BStr& path) override;
@@ -19,9 +19,5 @@ public:
     void delete_file(const BStr& path) override;
     void create_folders(const BStr& path) override;
 };
-
-// UTF-16 to the ANSI code page and back; characters that the code page lacks become '?'.
-std::string to_ansi(std::u16string_view text);
-BStr from_ansi(std::string_view bytes);
 
 }  // namespace varne
