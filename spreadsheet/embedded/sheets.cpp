@@ -457,25 +457,57 @@ Variant Range::columns()
     return new_object<Range>(m_sheet, m_area, Taken::columns);
 }
 
+// A position among the range's columns, as a number from 1 or as letters ("B", "B:D") that
+// count from the range's first column as A.
 Variant Range::column_at(const Variant& position, std::u16string_view member) const
 {
-    int64_t column = int64_t{m_area.first.column} + to_i4(position) - 1;
-    if (to_i4(position) < 1 || column > workbook::kMaxColumns)
+    int64_t first = 0;
+    int64_t last = 0;
+    if (position.type() == VarType::String) {
+        std::u16string_view text = position.string();
+        size_t colon = text.find(u':');
+        auto from = workbook::parse_column_letters(text.substr(0, colon));
+        auto to = colon == std::u16string_view::npos ? from : workbook::parse_column_letters(text.substr(colon + 1));
+        if (from && to) {
+            first = std::min(*from, *to);
+            last = std::max(*from, *to);
+        }
+    } else {
+        first = last = to_i4(position);
+    }
+    first += m_area.first.column - 1;
+    last += m_area.first.column - 1;
+    if (first < m_area.first.column || last > workbook::kMaxColumns)
         throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
                            to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
-    auto number = static_cast<uint16_t>(column);
-    return new_object<Range>(m_sheet, workbook::CellArea{{m_area.first.row, number}, {m_area.last.row, number}},
+    return new_object<Range>(m_sheet,
+                             workbook::CellArea{{m_area.first.row, static_cast<uint16_t>(first)},
+                                                {m_area.last.row, static_cast<uint16_t>(last)}},
                              Taken::columns);
 }
 
+// A position among the range's rows, as a number from 1 or as a text ("2", "2:4") that counts
+// from the range's first row as 1.
 Variant Range::row_at(const Variant& position, std::u16string_view member) const
 {
-    int64_t row = int64_t{m_area.first.row} + to_i4(position) - 1;
-    if (to_i4(position) < 1 || row > workbook::kMaxRows)
+    int64_t first = 0;
+    int64_t last = 0;
+    if (position.type() == VarType::String) {
+        if (auto rows = parse_rows(position.string())) {
+            first = rows->first.row;
+            last = rows->last.row;
+        }
+    } else {
+        first = last = to_i4(position);
+    }
+    first += m_area.first.row - 1;
+    last += m_area.first.row - 1;
+    if (first < m_area.first.row || last > workbook::kMaxRows)
         throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
                            to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
-    auto number = static_cast<uint32_t>(row);
-    return new_object<Range>(m_sheet, workbook::CellArea{{number, m_area.first.column}, {number, m_area.last.column}},
+    return new_object<Range>(m_sheet,
+                             workbook::CellArea{{static_cast<uint32_t>(first), m_area.first.column},
+                                                {static_cast<uint32_t>(last), m_area.last.column}},
                              Taken::rows);
 }
 

@@ -18,7 +18,7 @@ TEST(LogLineText, ControlsAndSeparatorsAreWrittenVisiblyAndBackslashesStayReadab
         {std::u16string_view(u"nul\0bel\x07"
                              u"esc\x1b"
                              u"del\x7f",
-                             15),
+                             16),
          u"nul\\x00bel\\x07esc\\x1Bdel\\x7F"},
         {u"nel\u0085ls\u2028ps\u2029", u"nel\\u0085ls\\u2028ps\\u2029"},
         {u"C:\\pages\\a.html", u"C:\\pages\\a.html"},

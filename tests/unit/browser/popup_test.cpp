@@ -55,7 +55,7 @@ TEST_F(PopupTest, AShorterSearchStillFindsADialogThatComesInTime)
     EXPECT_EQ(clock.sleeps(), 20);
     EXPECT_EQ(windows.popup_checks(), 20);
 
-    open_dialog(15);
+    open_dialog(20 + 15);
     EXPECT_EQ(browser->PopupClickOk(), 0);
     EXPECT_EQ(appended(),
               (std::vector<std::string>{"Popup window timed out", "Popup \"OK\" button clicked [0 days 00:00:01]"}));
