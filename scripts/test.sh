@@ -69,7 +69,7 @@ echo "== Windows: Varne.dll and the unit tests cross-compiled, run under Wine"
 scripts/test-windows.sh
 
 echo "== Python and integration tests"
-PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python tests/integration
+PYTHONPATH=build/python /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/layers tests/python tests/integration
 
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
