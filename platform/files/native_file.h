@@ -42,9 +42,8 @@ bool is_name_taken(Error error);
 // Why a file that is no folder cannot be read or written as one.
 std::string_view not_a_file_reason();
 
-bool is_folder(const BStr& path);
-// True for anything but a folder.
-bool is_file(const BStr& path);
+enum class Kind { kMissing, kFolder, kOther };
+Kind kind_of(const BStr& path);
 
 // Opens a file on disk for reading; a folder, a pipe or a device is refused (75) rather than waited on.
 Handle open_to_read(const BStr& path);
@@ -58,18 +57,15 @@ void remove(const BStr& path);
 // Makes one folder; is_name_taken() when something has the name already.
 Error make_folder(const BStr& path);
 
-// Where writing goes on; nullopt where the file has no position.
+// Where reading and writing go on; nullopt where the file has no position.
 std::optional<int64_t> position(Handle file);
-// Hands the whole buffer to the system at the file's position.
-Error write_all(Handle file, std::string_view bytes);
-// Ends the file at the position again, after a write that failed part-way.
-void cut_back(Handle file, int64_t size);
-// The whole contents from the start; false when the file may be written but not read.
-bool read_whole(Handle file, std::string& contents);
+Error seek(Handle file, int64_t offset);
+// Hands some of the bytes to the system at the file's position; at least one, or an error.
+Error write_some(Handle file, std::string_view bytes, size_t& written);
+// Ends the file at its position.
+Error end_here(Handle file);
 // Takes room on disk for a file of this size, without changing the file; 0 where the system cannot.
 Error reserve(Handle file, int64_t size);
-// Writes the contents from the start and ends the file after them.
-Error overwrite(Handle file, std::string_view contents);
 Error flush(Handle file);
 Error close(Handle file);
 
@@ -115,6 +111,7 @@ namespace varne {
 // Given by the save policy to the native layers.
 AutomationError file_error(native::Error error, std::string_view action, const BStr& path);
 AutomationError not_a_file(std::string_view action, const BStr& path, bool folder);
+bool is_folder(const BStr& path);
 BStr folder_of(const BStr& path);
 BStr in_folder(const BStr& folder, std::u16string_view name);
 BStr temporary_name();

@@ -65,6 +65,40 @@ private:
     native::Handle m_file;
 };
 
+// Hands the whole buffer to the system at the file's position, however many calls that takes.
+native::Error write_all(native::Handle file, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        size_t written = 0;
+        if (native::Error error = native::write_some(file, bytes, written))
+            return error;
+        bytes.remove_prefix(written);
+    }
+    return 0;
+}
+
+// Reads from the file's position to its end.
+native::Error read_rest(native::Handle file, std::string& contents)
+{
+    char buffer[65536];
+    for (size_t got = 1; got > 0;) {
+        if (native::Error error = native::read_some(file, buffer, sizeof buffer, got))
+            return error;
+        contents.append(buffer, got);
+    }
+    return 0;
+}
+
+// Writes the contents from the start and ends the file after them.
+native::Error overwrite(native::Handle file, std::string_view contents)
+{
+    if (native::Error error = native::seek(file, 0))
+        return error;
+    if (native::Error error = write_all(file, contents))
+        return error;
+    return native::end_here(file);
+}
+
 AutomationError closed_error(const BStr& path)
 {
     return AutomationError(error_number::kBadFileNameOrNumber,
@@ -116,10 +150,10 @@ protected:
         if (m_file == native::kNoHandle)
             throw closed_error(m_path);
         const std::optional<int64_t> end = native::position(m_file);
-        if (native::Error error = native::write_all(m_file, bytes)) {
+        if (native::Error error = write_all(m_file, bytes)) {
             // Devices cannot be cut back; there nothing reached them anyway.
-            if (end)
-                native::cut_back(m_file, *end);
+            if (end && native::seek(m_file, *end) == 0)
+                native::end_here(m_file);
             throw file_error(error, "write to", m_path);
         }
     }
@@ -185,10 +219,11 @@ public:
         if (native::Error error = native::reserve(m_file, static_cast<int64_t>(m_contents.size())))
             fail(error);
         std::string old_contents;
-        const bool readable = native::read_whole(m_file, old_contents);
-        if (native::Error error = native::overwrite(m_file, m_contents)) {
+        // The file may be one that may be written but not read.
+        const bool readable = native::seek(m_file, 0) == 0 && read_rest(m_file, old_contents) == 0;
+        if (native::Error error = overwrite(m_file, m_contents)) {
             if (readable)
-                native::overwrite(m_file, old_contents);
+                overwrite(m_file, old_contents);
             fail(error);
         }
         if (native::Error error = native::flush(m_file))
@@ -275,6 +310,11 @@ AutomationError not_a_file(std::string_view action, const BStr& path, bool folde
                                std::string(folder ? "it is a folder" : native::not_a_file_reason()) + ")");
 }
 
+bool is_folder(const BStr& path)
+{
+    return native::kind_of(path) == native::Kind::kFolder;
+}
+
 BStr folder_of(const BStr& path)
 {
     auto slash = path.find_last_of(native::separators());
@@ -299,22 +339,15 @@ BStr temporary_name()
 
 bool SystemFileSystem::file_exists(const BStr& path)
 {
-    return path.find(u'\0') == BStr::npos && native::is_file(path);
+    return path.find(u'\0') == BStr::npos && native::kind_of(path) == native::Kind::kOther;
 }
 
 BStr SystemFileSystem::read_all_text(const BStr& path)
 {
     FileForReading file(native::open_to_read(checked_path(path)));
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        size_t got = 0;
-        if (native::Error error = native::read_some(file.get(), buffer, sizeof buffer, got))
-            throw file_error(error, "read", path);
-        if (got == 0)
-            break;
-        bytes.append(buffer, got);
-    }
+    if (native::Error error = read_rest(file.get(), bytes))
+        throw file_error(error, "read", path);
     return native::decode(bytes);
 }
 
@@ -371,7 +404,7 @@ void SystemFileSystem::create_folders(const BStr& path)
             continue;
         if (!native::is_name_taken(error))
             throw file_error(error, "create the folder", folder);
-        if (!native::is_folder(folder))
+        if (!is_folder(folder))
             throw AutomationError(error_number::kPathFileAccessError,
                                   "Path/File access error: cannot create the folder '" + to_utf8(folder) +
                                       "' (a file of that name is in the way)");

@@ -45,25 +45,6 @@ private:
     int m_fd;
 };
 
-// Hands the whole buffer to the kernel at the offset, however many calls that takes; returns 0 or the errno.
-Error write_all_at(int fd, const char* data, size_t size, off_t offset)
-{
-    while (size > 0) {
-        ssize_t written = ::pwrite(fd, data, size, offset);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (written == 0)
-            return EIO;
-        data += written;
-        size -= static_cast<size_t>(written);
-        offset += written;
-    }
-    return 0;
-}
-
 // The lock that a created file holds for as long as it is open, as a file opened without sharing
 // is held on Windows: another program, or another object here, cannot create it again meanwhile.
 constexpr Error kHeldOpen = -1;
@@ -171,16 +152,12 @@ std::string_view not_a_file_reason()
     return "it is not a regular file";
 }
 
-bool is_folder(const BStr& path)
+Kind kind_of(const BStr& path)
 {
     struct stat status {};
-    return ::stat(system_path(path).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-bool is_file(const BStr& path)
-{
-    struct stat status {};
-    return ::stat(system_path(path).c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
+    if (::stat(system_path(path).c_str(), &status) != 0)
+        return Kind::kMissing;
+    return S_ISDIR(status.st_mode) ? Kind::kFolder : Kind::kOther;
 }
 
 Handle open_to_read(const BStr& path)
@@ -245,45 +222,30 @@ std::optional<int64_t> position(Handle file)
     return at >= 0 ? std::optional<int64_t>(at) : std::nullopt;
 }
 
-Error write_all(Handle file, std::string_view bytes)
+Error seek(Handle file, int64_t offset)
 {
-    const char* data = bytes.data();
-    size_t size = bytes.size();
-    while (size > 0) {
-        ssize_t written = ::write(fd_of(file), data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
+    return ::lseek(fd_of(file), offset, SEEK_SET) == offset ? 0 : errno;
+}
+
+Error write_some(Handle file, std::string_view bytes, size_t& written)
+{
+    for (;;) {
+        ssize_t done = ::write(fd_of(file), bytes.data(), bytes.size());
+        if (done > 0) {
+            written = static_cast<size_t>(done);
+            return 0;
         }
-        if (written == 0)
+        if (done == 0)
             return EIO;
-        data += written;
-        size -= static_cast<size_t>(written);
+        if (errno != EINTR)
+            return errno;
     }
-    return 0;
 }
 
-void cut_back(Handle file, int64_t size)
+Error end_here(Handle file)
 {
-    if (::ftruncate(fd_of(file), size) == 0)
-        ::lseek(fd_of(file), size, SEEK_SET);
-}
-
-bool read_whole(Handle file, std::string& contents)
-{
-    char buffer[65536];
-    for (off_t offset = 0;;) {
-        ssize_t got = ::pread(fd_of(file), buffer, sizeof buffer, offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        contents.append(buffer, static_cast<size_t>(got));
-        offset += got;
-    }
+    off_t at = ::lseek(fd_of(file), 0, SEEK_CUR);
+    return at >= 0 && ::ftruncate(fd_of(file), at) == 0 ? 0 : errno;
 }
 
 Error reserve(Handle file, int64_t size)
@@ -291,13 +253,6 @@ Error reserve(Handle file, int64_t size)
     if (::fallocate(fd_of(file), FALLOC_FL_KEEP_SIZE, 0, size) != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
         return errno;
     return 0;
-}
-
-Error overwrite(Handle file, std::string_view contents)
-{
-    if (Error error = write_all_at(fd_of(file), contents.data(), contents.size(), 0))
-        return error;
-    return ::ftruncate(fd_of(file), static_cast<off_t>(contents.size())) == 0 ? 0 : errno;
 }
 
 Error flush(Handle file)

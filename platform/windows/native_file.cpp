@@ -71,13 +71,6 @@ private:
     HANDLE m_handle;
 };
 
-bool seek(HANDLE file, int64_t offset)
-{
-    LARGE_INTEGER to{};
-    to.QuadPart = offset;
-    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN);
-}
-
 // The byte that a saver holds locked in its new file for as long as it lives; far beyond any
 // contents, so that readers are never blocked by it.
 constexpr DWORD kLiveLockHigh = 0x7FFFFFFF;
@@ -213,16 +206,12 @@ std::string_view not_a_file_reason()
     return "it is not a file on disk";
 }
 
-bool is_folder(const BStr& path)
+Kind kind_of(const BStr& path)
 {
     DWORD attributes = attributes_of(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool is_file(const BStr& path)
-{
-    DWORD attributes = attributes_of(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Kind::kMissing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::kFolder : Kind::kOther;
 }
 
 Handle open_to_read(const BStr& path)
@@ -281,42 +270,26 @@ std::optional<int64_t> position(Handle file)
     return at.QuadPart;
 }
 
-Error write_all(Handle file, std::string_view bytes)
+Error seek(Handle file, int64_t offset)
 {
-    const char* data = bytes.data();
-    size_t size = bytes.size();
-    while (size > 0) {
-        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(handle_of(file), data, chunk, &written, nullptr))
-            return GetLastError();
-        if (written == 0)
-            return ERROR_WRITE_FAULT;
-        data += written;
-        size -= written;
-    }
-    return 0;
+    LARGE_INTEGER to{};
+    to.QuadPart = offset;
+    return SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN) ? 0 : GetLastError();
 }
 
-void cut_back(Handle file, int64_t size)
+Error write_some(Handle file, std::string_view bytes, size_t& written)
 {
-    if (seek(handle_of(file), size))
-        SetEndOfFile(handle_of(file));
+    DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+    DWORD done = 0;
+    if (!WriteFile(handle_of(file), bytes.data(), chunk, &done, nullptr))
+        return GetLastError();
+    written = done;
+    return done == 0 ? ERROR_WRITE_FAULT : 0;
 }
 
-bool read_whole(Handle file, std::string& contents)
+Error end_here(Handle file)
 {
-    if (!seek(handle_of(file), 0))
-        return false;
-    char buffer[65536];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(handle_of(file), buffer, sizeof buffer, &got, nullptr))
-            return false;
-        if (got == 0)
-            return true;
-        contents.append(buffer, got);
-    }
+    return SetEndOfFile(handle_of(file)) ? 0 : GetLastError();
 }
 
 Error reserve(Handle file, int64_t size)
@@ -333,15 +306,6 @@ Error reserve(Handle file, int64_t size)
         error == ERROR_INVALID_PARAMETER)
         return 0;
     return error;
-}
-
-Error overwrite(Handle file, std::string_view contents)
-{
-    if (!seek(handle_of(file), 0))
-        return GetLastError();
-    if (Error error = write_all(file, contents))
-        return error;
-    return SetEndOfFile(handle_of(file)) ? 0 : GetLastError();
 }
 
 Error flush(Handle file)

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "frame/automation_error.h"
@@ -20,6 +21,11 @@ struct Layer {
     const char* name;
     std::function<std::unique_ptr<FilePlace>()> make;
 };
+
+void PrintTo(const Layer& layer, std::ostream* out)
+{
+    *out << layer.name;
+}
 
 class FileSystemContract : public ::testing::TestWithParam<Layer> {
 protected:
