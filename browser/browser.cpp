@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "browser/common.h"
+#include "browser/log_text.h"
 #include "frame/automation_error.h"
 #include "frame/class_factories.h"
 #include "platform/services.h"
@@ -29,6 +30,9 @@ constexpr char16_t kDocumentReady[] = u"complete";
 constexpr char16_t kBrowserNotReady[] = u"Browser not ready after ";
 constexpr char16_t kFrameNotReady[] = u"Frame not ready after ";
 constexpr char16_t kAppletNotReady[] = u"Applet not ready after ";
+constexpr char16_t kTextNotShown[] = u" not shown after ";
+constexpr char16_t kElementNotFound[] = u" not found after ";
+constexpr int16_t kLongestPopupTimeout = 30;
 
 constexpr char16_t kBrowserLoadTiming[] = u"BrowserLoad";
 constexpr char16_t kFrameLoadTiming[] = u"FrameLoad";
@@ -155,6 +159,70 @@ std::vector<bool> identify_links(dom::Document& document, const BStr& text, Brow
     return identified;
 }
 
+// A document that cannot be read at this moment: one of another origin, or one that its frame or
+// window has just replaced. The next look takes the documents afresh.
+bool unreadable(const AutomationError& error)
+{
+    return error.number() == error_number::kPermissionDenied || error.number() == error_number::kObjectDisconnected;
+}
+
+// Whether `shown` holds for the document or for the document of any frame within it.
+template <class Shown>
+bool shown_in(dom::Document& document, Shown& shown)
+{
+    try {
+        if (shown(document))
+            return true;
+    } catch (const AutomationError& error) {
+        if (!unreadable(error))
+            throw;
+    }
+    Ref<dom::FrameCollection> frames;
+    int32_t count = 0;
+    try {
+        frames = document.frames();
+        count = frames->length();
+    } catch (const AutomationError& error) {
+        if (!unreadable(error))
+            throw;
+    }
+    for (int32_t position = 0; position < count; ++position) {
+        Ref<dom::Document> inner;
+        try {
+            inner = frames->item(position)->document();
+        } catch (const AutomationError& error) {
+            if (!unreadable(error))
+                throw;
+            continue;
+        }
+        if (shown_in(*inner, shown))
+            return true;
+    }
+    return false;
+}
+
+bool text_shown(dom::Document& document, std::u16string_view text)
+{
+    Variant body = document.get_property(u"body");
+    if (body.type() != VarType::Object || !body.object())
+        return false;
+    return to_bstr(body.object()->get_property(u"innerText")).find(text) != BStr::npos;
+}
+
+bool element_present(dom::Document& document, const BStr& selector)
+{
+    Variant argument = selector;
+    Variant found = document.call_method(u"querySelector", {&argument, 1});
+    return found.type() == VarType::Object && found.object();
+}
+
+AutomationError invalid_seconds(std::u16string_view member, int16_t seconds, std::string_view allowed)
+{
+    return AutomationError(error_number::kInvalidProcedureCall,
+                           "Invalid procedure call or argument: Seconds of " + to_utf8(member) + " must be " +
+                               std::string(allowed) + " (given " + std::to_string(seconds) + ")");
+}
+
 bool valid_ident_method(BrowserIdentType method)
 {
     return method == brwImgAlt || method == brwImgSrc || method == brwInnerText;
@@ -193,14 +261,17 @@ void Browser::release_step() noexcept
     m_application = nullptr;
 }
 
+// Texts from a page or an address may hold line breaks; written as they are, they would make
+// entries of their own that a reader could not tell from the library's.
 void Browser::log(const BStr& text)
 {
-    m_logging->AppendLog(text);
+    m_logging->AppendLog(log_line_text(text));
 }
 
 BStr Browser::end_timing(const BStr& timing_name)
 {
     m_timing->EndTiming(timing_name);
+    m_last_action_ms = m_timing->GetLapsedMilliseconds(timing_name);
     return m_timing->LapsedString(timing_name);
 }
 
@@ -427,23 +498,26 @@ int16_t Browser::ClickGraphicLink(dom::Document& document, const BStr& LinkText,
 int16_t Browser::ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& Button, int16_t Occurrence)
 {
     auto form = dom::expect<dom::Element>(FormElement);
-    auto inputs = form->elements()->tags(kInputTag);
-    auto types = inputs->read_each(ElementProperty::type);
-    auto values = inputs->read_each(ElementProperty::value);
-    if (values.size() != types.size())
-        throw AutomationError(
-            error_number::kUnspecified,
-            "The form's inputs changed while ClickFormButton read them: " + std::to_string(types.size()) + " types, " +
-                std::to_string(values.size()) + " values");
+    // Every read takes the form's inputs afresh, so each sees the form as it is then. The walk
+    // covers the inputs that the first read found; a value that the second read no longer found
+    // is asked of that position itself, which answers or fails as a read of a missing input fails.
+    auto inputs = [&] { return form->elements()->tags(kInputTag); };
+    auto types = inputs()->read_each(ElementProperty::type);
+    auto values = inputs()->read_each(ElementProperty::value);
+    auto value_at = [&](int16_t position) {
+        if (static_cast<size_t>(position) < values.size())
+            return values[static_cast<size_t>(position)];
+        return inputs()->item(position)->property(ElementProperty::value);
+    };
     auto chosen = find_occurrence(static_cast<int64_t>(types.size()), Occurrence, [&](int16_t position) {
-        BStr type = to_upper(types[position]);
-        return (type == u"SUBMIT" || type == u"BUTTON") && values[position] == Button;
+        BStr type = to_upper(types[static_cast<size_t>(position)]);
+        return (type == u"SUBMIT" || type == u"BUTTON") && value_at(position) == Button;
     });
     if (!chosen)
         return -1;
     m_timing->StartTiming(kClickFormButtonTiming);
     forget_load_failures();
-    form->elements()->tags(kInputTag)->item(*chosen)->click();
+    inputs()->item(*chosen)->click();
     WaitForBrowser();
     log_load_failures();
     log(u"Clicked form button " + quoted(Button) + u" [" + end_timing(kClickFormButtonTiming) + u"]");
@@ -468,14 +542,14 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
     int32_t popup = 0;
     // The window functions answer the window itself while it owns no popup. After the wait
     // that reaches the budget no further check is made.
-    while (waited < kWaitBudgetMs) {
+    while (waited < m_popup_budget_ms) {
         popup = Win32API::GetLastActivePopup(m_window_handle);
         if (popup != m_window_handle)
             break;
         Win32API::Sleep(kPollIntervalMs);
         waited = checked_add(waited, kPollIntervalMs);
     }
-    if (waited >= kWaitBudgetMs) {
+    if (waited >= m_popup_budget_ms) {
         log(u"Popup window timed out");
         return -1;
     }
@@ -489,6 +563,53 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
     }
     log(u"Popup " + quoted(Caption) + u" button clicked [" + end_timing(kPopupTiming) + u"]");
     return 0;
+}
+
+int32_t Browser::GetLastActionMilliseconds()
+{
+    return m_last_action_ms;
+}
+
+template <class Shown>
+bool Browser::wait_until_shown(int16_t seconds, std::u16string_view member, Shown&& shown)
+{
+    if (seconds < 0)
+        throw invalid_seconds(member, seconds, "0 or more");
+    const int32_t budget_ms = int32_t(seconds) * 1000;
+    int32_t slept_ms = 0;
+    while (!shown_in(*m_application->Document(), shown)) {
+        if (slept_ms >= budget_ms)
+            return false;
+        Win32API::Sleep(kPollIntervalMs);
+        slept_ms += kPollIntervalMs;
+    }
+    return true;
+}
+
+int16_t Browser::WaitForText(const BStr& Text, int16_t Seconds)
+{
+    // Compared as the other text members compare: case counts, the spaces around the text do not.
+    std::u16string_view text = trim_spaces(Text);
+    if (wait_until_shown(Seconds, u"WaitForText", [&](dom::Document& document) { return text_shown(document, text); }))
+        return 0;
+    log(u"Text " + quoted(Text) + kTextNotShown + decimal(Seconds) + u" seconds");
+    return -1;
+}
+
+int16_t Browser::WaitForElement(const BStr& Selector, int16_t Seconds)
+{
+    if (wait_until_shown(Seconds, u"WaitForElement",
+                         [&](dom::Document& document) { return element_present(document, Selector); }))
+        return 0;
+    log(u"Element " + quoted(Selector) + kElementNotFound + decimal(Seconds) + u" seconds");
+    return -1;
+}
+
+void Browser::SetPopupTimeout(int16_t Seconds)
+{
+    if (Seconds < 1 || Seconds > kLongestPopupTimeout)
+        throw invalid_seconds(u"SetPopupTimeout", Seconds, "1 to 30");
+    m_popup_budget_ms = static_cast<int16_t>(Seconds * 1000);
 }
 
 }  // namespace varne

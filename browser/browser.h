@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "browser/object_model.h"
 #include "frame/interfaces.h"
 
@@ -32,9 +34,18 @@ public:
     int16_t ClickLink(const Ref<Dispatch>& Document, const BStr& LinkText, BrowserIdentType IdentMethod,
                       int16_t Occurrence) override;
     int16_t ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& Button, int16_t Occurrence) override;
-    // Both search for a popup of the window for 30000 ms of sleep (300 waits of 100 ms), then give -1.
+    // Both search for a popup of the window for 30000 ms of sleep (300 waits of 100 ms), or for the
+    // time SetPopupTimeout set, then give -1.
     int16_t PopupClickOk() override;
     int16_t PopupClickCancel() override;
+    int32_t GetLastActionMilliseconds() override;
+    // Both look into the top document and every frame's document that may be read (another
+    // origin's may not), at once and after every 100 ms of sleep, until Seconds of sleep have
+    // passed: then -1 and a time-out line in the log.
+    int16_t WaitForText(const BStr& Text, int16_t Seconds) override;
+    int16_t WaitForElement(const BStr& Selector, int16_t Seconds) override;
+    // 1 to 30 seconds for the popup members' search.
+    void SetPopupTimeout(int16_t Seconds) override;
 
 private:
     void release_step() noexcept override;
@@ -45,11 +56,14 @@ private:
     int16_t BrowserClickPopupButton(const BStr& Caption);
 
     int16_t wait_for_frame(dom::FrameWindow& window);
+    // Polls until `shown` holds for some readable document of the window.
+    template <class Shown>
+    bool wait_until_shown(int16_t seconds, std::u16string_view member, Shown&& shown);
     // A member that loads forgets the failures of earlier loads first, and logs those of its own
     // load before its own line: the address and the browser's reason, one entry each.
     void forget_load_failures();
     void log_load_failures();
-    // Ends the named stopwatch and gives its lapsed text.
+    // Ends the named stopwatch, keeps its milliseconds as the last action's and gives its lapsed text.
     BStr end_timing(const BStr& timing_name);
     void log(const BStr& text);
 
@@ -57,6 +71,8 @@ private:
     int32_t m_window_handle = 0;
     Ref<_Logging> m_logging;
     Ref<_Timing> m_timing;
+    int32_t m_last_action_ms = -1;
+    int16_t m_popup_budget_ms = 30000;
 };
 
 }  // namespace varne

@@ -120,7 +120,7 @@ std::vector<ClassDescription> make_descriptions()
               {{"0", "the button was clicked"}, {"-1", "no button matched at that occurrence"}}},
              {u"PopupClickOk",
               "Answers the page's JavaScript dialog (alert, confirm, prompt) with OK, waiting up to 30 seconds for "
-              "one to appear; logs the click with its time.",
+              "one to appear (less after SetPopupTimeout); logs the click with its time.",
               {},
               "a result code",
               {{"0", "OK was clicked"},
@@ -136,6 +136,43 @@ std::vector<ClassDescription> make_descriptions()
                {"-1", "no dialog appeared within 30 seconds (\"Popup window timed out\")"},
                {"-2", "the dialog's window could not be found (\"Error locating popup window\")"},
                {"-3", "the dialog has no Cancel button, as an alert (\"Error clicking button\")"}}},
+             {u"GetLastActionMilliseconds",
+              "The time of the last timed action (GotoURL, FrameGotoURL, ClickLink, ClickFormButton, PopupClickOk, "
+              "PopupClickCancel) in milliseconds, measured as its log line's time in whole seconds is: the same "
+              "span, from a clock that a change of the system's date-time does not move.",
+              {},
+              "the milliseconds; -1 before the first timed action",
+              {},
+              true},
+             {u"WaitForText",
+              "Waits until a text shows in the page: in the visible text (innerText of the body) of the top "
+              "document or of any frame's document, looking at once and then every 100 ms. Case counts; spaces "
+              "around the text are trimmed, as MatchInnerText trims them. Frames of another origin cannot be read "
+              "and are passed over.",
+              {{u"Text", "the text looked for, anywhere in the page's visible text"},
+               {u"Seconds", "how long to wait, 0 or more; 0 looks once"}},
+              "a result code",
+              {{"0", "the text is shown"},
+               {"-1", "it was not shown within Seconds (logged as Text \"...\" not shown after N seconds)"}},
+              true},
+             {u"WaitForElement",
+              "Waits until an element that a CSS selector matches is in the page: in the top document or in any "
+              "frame's document, looking at once and then every 100 ms. Frames of another origin cannot be read "
+              "and are passed over; a selector the browser cannot parse raises its error at once.",
+              {{u"Selector", "a CSS selector, as document.querySelector takes it, such as \"#total\" or "
+                             "\"table.results tr\""},
+               {u"Seconds", "how long to wait, 0 or more; 0 looks once"}},
+              "a result code",
+              {{"0", "such an element is in the page"},
+               {"-1", "none came within Seconds (logged as Element \"...\" not found after N seconds)"}},
+              true},
+             {u"SetPopupTimeout",
+              "Sets how long PopupClickOk and PopupClickCancel search for a dialog before they answer -1; "
+              "30 seconds until set.",
+              {{u"Seconds", "1 to 30"}},
+              {},
+              {},
+              true},
          }},
         {u"Config",
          "Key/value settings kept in memory and read from or written to a KEY=value text file. Keys ignore case.",
@@ -189,7 +226,7 @@ std::vector<ClassDescription> make_descriptions()
              {u"GetLogName", "The open log's file name.", {}, "the name; empty when no log is open", {}},
          }},
         {u"Timing",
-         "Named stopwatches, to the whole second.",
+         "Named stopwatches, to the whole second (and, with GetLapsedMilliseconds, to the millisecond).",
          {
              {u"GetStartTime",
               "When a stopwatch was started.",
@@ -221,6 +258,13 @@ std::vector<ClassDescription> make_descriptions()
               {{u"TimingName", "the stopwatch's name"}},
               "the text; '<unknown timing>' for an unknown name",
               {}},
+             {u"GetLapsedMilliseconds",
+              "The milliseconds between a stopwatch's start and end, or until now while it runs, from a clock that "
+              "a change of the system's date-time does not move.",
+              {{u"TimingName", "the stopwatch's name"}},
+              "the milliseconds; -1 for an unknown name",
+              {},
+              true},
          }},
         {u"ExcelConn",
          "A spreadsheet application with one new workbook, saved as a .xls file.",

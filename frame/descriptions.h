@@ -26,6 +26,8 @@ struct MemberDescription {
     std::vector<ParamDescription> params;
     std::string_view result;  // what comes back; empty for a member without a result
     std::vector<CodeDescription> codes;
+    // The library's own, beside the old object model; such members follow the old ones.
+    bool addition = false;
 };
 
 struct ClassDescription {

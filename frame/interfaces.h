@@ -43,6 +43,10 @@ public:
     virtual int16_t ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& Button, int16_t Occurrence = 0) = 0;
     virtual int16_t PopupClickOk() = 0;
     virtual int16_t PopupClickCancel() = 0;
+    virtual int32_t GetLastActionMilliseconds() = 0;
+    virtual int16_t WaitForText(const BStr& Text, int16_t Seconds = 30) = 0;
+    virtual int16_t WaitForElement(const BStr& Selector, int16_t Seconds = 30) = 0;
+    virtual void SetPopupTimeout(int16_t Seconds) = 0;
 };
 
 class _Config : public Dispatch {
@@ -78,6 +82,7 @@ public:
     virtual void StartTiming(const BStr& TimingName) = 0;
     virtual void EndTiming(const BStr& TimingName) = 0;
     virtual BStr LapsedString(const BStr& TimingName) = 0;
+    virtual int32_t GetLapsedMilliseconds(const BStr& TimingName) = 0;
 };
 
 class _ExcelConn : public Dispatch {

@@ -36,6 +36,7 @@ ParamDescriptor optional(std::u16string_view name, TypeDescriptor type, Variant 
 LibraryDescriptor make_library()
 {
     const Variant kNoOccurrence = int16_t(0);
+    const Variant kWaitSeconds = int16_t(30);
     return LibraryDescriptor{
         .name = u"Varne",
         .type_library_id = {0x5E8E7564, 0xB2B5, 0x4699, {0xB9, 0x47, 0x36, 0x98, 0x60, 0xB0, 0xF2, 0xF2}},
@@ -97,6 +98,16 @@ LibraryDescriptor make_library()
                       member_thunk<&_Browser::ClickFormButton>},
                      {u"PopupClickOk", {}, kI2, member_thunk<&_Browser::PopupClickOk>},
                      {u"PopupClickCancel", {}, kI2, member_thunk<&_Browser::PopupClickCancel>},
+                     {u"GetLastActionMilliseconds", {}, kI4, member_thunk<&_Browser::GetLastActionMilliseconds>},
+                     {u"WaitForText",
+                      {param(u"Text", kString), optional(u"Seconds", kI2, kWaitSeconds)},
+                      kI2,
+                      member_thunk<&_Browser::WaitForText>},
+                     {u"WaitForElement",
+                      {param(u"Selector", kString), optional(u"Seconds", kI2, kWaitSeconds)},
+                      kI2,
+                      member_thunk<&_Browser::WaitForElement>},
+                     {u"SetPopupTimeout", {param(u"Seconds", kI2)}, kNone, member_thunk<&_Browser::SetPopupTimeout>},
                  }},
                 {u"Config",
                  u"_Config",
@@ -141,6 +152,10 @@ LibraryDescriptor make_library()
                      {u"StartTiming", {param(u"TimingName", kString)}, kNone, member_thunk<&_Timing::StartTiming>},
                      {u"EndTiming", {param(u"TimingName", kString)}, kNone, member_thunk<&_Timing::EndTiming>},
                      {u"LapsedString", {param(u"TimingName", kString)}, kString, member_thunk<&_Timing::LapsedString>},
+                     {u"GetLapsedMilliseconds",
+                      {param(u"TimingName", kString)},
+                      kI4,
+                      member_thunk<&_Timing::GetLapsedMilliseconds>},
                  }},
                 {u"ExcelConn",
                  u"_ExcelConn",

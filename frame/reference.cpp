@@ -87,6 +87,8 @@ std::string python_docstring_literal(const std::string& text, const std::string&
     return prefix + "\"\"\"" + indent(escaped, prefix).substr(prefix.size()) + prefix + "\"\"\"\n";
 }
 
+constexpr std::string_view kAdditionNote = "This library's own addition, beside the old object model.";
+
 const MemberDescription& description_of(const ClassDescriptor& cls, const MemberDescriptor& member)
 {
     static const MemberDescription kNone{};
@@ -145,6 +147,8 @@ std::string member_docstring(const ClassDescriptor& cls, const MemberDescriptor&
 {
     const MemberDescription& description = description_of(cls, member);
     std::string text(description.summary);
+    if (description.addition)
+        text += "\n\n" + std::string(kAdditionNote);
     if (!member.params.empty()) {
         text += "\n\nParameters:";
         for (const auto& param : member.params) {
@@ -233,6 +237,8 @@ std::string markdown_reference()
             if (member.result.kind != ValueType::None)
                 text += " → " + type_phrase(member.result);
             text += "\n\n" + std::string(about.summary) + "\n";
+            if (about.addition)
+                text += "\n*" + std::string(kAdditionNote) + "*\n";
             if (!member.params.empty()) {
                 text += "\n";
                 for (const auto& param : member.params) {

@@ -82,19 +82,24 @@ void Timing::StartTiming(const BStr& TimingName)
     if (index < 0) {
         if (m_count == std::numeric_limits<int16_t>::max())
             throw AutomationError::overflow();
-        m_stopwatches.push_back({TimingName, 0, 0});
+        m_stopwatches.push_back({TimingName, 0, 0, 0, std::nullopt});
         index = m_count++;
     }
     auto& stopwatch = m_stopwatches[static_cast<size_t>(index)];
     stopwatch.start = m_clock.now();
     stopwatch.end = automation_date_from_seconds(automation_date_seconds(stopwatch.start) - 1);
+    stopwatch.start_ms = m_clock.steady_milliseconds();
+    stopwatch.end_ms.reset();
 }
 
 void Timing::EndTiming(const BStr& TimingName)
 {
     int16_t index = find_timing(TimingName);
-    if (index >= 0)
-        m_stopwatches[static_cast<size_t>(index)].end = m_clock.now();
+    if (index < 0)
+        return;
+    auto& stopwatch = m_stopwatches[static_cast<size_t>(index)];
+    stopwatch.end = m_clock.now();
+    stopwatch.end_ms = m_clock.steady_milliseconds();
 }
 
 BStr Timing::LapsedString(const BStr& TimingName)
@@ -102,6 +107,18 @@ BStr Timing::LapsedString(const BStr& TimingName)
     if (find_timing(TimingName) < 0)
         return u"<unknown timing>";
     return lapsed_text(GetLapsed(TimingName));
+}
+
+int32_t Timing::GetLapsedMilliseconds(const BStr& TimingName)
+{
+    int16_t index = find_timing(TimingName);
+    if (index < 0)
+        return -1;
+    const auto& stopwatch = m_stopwatches[static_cast<size_t>(index)];
+    int64_t lapsed = stopwatch.end_ms.value_or(m_clock.steady_milliseconds()) - stopwatch.start_ms;
+    if (lapsed > std::numeric_limits<int32_t>::max())
+        throw AutomationError::overflow();
+    return static_cast<int32_t>(lapsed);
 }
 
 BStr lapsed_text(int32_t seconds)

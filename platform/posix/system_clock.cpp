@@ -18,6 +18,12 @@ double SystemClock::now()
         {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
+int64_t SystemClock::steady_milliseconds()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 void SystemClock::sleep(int32_t milliseconds)
 {
     if (milliseconds > 0)

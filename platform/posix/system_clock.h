@@ -8,6 +8,7 @@ namespace varne {
 class SystemClock final : public Clock {
 public:
     double now() override;
+    int64_t steady_milliseconds() override;
     void sleep(int32_t milliseconds) override;
     // In the time locale that the host program has set ("Sep" in the C locale).
     BStr month_abbreviation(int month) override;

@@ -13,6 +13,11 @@ double WindowsClock::now()
     return to_automation_date({local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond});
 }
 
+int64_t WindowsClock::steady_milliseconds()
+{
+    return static_cast<int64_t>(GetTickCount64());
+}
+
 void WindowsClock::sleep(int32_t milliseconds)
 {
     if (milliseconds > 0)

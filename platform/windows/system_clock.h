@@ -8,6 +8,7 @@ namespace varne {
 class WindowsClock final : public Clock {
 public:
     double now() override;
+    int64_t steady_milliseconds() override;
     void sleep(int32_t milliseconds) override;
     BStr month_abbreviation(int month) override;
 };

@@ -164,6 +164,8 @@ private:
     Variant cells(std::span<const Variant> args);
     Variant columns();
     Variant columns_of(std::span<const Variant> args);
+    Variant rows();
+    Variant rows_of(std::span<const Variant> args);
     Variant range(std::span<const Variant> args);
     Variant select(std::span<const Variant> args);
     Variant activate(std::span<const Variant> args);
@@ -176,16 +178,23 @@ private:
 };
 
 // A rectangle of cells of one sheet. Value reads one cell and writes every cell of it.
-// A range taken as columns (Columns, EntireColumn) can fit their widths to its cells (AutoFit).
+// A range is taken as cells, as columns (Columns, EntireColumn) or as rows (Rows, EntireRow):
+// that decides what its items are (Item, and calling the range itself: Columns(2)) and what
+// Count counts. Taken as columns it can fit their widths to its cells (AutoFit).
 class Range final : public ModelObject<Range> {
 public:
-    Range(SheetRef sheet, workbook::CellArea area, bool as_columns = false)
-        : m_sheet(std::move(sheet)), m_area(area), m_as_columns(as_columns)
+    enum class Taken : uint8_t { cells, columns, rows };
+
+    Range(SheetRef sheet, workbook::CellArea area, Taken taken = Taken::cells)
+        : m_sheet(std::move(sheet)), m_area(area), m_taken(taken)
     {
     }
 
     const SheetRef& sheet_ref() const { return m_sheet; }
     const workbook::CellArea& area() const { return m_area; }
+
+    // Called with arguments, a range gives its items as Item does; without, its Value.
+    Variant call_default(std::span<const Variant> args) override;
 
 private:
     friend ModelObject<Range>;
@@ -205,17 +214,26 @@ private:
     Variant columns();
     Variant columns_of(std::span<const Variant> args);
     Variant entire_column();
+    Variant rows();
+    Variant rows_of(std::span<const Variant> args);
+    Variant entire_row();
+    Variant item(std::span<const Variant> args);
     Variant column_width();
     void set_column_width(const Variant& value);
+    Variant row_height();
+    void set_row_height(const Variant& value);
     Variant number_format();
     void set_number_format(const Variant& value);
     Variant autofit(std::span<const Variant> args);
 
     workbook::CellValueView single_cell(std::u16string_view member) const;
+    // The range's column or row at a position from 1, over the range's rows or columns.
+    Variant column_at(const Variant& position, std::u16string_view member) const;
+    Variant row_at(const Variant& position, std::u16string_view member) const;
 
     SheetRef m_sheet;
     workbook::CellArea m_area;
-    bool m_as_columns;
+    Taken m_taken;
 };
 
 // A new Worksheet object for the sheet at index (from 0) of the workbook.

@@ -12,9 +12,40 @@ std::string quoted(std::u16string_view text)
     return "'" + to_utf8(text) + "'";
 }
 
+using Taken = Range::Taken;
+
 workbook::CellArea whole_columns(uint16_t first, uint16_t last)
 {
     return {{1, first}, {workbook::kMaxRows, last}};
+}
+
+workbook::CellArea whole_rows(uint32_t first, uint32_t last)
+{
+    return {{first, 1}, {last, workbook::kMaxColumns}};
+}
+
+// "3" or "2:5": row numbers as Rows takes them in a text.
+std::optional<workbook::CellArea> parse_rows(std::u16string_view text)
+{
+    auto number = [](std::u16string_view digits) -> std::optional<uint32_t> {
+        if (digits.empty() || digits.size() > 5)
+            return std::nullopt;
+        uint32_t value = 0;
+        for (char16_t c : digits) {
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            value = value * 10 + (c - u'0');
+        }
+        if (value < 1 || value > workbook::kMaxRows)
+            return std::nullopt;
+        return value;
+    };
+    size_t colon = text.find(u':');
+    auto first = number(text.substr(0, colon));
+    auto last = colon == std::u16string_view::npos ? first : number(text.substr(colon + 1));
+    if (!first || !last)
+        return std::nullopt;
+    return whole_rows(std::min(*first, *last), std::max(*first, *last));
 }
 
 std::string absolute_a1(const workbook::CellAddress& address)
@@ -161,6 +192,7 @@ std::span<const Worksheet::Member> Worksheet::members()
         {.name = u"Name", .get = &Worksheet::name, .put = &Worksheet::set_name},
         {.name = u"Parent", .get = &Worksheet::parent},
         {.name = u"Range", .call = &Worksheet::range},
+        {.name = u"Rows", .get = &Worksheet::rows, .call = &Worksheet::rows_of},
         {.name = u"Select", .call = &Worksheet::select},
     };
     return kMembers;
@@ -222,7 +254,7 @@ Variant Worksheet::cells(std::span<const Variant> args)
 
 Variant Worksheet::columns()
 {
-    return new_object<Range>(m_sheet, whole_columns(1, workbook::kMaxColumns), true);
+    return new_object<Range>(m_sheet, whole_columns(1, workbook::kMaxColumns), Taken::columns);
 }
 
 // Columns(2), Columns("B") or Columns("B:D"): whole columns of the sheet.
@@ -247,7 +279,29 @@ Variant Worksheet::columns_of(std::span<const Variant> args)
     if (!area)
         throw object_error("Columns(" + to_utf8(to_bstr(args[0])) +
                            ") names no columns of the sheet, which has columns 1 to 256 (A to IV)");
-    return new_object<Range>(m_sheet, *area, true);
+    return new_object<Range>(m_sheet, *area, Taken::columns);
+}
+
+Variant Worksheet::rows()
+{
+    return new_object<Range>(m_sheet, whole_rows(1, workbook::kMaxRows), Taken::rows);
+}
+
+// Rows(2), Rows("2") or Rows("2:4"): whole rows of the sheet.
+Variant Worksheet::rows_of(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 1, u"Rows");
+    if (args.empty())
+        return rows();
+    std::optional<workbook::CellArea> area;
+    if (args[0].type() == VarType::String)
+        area = parse_rows(args[0].string());
+    else if (int32_t row = to_i4(args[0]); row >= 1 && row <= int32_t{workbook::kMaxRows})
+        area = whole_rows(static_cast<uint32_t>(row), static_cast<uint32_t>(row));
+    if (!area)
+        throw object_error("Rows(" + to_utf8(to_bstr(args[0])) +
+                           ") names no rows of the sheet, which has rows 1 to 65536");
+    return new_object<Range>(m_sheet, *area, Taken::rows);
 }
 
 workbook::CellArea Worksheet::area_of(const Variant& reference) const
@@ -318,8 +372,12 @@ std::span<const Range::Member> Range::members()
         {.name = u"Columns", .get = &Range::columns, .call = &Range::columns_of},
         {.name = u"Count", .get = &Range::count},
         {.name = u"EntireColumn", .get = &Range::entire_column},
+        {.name = u"EntireRow", .get = &Range::entire_row},
+        {.name = u"Item", .call = &Range::item},
         {.name = u"NumberFormat", .get = &Range::number_format, .put = &Range::set_number_format},
         {.name = u"Row", .get = &Range::row},
+        {.name = u"RowHeight", .get = &Range::row_height, .put = &Range::set_row_height},
+        {.name = u"Rows", .get = &Range::rows, .call = &Range::rows_of},
         {.name = u"Value", .get = &Range::value, .put = &Range::set_value},
         {.name = u"Value2", .get = &Range::value2, .put = &Range::set_value},
         {.name = u"Worksheet", .get = &Range::worksheet},
@@ -365,10 +423,20 @@ Variant Range::column()
     return static_cast<int32_t>(m_area.first.column);
 }
 
+// The number of the range's items: cells, or columns or rows for a range taken so.
 Variant Range::count()
 {
-    return static_cast<int32_t>((m_area.last.row - m_area.first.row + 1) *
-                                (m_area.last.column - m_area.first.column + 1));
+    const int32_t rows = static_cast<int32_t>(m_area.last.row - m_area.first.row + 1);
+    const int32_t columns = m_area.last.column - m_area.first.column + 1;
+    switch (m_taken) {
+    case Taken::columns:
+        return columns;
+    case Taken::rows:
+        return rows;
+    case Taken::cells:
+        break;
+    }
+    return rows * columns;
 }
 
 Variant Range::address()
@@ -386,7 +454,61 @@ Variant Range::worksheet()
 
 Variant Range::columns()
 {
-    return new_object<Range>(m_sheet, m_area, true);
+    return new_object<Range>(m_sheet, m_area, Taken::columns);
+}
+
+// A position among the range's columns, as a number from 1 or as letters ("B", "B:D") that
+// count from the range's first column as A.
+Variant Range::column_at(const Variant& position, std::u16string_view member) const
+{
+    int64_t first = 0;
+    int64_t last = 0;
+    if (position.type() == VarType::String) {
+        std::u16string_view text = position.string();
+        size_t colon = text.find(u':');
+        auto from = workbook::parse_column_letters(text.substr(0, colon));
+        auto to = colon == std::u16string_view::npos ? from : workbook::parse_column_letters(text.substr(colon + 1));
+        if (from && to) {
+            first = std::min(*from, *to);
+            last = std::max(*from, *to);
+        }
+    } else {
+        first = last = to_i4(position);
+    }
+    first += m_area.first.column - 1;
+    last += m_area.first.column - 1;
+    if (first < m_area.first.column || last > workbook::kMaxColumns)
+        throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
+                           to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
+    return new_object<Range>(m_sheet,
+                             workbook::CellArea{{m_area.first.row, static_cast<uint16_t>(first)},
+                                                {m_area.last.row, static_cast<uint16_t>(last)}},
+                             Taken::columns);
+}
+
+// A position among the range's rows, as a number from 1 or as a text ("2", "2:4") that counts
+// from the range's first row as 1.
+Variant Range::row_at(const Variant& position, std::u16string_view member) const
+{
+    int64_t first = 0;
+    int64_t last = 0;
+    if (position.type() == VarType::String) {
+        if (auto rows = parse_rows(position.string())) {
+            first = rows->first.row;
+            last = rows->last.row;
+        }
+    } else {
+        first = last = to_i4(position);
+    }
+    first += m_area.first.row - 1;
+    last += m_area.first.row - 1;
+    if (first < m_area.first.row || last > workbook::kMaxRows)
+        throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
+                           to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
+    return new_object<Range>(m_sheet,
+                             workbook::CellArea{{static_cast<uint32_t>(first), m_area.first.column},
+                                                {static_cast<uint32_t>(last), m_area.last.column}},
+                             Taken::rows);
 }
 
 // Columns(N): the N-th column of the range, over the range's rows.
@@ -395,17 +517,72 @@ Variant Range::columns_of(std::span<const Variant> args)
     check_arguments(args, 0, 1, u"Columns");
     if (args.empty())
         return columns();
-    int64_t column = int64_t{m_area.first.column} + to_i4(args[0]) - 1;
-    if (to_i4(args[0]) < 1 || column > workbook::kMaxColumns)
-        throw object_error("Columns(" + to_utf8(to_bstr(args[0])) + ") of " + to_utf8(workbook::format_a1(m_area)) +
-                           " lies outside the sheet");
-    auto number = static_cast<uint16_t>(column);
-    return new_object<Range>(m_sheet, workbook::CellArea{{m_area.first.row, number}, {m_area.last.row, number}}, true);
+    return column_at(args[0], u"Columns");
 }
 
 Variant Range::entire_column()
 {
-    return new_object<Range>(m_sheet, whole_columns(m_area.first.column, m_area.last.column), true);
+    return new_object<Range>(m_sheet, whole_columns(m_area.first.column, m_area.last.column), Taken::columns);
+}
+
+Variant Range::rows()
+{
+    return new_object<Range>(m_sheet, m_area, Taken::rows);
+}
+
+// Rows(N): the N-th row of the range, over the range's columns.
+Variant Range::rows_of(std::span<const Variant> args)
+{
+    check_arguments(args, 0, 1, u"Rows");
+    if (args.empty())
+        return rows();
+    return row_at(args[0], u"Rows");
+}
+
+Variant Range::entire_row()
+{
+    return new_object<Range>(m_sheet, whole_rows(m_area.first.row, m_area.last.row), Taken::rows);
+}
+
+// Item(N): the N-th column or row of a range taken so, else its N-th cell counted along its rows;
+// Item(Row, Column): the cell at that place counted from the range's first cell.
+Variant Range::item(std::span<const Variant> args)
+{
+    check_arguments(args, 1, 2, u"Item");
+    const uint32_t width = m_area.last.column - m_area.first.column + 1;
+    int64_t row = 0;
+    int64_t column = 0;
+    if (args.size() == 1 || !argument(args, 1)) {
+        if (m_taken == Taken::columns)
+            return column_at(args[0], u"Item");
+        if (m_taken == Taken::rows)
+            return row_at(args[0], u"Item");
+        int64_t number = to_i4(args[0]);
+        if (number >= 1) {
+            row = m_area.first.row + (number - 1) / width;
+            column = m_area.first.column + (number - 1) % width;
+        }
+    } else {
+        row = int64_t{m_area.first.row} + to_i4(args[0]) - 1;
+        column = int64_t{m_area.first.column} + to_i4(args[1]) - 1;
+    }
+    if (row < 1 || row > workbook::kMaxRows || column < 1 || column > workbook::kMaxColumns) {
+        std::string given = to_utf8(to_bstr(args[0]));
+        if (args.size() == 2)
+            given += ", " + to_utf8(to_bstr(args[1]));
+        throw object_error("Item(" + given + ") of " + to_utf8(workbook::format_a1(m_area)) +
+                           " lies outside the sheet");
+    }
+    workbook::CellAddress address{static_cast<uint32_t>(row), static_cast<uint16_t>(column)};
+    return new_object<Range>(m_sheet, workbook::CellArea{address, address});
+}
+
+Variant Range::call_default(std::span<const Variant> args)
+{
+    if (args.empty())
+        return ModelObject<Range>::call_default(args);
+    check_alive();
+    return item(args);
 }
 
 // The width of the range's columns, or Null when they differ.
@@ -428,6 +605,26 @@ void Range::set_column_width(const Variant& value)
         sheet.set_column_width(column, width);
 }
 
+// The height of the range's rows in points, or Null when they differ.
+Variant Range::row_height()
+{
+    const workbook::Worksheet& sheet = m_sheet.sheet();
+    double height = sheet.row_height(m_area.first.row);
+    for (uint32_t row = m_area.first.row + 1; row <= m_area.last.row; ++row) {
+        if (sheet.row_height(row) != height)
+            return Variant::Null{};
+    }
+    return height;
+}
+
+void Range::set_row_height(const Variant& value)
+{
+    double height = to_r8(value);
+    workbook::Worksheet& sheet = m_sheet.sheet();
+    for (uint32_t row = m_area.first.row; row <= m_area.last.row; ++row)
+        sheet.set_row_height(row, height);
+}
+
 // The format of the range's first cell.
 Variant Range::number_format()
 {
@@ -445,7 +642,7 @@ Variant Range::autofit(std::span<const Variant> args)
 {
     check_arguments(args, 0, 0, u"AutoFit");
     bool whole_columns = m_area.first.row == 1 && m_area.last.row == workbook::kMaxRows;
-    if (!m_as_columns && !whole_columns)
+    if (m_taken != Taken::columns && !whole_columns)
         throw object_error("AutoFit method of Range class failed: " + to_utf8(workbook::format_a1(m_area)) +
                            " is not whole columns; fit its columns with .Columns.AutoFit()");
     m_sheet.sheet().autofit_columns(m_area);

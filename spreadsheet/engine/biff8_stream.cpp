@@ -531,24 +531,42 @@ std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStr
     else
         out.zeros(14);
 
-    // Rows go in blocks of 32: the block's ROW records, then its cells.
+    // Rows go in blocks of 32: the block's ROW records, then its cells. A row has a ROW record
+    // when it holds cells or a height of its own; an empty row's cell span is 0 to 0.
+    constexpr uint16_t kStandardHeightTwips = 0x00FF;
+    constexpr uint16_t kRowFlags = 0x0100;
+    constexpr uint16_t kRowHidden = 0x0020;
+    constexpr uint16_t kRowHeightSet = 0x0040;
+    const uint32_t last_row = std::max(sheet.row_limit(), sheet.last_row_with_height());
     std::vector<EncodedCell> cells;
-    for (uint32_t block = 1; block <= sheet.row_limit(); block += kRowsPerBlock) {
-        uint32_t block_end = std::min(block + kRowsPerBlock, sheet.row_limit() + 1);
+    for (uint32_t block = 1; block <= last_row; block += kRowsPerBlock) {
+        uint32_t block_end = std::min(block + kRowsPerBlock, last_row + 1);
         for (uint32_t row = block; row < block_end; ++row) {
             uint16_t first = 0;
             uint16_t last = 0;
-            sheet.for_each_cell_in_row(row, [&](uint16_t column, const CellValueView&) {
-                first = first ? first : column;
-                last = column;
-            });
-            if (first == 0)
+            if (row <= sheet.row_limit()) {
+                sheet.for_each_cell_in_row(row, [&](uint16_t column, const CellValueView&) {
+                    first = first ? first : column;
+                    last = column;
+                });
+            }
+            const bool own_height = sheet.has_row_height(row);
+            if (first == 0 && !own_height)
                 continue;
+            uint16_t height = kStandardHeightTwips;
+            uint16_t flags = kRowFlags;
+            if (own_height) {
+                double points = sheet.row_height(row);
+                height = points == 0 ? kStandardHeightTwips : static_cast<uint16_t>(std::lround(points * 20));
+                flags |= points == 0 ? kRowHidden | kRowHeightSet : kRowHeightSet;
+            }
             header(out, kRow, 16);
-            out.u16(static_cast<uint16_t>(row - 1)).u16(first - 1).u16(last).u16(0x00FF);
-            out.u16(0).u16(0).u16(0x0100).u16(kGeneralXf);
+            out.u16(static_cast<uint16_t>(row - 1)).u16(first == 0 ? 0 : first - 1).u16(last).u16(height);
+            out.u16(0).u16(0).u16(flags).u16(kGeneralXf);
         }
         for (uint32_t row = block; row < block_end; ++row) {
+            if (row > sheet.row_limit())
+                continue;
             encode_row(sheet, row, strings, formats, cells);
             write_cells(out, static_cast<uint16_t>(row - 1), cells);
         }

@@ -216,6 +216,28 @@ void Worksheet::set_column_width(uint16_t column, double width)
     m_column_widths[column - 1] = width;
 }
 
+double Worksheet::row_height(uint32_t row) const
+{
+    check_address({row, 1});
+    return has_row_height(row) ? m_row_heights[row - 1] : kStandardRowHeight;
+}
+
+bool Worksheet::has_row_height(uint32_t row) const
+{
+    return row >= 1 && row <= m_row_heights.size() && !std::isnan(m_row_heights[row - 1]);
+}
+
+void Worksheet::set_row_height(uint32_t row, double height)
+{
+    check_address({row, 1});
+    if (!(height >= 0 && height <= kMaxRowHeight))
+        throw AutomationError(kApplicationError, "Unable to set the RowHeight property of the Range class: " +
+                                                     std::to_string(height) + " is outside 0 to 409");
+    if (m_row_heights.size() < row)
+        m_row_heights.resize(row, std::nan(""));
+    m_row_heights[row - 1] = height;
+}
+
 void Worksheet::autofit_columns(const CellArea& area)
 {
     check_address(area.first);

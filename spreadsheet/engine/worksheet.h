@@ -18,6 +18,9 @@ inline constexpr size_t kMaxTextLength = 32767;
 // counts them; a column nobody sized has the standard width.
 inline constexpr double kStandardColumnWidth = 8.43;
 inline constexpr double kMaxColumnWidth = 255;
+// In points: the height of a row in the standard font (255 twips), and the highest a row may be.
+inline constexpr double kStandardRowHeight = 12.75;
+inline constexpr double kMaxRowHeight = 409;
 // The longest number format, in UTF-16 units.
 inline constexpr size_t kMaxNumberFormatLength = 255;
 inline constexpr std::u16string_view kGeneralFormat = u"General";
@@ -53,6 +56,13 @@ public:
     double column_width(uint16_t column) const;
     bool has_column_width(uint16_t column) const;
     void set_column_width(uint16_t column, double width);
+    // Raise AutomationError 1004 for a row outside 1..65536 or a height outside 0..409 points
+    // (0 hides the row).
+    double row_height(uint32_t row) const;
+    bool has_row_height(uint32_t row) const;
+    void set_row_height(uint32_t row, double height);
+    // The highest row given a height of its own; 0 for none.
+    uint32_t last_row_with_height() const { return static_cast<uint32_t>(m_row_heights.size()); }
     // Sets each column of the area to the width its widest cell within the area needs, as
     // the cells' texts look in the standard font; a column with no cells there keeps its width.
     void autofit_columns(const CellArea& area);
@@ -94,6 +104,7 @@ private:
     std::vector<uint32_t> m_free_texts;
     size_t m_cell_count = 0;
     std::vector<double> m_column_widths;  // index column - 1; NaN for the standard width
+    std::vector<double> m_row_heights;  // index row - 1; NaN for the standard height
     std::vector<FormatRegion> m_formats;
 };
 

@@ -12,7 +12,8 @@ def test_creates_objects_by_programmatic_identifier():
     timing = varne.CreateObject("Varne.Timing")
     assert repr(timing) == "<varne.Timing object>"
     assert dir(timing) == sorted(
-        ["GetStartTime", "GetEndTime", "GetLapsed", "StartTiming", "EndTiming", "LapsedString"])
+        ["GetStartTime", "GetEndTime", "GetLapsed", "StartTiming", "EndTiming", "LapsedString",
+         "GetLapsedMilliseconds"])
     with pytest.raises(varne.AutomationError) as raised:
         varne.CreateObject("Varne.Nothing")
     assert raised.value.number == 429

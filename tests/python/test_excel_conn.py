@@ -173,3 +173,23 @@ def test_sheets_and_workbooks_are_sequences_counted_from_0():
     assert len(xl.Workbooks) == 1
     with pytest.raises(IndexError, match=r"error 9"):
         sheets[1]
+
+
+def test_columns_and_rows_as_the_readme_sizes_them_reach_the_file(tmp_path):
+    conn = varne.CreateObject("Varne.ExcelConn")
+    sheet = conn.GetXL().Sheets.Item(1)
+    sheet.Columns(1).ColumnWidth = 30
+    sheet.Columns("B:C").ColumnWidth = 12
+    sheet.Rows(2).RowHeight = 24
+    assert sheet.Columns(1).ColumnWidth == 30
+    assert sheet.Columns("A:B").ColumnWidth is None  # columns of different widths
+    assert sheet.Rows(2).RowHeight == 24 and sheet.Rows(3).RowHeight == 12.75
+    with pytest.raises(varne.AutomationError) as raised:
+        sheet.Columns(1).Widht = 3
+    assert raised.value.number == 438 and "Widht" in raised.value.description
+    path = tmp_path / "sized.xls"
+    conn.SaveWorkbook(str(path), "")
+    book = xlrd.open_workbook(str(path), formatting_info=True)
+    first = book.sheet_by_index(0)
+    assert [first.colinfo_map[column].width for column in range(3)] == [7862, 3254, 3254]
+    assert first.rowinfo_map[1].height == 480

@@ -94,6 +94,12 @@ FakeElement& FakeElement::append(Ref<FakeElement> child)
     return *this;
 }
 
+FakeElement& FakeElement::remove_last_child()
+{
+    m_children.pop_back();
+    return *this;
+}
+
 FakeElement& FakeElement::set_ready(Loading loading)
 {
     m_ready = loading;
@@ -395,8 +401,44 @@ Ref<dom::ElementCollection> FakeDocument::forms()
     return collection(with_tag(u"FORM"));
 }
 
+FakeDocument& FakeDocument::set_body_text(std::function<BStr()> text)
+{
+    m_body_text = std::move(text);
+    return *this;
+}
+
+FakeDocument& FakeDocument::set_selector_matches(std::function<bool(const BStr&)> matches)
+{
+    m_selector_matches = std::move(matches);
+    return *this;
+}
+
+void FakeDocument::check_not_foreign() const
+{
+    if (m_foreign)
+        throw AutomationError(error_number::kPermissionDenied,
+                              "Permission denied: the frame shows a document of another origin");
+}
+
+Variant FakeDocument::call_method(std::u16string_view name, std::span<const Variant> args)
+{
+    if (!equals_ignoring_case(name, u"querySelector") || args.size() != 1)
+        throw_not_supported(name);
+    check_not_foreign();
+    if (m_selector_matches && m_selector_matches(to_bstr(args[0])))
+        return Ref<Dispatch>(make_object<FakeElement>(m_calls, u"DIV"));
+    return Variant::Null{};
+}
+
 Variant FakeDocument::get_property(std::u16string_view name)
 {
+    if (equals_ignoring_case(name, u"body")) {
+        check_not_foreign();
+        ++m_body_reads;
+        auto body = make_object<FakeElement>(m_calls, u"BODY");
+        body->set(dom::ElementProperty::innerText, m_body_text ? m_body_text() : BStr());
+        return Ref<Dispatch>(body);
+    }
     if (equals_ignoring_case(name, u"frames"))
         return Ref<Dispatch>(make_object<FakeFrameCollection>(m_calls, m_frames));
     if (equals_ignoring_case(name, u"applets"))

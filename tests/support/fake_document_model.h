@@ -33,7 +33,14 @@ private:
 // Calls that a test makes by late binding are not recorded.
 class PortCalls {
 public:
-    void record(std::string name) { m_names.push_back(std::move(name)); }
+    void record(std::string name)
+    {
+        m_names.push_back(std::move(name));
+        if (m_observer)
+            m_observer(m_names.back());
+    }
+    // Runs after each recorded call: a test changes the page there, between two calls of the code under test.
+    void observe(std::function<void(const std::string&)> observer) { m_observer = std::move(observer); }
     int64_t count() const { return static_cast<int64_t>(m_names.size()); }
     int64_t count(const std::string& name) const;
     const std::vector<std::string>& names() const { return m_names; }
@@ -41,6 +48,7 @@ public:
 
 private:
     std::vector<std::string> m_names;
+    std::function<void(const std::string&)> m_observer;
 };
 
 class FakeDocument;
@@ -54,6 +62,7 @@ public:
 
     FakeElement& set(dom::ElementProperty property, BStr value);
     FakeElement& append(Ref<FakeElement> child);
+    FakeElement& remove_last_child();
     FakeElement& set_ready(Loading loading);
     FakeElement& set_null_ready_state();
     FakeElement& on_click(std::function<void()> action);
@@ -135,7 +144,18 @@ public:
 
     FakeDocument& append(Ref<FakeElement> element);
     FakeDocument& add_frame(Ref<FakeFrameWindow> frame);
+    // The body's innerText as each read finds it.
+    FakeDocument& set_body_text(std::function<BStr()> text);
+    // Whether querySelector finds an element for a selector, as each call finds it.
+    FakeDocument& set_selector_matches(std::function<bool(const BStr&)> matches);
+    // Reads of its body and selector calls are refused, as a document of another origin refuses them.
+    FakeDocument& set_foreign()
+    {
+        m_foreign = true;
+        return *this;
+    }
     const Loading& loading() const { return m_loading; }
+    int32_t body_reads() const { return m_body_reads; }
 
     BStr readyState() override;
     Ref<dom::FrameCollection> frames() override;
@@ -145,15 +165,21 @@ public:
     Ref<dom::ElementCollection> forms() override;
 
     Variant get_property(std::u16string_view name) override;
+    Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
 
 private:
     std::vector<Ref<FakeElement>> with_tag(std::u16string_view tag);
+    void check_not_foreign() const;
     Ref<FakeElementCollection> collection(std::vector<Ref<FakeElement>> items);
 
     std::shared_ptr<PortCalls> m_calls;
     Loading m_loading;
     std::vector<Ref<FakeElement>> m_body;
     std::shared_ptr<FrameList> m_frames = std::make_shared<FrameList>();
+    std::function<BStr()> m_body_text;
+    std::function<bool(const BStr&)> m_selector_matches;
+    bool m_foreign = false;
+    int32_t m_body_reads = 0;
 };
 
 // The pages that an address loads, shared by the application and its frame windows.

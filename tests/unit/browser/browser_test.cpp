@@ -66,6 +66,19 @@ TEST_F(NavigationTest, GotoURLNavigatesWaitsAndLogsTheAddressAsPassed)
     EXPECT_EQ(appended(), std::vector<std::string>{"Browser set to \" http://127.0.0.1/a b \". [0 days 00:00:02]"});
 }
 
+TEST_F(NavigationTest, TheLastActionsMillisecondsAreThoseOfItsLoggedSpan)
+{
+    model.add_page(kHome, model.document(), Loading::after(12));
+    EXPECT_EQ(browser->GetLastActionMilliseconds(), -1);
+
+    browser->GotoURL(kHome);
+    EXPECT_EQ(browser->GetLastActionMilliseconds(), 1200);
+    clock.advance_milliseconds(5000);
+    EXPECT_EQ(browser->WaitForBrowser(), 0);
+    EXPECT_EQ(browser->GetLastActionMilliseconds(), 1200) << "a wait alone is no timed action";
+    EXPECT_EQ(invoke(*browser, u"GetLastActionMilliseconds"), Variant(int32_t(1200)));
+}
+
 TEST_F(NavigationTest, AGotoURLThatTimesOutLogsTheTimeOutThenTheWholeWait)
 {
     model.add_page(kHome, model.document(), Loading::never());

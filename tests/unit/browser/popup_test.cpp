@@ -48,6 +48,27 @@ TEST_F(PopupTest, WithoutAPopupTheSearchGivesUpAfter300Waits)
     EXPECT_EQ(appended(), std::vector<std::string>{"Popup window timed out"});
 }
 
+TEST_F(PopupTest, AShorterSearchStillFindsADialogThatComesInTime)
+{
+    browser->SetPopupTimeout(2);
+    EXPECT_EQ(browser->PopupClickOk(), -1);
+    EXPECT_EQ(clock.sleeps(), 20);
+    EXPECT_EQ(windows.popup_checks(), 20);
+
+    open_dialog(20 + 15);
+    EXPECT_EQ(browser->PopupClickOk(), 0);
+    EXPECT_EQ(appended(),
+              (std::vector<std::string>{"Popup window timed out", "Popup \"OK\" button clicked [0 days 00:00:01]"}));
+
+    for (int16_t seconds : {0, 31, -1})
+        EXPECT_EQ(raised([&] { browser->SetPopupTimeout(seconds); }).number(), 5) << seconds;
+    EXPECT_EQ(raised([&] { browser->SetPopupTimeout(0); }).description(),
+              "Invalid procedure call or argument: Seconds of SetPopupTimeout must be 1 to 30 (given 0)");
+    browser->SetPopupTimeout(30);
+    EXPECT_EQ(browser->PopupClickCancel(), -1);
+    EXPECT_EQ(windows.popup_checks(), 20 + 15 + 300);
+}
+
 TEST_F(PopupTest, APopupThatOpensDuringTheLastWaitIsNotSeen)
 {
     open_dialog(301);

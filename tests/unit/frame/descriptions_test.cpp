@@ -28,6 +28,11 @@ TEST(Descriptions, DescribeEveryClassMemberAndParameterOfTheDescriptorAndNothing
             ASSERT_EQ(text->params.size(), member.params.size()) << to_utf8(member.name);
             for (size_t i = 0; i < member.params.size(); ++i)
                 EXPECT_EQ(text->params[i].name, member.params[i].name) << to_utf8(member.name);
+            // The library's own members follow those of the old interface.
+            if (&member != &cls.members.front()) {
+                EXPECT_TRUE(text->addition || !find_member_description(cls.name, (&member - 1)->name)->addition)
+                    << to_utf8(member.name) << " stands after an addition";
+            }
             // A member with a 16-bit result code lists its codes.
             if (member.result.kind == ValueType::I2) {
                 EXPECT_FALSE(text->codes.empty()) << to_utf8(member.name);

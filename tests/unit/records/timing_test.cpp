@@ -111,6 +111,26 @@ TEST_F(TimingTest, ClockSetBackGivesNegativeParts)
     EXPECT_EQ(timing->LapsedString(u"Back"), u"0 days -01:00:00");
 }
 
+TEST_F(TimingTest, MillisecondsFollowTheSteadyCountNotTheDateTime)
+{
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"Load"), -1);
+    timing->StartTiming(u"Load");
+    clock.advance_milliseconds(550);
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"Load"), 550) << "a running stopwatch counts until now";
+    EXPECT_EQ(timing->GetLapsed(u"Load"), 0);
+
+    clock.set({1999, 9, 7, 13, 0, 0});
+    clock.sleep(100);
+    timing->EndTiming(u"Load");
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"Load"), 650) << "the date-time set back does not move it";
+    clock.advance_milliseconds(1000);
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"Load"), 650) << "an ended stopwatch keeps its lapse";
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"load"), -1) << "names keep their case";
+
+    timing->StartTiming(u"Load");
+    EXPECT_EQ(timing->GetLapsedMilliseconds(u"Load"), 0) << "a restart begins afresh";
+}
+
 TEST_F(TimingTest, LapseBeyondThirtyTwoBitsOverflows)
 {
     timing->StartTiming(u"Years");

@@ -360,5 +360,63 @@ TEST_F(ObjectModelTest, ColumnsTakeWidthsFormatsAndAutoFit)
     EXPECT_GE(to_r8(get(*time, u"ColumnWidth")), 8);  // 06:00:00
 }
 
+TEST_F(ObjectModelTest, ColumnsAndRowsAreTheItemsOfRangesTakenSo)
+{
+    workbook::testing::ScratchFolder folder;
+    Ref<Dispatch> book = add_workbook();
+    Ref<Dispatch> sheet1 = sheet(1);
+    auto address = [&](const Ref<Dispatch>& range) { return to_utf8(to_bstr(get(*range, u"Address"))); };
+    // A script's sheet.Columns(1) reads Columns, then calls what it gave with the argument.
+    Ref<Dispatch> column_a = item(*object(*sheet1, u"Columns"), 1);
+    EXPECT_EQ(address(column_a), "$A$1:$A$65536");
+    put_property(*column_a, u"ColumnWidth", 30);
+    Ref<Dispatch> b_to_d = item(*object(*sheet1, u"Columns"), u"B:D");
+    EXPECT_EQ(address(b_to_d), "$B$1:$D$65536");
+    EXPECT_EQ(get(*b_to_d, u"Count"), Variant(3));
+    put_property(*b_to_d, u"ColumnWidth", 0);
+    EXPECT_EQ(address(item(*b_to_d, 2)), "$C$1:$C$65536");
+
+    Ref<Dispatch> row_2 = item(*object(*sheet1, u"Rows"), 2);
+    EXPECT_EQ(address(row_2), "$A$2:$IV$2");
+    EXPECT_EQ(get(*row_2, u"RowHeight"), Variant(12.75));
+    put_property(*row_2, u"RowHeight", 30);
+    put_property(*to_object(call(*sheet1, u"Rows", {u"5:4"})), u"RowHeight", 0);
+    EXPECT_EQ(get(*to_object(call(*sheet1, u"Rows", {u"2"})), u"RowHeight"), Variant(30.0));
+    EXPECT_EQ(get(*to_object(call(*sheet1, u"Range", {u"A1:A2"})), u"RowHeight"), Variant(Variant::Null{}));
+    EXPECT_EQ(get(*object(*cells(*sheet1, 4, 2), u"EntireRow"), u"Count"), Variant(1));
+    EXPECT_EQ(get(*object(*sheet1, u"Rows"), u"Count"), Variant(65536));
+
+    Ref<Dispatch> block = to_object(call(*sheet1, u"Range", {u"B2:D4"}));
+    EXPECT_EQ(address(item(*block, 4)), "$B$3") << "cells count along the rows";
+    EXPECT_EQ(address(to_object(call(*block, u"Item", {2, 3}))), "$D$3");
+    EXPECT_EQ(address(to_object(call(*block, u"Rows", {3}))), "$B$4:$D$4");
+    EXPECT_EQ(address(item(*object(*block, u"Columns"), 2)), "$C$2:$C$4");
+    EXPECT_EQ(get(*object(*block, u"Rows"), u"Count"), Variant(3));
+    put_property(*item(*block, 1), u"Value", u"kept");
+
+    AutomationError error = raised([&] { call(*sheet1, u"Rows", {u"0"}); });
+    EXPECT_EQ(error.number(), 1004);
+    EXPECT_EQ(
+        error.description(),
+        "Application-defined or object-defined error: Rows(0) names no rows of the sheet, which has rows 1 to 65536");
+    error = raised([&] { put_property(*row_2, u"RowHeight", 410); });
+    EXPECT_EQ(error.number(), 1004);
+    error = raised([&] { item(*object(*sheet1, u"Rows"), 65537); });
+    EXPECT_EQ(error.number(), 1004);
+    error = raised([&] { put_property(*column_a, u"RowHieght", 10); });
+    EXPECT_EQ(error.number(), 438);
+    EXPECT_NE(error.description().find("RowHieght"), std::string::npos) << error.description();
+
+    std::string path = folder.file("sized.xls");
+    call(*book, u"SaveAs", {from_utf8(path)});
+    nlohmann::json saved = workbook::testing::read_back(path)["sheets"][0];
+    EXPECT_EQ(saved["column_widths"]["1"], nlohmann::json({{"width", 7862}, {"hidden", false}}));
+    EXPECT_EQ(saved["column_widths"]["3"]["hidden"], true);
+    EXPECT_EQ(saved["row_heights"], nlohmann::json({{"2", {{"height", 600}, {"hidden", false}}},
+                                                    {"4", {{"height", 255}, {"hidden", true}}},
+                                                    {"5", {{"height", 255}, {"hidden", true}}}}));
+    EXPECT_EQ(saved["cells"], nlohmann::json::parse(R"([[2, 2, "text", "kept"]])"));
+}
+
 }  // namespace
 }  // namespace varne

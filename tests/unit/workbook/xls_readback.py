@@ -162,6 +162,13 @@ def column_widths(book, sheet):
     return found
 
 
+def row_heights(sheet):
+    """ROW records of rows with a height of their own, as xlrd reads them: per 1-based row, its
+    height in twips and whether it is hidden."""
+    return {str(row + 1): {"height": info.height, "hidden": bool(info.hidden)}
+            for row, info in sorted(sheet.rowinfo_map.items()) if info.height_mismatch or info.hidden}
+
+
 def sheets(book, cell_limit, texts):
     """Lists the sheets and their cells; texts gets each distinct text in order of first use."""
     result, seen = [], set()
@@ -180,7 +187,8 @@ def sheets(book, cell_limit, texts):
                 cells.append([row + 1, column + 1, kind, cell_value(book, cell)])
         entry = {"name": sheet.name, "visible": sheet.sheet_visible, "selected": sheet.sheet_selected,
                  "rows": sheet.nrows, "columns": sheet.ncols, "counts": counts,
-                 "formats": formats(book, sheet), "column_widths": column_widths(book, sheet)}
+                 "formats": formats(book, sheet), "column_widths": column_widths(book, sheet),
+                 "row_heights": row_heights(sheet)}
         if len(cells) <= cell_limit:
             entry["cells"] = cells
         else:

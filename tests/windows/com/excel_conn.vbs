@@ -13,6 +13,12 @@ For row = 1 To 20
     sheet.Cells(row, 2).Value = "Item " & row
 Next
 Check "a cell reads back", sheet.Cells(3, 2).Value, "Item 3"
+sheet.Columns(1).ColumnWidth = 30
+sheet.Columns("B:C").ColumnWidth = 12
+sheet.Rows(2).RowHeight = 24
+Check "a column's width", sheet.Columns(1).ColumnWidth, CDbl(30)
+Check "columns of different widths", IsNull(sheet.Columns("A:B").ColumnWidth), True
+Check "a row's height", sheet.Rows(2).RowHeight, CDbl(24)
 
 On Error Resume Next
 conn.SaveWorkbook path, "Nope"

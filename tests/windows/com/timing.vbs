@@ -16,6 +16,9 @@ Check "lapsed at least a second", lapsed >= 1 And lapsed <= 3, True
 Check "lapsed text", timing.LapsedString(name), "0 days 00:00:0" & lapsed
 Check "end minus start", CLng((timing.GetEndTime(name) - timing.GetStartTime(name)) * 86400), lapsed
 Check "members by any case", timing.lapsedstring("Step"), timing.LAPSEDSTRING("Step")
+Check "milliseconds are a long", VarType(timing.GetLapsedMilliseconds(name)), vbLong
+Check "milliseconds at least a second", timing.GetLapsedMilliseconds(name) >= 1000, True
+Check "unknown milliseconds", timing.GetLapsedMilliseconds("Other"), CLng(-1)
 
 Check "unknown start", timing.GetStartTime("Other"), -1
 Check "unknown lapsed", timing.GetLapsed("Other"), CLng(-1)
