@@ -120,8 +120,8 @@ TEST_F(PageModelTest, StatusCodeAndLoadFailuresTellAScriptHowTheLastLoadWent)
 {
     EXPECT_EQ(to_i4(app->get_property(u"StatusCode")), 200);
     app->Navigate(u"http://127.0.0.1:8000/missing.html");
-    page->state().load_failed("http://127.0.0.1:8000/missing.html", "HTTP 404 Not Found");
     page->load_top_document("http://127.0.0.1:8000/missing.html", 404);
+    page->state().load_failed("http://127.0.0.1:8000/missing.html", "HTTP 404 Not Found");
     page->state().load_failed("http://127.0.0.1:8000/frame.html", "HTTP 500 Internal Server Error");
     EXPECT_EQ(to_i4(app->get_property(u"statuscode")), 404);
     ASSERT_EQ(app->take_load_failures().size(), 2u);
