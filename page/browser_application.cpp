@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "frame/bound_method.h"
+#include "page/load_failure_list.h"
 #include "page/page_scripts.h"
 #include "page/page_text.h"
 #include "page/remote_objects.h"
@@ -81,6 +82,21 @@ std::vector<dom::LoadFailure> BrowserApplication::take_load_failures()
     return failures;
 }
 
+int32_t BrowserApplication::StatusCode()
+{
+    m_page->check_alive();
+    return m_page->state().status_of(m_page->state().main_frame_id());
+}
+
+Ref<Dispatch> BrowserApplication::LoadFailures()
+{
+    m_page->check_alive();
+    std::vector<dom::LoadFailure> failures;
+    for (const auto& failure : m_page->state().failures_since_navigation())
+        failures.push_back({page_text(failure.url), page_text(failure.reason)});
+    return make_object<LoadFailureList>(std::move(failures));
+}
+
 void BrowserApplication::SaveScreenshot(const BStr& path)
 {
     m_page->check_alive();
@@ -113,6 +129,10 @@ Variant BrowserApplication::get_property(std::u16string_view name)
         return Document()->get_property(u"title");
     if (equals_ignoring_case(name, u"Name"))
         return BStr(m_name);
+    if (equals_ignoring_case(name, u"StatusCode"))
+        return StatusCode();
+    if (equals_ignoring_case(name, u"LoadFailures"))
+        return LoadFailures();
     if (equals_ignoring_case(name, u"SaveScreenshot") || equals_ignoring_case(name, u"SavePageSource"))
         return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(name)));
     if (equals_ignoring_case(name, u"Navigate") || equals_ignoring_case(name, u"Quit"))

@@ -31,6 +31,11 @@ public:
     // This library's additions beside the old object model, for evidence of a failed run.
     void SaveScreenshot(const BStr& path);
     void SavePageSource(const BStr& path);
+    // This library's additions for a script that checks a load: the HTTP status of the top
+    // document shown (0 where none answered) and the failed loads since the window's last
+    // navigation began.
+    int32_t StatusCode();
+    Ref<Dispatch> LoadFailures();
 
 private:
     std::shared_ptr<BrowserPage> m_page;

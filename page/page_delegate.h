@@ -106,6 +106,8 @@ struct NavigationStart {
 //   model marks those it asks for itself), navigation_started (the browser began a navigation,
 //   one asked for by the page or by the model; an engine that never says so leaves a frame
 //   loading until its load stops),
+//   document_answered (the HTTP status that the request for a frame's document was answered with;
+//   an engine that cannot tell leaves every document at 0),
 //   realm_created / realm_destroyed / realms_cleared, dialog_opening / dialog_closed, load_failed
 //   (an HTTP status of 400 and above, or a network error: address and reason), load_cancelled (a
 //   document load cancelled before any answer, and not replaced so far), page_gone (the page or its

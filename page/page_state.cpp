@@ -75,6 +75,8 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
     committed.content_loaded = false;
     committed.url = url;
     committed.origin = origin;
+    committed.status = std::exchange(committed.answered, 0);
+    committed.committed = true;
     m_changed.notify_all();
 }
 
@@ -132,6 +134,7 @@ void PageState::navigation_requested(const std::string& frame_id)
     std::lock_guard lock(m_mutex);
     ++frame(frame_id).requested;
     forget_cancelled_loads(frame_id);
+    window_navigation_begins(frame_id);
 }
 
 void PageState::navigation_started(const std::string& frame_id)
@@ -141,7 +144,10 @@ void PageState::navigation_started(const std::string& frame_id)
     Frame& started = frame(frame_id);
     started.requested = std::max(started.requested - 1, 0);
     started.loading = true;
+    started.answered = 0;
+    started.committed = false;
     forget_cancelled_loads(frame_id);
+    window_navigation_begins(frame_id);
     m_changed.notify_all();
 }
 
@@ -194,22 +200,59 @@ void PageState::dialog_closed(bool accepted)
     m_changed.notify_all();
 }
 
+void PageState::document_answered(const std::string& frame_id, int32_t status)
+{
+    std::lock_guard lock(m_mutex);
+    Frame& answered = frame(frame_id);
+    (answered.committed ? answered.status : answered.answered) = status;
+}
+
+void PageState::record(RecordedFailure failure)
+{
+    m_window_failures.push_back(failure);
+    m_failures.push_back(std::move(failure));
+}
+
 void PageState::load_failed(const std::string& url, const std::string& reason)
 {
     std::lock_guard lock(m_mutex);
-    m_failures.push_back({{url, reason}, {}});
+    record({{url, reason}, {}});
 }
 
 void PageState::load_cancelled(const std::string& frame_id, const std::string& url, const std::string& reason)
 {
     std::lock_guard lock(m_mutex);
     if (frame(frame_id).requested == 0)
-        m_failures.push_back({{url, reason}, frame_id});
+        record({{url, reason}, frame_id});
 }
 
 void PageState::forget_cancelled_loads(const std::string& frame_id)
 {
-    std::erase_if(m_failures, [&](const RecordedFailure& each) { return each.cancelled_in == frame_id; });
+    auto cancelled_here = [&](const RecordedFailure& each) { return each.cancelled_in == frame_id; };
+    std::erase_if(m_failures, cancelled_here);
+    std::erase_if(m_window_failures, cancelled_here);
+}
+
+void PageState::window_navigation_begins(const std::string& frame_id)
+{
+    if (frame_id == m_main_frame_id)
+        m_window_failures.clear();
+}
+
+std::vector<PageState::LoadFailure> PageState::failures_since_navigation() const
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<LoadFailure> failures;
+    for (const auto& each : m_window_failures)
+        failures.push_back(each.failure);
+    return failures;
+}
+
+int32_t PageState::status_of(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? 0 : found->second.status;
 }
 
 std::vector<PageState::LoadFailure> PageState::take_load_failures()
@@ -245,6 +288,8 @@ void PageState::page_restarting()
         each.realm.reset();
         each.loading = false;
         each.requested = 0;
+        each.answered = 0;
+        each.committed = false;
     }
 }
 

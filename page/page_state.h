@@ -55,6 +55,9 @@ public:
     // `accepted`: answered with OK. A "leave this page?" dialog answered with Cancel ends the
     // navigation that raised it.
     void dialog_closed(bool accepted);
+    // The answer to the request for a frame's document: its HTTP status. It belongs to the document
+    // that the frame's navigation under way commits, whichever of the two the browser tells first.
+    void document_answered(const std::string& frame_id, int32_t status);
     void load_failed(const std::string& url, const std::string& reason);
     // A document load of the frame was cancelled before any answer. A navigation of the frame asked
     // for before the failures are taken replaced it, and it is no failure then.
@@ -84,6 +87,12 @@ public:
     std::optional<Dialog> dialog() const;
     // The failed loads not taken yet, oldest first.
     std::vector<LoadFailure> take_load_failures();
+    // The failed loads of the window and its frames since a navigation of the window last began,
+    // oldest first, whether taken or not.
+    std::vector<LoadFailure> failures_since_navigation() const;
+    // The HTTP status of the frame's document, 0 for one that came without an answer (a refused
+    // connection, an error page, the first empty document).
+    int32_t status_of(const std::string& frame_id) const;
     std::optional<std::string> gone() const;
     bool crashed() const;
     // The realm of the frame's current document, waiting up to `timeout` for one to appear.
@@ -99,6 +108,9 @@ private:
         bool loading = false;
         bool content_loaded = false;  // the document shown has been parsed
         uint64_t generation = 0;
+        int32_t status = 0;  // of the document shown
+        int32_t answered = 0;  // the status that the navigation under way was answered with
+        bool committed = false;  // the navigation under way has shown its document
         std::string url;
         std::string origin;
         std::optional<std::string> realm;
@@ -112,6 +124,8 @@ private:
     Frame& frame(const std::string& frame_id);
     void forget(const std::string& frame_id);
     void forget_cancelled_loads(const std::string& frame_id);
+    void record(RecordedFailure failure);
+    void window_navigation_begins(const std::string& frame_id);
     bool busy(const Frame& frame) const;
     bool only_frames_load(const Frame& frame) const;
 
@@ -121,7 +135,8 @@ private:
     std::map<std::string, Frame> m_frames;
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
-    std::vector<RecordedFailure> m_failures;
+    std::vector<RecordedFailure> m_failures;  // until taken
+    std::vector<RecordedFailure> m_window_failures;  // until a navigation of the window begins
     // Whether the browser says when it begins a navigation; one that does not ends a request
     // only with the load's end.
     bool m_starts_announced = false;

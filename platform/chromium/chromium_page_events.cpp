@@ -130,6 +130,7 @@ void ChromiumPageDelegate::on_network_event(const ProtocolEvent& event)
         request.answered = true;
         const json response = params.value("response", json::object());
         const int64_t status = response.value("status", int64_t{0});
+        m_state.document_answered(request.frame_id, static_cast<int32_t>(status));
         if (status >= 400) {
             std::string reason = "HTTP " + std::to_string(status);
             if (const std::string text = text_of(response, "statusText"); !text.empty())

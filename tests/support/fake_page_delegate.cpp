@@ -2,11 +2,12 @@
 
 namespace varne::testing {
 
-void FakePageDelegate::load_top_document(const std::string& url)
+void FakePageDelegate::load_top_document(const std::string& url, int32_t status)
 {
     const std::string realm = "realm-" + std::to_string(++m_documents);
     m_state.navigation_started(m_main_frame);
     m_state.frame_started_loading(m_main_frame);
+    m_state.document_answered(m_main_frame, status);
     m_state.frame_navigated(m_main_frame, {}, url, url.substr(0, url.find('/', url.find("://") + 3)));
     m_state.realm_created(realm, m_main_frame);
     m_state.top_content_loaded();

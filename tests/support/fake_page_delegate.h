@@ -24,8 +24,9 @@ public:
 
     explicit FakePageDelegate(page::PageState& state) : m_state(state) {}
 
-    // Events as a browser sends them: a document committed in the top frame and loaded, with its realm.
-    void load_top_document(const std::string& url);
+    // Events as a browser sends them: a document answered with `status`, committed in the top frame
+    // and loaded, with its realm.
+    void load_top_document(const std::string& url, int32_t status = 200);
     // A JavaScript dialog opens in the page.
     void open_dialog(const std::string& type, const std::string& message, const std::string& default_prompt = {});
     page::PageState& state() { return m_state; }

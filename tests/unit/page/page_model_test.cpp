@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "frame/collection.h"
 #include "page/dialog_window_functions.h"
 #include "page/page_launcher.h"
 #include "platform/win32_api.h"
@@ -113,6 +114,34 @@ TEST_F(PageModelTest, ANavigationTheBrowserRefusesIsAFailedLoadAndEndsAtOnce)
     EXPECT_EQ(failures[0].url, u"foo://nowhere");
     EXPECT_EQ(failures[0].reason, u"net::ERR_ABORTED");
     EXPECT_TRUE(app->take_load_failures().empty());
+}
+
+TEST_F(PageModelTest, StatusCodeAndLoadFailuresTellAScriptHowTheLastLoadWent)
+{
+    EXPECT_EQ(to_i4(app->get_property(u"StatusCode")), 200);
+    app->Navigate(u"http://127.0.0.1:8000/missing.html");
+    page->load_top_document("http://127.0.0.1:8000/missing.html", 404);
+    page->state().load_failed("http://127.0.0.1:8000/missing.html", "HTTP 404 Not Found");
+    page->state().load_failed("http://127.0.0.1:8000/frame.html", "HTTP 500 Internal Server Error");
+    EXPECT_EQ(to_i4(app->get_property(u"statuscode")), 404);
+    ASSERT_EQ(app->take_load_failures().size(), 2u);
+
+    auto failures = to_object(app->get_property(u"LoadFailures"));
+    EXPECT_EQ(to_i4(failures->get_property(u"length")), 2);
+    EXPECT_EQ(collection_count(*failures), 2);
+    Variant position[] = {int32_t(1)};
+    auto second = to_object(failures->call_method(u"item", position));
+    EXPECT_EQ(to_bstr(second->get_property(u"URL")), u"http://127.0.0.1:8000/frame.html");
+    EXPECT_EQ(to_bstr(second->get_property(u"Reason")), u"HTTP 500 Internal Server Error");
+    Enumeration walk(*failures);
+    EXPECT_EQ(to_bstr(to_object(*walk.next())->get_property(u"URL")), u"http://127.0.0.1:8000/missing.html");
+    EXPECT_TRUE(walk.next().has_value());
+    EXPECT_FALSE(walk.next().has_value());
+    Variant beyond[] = {int32_t(2)};
+    EXPECT_EQ(raised([&] { failures->call_method(u"item", beyond); }).number(), error_number::kSubscriptOutOfRange);
+
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    EXPECT_EQ(to_i4(to_object(app->get_property(u"LoadFailures"))->get_property(u"length")), 0);
 }
 
 TEST_F(PageModelTest, ANavigationStartedLoadsUntilTheBrowserSaysItEnded)

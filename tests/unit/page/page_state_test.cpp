@@ -209,6 +209,59 @@ TEST_F(PageStateTest, FailedLoadsAreTakenOnceInOrder)
     EXPECT_TRUE(state.take_load_failures().empty());
 }
 
+TEST_F(PageStateTest, EachFrameShowsTheStatusItsDocumentWasAnsweredWith)
+{
+    EXPECT_EQ(state.status_of("top"), 0) << "no answer came for the documents loaded so far";
+
+    // Answered before the document commits, as one browser tells it, or after, as another does.
+    state.navigation_started("top");
+    state.document_answered("top", 404);
+    EXPECT_EQ(state.status_of("top"), 0) << "the document shown is still the old one";
+    load("top", "", "http://127.0.0.1:8000/missing.html");
+    EXPECT_EQ(state.status_of("top"), 404);
+    state.navigation_started("f0");
+    load("f0", "top", "http://127.0.0.1:8000/a.html");
+    state.document_answered("f0", 200);
+    EXPECT_EQ(state.status_of("f0"), 200);
+    EXPECT_EQ(state.status_of("top"), 404);
+
+    // A move within the document keeps its status; a connection refused shows an error page without one.
+    state.navigation_started("top");
+    state.navigated_within_document("top", "http://127.0.0.1:8000/missing.html#part");
+    EXPECT_EQ(state.status_of("top"), 404);
+    state.navigation_started("top");
+    load("top", "", "http://127.0.0.1:9/");
+    EXPECT_EQ(state.status_of("top"), 0);
+}
+
+TEST_F(PageStateTest, TheWindowsFailuresLastUntilItsNextNavigationWhetherTakenOrNot)
+{
+    state.navigation_requested("top");
+    state.navigation_started("top");
+    state.load_failed("http://127.0.0.1:8000/missing.html", "HTTP 404 Not Found");
+    state.navigation_started("f0");  // a frame's own navigation keeps the window's failures
+    state.load_failed("http://127.0.0.1:8000/gone.html", "HTTP 410 Gone");
+    EXPECT_EQ(state.take_load_failures().size(), 2u);
+    auto failures = state.failures_since_navigation();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].url, "http://127.0.0.1:8000/missing.html");
+    EXPECT_EQ(failures[1].reason, "HTTP 410 Gone");
+
+    // A cancelled load that a navigation replaced is no failure in either view.
+    state.load_cancelled("f1", "http://127.0.0.1:8000/b.html", "net::ERR_ABORTED");
+    state.navigation_requested("f1");
+    EXPECT_EQ(state.failures_since_navigation().size(), 2u);
+    EXPECT_TRUE(state.take_load_failures().empty());
+
+    // The window's next navigation begins afresh, asked for by the page or begun by the browser.
+    state.navigation_requested("top");
+    EXPECT_TRUE(state.failures_since_navigation().empty());
+    state.load_failed("http://127.0.0.1:9/", "net::ERR_CONNECTION_REFUSED");
+    state.navigation_started("top");
+    EXPECT_TRUE(state.failures_since_navigation().empty());
+    EXPECT_EQ(state.take_load_failures().size(), 1u) << "the log still takes what came before";
+}
+
 TEST_F(PageStateTest, ContextsBelongToTheFrameDocumentOfTheMoment)
 {
     state.realm_created("7", "f0");
