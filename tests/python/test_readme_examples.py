@@ -194,6 +194,8 @@ def extract(folder, base, windows_folder):
             print(f"skipped {example.name}: fragment")
             continue
         code = program_of(example, EXAMPLES).replace(README_BASE, base).replace("C:\\runs\\", windows_folder.rstrip("\\") + "\\")
+        # Wine's script host exits 0 and silently on a script error: a last line shows the end was reached.
+        code += 'WScript.Echo "README example ended"\n' if example.language == "vbscript" else 'WScript.Echo("README example ended");\n'
         path = folder / f"{example.name}.{LANGUAGES[example.language]}"
         path.write_text(code.replace("\n", "\r\n"), encoding="utf-8")
         print(path.name)
