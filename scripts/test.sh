@@ -8,7 +8,7 @@
 #   python       the layer check and the Python module's tests
 #   integration  the integration tests against real browsers
 #   format       the format check
-#   tidy         clang-tidy over the library's sources
+#   tidy         clang-tidy over the library's sources changed since main
 # `scripts/test.sh unit tidy` runs those stages alone; without an argument every stage runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
