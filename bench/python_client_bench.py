@@ -4,7 +4,7 @@ table of every figure with its baseline, their ratio, the target and whether the
 
     python_client_bench.py [--browser-bench PATH] [--detail]
 
-The module is imported from PYTHONPATH, else from build-bench/python at the top of the tree.
+The module is imported from PYTHONPATH, else from build/python at the top of the tree.
 Exits with 0 unless a measuring program failed."""
 # Only what the measured client needs is imported here: the rest would count in its memory.
 import json
@@ -148,7 +148,7 @@ def print_table(rows):
 
 
 def default_module_dir():
-    return os.path.join(HERE, "..", "build-bench", "python")
+    return os.path.join(HERE, "..", "build", "python")
 
 
 def main():

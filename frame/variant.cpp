@@ -123,7 +123,7 @@ double to_r8(const Variant& value)
 bool to_bool(const Variant& value)
 {
     if (value.type() == VarType::String) {
-        auto text = value.string();
+        const auto& text = value.string();
         if (equals_ignoring_case(text, u"true"))
             return true;
         if (equals_ignoring_case(text, u"false"))

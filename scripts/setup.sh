@@ -14,7 +14,7 @@ packages=(
   libboost-dev openjdk-17-jre-headless chromium-driver python3-websocket
   python3-xlrd libgsf-bin
   libreoffice-calc-nogui
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
 )
 
 install_missing setup "${packages[@]}"

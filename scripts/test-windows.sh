@@ -64,8 +64,9 @@ step "build Varne.dll and the unit tests" scripts/build-windows.sh
 export VARNE_DLL=$PWD/build-windows/Varne.dll
 echo "== Varne.dll: $(stat -c %s "$VARNE_DLL") bytes"
 
-export WINEPREFIX=$PWD/build-windows/wine-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
+# shellcheck source=scripts/wine-env.sh
+export WINEPREFIX=$PWD/build-windows/wine-prefix
+source scripts/wine-env.sh
 timeout 30 wineserver -k 2>/dev/null || true
 rm -rf "$WINEPREFIX"
 step "fresh Wine prefix" timeout --kill-after=10 180 wineboot --init

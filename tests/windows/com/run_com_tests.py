@@ -24,6 +24,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "integratio
 from site_server import SITE, SiteServer  # noqa: E402
 
 HERE = pathlib.Path(__file__).resolve().parent
+WINE_ENV = HERE.parents[2] / "scripts" / "wine-env.sh"
 SUMMARY = re.compile(r"^(\d+) passed, (\d+) failed$")
 STAMP = re.compile(rb"\d\d:\d\d:\d\d \d\d/[A-Z][a-z]{2}/\d{4}")
 LAPSED = re.compile(rb"\d+ days \d\d:\d\d:\d\d")
@@ -37,15 +38,21 @@ REGISTERED = [b"5E8E7564-B2B5-4699-B947-369860B0F2F2", b"7DAD0CE8-D083-4258-BDB5
               b"F409E886-66CD-424A-B754-D2D999BD03EB", b"Varne."]
 
 
+def wine_environment(prefix):
+    """This environment with what scripts/wine-env.sh sets for the prefix, as every Wine step of the
+    tree runs."""
+    listing = subprocess.run(["bash", "-c", 'WINEPREFIX=$1 && source "$0" && env -0', str(WINE_ENV), str(prefix)],
+                             check=True, capture_output=True).stdout
+    return dict(entry.split("=", 1) for entry in os.fsdecode(listing).split("\0") if entry)
+
+
 class Job:
     def __init__(self, build, timeout, prefix):
         self.build = build
         self.timeout = timeout
         self.prefix = prefix or build / "wine-com-prefix"
         self.work = build / "com-tests"
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEARCH="win64",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        self.env.pop("DISPLAY", None)
+        self.env = wine_environment(self.prefix)
         self.passed = 0
         self.failed = 0
         self.times = []
