@@ -1,0 +1,131 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varne::page {
+
+// What the browser's events say about one page: its frames with their load state, the script
+// realm of each frame's document, and the JavaScript dialog that is open. The engine's delegate
+// feeds the events from its reader thread; the owner thread asks without a round trip.
+class PageState {
+public:
+    struct Dialog {
+        std::string type;  // "alert", "confirm", "prompt" or "beforeunload"
+        std::string message;
+        std::string default_prompt;  // what a prompt's field holds until someone types
+    };
+
+    struct LoadFailure {
+        std::string url;
+        std::string reason;
+    };
+
+    // The page's top frame, known once the page exists; until then no query is made.
+    void set_main_frame(const std::string& frame_id);
+
+    // Events.
+    void frame_attached(const std::string& frame_id, const std::string& parent_id);
+    void frame_detached(const std::string& frame_id);
+    void frame_navigated(const std::string& frame_id, const std::string& parent_id, const std::string& url,
+                         const std::string& origin);
+    void navigated_within_document(const std::string& frame_id, const std::string& url);
+    void frame_started_loading(const std::string& frame_id);
+    void frame_stopped_loading(const std::string& frame_id);
+    void top_content_loaded();
+    // A navigation was asked for (by the page or by us): the frame counts as loading from now on,
+    // until the browser has begun every navigation asked for or refused it; the end of a load that
+    // ran meanwhile does not end it. A page that asks for two at once has each begun in turn.
+    void navigation_requested(const std::string& frame_id);
+    // The browser has begun one of the navigations asked for, before any request for its document.
+    void navigation_started(const std::string& frame_id);
+    // The realm in which scripts of the frame's current document run (its main world), by the
+    // engine's own id of it.
+    void realm_created(const std::string& realm_id, const std::string& frame_id);
+    void realm_destroyed(const std::string& realm_id);
+    // Every realm of the page is gone.
+    void realms_cleared();
+    void dialog_opening(Dialog dialog);
+    // `accepted`: answered with OK. A "leave this page?" dialog answered with Cancel ends the
+    // navigation that raised it.
+    void dialog_closed(bool accepted);
+    void load_failed(const std::string& url, const std::string& reason);
+    // A document load of the frame was cancelled before any answer. A navigation of the frame asked
+    // for before the failures are taken replaced it, and it is no failure then.
+    void load_cancelled(const std::string& frame_id, const std::string& url, const std::string& reason);
+    void page_gone(const std::string& why);
+    void page_crashed();
+    // A navigation of the crashed page starts: it shows no document, no dialog, and loads afresh.
+    void page_restarting();
+
+    // The browser refused the navigation before any load began.
+    void navigation_refused(const std::string& frame_id);
+
+    // Queries.
+    // 4 once the top document has loaded (or a dialog holds the page after its document
+    // arrived), 1 while it loads. The top document's own load ends when it has been parsed and
+    // only its frames, each of which has begun its own load, still load: the frames are the
+    // frame walk's to wait for, each with its own time.
+    int32_t ready_state() const;
+    bool frame_ready(const std::string& frame_id) const;
+    bool has_frame(const std::string& frame_id) const;
+    // Counts the documents that a frame has shown; a document object of an older one is stale.
+    uint64_t generation(const std::string& frame_id) const;
+    std::vector<std::string> child_frames(const std::string& frame_id) const;
+    std::string parent_of(const std::string& frame_id) const;
+    std::string origin_of(const std::string& frame_id) const;
+    std::string url_of(const std::string& frame_id) const;
+    std::optional<Dialog> dialog() const;
+    // The failed loads not taken yet, oldest first.
+    std::vector<LoadFailure> take_load_failures();
+    std::optional<std::string> gone() const;
+    bool crashed() const;
+    // The realm of the frame's current document, waiting up to `timeout` for one to appear.
+    std::optional<std::string> realm_of(const std::string& frame_id, std::chrono::milliseconds timeout) const;
+
+    std::string main_frame_id() const;
+
+private:
+    struct Frame {
+        std::string parent;
+        std::vector<std::string> children;  // in the order the frames were made, as window.frames has them
+        int requested = 0;  // navigations asked for that the browser has not begun yet
+        bool loading = false;
+        bool content_loaded = false;  // the document shown has been parsed
+        uint64_t generation = 0;
+        std::string url;
+        std::string origin;
+        std::optional<std::string> realm;
+    };
+
+    struct RecordedFailure {
+        LoadFailure failure;
+        std::string cancelled_in;  // the frame whose load was cancelled, empty for other failures
+    };
+
+    Frame& frame(const std::string& frame_id);
+    void forget(const std::string& frame_id);
+    void forget_cancelled_loads(const std::string& frame_id);
+    bool busy(const Frame& frame) const;
+    bool only_frames_load(const Frame& frame) const;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::string m_main_frame_id;
+    std::map<std::string, Frame> m_frames;
+    std::optional<Dialog> m_dialog;
+    std::optional<std::string> m_gone;
+    std::vector<RecordedFailure> m_failures;
+    // Whether the browser says when it begins a navigation; one that does not ends a request
+    // only with the load's end.
+    bool m_starts_announced = false;
+    bool m_crashed = false;
+};
+
+}  // namespace varne::page
