@@ -221,15 +221,23 @@ TEST_F(RealFirefoxTest, SaysWhichStepTimedOutAndHowLongItWaited)
 }
 
 // Firefox outlives a client that dies and keeps its only session taken; the watchdog ends it.
-TEST_F(RealFirefoxTest, AClientThatDiesTakesItsHeadlessFirefoxAndProfileWithIt)
+// What a client that launched Firefox and then died reported: the browser's pid and folder.
+struct DeadClient {
+    pid_t pid = 0;
+    std::string folder;
+    bool shows_window = false;
+};
+
+DeadClient launch_in_a_client_that_dies(const FirefoxLaunchOptions& options)
 {
     int report[2];
-    ASSERT_EQ(::pipe(report), 0);
+    EXPECT_EQ(::pipe(report), 0);
     const pid_t client = ::fork();
     if (client == 0) {
         ::close(report[0]);
-        auto firefox = FirefoxProcess::launch({.headless = true});
-        const std::string text = std::to_string(firefox->pid()) + " " + firefox->folder().string();
+        auto firefox = FirefoxProcess::launch(options);
+        const std::string text = std::to_string(firefox->pid()) + " " + firefox->folder().string() + " " +
+                                 (firefox->shows_window() ? "window" : "headless");
         [[maybe_unused]] const auto written = ::write(report[1], text.data(), text.size());
         ::close(report[1]);
         ::raise(SIGKILL);
@@ -240,16 +248,68 @@ TEST_F(RealFirefoxTest, AClientThatDiesTakesItsHeadlessFirefoxAndProfileWithIt)
     ::close(report[0]);
     ::waitpid(client, nullptr, 0);
     std::istringstream fields(text);
-    pid_t pid = 0;
-    std::string folder;
-    fields >> pid >> folder;
-    ASSERT_GT(pid, 0);
+    DeadClient dead;
+    std::string kind;
+    fields >> dead.pid >> dead.folder >> kind;
+    dead.shows_window = kind == "window";
+    return dead;
+}
 
-    // The watchdog polls once a second; a minute covers a loaded machine.
-    for (int i = 0; i < 600 && (group_alive(pid) || std::filesystem::exists(folder)); ++i)
+// The watchdog polls once a second; a minute covers a loaded machine.
+void wait_until_gone(const DeadClient& dead)
+{
+    for (int i = 0; i < 600 && (group_alive(dead.pid) || std::filesystem::exists(dead.folder)); ++i)
         std::this_thread::sleep_for(100ms);
-    EXPECT_FALSE(group_alive(pid)) << "Firefox outlived its client";
-    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+TEST_F(RealFirefoxTest, AClientThatDiesTakesItsHeadlessFirefoxAndProfileWithIt)
+{
+    const DeadClient dead = launch_in_a_client_that_dies({.headless = true});
+    ASSERT_GT(dead.pid, 0);
+    wait_until_gone(dead);
+    EXPECT_FALSE(group_alive(dead.pid)) << "Firefox outlived its client";
+    EXPECT_FALSE(std::filesystem::exists(dead.folder));
+}
+
+TEST_F(RealFirefoxTest, AHeadedWindowOutlivesItsClientAndItsProfileGoesOnceItIsClosed)
+{
+    const std::string number = std::to_string(150 + ::getpid() % 100);
+    const pid_t xvfb = ::fork();
+    if (xvfb == 0) {
+        const std::string display = ":" + number;
+        ::execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + number;
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(50ms);
+    if (!std::filesystem::exists(socket)) {
+        ::kill(xvfb, SIGTERM);
+        ::waitpid(xvfb, nullptr, 0);
+        GTEST_SKIP() << "Xvfb could not start";
+    }
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+
+    const DeadClient dead = launch_in_a_client_that_dies({});
+    if (dead.pid <= 0) {
+        ::kill(xvfb, SIGTERM);
+        ::waitpid(xvfb, nullptr, 0);
+        FAIL() << "Firefox did not start with a window";
+    }
+    EXPECT_TRUE(dead.shows_window);
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(group_alive(dead.pid)) << "the window closed with its client";
+    EXPECT_TRUE(std::filesystem::exists(dead.folder));
+
+    // The person closes the window.
+    ::kill(dead.pid, SIGTERM);
+    wait_until_gone(dead);
+    EXPECT_FALSE(std::filesystem::exists(dead.folder));
+    ::killpg(dead.pid, SIGKILL);
+    ::kill(xvfb, SIGTERM);
+    ::waitpid(xvfb, nullptr, 0);
+    ::unsetenv("DISPLAY");
 }
 
 }  // namespace
