@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // The engine against the installed Firefox, headless, on pages given as data: addresses.
@@ -115,6 +119,49 @@ TEST_F(FirefoxEngineTest, FailedAndEmptyLoadsEndWithoutWaitingForALoadEvent)
     const std::string page = m_state.url_of(m_page->main_frame_id());
     load("javascript:void(document.title='changed')");
     EXPECT_EQ(m_state.url_of(m_page->main_frame_id()), page);
+}
+
+// A link's click announces its navigation only after the call's answer: the click must not
+// return before the page counts as loading, or a wait after it would end at once.
+TEST_F(FirefoxEngineTest, AClickOnALinkReturnsWithThePageLoading)
+{
+    const auto folder = std::filesystem::temp_directory_path() / ("firefox-engine-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "a.html") << "<title>A</title><a href='b.html'>next</a>";
+    std::ofstream(folder / "b.html") << "<title>B</title>";
+    const std::string port = std::to_string(closed_port());
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::execl("/usr/bin/python3", "python3", "-m", "http.server", port.c_str(), "--bind", "127.0.0.1", "--directory",
+                folder.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string site = "http://127.0.0.1:" + port + "/";
+    for (int i = 0; i < 200; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+        const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (up)
+            break;
+        std::this_thread::sleep_for(50ms);
+    }
+
+    load(site + "a.html");
+    const page::RemoteValue link = m_page->evaluate(realm(), "document.links[0]", false);
+    EXPECT_TRUE(m_page->call_function(link.handle, "function() { this.click(); }", {}, false, true));
+    EXPECT_EQ(m_state.ready_state(), 1);
+    for (int i = 0;
+         i < 600 && (m_state.ready_state() != 4 || m_state.url_of(m_page->main_frame_id()) != site + "b.html"); ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(m_state.url_of(m_page->main_frame_id()), site + "b.html");
+
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
