@@ -26,10 +26,12 @@ def closed_port_url():
 
 
 @pytest.fixture
-def browser_without_dns(tmp_path, monkeypatch, request):
+def browser_without_dns(engine, tmp_path, monkeypatch, request):
     """The `browser` fixture's browser, started through a wrapper that has it resolve every host name
     to nothing by itself. Chromium asks the machine's resolver even for .invalid names, so an unknown
     host would otherwise fail only as fast as that resolver does, and with whatever it answers."""
+    if engine == "firefox":
+        return request.getfixturevalue("browser")  # Firefox fails .invalid names by itself
     program = os.environ.get("VARNE_CHROMIUM") or "/usr/lib/chromium/chromium"
     wrapper = tmp_path / "chromium"
     wrapper.write_text(f"#!/bin/sh\nexec {shlex.quote(program)} "
@@ -218,10 +220,11 @@ def _descendants(pid):
 def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, tmp_path):
     before = running_children()
     browser = varne.CreateObject("Varne.Browser")
-    (pid,) = [child for child in running_children() - before if "--type=" not in open(f"/proc/{child}/cmdline").read()]
+    (pid,) = [child for child in running_children() - before if _is_browser(open(f"/proc/{child}/cmdline").read())]
     browser.GotoURL(site.url("index.html"))
     old = browser.GetBrowser().Document
-    renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line]
+    renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line or
+                 ("-contentproc" in line and "-isForBrowser" in line)]
     assert renderers
     for renderer in renderers:
         os.kill(renderer, signal.SIGKILL)
@@ -282,15 +285,23 @@ def _client(script):
     return client
 
 
+def _is_browser(command_line):
+    """Whether a process of ours is a browser itself: not one of its helpers (Chromium's --type=,
+    Firefox's -contentproc) nor the watchdog that ends a Firefox whose client died."""
+    return not any(helper in command_line for helper in ("--type=", "-contentproc", "varne-firefox-watchdog"))
+
+
 def _browser_of(client):
     """The browser process that `client` started, and the folder of its profile, by its command line."""
     for pid, line in _descendants(client.pid).items():
-        arguments = line.split("\0")
-        if any(argument.startswith("--type=") for argument in arguments):
+        if not _is_browser(line):
             continue
-        for argument in arguments:
+        arguments = line.split("\0")
+        for index, argument in enumerate(arguments):
             if argument.startswith("--user-data-dir="):
                 return pid, os.path.dirname(argument.removeprefix("--user-data-dir="))
+            if argument == "--profile":
+                return pid, os.path.dirname(arguments[index + 1])
     raise AssertionError("no browser below the client")
 
 
@@ -303,7 +314,7 @@ def _runs(pid, folder):
             state = stat.read().rsplit(")", 1)[1].split()[0]
     except OSError:
         return False
-    return state != "Z" and f"={folder}/" in line
+    return state != "Z" and f"{folder}/" in line
 
 
 @pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
