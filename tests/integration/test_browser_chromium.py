@@ -1,4 +1,4 @@
-"""Browser against the real Chromium, on pages served by the test on 127.0.0.1."""
+"""Browser against each real browser, on pages served by the test on 127.0.0.1."""
 import os
 import re
 import signal

@@ -1,4 +1,4 @@
-"""Browser against the real Chromium when loads fail, dialogs of every kind open, and the browser dies."""
+"""Browser against the real browsers when loads fail, dialogs of every kind open, and the browser dies."""
 import contextlib
 import os
 import re
@@ -42,9 +42,9 @@ def browser_without_dns(engine, tmp_path, monkeypatch, request):
 
 
 # Each engine names the failure in its own words; a refused address leaves the page shown.
+REFUSED = {"chromium": "net::ERR_CONNECTION_REFUSED", "firefox": "NS_ERROR_CONNECTION_REFUSED"}
 FAILED_LOADS = {
-    "connection refused": (closed_port_url(), {"chromium": "net::ERR_CONNECTION_REFUSED",
-                                               "firefox": "NS_ERROR_CONNECTION_REFUSED"}, False),
+    "connection refused": (closed_port_url(), REFUSED, False),
     "unknown host": ("http://nosuchhost.invalid/", {"chromium": "net::ERR_NAME_NOT_RESOLVED",
                                                     "firefox": "NS_ERROR_UNKNOWN_HOST"}, False),
     "unknown scheme": ("foo://bar", {"chromium": "net::ERR_ABORTED",
@@ -74,7 +74,7 @@ def test_a_load_that_fails_logs_the_address_and_the_reason_first(browser_without
         assert app.Document.body.innerText  # whose text a script can test
 
 
-def test_an_http_error_and_failed_loads_from_clicks_and_frames(browser, site, log):
+def test_an_http_error_and_failed_loads_from_clicks_and_frames(browser, engine, site, log):
     missing = site.url("missing.html")
     browser.GotoURL(missing)
     assert log()[-2] == f'Could not load "{missing}": HTTP 404 File not found'
@@ -94,7 +94,7 @@ def test_an_http_error_and_failed_loads_from_clicks_and_frames(browser, site, lo
     browser.GotoURL(site.url("frames.html"))
     refused = closed_port_url()
     assert browser.FrameGotoURL(0, refused) == 0
-    assert log()[-2] == f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED'
+    assert log()[-2] == f'Could not load "{refused}": {REFUSED[engine]}'
     assert re.fullmatch(r'Frame 0 set to "%s"\. %s' % (re.escape(refused), LAPSED), log()[-1])
 
 
@@ -420,7 +420,7 @@ def test_frames_that_replace_themselves_are_waited_for(browser, site):
     assert browser.GetBrowser().Document.frames.item(1).document.getElementById("w").innerText == "written"
 
 
-def test_redirects_log_the_address_as_given_and_fail_where_they_end(browser, site, log):
+def test_redirects_log_the_address_as_given_and_fail_where_they_end(browser, engine, site, log):
     redirect = site.url("redirect?to=/second.html")
     browser.GotoURL(redirect)
     assert browser.GetBrowser().Document.title == "Second"
@@ -430,7 +430,7 @@ def test_redirects_log_the_address_as_given_and_fail_where_they_end(browser, sit
     refused = closed_port_url()
     redirect = site.url("redirect?to=" + refused)
     browser.GotoURL(redirect)
-    assert log()[-2:-1] == [f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED']
+    assert log()[-2:-1] == [f'Could not load "{refused}": {REFUSED[engine]}']
 
 
 def test_slow_frames_inside_frames_are_all_waited_for(browser, site, log):

@@ -1,4 +1,4 @@
-"""Page objects as Python sees them, evidence of a failed run and the pytest plugin, against Chromium."""
+"""Page objects as Python sees them, evidence of a failed run and the pytest plugin, against each real browser."""
 import os
 import re
 import subprocess
