@@ -1,6 +1,7 @@
 #include "platform/firefox/firefox_page_delegate.h"
 
 #include "platform/firefox/bidi_values.h"
+#include "platform/firefox/firefox_scripts.h"
 
 #include <array>
 #include <cctype>
@@ -224,7 +225,7 @@ std::string FirefoxPageDelegate::frame_of(const std::string& element_handle)
     const ObjectRef element = object_ref(element_handle);
     try {
         const Json answer =
-            session().send("script.callFunction", {{"functionDeclaration", "function() { return this.contentWindow; }"},
+            session().send("script.callFunction", {{"functionDeclaration", std::string(scripts::kContentWindow)},
                                                    {"this", {{"handle", element.handle}}},
                                                    {"target", {{"realm", element.realm}}},
                                                    {"awaitPromise", false},
