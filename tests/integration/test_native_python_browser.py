@@ -104,6 +104,7 @@ def test_the_pytest_plugin_leaves_evidence_of_a_failing_test(site, tmp_path):
 
 
 @pytest.mark.skipif(not os.path.exists("/usr/bin/Xvfb"), reason="needs Xvfb for a display")
+@pytest.mark.chromium_only(reason="tells headless from headed by Chromium's HeadlessChrome user agent")
 def test_headless_is_forced_where_a_display_exists(tmp_path):
     script = textwrap.dedent("""
         import sys, varne
