@@ -102,8 +102,10 @@ struct NavigationStart {
 //   frame_attached, frame_detached, frame_navigated (a frame committed a new document, with its
 //   address and security origin), navigated_within_document, frame_started_loading,
 //   frame_stopped_loading, top_content_loaded (the top document was parsed), navigation_requested
-//   (the page asked for a navigation of a frame in the same tab: a link, a form, a script),
-//   navigation_started (the browser began a navigation, one asked for by the page or by us),
+//   (the page asked for a navigation of a frame in the same tab: a link, a form, a script; the
+//   model marks those it asks for itself), navigation_started (the browser began a navigation,
+//   one asked for by the page or by the model; an engine that never says so leaves a frame
+//   loading until its load stops),
 //   realm_created / realm_destroyed / realms_cleared, dialog_opening / dialog_closed, load_failed
 //   (an HTTP status of 400 and above, or a network error: address and reason), load_cancelled (a
 //   document load cancelled before any answer, and not replaced so far), page_gone (the page or its

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "frame/automation_error.h"
 #include "platform/chromium/protocol_values.h"
 
 namespace varne::cdp {
@@ -13,13 +14,26 @@ namespace {
 // How long answering a dialog waits for the page to run on past it.
 constexpr std::chrono::milliseconds kSettleTimeout{2000};
 
+// A field of an answer that this code cannot go on without; an answer that lacks it is the
+// browser's failure of that command, not a reason to fail in some other way.
+const json& required(const json& answer, const char* key, json::value_t type, std::string_view method)
+{
+    auto found = answer.find(key);
+    if (found == answer.end() || found->type() != type)
+        throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kUnspecified,
+                            "Chromium answered " + std::string(method) + " without its " + key + ": " +
+                                answer.dump(-1, ' ', false, json::error_handler_t::replace));
+    return *found;
+}
+
 }  // namespace
 
 ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, page::PageState& state)
     : m_host(std::move(host)), m_state(state)
 {
     ProtocolSession& session = m_host->session();
-    m_target_id = session.send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>();
+    const json created = session.send("Target.createTarget", {{"url", "about:blank"}});
+    m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
     m_session_id = session.attach_to_target(m_target_id);
     m_main_frame_id = m_target_id;  // a page's main frame has the target's id
     m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
@@ -57,8 +71,11 @@ page::NavigationStart ChromiumPageDelegate::navigate(const std::string& frame_id
             throw;
         return {page::NavigationStart::Outcome::kRefused, error.message()};
     }
-    if (!outcome.event)
+    if (!outcome.event) {
+        if (const std::string refused = text_of(*outcome.result, "errorText"); !refused.empty())
+            return {page::NavigationStart::Outcome::kRefused, refused};
         return {page::NavigationStart::Outcome::kNoLoad, {}};
+    }
     return {};
 }
 
@@ -109,8 +126,8 @@ std::optional<page::RemoteValue> ChromiumPageDelegate::call_function(const std::
 std::string ChromiumPageDelegate::frame_of(const std::string& element_handle)
 {
     try {
-        json answer = session().send("DOM.describeNode", {{"objectId", element_handle}}, m_session_id);
-        return text_of(answer["node"], "frameId");
+        const json answer = session().send("DOM.describeNode", {{"objectId", element_handle}}, m_session_id);
+        return text_of(required(answer, "node", json::value_t::object, "DOM.describeNode"), "frameId");
     } catch (const ProtocolError& error) {
         rethrow_translated(error);
     }

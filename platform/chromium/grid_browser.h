@@ -2,6 +2,7 @@
 
 #include "platform/chromium/browser_host.h"
 #include "platform/chromium/browser_location.h"
+#include "platform/transport/grid_session.h"
 
 #include <condition_variable>
 #include <memory>
@@ -29,21 +30,16 @@ public:
 
     ProtocolSession& session() override { return *m_session; }
     bool window_on_this_machine() const override { return false; }
-    const std::string& session_id() const { return m_session_id; }
+    const std::string& session_id() const { return m_grid.id(); }
     // Stops the watcher, ends the connection and deletes the session, freeing its slot.
     void close() override;
 
 private:
-    GridBrowser(BrowserLocation location, std::string session_id);
+    explicit GridBrowser(GridSession grid);
 
     void watch();
-    // Whether the Grid still lists the session; raises AutomationError when the Grid does not answer.
-    bool session_listed() const;
-    void delete_session() const;
-    HttpHeaders request_headers() const;
 
-    BrowserLocation m_location;
-    std::string m_session_id;
+    GridSession m_grid;
     MessageTransport* m_transport = nullptr;  // owned by m_session
     std::unique_ptr<ProtocolSession> m_session;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/chromium/message_transport.h"
+#include "platform/transport/message_transport.h"
 
 #include <condition_variable>
 #include <deque>
