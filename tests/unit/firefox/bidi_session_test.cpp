@@ -1,6 +1,7 @@
 #include "platform/firefox/bidi_session.h"
 
 #include "page/page_text.h"
+#include "platform/transport/lone_surrogates.h"
 #include "tests/support/scripted_transport.h"
 
 #include <gtest/gtest.h>
@@ -197,7 +198,7 @@ TEST_F(BidiSessionTest, ListenersMayPostButNotWaitAndRemovedListenersHearNothing
 
 TEST_F(BidiSessionTest, CarriesLoneSurrogatesBothWaysAndReportsUnreadableAnswers)
 {
-    auto evaluate = send_async("script.evaluate", {{"expression", protocol_text(u"'\xD800'")}});
+    auto evaluate = send_async("script.evaluate", {{"expression", page::protocol_text(u"'\xD800'")}});
     const auto sent = m_wire->next_sent(ScriptedWire::Clock::now() + kPatient);
     ASSERT_TRUE(sent);
     EXPECT_NE(sent->find(R"(\ud800)"), std::string::npos) << *sent;
@@ -206,7 +207,7 @@ TEST_F(BidiSessionTest, CarriesLoneSurrogatesBothWaysAndReportsUnreadableAnswers
     const int64_t id = Json::parse(readable)["id"];
     m_wire->deliver(R"({"type":"success","id":)" + std::to_string(id) +
                     R"(,"result":{"type":"success","result":{"type":"string","value":"\udc01x"}}})");
-    EXPECT_EQ(page_text(evaluate.get()["result"]["value"].get<std::string>()), BStr(u"\xDC01x"));
+    EXPECT_EQ(page::page_text(evaluate.get()["result"]["value"].get<std::string>()), BStr(u"\xDC01x"));
 
     auto broken = send_async("browsingContext.getTree");
     const int64_t broken_id = next_command()["id"];
