@@ -13,6 +13,28 @@ import varne  # noqa: E402
 from site_server import SITE, SiteServer  # noqa: E402
 
 STAMP = r"\d\d:\d\d:\d\d \d\d/[A-Z][a-z]{2}/\d{4}"
+ENGINES = ["chromium", "firefox"]
+# The variable that names each engine's program.
+PROGRAM_VARIABLES = {"chromium": "VARNE_CHROMIUM", "firefox": "VARNE_FIREFOX"}
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "chromium_only(reason): the test reaches what only Chromium has; it runs on Chromium alone")
+
+
+def pytest_generate_tests(metafunc):
+    """Every test runs once per engine, unless it is marked as Chromium's alone."""
+    if "engine" in metafunc.fixturenames:
+        only = metafunc.definition.get_closest_marker("chromium_only")
+        metafunc.parametrize("engine", ["chromium"] if only else ENGINES, indirect=True)
+
+
+@pytest.fixture(autouse=True)
+def engine(request, monkeypatch):
+    """The engine of every Browser the test creates, itself or through a program it starts."""
+    monkeypatch.setenv("VARNE_BROWSER", request.param)
+    return request.param
 
 
 @pytest.fixture(scope="session")

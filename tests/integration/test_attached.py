@@ -20,6 +20,8 @@ from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_l
 
 SERVER_UNAVAILABLE = -2147023174
 
+pytestmark = pytest.mark.chromium_only(reason="attaches over VARNE_CDP_URL, the DevTools address of a running Chromium")
+
 
 @pytest.fixture(scope="module")
 def chromium(tmp_path_factory):

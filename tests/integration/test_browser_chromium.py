@@ -1,4 +1,4 @@
-"""Browser against the real Chromium, on pages served by the test on 127.0.0.1."""
+"""Browser against each real browser, on pages served by the test on 127.0.0.1."""
 import os
 import re
 import signal
@@ -8,6 +8,7 @@ import time
 import pytest
 
 import varne
+from conftest import PROGRAM_VARIABLES
 from processes import running_children
 
 LAPSED = r"\[0 days 00:00:0\d\]"
@@ -255,10 +256,26 @@ def test_headless_browsers_leave_no_process_behind(site):
     assert pids & running_children() == set()
 
 
-def test_a_browser_that_cannot_start_fails_the_creation(monkeypatch):
-    monkeypatch.setenv("VARNE_CHROMIUM", "/nonexistent/chromium")
+def test_a_browser_that_cannot_start_fails_the_creation(engine, monkeypatch):
+    monkeypatch.setenv(PROGRAM_VARIABLES[engine], "/nonexistent/" + engine)
     with pytest.raises(varne.AutomationError) as raised:
         varne.CreateObject("Varne.Browser")
     assert raised.value.number == -2147023174
     assert raised.value.description == (
-        "Cannot start Chromium (/nonexistent/chromium): No such file or directory")
+        f"Cannot start {engine.capitalize()} (/nonexistent/{engine}): No such file or directory")
+
+
+@pytest.mark.parametrize("environment, named", [
+    ({"VARNE_BROWSER": "netscape"}, "VARNE_BROWSER must be chromium or firefox, not \"netscape\""),
+    ({"VARNE_BROWSER": "firefox", "VARNE_CDP_URL": "http://127.0.0.1:9"}, "VARNE_BROWSER=firefox contradicts VARNE_CDP_URL"),
+    ({"VARNE_BROWSER": "Firefox", "VARNE_REMOTE_URL": "http://127.0.0.1:9"},
+     "VARNE_BROWSER=firefox contradicts VARNE_REMOTE_URL"),
+])
+@pytest.mark.chromium_only(reason="the engine is the variable under test")
+def test_an_engine_chosen_wrongly_fails_the_creation_naming_the_variables(environment, named, monkeypatch):
+    for name, value in environment.items():
+        monkeypatch.setenv(name, value)
+    with pytest.raises(varne.AutomationError) as raised:
+        varne.CreateObject("Varne.Browser")
+    assert raised.value.number == 5
+    assert raised.value.description.startswith(named)

@@ -21,6 +21,8 @@ from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_l
 SERVER_UNAVAILABLE = -2147023174
 QUEUE_SECONDS = 12
 
+pytestmark = pytest.mark.chromium_only(reason="the Grid's nodes here serve Chromium, whose DevTools socket the library drives")
+
 
 @pytest.fixture(scope="module")
 def grid(tmp_path_factory):

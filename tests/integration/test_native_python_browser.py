@@ -1,4 +1,4 @@
-"""Page objects as Python sees them, evidence of a failed run and the pytest plugin, against Chromium."""
+"""Page objects as Python sees them, evidence of a failed run and the pytest plugin, against each real browser."""
 import os
 import re
 import subprocess
@@ -104,6 +104,7 @@ def test_the_pytest_plugin_leaves_evidence_of_a_failing_test(site, tmp_path):
 
 
 @pytest.mark.skipif(not os.path.exists("/usr/bin/Xvfb"), reason="needs Xvfb for a display")
+@pytest.mark.chromium_only(reason="tells headless from headed by Chromium's HeadlessChrome user agent")
 def test_headless_is_forced_where_a_display_exists(tmp_path):
     script = textwrap.dedent("""
         import sys, varne

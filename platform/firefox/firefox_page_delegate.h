@@ -1,0 +1,104 @@
+#pragma once
+
+#include "page/page_delegate.h"
+#include "page/page_state.h"
+#include "platform/firefox/bidi_session.h"
+#include "platform/firefox/firefox_process.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+// The tab of a Firefox, driven over WebDriver BiDi for the page model. Above this file nothing
+// sees BiDi's JSON.
+namespace varne::bidi {
+
+// Where the session runs: a Firefox that this library started, or one elsewhere; the delegate
+// ends it with its page.
+class FirefoxHost {
+public:
+    virtual ~FirefoxHost() = default;
+    virtual BidiSession& session() = 0;
+    virtual bool window_on_this_machine() const = 0;
+    // Ends what the library started and leaves nothing behind. Never raises.
+    virtual void close() noexcept = 0;
+};
+
+// The first tab of a Firefox's window, with the browsingContext, script and network events of it
+// and its frames feeding the page model's state. Tabs that the page opens are not its own.
+class FirefoxPageDelegate final : public page::PageDelegate {
+public:
+    // Takes the window's tab and subscribes to its events; the tab shows about:blank, so no script
+    // of a page runs before they are watched. Raises AutomationError as the session's send does.
+    FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page::PageState& state);
+    ~FirefoxPageDelegate() override;
+    FirefoxPageDelegate(const FirefoxPageDelegate&) = delete;
+    FirefoxPageDelegate& operator=(const FirefoxPageDelegate&) = delete;
+
+    const std::string& main_frame_id() const override { return m_main_frame_id; }
+    // browsingContext.navigate with wait "none"; returns when navigationStarted arrives.
+    page::NavigationStart navigate(const std::string& frame_id, const std::string& url) override;
+    // script.evaluate in the realm, holding objects with resultOwnership "root".
+    page::RemoteValue evaluate(const std::string& realm_id, const std::string& expression, bool by_value) override;
+    // script.callFunction on the object's handle in its realm.
+    std::optional<page::RemoteValue> call_function(const std::string& handle, const std::string& declaration,
+                                                   const std::vector<page::CallArgument>& arguments, bool by_value,
+                                                   bool user_gesture) override;
+    // A frame element's contentWindow, which BiDi serializes as the frame's context id.
+    std::string frame_of(const std::string& element_handle) override;
+    // script.disown.
+    void release(const std::string& handle) noexcept override;
+    // browsingContext.handleUserPrompt on the context that showed the dialog.
+    bool answer_dialog(bool accept, const std::string& prompt_text) override;
+    // browsingContext.activate.
+    void bring_to_front() override;
+    // browsingContext.captureScreenshot of the viewport.
+    std::string screenshot() override;
+    std::optional<std::string> connection_lost() const override;
+    // BiDi names windows by ids of its own, none of the window system's.
+    std::optional<int32_t> native_window() override { return std::nullopt; }
+    bool window_on_this_machine() const override { return m_host->window_on_this_machine(); }
+    void close() noexcept override;
+
+private:
+    // The navigation a frame is loading, from navigationStarted on.
+    struct Load {
+        std::string navigation;
+        std::string url;
+        bool failed = false;  // its failure has been recorded
+    };
+
+    BidiSession& session() const { return m_host->session(); }
+    bool is_page_event(const BidiEvent& event) const;
+    std::string dialog_context() const;
+    void settle_after(const std::string& realm);
+
+    // On the reader thread.
+    void on_event(const BidiEvent& event);
+    void on_navigation_started(const std::string& context, const nlohmann::json& params);
+    void on_navigation_committed(const std::string& context, const nlohmann::json& params);
+    void on_fetch_error(const std::string& context, const nlohmann::json& params);
+    void end_load(const std::string& context);
+
+    std::unique_ptr<FirefoxHost> m_host;
+    page::PageState& m_state;
+    bool m_closed = false;
+    std::string m_main_frame_id;
+    BidiSession::ListenerId m_listener = 0;
+
+    // The frames of this tab (the parent of each) and the context of the open dialog; written by
+    // the reader thread, read by conditions that run there and by the owner thread.
+    mutable std::mutex m_mutex;
+    std::map<std::string, std::string> m_parents;
+    std::string m_dialog_context;
+
+    // Touched by the reader thread only.
+    std::map<std::string, Load> m_loads;  // by context
+    std::set<std::string> m_error_pages;  // contexts that show Firefox's page for a failed load
+};
+
+}  // namespace varne::bidi

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "platform/firefox/bidi_session.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <sys/types.h>
+
+namespace varne {
+
+// How to start Firefox.
+struct FirefoxLaunchOptions {
+    // Headless even when DISPLAY names an X display; without one the browser is always headless.
+    bool headless = false;
+    // How long the browser may take to print the address of its BiDi server.
+    std::chrono::milliseconds listen_timeout{20000};
+    // How long session.new may wait: Firefox answers it only once its start-up tasks have run.
+    std::chrono::milliseconds session_timeout{45000};
+};
+
+// One preference of the fresh profile's user.js.
+struct FirefoxPref {
+    std::string_view name;
+    nlohmann::json value;
+};
+
+// What keeps a fresh Firefox off the network by itself and makes it behave as the library expects.
+const std::vector<FirefoxPref>& firefox_profile_prefs();
+// user.js for a fresh profile: one user_pref line per entry of firefox_profile_prefs().
+std::string firefox_user_js();
+// The BiDi address that Firefox printed ("WebDriver BiDi listening on ws://127.0.0.1:PORT"), as
+// host and port, when `output` holds that line.
+std::optional<std::pair<std::string, uint16_t>> bidi_listen_address(std::string_view output);
+
+// A Firefox process in a fresh profile with one BiDi session, which this class owns: Firefox ends
+// neither with its connection nor with this process, and a connection dropped without session.end
+// leaves its only session taken, so close() (or the destructor, or the watchdog when this process
+// dies) ends it and leaves no process of its group and no profile behind.
+class FirefoxProcess final {
+public:
+    // The program used unless the VARNE_FIREFOX environment variable names another.
+    static constexpr const char* kDefaultExecutable = "/usr/bin/firefox-esr";
+
+    // Starts Firefox, connects to its BiDi server and opens a session that leaves dialogs open
+    // for the library. Raises AutomationError (server unavailable) naming the step that failed:
+    // the program could not start, exited (with what it printed), printed no address within
+    // options.listen_timeout, or did not answer session.new within options.session_timeout.
+    static std::unique_ptr<FirefoxProcess> launch(const FirefoxLaunchOptions& options = {});
+
+    ~FirefoxProcess();
+
+    FirefoxProcess(const FirefoxProcess&) = delete;
+    FirefoxProcess& operator=(const FirefoxProcess&) = delete;
+
+    BidiSession& session() { return *m_session; }
+    // The answer to session.new: the session id and the capabilities Firefox granted.
+    const nlohmann::json& capabilities() const { return m_capabilities; }
+    pid_t pid() const { return m_pid; }
+    const std::string& executable() const { return m_executable; }
+    // The temporary folder that holds the profile and the browser's output; removed by close().
+    const std::filesystem::path& folder() const { return m_folder; }
+    // Whether a person can see its window; such a window stays open after this process ends.
+    bool shows_window() const { return m_shows_window; }
+
+    // Ends the session (session.end, browser.close), waits a few seconds for Firefox to exit, kills
+    // its process group and removes the temporary folder. Never raises; later calls do nothing.
+    void close();
+
+private:
+    FirefoxProcess(std::string executable, std::filesystem::path folder, pid_t pid, bool shows_window);
+
+    void connect(const FirefoxLaunchOptions& options);
+    [[noreturn]] void fail_start(std::string description);
+    void finish(std::chrono::milliseconds exit_timeout);
+    bool wait_for_exit(std::chrono::milliseconds timeout);
+    void end_process_group();
+    void release_watchdog();
+    std::string exit_description() const;
+    std::string output() const;
+
+    std::string m_executable;
+    std::filesystem::path m_folder;
+    pid_t m_pid;
+    bool m_shows_window;
+    pid_t m_watchdog = 0;
+    int m_watchdog_fd = -1;  // its end of the line the watchdog reads; EOF means this process is gone
+    bool m_exited = false;
+    int m_exit_status = 0;
+    bool m_closed = false;
+    nlohmann::json m_capabilities;
+    std::unique_ptr<BidiSession> m_session;
+};
+
+}  // namespace varne

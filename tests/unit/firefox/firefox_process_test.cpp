@@ -1,0 +1,316 @@
+#include "platform/firefox/firefox_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace varne {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+// Reports how it was started into $FAKE_REPORT, leaves a child that would outlive it, then acts
+// as its first argument after the script name says.
+constexpr const char* kFakeFirefox = R"(#!/bin/sh
+{ echo "args: $*"; echo "env: $MOZ_REMOTE_SETTINGS_DEVTOOLS"; cat "$5/user.js"; } > "$FAKE_REPORT"
+sleep 60 &
+echo $! > "$FAKE_REPORT.child"
+case "$FAKE_MODE" in
+  port-in-use) echo "RemoteAgent ERROR Unable to start the RemoteAgent: Failed to start HTTP server on port 9, closing"; exit 0;;
+  silent) exec sleep 60;;
+  nobody-listens) echo "WebDriver BiDi listening on ws://127.0.0.1:$FAKE_PORT" >&2; exec sleep 60;;
+esac
+)";
+
+bool process_alive(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const auto state = line.substr(line.rfind(')') + 2, 1);
+    return state != "Z" && state != "X";
+}
+
+// Whether a process other than a zombie is in the group: reparented zombies may never be reaped here.
+bool group_alive(pid_t pgid)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        char state = 0;
+        pid_t parent = 0;
+        pid_t group = 0;
+        fields >> state >> parent >> group;
+        if (group == pgid && state != 'Z' && state != 'X')
+            return true;
+    }
+    return false;
+}
+
+class FirefoxProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "firefox-process-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_scripts = pattern;
+        ::unsetenv("DISPLAY");
+        ::setenv("FAKE_REPORT", report().c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        ::unsetenv("VARNE_FIREFOX");
+        std::filesystem::remove_all(m_scripts);
+    }
+
+    void use_fake(const char* mode)
+    {
+        const auto path = m_scripts / "firefox";
+        std::ofstream(path) << kFakeFirefox;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        ::setenv("VARNE_FIREFOX", path.c_str(), 1);
+        ::setenv("FAKE_MODE", mode, 1);
+    }
+
+    std::filesystem::path report() const { return m_scripts / "report"; }
+    std::string report_text() const
+    {
+        std::ifstream file(report());
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    pid_t fake_child() const
+    {
+        pid_t pid = 0;
+        std::ifstream(report().string() + ".child") >> pid;
+        return pid;
+    }
+
+    AutomationError launch_error(const FirefoxLaunchOptions& options)
+    {
+        try {
+            FirefoxProcess::launch(options);
+        } catch (const AutomationError& error) {
+            return error;
+        }
+        ADD_FAILURE() << "launch did not fail";
+        return {0, ""};
+    }
+
+    std::filesystem::path m_scripts;
+};
+
+TEST(FirefoxProfile, ReadsTheListenLineAndWritesEveryPrefOnce)
+{
+    EXPECT_EQ(bidi_listen_address("*** You are running in headless mode.\nWebDriver BiDi listening on "
+                                  "ws://127.0.0.1:40123\nmore"),
+              (std::pair<std::string, uint16_t>{"127.0.0.1", 40123}));
+    EXPECT_FALSE(bidi_listen_address("WebDriver BiDi listening on ws://127.0.0.1:401"));  // line not whole yet
+    EXPECT_FALSE(bidi_listen_address("WebDriver BiDi listening on ws://127.0.0.1:0\n"));
+    EXPECT_FALSE(bidi_listen_address("WebDriver BiDi listening on ws://127.0.0.1:99999\n"));
+    EXPECT_FALSE(bidi_listen_address("Read port 40123 from somewhere\n"));
+
+    const std::string user_js = firefox_user_js();
+    EXPECT_NE(user_js.find("user_pref(\"remote.retry-on-abort\", false);\n"), std::string::npos);
+    EXPECT_NE(user_js.find("user_pref(\"dom.require_user_interaction_for_beforeunload\", false);\n"),
+              std::string::npos);
+    EXPECT_NE(user_js.find("user_pref(\"media.gmp-manager.url\", \"\");\n"), std::string::npos);
+    EXPECT_NE(user_js.find("user_pref(\"services.settings.server\", \"data:,#remote-settings-dummy/v1\");\n"),
+              std::string::npos);
+    std::set<std::string_view> names;
+    for (const auto& pref : firefox_profile_prefs())
+        EXPECT_TRUE(names.insert(pref.name).second) << pref.name;
+}
+
+TEST_F(FirefoxProcessTest, StartsInAFreshQuietProfileAndReportsWhatAFirefoxThatExitsPrinted)
+{
+    use_fake("port-in-use");
+    const AutomationError error = launch_error({.headless = true});
+
+    EXPECT_EQ(error.number(), error_number::kServerUnavailable);
+    EXPECT_EQ(error.description(), "Firefox (" + (m_scripts / "firefox").string() +
+                                       ") exited at start with status 0; it printed: RemoteAgent ERROR Unable to "
+                                       "start the RemoteAgent: Failed to start HTTP server on port 9, closing");
+
+    std::istringstream report(report_text());
+    std::string args;
+    std::getline(report, args);
+    const auto profile =
+        args.substr(args.find("--profile ") + 10, args.find(" about:blank") - args.find("--profile ") - 10);
+    EXPECT_EQ(args, "args: --headless --remote-debugging-port=0 --no-remote --profile " + profile + " about:blank");
+    EXPECT_FALSE(std::filesystem::exists(profile)) << "the profile is left behind";
+    std::string environment;
+    std::getline(report, environment);
+    EXPECT_EQ(environment, "env: 1");
+    const std::string rest{std::istreambuf_iterator<char>(report), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(rest, firefox_user_js());
+    EXPECT_FALSE(process_alive(fake_child())) << "a process of its group outlived it";
+}
+
+TEST_F(FirefoxProcessTest, AFirefoxThatPrintsNoAddressOrCannotBeReachedEndsWithinItsBound)
+{
+    use_fake("silent");
+    EXPECT_EQ(launch_error({.headless = true, .listen_timeout = 300ms}).description(),
+              "Firefox (" + (m_scripts / "firefox").string() +
+                  ") printed no WebDriver BiDi address within 300 ms of its start");
+    EXPECT_FALSE(process_alive(fake_child()));
+
+    // A port that was free a moment ago: nobody listens there.
+    use_fake("nobody-listens");
+    ::setenv("FAKE_PORT", "1", 1);
+    const std::string description = launch_error({.headless = true}).description();
+    EXPECT_TRUE(description.starts_with("Firefox (" + (m_scripts / "firefox").string() +
+                                        ") could not be reached at ws://127.0.0.1:1/session: "))
+        << description;
+    EXPECT_FALSE(process_alive(fake_child()));
+}
+
+// The real program, when it is installed: a session that leaves dialogs open, and nothing left.
+class RealFirefoxTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (::access(FirefoxProcess::kDefaultExecutable, X_OK) != 0)
+            GTEST_SKIP() << FirefoxProcess::kDefaultExecutable << " is not installed";
+        ::unsetenv("VARNE_FIREFOX");
+    }
+};
+
+TEST_F(RealFirefoxTest, OpensASessionThatLeavesDialogsAloneAndLeavesNothingBehind)
+{
+    auto firefox = FirefoxProcess::launch({.headless = true});
+    EXPECT_EQ(firefox->capabilities()["capabilities"]["unhandledPromptBehavior"], Json({{"default", "ignore"}}));
+    const Json tree = firefox->session().send("browsingContext.getTree");
+    ASSERT_EQ(tree["contexts"].size(), 1u);
+    EXPECT_EQ(tree["contexts"][0]["url"], "about:blank");
+
+    const pid_t pid = firefox->pid();
+    const auto folder = firefox->folder();
+    firefox->close();
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_FALSE(group_alive(pid)) << "a process of Firefox's group is left";
+}
+
+TEST_F(RealFirefoxTest, SaysWhichStepTimedOutAndHowLongItWaited)
+{
+    const std::string description = [] {
+        try {
+            FirefoxProcess::launch({.headless = true, .session_timeout = 1ms});
+        } catch (const AutomationError& error) {
+            return error.description();
+        }
+        return std::string("launch did not fail");
+    }();
+    EXPECT_TRUE(description.starts_with("Firefox (/usr/bin/firefox-esr) did not answer session.new within 1 ms (it "
+                                        "answers once its start-up tasks have run)"))
+        << description;
+}
+
+// Firefox outlives a client that dies and keeps its only session taken; the watchdog ends it.
+// What a client that launched Firefox and then died reported: the browser's pid and folder.
+struct DeadClient {
+    pid_t pid = 0;
+    std::string folder;
+    bool shows_window = false;
+};
+
+DeadClient launch_in_a_client_that_dies(const FirefoxLaunchOptions& options)
+{
+    int report[2];
+    EXPECT_EQ(::pipe(report), 0);
+    const pid_t client = ::fork();
+    if (client == 0) {
+        ::close(report[0]);
+        auto firefox = FirefoxProcess::launch(options);
+        const std::string text = std::to_string(firefox->pid()) + " " + firefox->folder().string() + " " +
+                                 (firefox->shows_window() ? "window" : "headless");
+        [[maybe_unused]] const auto written = ::write(report[1], text.data(), text.size());
+        ::close(report[1]);
+        ::raise(SIGKILL);
+    }
+    ::close(report[1]);
+    std::string text(4096, '\0');
+    text.resize(std::max<ssize_t>(0, ::read(report[0], text.data(), text.size())));
+    ::close(report[0]);
+    ::waitpid(client, nullptr, 0);
+    std::istringstream fields(text);
+    DeadClient dead;
+    std::string kind;
+    fields >> dead.pid >> dead.folder >> kind;
+    dead.shows_window = kind == "window";
+    return dead;
+}
+
+// The watchdog polls once a second; a minute covers a loaded machine.
+void wait_until_gone(const DeadClient& dead)
+{
+    for (int i = 0; i < 600 && (group_alive(dead.pid) || std::filesystem::exists(dead.folder)); ++i)
+        std::this_thread::sleep_for(100ms);
+}
+
+TEST_F(RealFirefoxTest, AClientThatDiesTakesItsHeadlessFirefoxAndProfileWithIt)
+{
+    const DeadClient dead = launch_in_a_client_that_dies({.headless = true});
+    ASSERT_GT(dead.pid, 0);
+    wait_until_gone(dead);
+    EXPECT_FALSE(group_alive(dead.pid)) << "Firefox outlived its client";
+    EXPECT_FALSE(std::filesystem::exists(dead.folder));
+}
+
+TEST_F(RealFirefoxTest, AHeadedWindowOutlivesItsClientAndItsProfileGoesOnceItIsClosed)
+{
+    const std::string number = std::to_string(150 + ::getpid() % 100);
+    const pid_t xvfb = ::fork();
+    if (xvfb == 0) {
+        const std::string display = ":" + number;
+        ::execl("/usr/bin/Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + number;
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(50ms);
+    if (!std::filesystem::exists(socket)) {
+        ::kill(xvfb, SIGTERM);
+        ::waitpid(xvfb, nullptr, 0);
+        GTEST_SKIP() << "Xvfb could not start";
+    }
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+
+    const DeadClient dead = launch_in_a_client_that_dies({});
+    if (dead.pid <= 0) {
+        ::kill(xvfb, SIGTERM);
+        ::waitpid(xvfb, nullptr, 0);
+        FAIL() << "Firefox did not start with a window";
+    }
+    EXPECT_TRUE(dead.shows_window);
+    std::this_thread::sleep_for(2s);
+    EXPECT_TRUE(group_alive(dead.pid)) << "the window closed with its client";
+    EXPECT_TRUE(std::filesystem::exists(dead.folder));
+
+    // The person closes the window.
+    ::kill(dead.pid, SIGTERM);
+    wait_until_gone(dead);
+    EXPECT_FALSE(std::filesystem::exists(dead.folder));
+    ::killpg(dead.pid, SIGKILL);
+    ::kill(xvfb, SIGTERM);
+    ::waitpid(xvfb, nullptr, 0);
+    ::unsetenv("DISPLAY");
+}
+
+}  // namespace
+}  // namespace varne
