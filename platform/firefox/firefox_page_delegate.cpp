@@ -407,11 +407,14 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
         const auto load = m_loads.find(context);
         const Json response = params.value("response", Json::object());
         const int64_t status = response.value("status", int64_t{0});
-        if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation") && status >= 400) {
-            std::string reason = "HTTP " + std::to_string(status);
-            if (const std::string text = text_of(response, "statusText"); !text.empty())
-                reason += " " + text;
-            m_state.load_failed(text_of(response, "url"), reason);
+        if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation")) {
+            m_state.document_answered(context, static_cast<int32_t>(status));
+            if (status >= 400) {
+                std::string reason = "HTTP " + std::to_string(status);
+                if (const std::string text = text_of(response, "statusText"); !text.empty())
+                    reason += " " + text;
+                m_state.load_failed(text_of(response, "url"), reason);
+            }
         }
     } else if (method == "network.fetchError") {
         on_fetch_error(context, params);

@@ -1,4 +1,4 @@
-#include "platform/engine_choice.h"
+#include "composition/engine_choice.h"
 
 #include "frame/automation_error.h"
 
