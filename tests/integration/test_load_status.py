@@ -1,4 +1,4 @@
-"""StatusCode and LoadFailures of the browser application after loads that fail, on the real Chromium."""
+"""StatusCode and LoadFailures of the browser application after loads that fail, on each engine."""
 import socket
 
 import pytest
@@ -13,12 +13,16 @@ def closed_port_url():
     return f"http://127.0.0.1:{port}/"
 
 
+# How each engine words a refused connection, in the log and in the failure's Reason.
+REFUSED = {"chromium": "net::ERR_CONNECTION_REFUSED", "firefox": "NS_ERROR_CONNECTION_REFUSED"}
+
+
 def failures_of(app):
     """The window's failed loads as (URL, Reason) pairs, read through Python's iteration."""
     return [(failure.URL, failure.Reason) for failure in app.LoadFailures]
 
 
-def test_a_refused_connection_has_no_status_and_one_failure(browser, site, log):
+def test_a_refused_connection_has_no_status_and_one_failure(browser, site, log, engine):
     browser.GotoURL(site.url("index.html"))
     app = browser.GetBrowser()
     assert app.StatusCode == 200
@@ -26,12 +30,12 @@ def test_a_refused_connection_has_no_status_and_one_failure(browser, site, log):
 
     refused = closed_port_url()
     browser.GotoURL(refused)
-    assert log()[-2] == f'Could not load "{refused}": net::ERR_CONNECTION_REFUSED'
+    assert log()[-2] == f'Could not load "{refused}": {REFUSED[engine]}'
     assert app.StatusCode == 0
     failures = app.LoadFailures
     assert failures.length == 1
     assert failures.item(0).URL == refused
-    assert failures.item(0).Reason == "net::ERR_CONNECTION_REFUSED"
+    assert failures.item(0).Reason == REFUSED[engine]
     with pytest.raises(varne.AutomationError):
         failures.item(1)
 
