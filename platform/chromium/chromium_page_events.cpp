@@ -26,7 +26,7 @@ void ChromiumPageDelegate::on_event(const ProtocolEvent& event)
         const std::string child = params.value("sessionId", "");
         // A frame of another site runs in a process of its own, with a session of its own whose
         // frame events belong to this page's frame tree.
-        const json& target = params["targetInfo"];
+        const json target = params.value("targetInfo", json::object());
         if (target.value("type", "") == "iframe") {
             {
                 std::lock_guard lock(m_frame_sessions_mutex);
@@ -65,7 +65,7 @@ void ChromiumPageDelegate::on_event(const ProtocolEvent& event)
         if (text_of(params, "reason") != "swap")
             m_state.frame_detached(text_of(params, "frameId"));
     } else if (method == "Page.frameNavigated") {
-        const json& frame = params["frame"];
+        const json frame = params.value("frame", json::object());
         std::string url = text_of(frame, "unreachableUrl");
         if (url.empty())
             url = text_of(frame, "url") + text_of(frame, "urlFragment");
@@ -87,12 +87,13 @@ void ChromiumPageDelegate::on_event(const ProtocolEvent& event)
     } else if (method == "Page.domContentEventFired") {
         m_state.top_content_loaded();
     } else if (method == "Runtime.executionContextCreated") {
-        const json& context = params["context"];
+        const json context = params.value("context", json::object());
         const json aux = context.value("auxData", json::object());
-        if (aux.value("isDefault", false))
+        if (aux.value("isDefault", false) && context.contains("id") && context["id"].is_number_integer())
             m_state.realm_created(std::to_string(context["id"].get<int64_t>()), text_of(aux, "frameId"));
     } else if (method == "Runtime.executionContextDestroyed") {
-        m_state.realm_destroyed(std::to_string(params["executionContextId"].get<int64_t>()));
+        if (params.contains("executionContextId") && params["executionContextId"].is_number_integer())
+            m_state.realm_destroyed(std::to_string(params["executionContextId"].get<int64_t>()));
     } else if (method == "Runtime.executionContextsCleared") {
         m_state.realms_cleared();
     } else if (method == "Page.javascriptDialogOpening") {
