@@ -4,6 +4,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/chromium/protocol_values.h"
+#include "platform/transport/base64.h"
 
 namespace varne::cdp {
 

@@ -14,9 +14,6 @@ namespace varne::cdp {
 // The string member `key` of a JSON object; "" when there is none.
 std::string text_of(const nlohmann::json& object, const char* key);
 
-// The protocol carries binary data (a screenshot) as base64 text.
-std::string decode_base64(std::string_view text);
-
 // A Runtime.RemoteObject.
 page::RemoteValue remote_value(const nlohmann::json& object);
 // A Runtime.CallArgument.

@@ -32,6 +32,4 @@ nlohmann::json local_value(const page::CallArgument& argument, const std::string
 // connection lost or no answer cuts the task short; anything else is a refusal.
 [[noreturn]] void rethrow_translated(const BidiError& error);
 
-std::string decode_base64(std::string_view text);
-
 }  // namespace varne::bidi

@@ -2,6 +2,7 @@
 
 #include "platform/firefox/bidi_values.h"
 #include "platform/firefox/firefox_scripts.h"
+#include "platform/transport/base64.h"
 
 #include <array>
 #include <cctype>
