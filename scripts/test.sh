@@ -69,8 +69,12 @@ stage_packages() {
   mkdir -p "$check/root"
   for deb in build/packages/*.deb; do dpkg-deb -x "$deb" "$check/root"; done
   # Only the public headers, flat under include/varne; no folders of the library's own.
-  dpkg-deb -c build/packages/libvarne-dev_*.deb | grep -q '/usr/include/varne/varne.h$'
-  if dpkg-deb -c build/packages/libvarne-dev_*.deb | grep -E '/usr/include/varne/.+/'; then
+  # The listing is read whole before it is searched: grep -q stopping early would end dpkg-deb with
+  # SIGPIPE, which pipefail reports as a failure.
+  local dev_files
+  dev_files="$(dpkg-deb -c build/packages/libvarne-dev_*.deb)"
+  grep -q '/usr/include/varne/varne.h$' <<<"$dev_files"
+  if grep -E '/usr/include/varne/.+/' <<<"$dev_files"; then
     echo "libvarne-dev installs headers in folders"
     exit 1
   fi
