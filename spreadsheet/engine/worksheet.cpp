@@ -95,7 +95,7 @@ void Worksheet::set_cell(const CellAddress& address, CellValue value)
                 cell.number = held;
             } else if constexpr (std::is_same_v<T, std::u16string>) {
                 cell.kind = Kind::text;
-                cell.text = store_text(std::move(held));
+                cell.text = store_text(std::forward<decltype(held)>(held));
             } else if constexpr (std::is_same_v<T, bool>) {
                 cell.kind = Kind::boolean;
                 cell.boolean = held;
