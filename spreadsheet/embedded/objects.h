@@ -242,6 +242,7 @@ private:
     // The range's column or row at a position from 1, over the range's rows or columns.
     Variant column_at(const Variant& position, std::u16string_view member) const;
     Variant row_at(const Variant& position, std::u16string_view member) const;
+    Variant lines_of(std::span<const Variant> args, Taken taken);
 
     SheetRef m_sheet;
     workbook::CellArea m_area;

@@ -214,13 +214,21 @@ Variant Range::row_at(const Variant& position, std::u16string_view member) const
                              Taken::rows);
 }
 
-// Columns(N): the N-th column of the range, over the range's rows.
+// Columns(N): the N-th column of the range, over the range's rows; Rows(N) the N-th row, over
+// its columns. Without N, the range itself taken as columns or rows.
+Variant Range::lines_of(std::span<const Variant> args, Taken taken)
+{
+    const bool columns = taken == Taken::columns;
+    const std::u16string_view member = columns ? u"Columns" : u"Rows";
+    check_arguments(args, 0, 1, member);
+    if (args.empty())
+        return new_object<Range>(m_sheet, m_area, taken);
+    return columns ? column_at(args[0], member) : row_at(args[0], member);
+}
+
 Variant Range::columns_of(std::span<const Variant> args)
 {
-    check_arguments(args, 0, 1, u"Columns");
-    if (args.empty())
-        return columns();
-    return column_at(args[0], u"Columns");
+    return lines_of(args, Taken::columns);
 }
 
 Variant Range::entire_column()
@@ -233,13 +241,9 @@ Variant Range::rows()
     return new_object<Range>(m_sheet, m_area, Taken::rows);
 }
 
-// Rows(N): the N-th row of the range, over the range's columns.
 Variant Range::rows_of(std::span<const Variant> args)
 {
-    check_arguments(args, 0, 1, u"Rows");
-    if (args.empty())
-        return rows();
-    return row_at(args[0], u"Rows");
+    return lines_of(args, Taken::rows);
 }
 
 Variant Range::entire_row()
