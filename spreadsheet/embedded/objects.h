@@ -239,9 +239,8 @@ private:
     Variant autofit(std::span<const Variant> args);
 
     workbook::CellValueView single_cell(std::u16string_view member) const;
-    // The range's column or row at a position from 1, over the range's rows or columns.
-    Variant column_at(const Variant& position, std::u16string_view member) const;
-    Variant row_at(const Variant& position, std::u16string_view member) const;
+    // The range's columns or rows at a position from 1, over the range's rows or columns.
+    Variant line_at(const Variant& position, Taken taken, std::u16string_view member) const;
     Variant lines_of(std::span<const Variant> args, Taken taken);
 
     SheetRef m_sheet;

@@ -160,13 +160,17 @@ Variant Range::columns()
     return new_object<Range>(m_sheet, m_area, Taken::columns);
 }
 
-// A position among the range's columns, as a number from 1 or as letters ("B", "B:D") that
-// count from the range's first column as A.
-Variant Range::column_at(const Variant& position, std::u16string_view member) const
+// A position among the range's columns or rows, as a number from 1 or as a text: letters
+// ("B", "B:D") for columns, numbers ("2", "2:4") for rows, counted from the range's first column
+// as A or its first row as 1. The columns span the range's rows, the rows its columns.
+Variant Range::line_at(const Variant& position, Taken taken, std::u16string_view member) const
 {
+    const bool columns = taken == Taken::columns;
     int64_t first = 0;
     int64_t last = 0;
-    if (position.type() == VarType::String) {
+    if (position.type() != VarType::String) {
+        first = last = to_i4(position);
+    } else if (columns) {
         std::u16string_view text = position.string();
         size_t colon = text.find(u':');
         auto from = workbook::parse_column_letters(text.substr(0, colon));
@@ -175,55 +179,37 @@ Variant Range::column_at(const Variant& position, std::u16string_view member) co
             first = std::min(*from, *to);
             last = std::max(*from, *to);
         }
-    } else {
-        first = last = to_i4(position);
+    } else if (auto rows = workbook::parse_row_numbers(position.string())) {
+        first = rows->first.row;
+        last = rows->last.row;
     }
-    first += m_area.first.column - 1;
-    last += m_area.first.column - 1;
-    if (first < m_area.first.column || last > workbook::kMaxColumns)
+    const int64_t start = columns ? m_area.first.column : m_area.first.row;
+    const int64_t limit = columns ? int64_t{workbook::kMaxColumns} : int64_t{workbook::kMaxRows};
+    first += start - 1;
+    last += start - 1;
+    if (first < start || last > limit)
         throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
                            to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
-    return new_object<Range>(m_sheet,
-                             workbook::CellArea{{m_area.first.row, static_cast<uint16_t>(first)},
-                                                {m_area.last.row, static_cast<uint16_t>(last)}},
-                             Taken::columns);
-}
-
-// A position among the range's rows, as a number from 1 or as a text ("2", "2:4") that counts
-// from the range's first row as 1.
-Variant Range::row_at(const Variant& position, std::u16string_view member) const
-{
-    int64_t first = 0;
-    int64_t last = 0;
-    if (position.type() == VarType::String) {
-        if (auto rows = workbook::parse_row_numbers(position.string())) {
-            first = rows->first.row;
-            last = rows->last.row;
-        }
+    workbook::CellArea area = m_area;
+    if (columns) {
+        area.first.column = static_cast<uint16_t>(first);
+        area.last.column = static_cast<uint16_t>(last);
     } else {
-        first = last = to_i4(position);
+        area.first.row = static_cast<uint32_t>(first);
+        area.last.row = static_cast<uint32_t>(last);
     }
-    first += m_area.first.row - 1;
-    last += m_area.first.row - 1;
-    if (first < m_area.first.row || last > workbook::kMaxRows)
-        throw object_error(to_utf8(member) + "(" + to_utf8(to_bstr(position)) + ") of " +
-                           to_utf8(workbook::format_a1(m_area)) + " lies outside the sheet");
-    return new_object<Range>(m_sheet,
-                             workbook::CellArea{{static_cast<uint32_t>(first), m_area.first.column},
-                                                {static_cast<uint32_t>(last), m_area.last.column}},
-                             Taken::rows);
+    return new_object<Range>(m_sheet, area, taken);
 }
 
 // Columns(N): the N-th column of the range, over the range's rows; Rows(N) the N-th row, over
 // its columns. Without N, the range itself taken as columns or rows.
 Variant Range::lines_of(std::span<const Variant> args, Taken taken)
 {
-    const bool columns = taken == Taken::columns;
-    const std::u16string_view member = columns ? u"Columns" : u"Rows";
+    const std::u16string_view member = taken == Taken::columns ? u"Columns" : u"Rows";
     check_arguments(args, 0, 1, member);
     if (args.empty())
         return new_object<Range>(m_sheet, m_area, taken);
-    return columns ? column_at(args[0], member) : row_at(args[0], member);
+    return line_at(args[0], taken, member);
 }
 
 Variant Range::columns_of(std::span<const Variant> args)
@@ -261,9 +247,9 @@ Variant Range::item(std::span<const Variant> args)
     int64_t column = 0;
     if (args.size() == 1 || !argument(args, 1)) {
         if (m_taken == Taken::columns)
-            return column_at(args[0], u"Item");
+            return line_at(args[0], Taken::columns, u"Item");
         if (m_taken == Taken::rows)
-            return row_at(args[0], u"Item");
+            return line_at(args[0], Taken::rows, u"Item");
         int64_t number = to_i4(args[0]);
         if (number >= 1) {
             row = m_area.first.row + (number - 1) / width;
