@@ -169,10 +169,12 @@ Json local_value(const page::CallArgument& argument, const std::string& realm)
     if (error.kind() != BidiError::Kind::kBrowserError)
         throw page::TaskError(error.number(), error.description(), true);
     const std::string& code = error.error();
-    // A crashed tab is a parent-process page until a navigation restores it; its objects are gone.
+    // A crashed tab is a parent-process page until a navigation restores it; its objects are gone,
+    // and a frame of it that was being read has lost its realm.
     if (code == "no such handle" || code == "no such node" || code == "no such frame" ||
         (code == "unsupported operation" && error.message().find("parent process") != std::string::npos) ||
-        (code == "invalid argument" && error.message().find("realm") != std::string::npos))
+        (code == "invalid argument" && error.message().find("realm") != std::string::npos) ||
+        (code == "unknown error" && error.message().find("realm is null") != std::string::npos))
         throw AutomationError(error_number::kObjectDisconnected, kStaleObject);
     throw page::TaskError(error.number(), error.description(), false);
 }

@@ -150,16 +150,6 @@ Variant Application::quit(std::span<const Variant> args)
     return {};
 }
 
-std::span<const Workbooks::Member> Workbooks::members()
-{
-    static const Member kMembers[] = {
-        {.name = u"Add", .call = &Workbooks::add},
-        {.name = u"Count", .get = &Workbooks::count},
-        {.name = u"Item", .call = &Workbooks::item},
-    };
-    return kMembers;
-}
-
 Variant Workbooks::count()
 {
     return static_cast<int32_t>(m_instance->books().size());

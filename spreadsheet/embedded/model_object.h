@@ -18,11 +18,14 @@ namespace varne::embedded {
 // as `Workbooks(1)` does. Every use first checks that what the object refers to is still
 // there (Self::check_alive), so that nothing is reached after a quit, a close or a delete.
 //
-// Self provides `static std::span<const Member> members()`, `void check_alive() const` and
-// `static constexpr std::u16string_view kDefaultMember` (empty for none).
+// Self provides `static std::span<const Member> members()` and `void check_alive() const`, and
+// may name its default member in `static constexpr std::u16string_view kDefaultMember`.
 template <class Self>
 class ModelObject : public Dispatch {
 public:
+    // No default member unless Self names one.
+    static constexpr std::u16string_view kDefaultMember{};
+
     struct Member {
         std::u16string_view name;
         Variant (Self::*get)() = nullptr;

@@ -26,7 +26,6 @@ public:
 
 private:
     friend ModelObject<Application>;
-    static constexpr std::u16string_view kDefaultMember{};
     static std::span<const Member> members();
     void check_alive() const { m_instance->check_running(); }
 
@@ -51,22 +50,55 @@ private:
     std::shared_ptr<Instance> m_instance;
 };
 
-// The open workbooks in the order they were opened; Item takes a position or a name.
-class Workbooks final : public ModelObject<Workbooks>, public Collection {
+// A collection of the model, counting from 1, with the members Add, Count and Item (the
+// default member), which Self provides; For Each walks it through Count and Item.
+template <class Self>
+class ModelCollection : public ModelObject<Self>, public Collection {
 public:
-    explicit Workbooks(std::shared_ptr<Instance> instance) : m_instance(std::move(instance)) {}
+    using Member = typename ModelObject<Self>::Member;
+    static constexpr std::u16string_view kDefaultMember = u"Item";
 
-    int32_t item_count() override { return to_i4(count()); }
+    static std::span<const Member> members()
+    {
+        static const Member kMembers[] = {
+            {.name = u"Add", .call = &Self::add},
+            {.name = u"Count", .get = &Self::count},
+            {.name = u"Item", .call = &Self::item},
+        };
+        return kMembers;
+    }
+
+    int32_t item_count() override { return to_i4(self().count()); }
     Variant item_at(int32_t index) override
     {
         const auto position = position_from_1(index);
-        return item(position);
+        return self().item(position);
     }
 
 private:
+    Self& self() { return static_cast<Self&>(*this); }
+};
+
+// An object of one workbook; every use first checks that the workbook is still open.
+template <class Self, class Base = ModelObject<Self>>
+class BookObject : public Base {
+public:
+    explicit BookObject(BookRef book) : m_book(std::move(book)) {}
+
+    void check_alive() const { m_book.book(); }
+
+protected:
+    BookRef m_book;
+};
+
+// The open workbooks in the order they were opened; Item takes a position or a name.
+class Workbooks final : public ModelCollection<Workbooks> {
+public:
+    explicit Workbooks(std::shared_ptr<Instance> instance) : m_instance(std::move(instance)) {}
+
+private:
     friend ModelObject<Workbooks>;
-    static constexpr std::u16string_view kDefaultMember = u"Item";
-    static std::span<const Member> members();
+    friend ModelCollection<Workbooks>;
     void check_alive() const { m_instance->check_running(); }
 
     Variant count();
@@ -76,15 +108,13 @@ private:
     std::shared_ptr<Instance> m_instance;
 };
 
-class Workbook final : public ModelObject<Workbook> {
+class Workbook final : public BookObject<Workbook> {
 public:
-    explicit Workbook(BookRef book) : m_book(std::move(book)) {}
+    using BookObject::BookObject;
 
 private:
     friend ModelObject<Workbook>;
-    static constexpr std::u16string_view kDefaultMember{};
     static std::span<const Member> members();
-    void check_alive() const { m_book.book(); }
 
     Variant name();
     Variant full_name();
@@ -95,45 +125,30 @@ private:
     Variant save(std::span<const Variant> args);
     Variant save_as(std::span<const Variant> args);
     Variant close(std::span<const Variant> args);
-
-    BookRef m_book;
 };
 
 // The one window of a workbook.
-class Window final : public ModelObject<Window> {
+class Window final : public BookObject<Window> {
 public:
-    explicit Window(BookRef book) : m_book(std::move(book)) {}
+    using BookObject::BookObject;
 
 private:
     friend ModelObject<Window>;
-    static constexpr std::u16string_view kDefaultMember{};
     static std::span<const Member> members();
-    void check_alive() const { m_book.book(); }
 
     Variant caption();
     Variant window_state();
     void set_window_state(const Variant& value);
-
-    BookRef m_book;
 };
 
 // The sheets of one workbook; Item takes a position or a name, in any case.
-class Sheets final : public ModelObject<Sheets>, public Collection {
+class Sheets final : public BookObject<Sheets, ModelCollection<Sheets>> {
 public:
-    explicit Sheets(BookRef book) : m_book(std::move(book)) {}
-
-    int32_t item_count() override { return to_i4(count()); }
-    Variant item_at(int32_t index) override
-    {
-        const auto position = position_from_1(index);
-        return item(position);
-    }
+    using BookObject::BookObject;
 
 private:
     friend ModelObject<Sheets>;
-    static constexpr std::u16string_view kDefaultMember = u"Item";
-    static std::span<const Member> members();
-    void check_alive() const { m_book.book(); }
+    friend ModelCollection<Sheets>;
 
     Variant count();
     Variant item(std::span<const Variant> args);
@@ -141,8 +156,6 @@ private:
 
     // The position of a sheet object given as Before or After; it must be of this workbook.
     size_t position_of(const Variant& sheet, std::u16string_view argument) const;
-
-    BookRef m_book;
 };
 
 class Worksheet final : public ModelObject<Worksheet> {
@@ -153,7 +166,6 @@ public:
 
 private:
     friend ModelObject<Worksheet>;
-    static constexpr std::u16string_view kDefaultMember{};
     static std::span<const Member> members();
     void check_alive() const { m_sheet.sheet(); }
 
@@ -227,9 +239,9 @@ private:
     Variant autofit(std::span<const Variant> args);
 
     workbook::CellValueView single_cell(std::u16string_view member) const;
-    // The range's column or row at a position from 1, over the range's rows or columns.
-    Variant column_at(const Variant& position, std::u16string_view member) const;
-    Variant row_at(const Variant& position, std::u16string_view member) const;
+    // The range's columns or rows at a position from 1, over the range's rows or columns.
+    Variant line_at(const Variant& position, Taken taken, std::u16string_view member) const;
+    Variant lines_of(std::span<const Variant> args, Taken taken);
 
     SheetRef m_sheet;
     workbook::CellArea m_area;

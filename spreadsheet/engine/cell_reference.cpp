@@ -141,4 +141,37 @@ std::u16string format_a1(const CellArea& area)
     return format_a1(area.first) + u":" + format_a1(area.last);
 }
 
+CellArea whole_columns(uint16_t first, uint16_t last)
+{
+    return {{1, first}, {kMaxRows, last}};
+}
+
+CellArea whole_rows(uint32_t first, uint32_t last)
+{
+    return {{first, 1}, {last, kMaxColumns}};
+}
+
+std::optional<CellArea> parse_row_numbers(std::u16string_view text)
+{
+    auto number = [](std::u16string_view digits) -> std::optional<uint32_t> {
+        if (digits.empty() || digits.size() > 5)
+            return std::nullopt;
+        uint32_t value = 0;
+        for (char16_t c : digits) {
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+            value = value * 10 + (c - u'0');
+        }
+        if (value < 1 || value > kMaxRows)
+            return std::nullopt;
+        return value;
+    };
+    size_t colon = text.find(u':');
+    auto first = number(text.substr(0, colon));
+    auto last = colon == std::u16string_view::npos ? first : number(text.substr(colon + 1));
+    if (!first || !last)
+        return std::nullopt;
+    return whole_rows(std::min(*first, *last), std::max(*first, *last));
+}
+
 }  // namespace varne::workbook

@@ -40,4 +40,10 @@ std::u16string format_a1(const CellArea& area);
 std::optional<uint16_t> parse_column_letters(std::u16string_view letters);
 std::u16string column_letters(uint16_t column);
 
+// Whole columns or whole rows, first to last.
+CellArea whole_columns(uint16_t first, uint16_t last);
+CellArea whole_rows(uint32_t first, uint32_t last);
+// Whole rows given by number, as Rows takes them in a text: "3" or "2:5" (either way round).
+std::optional<CellArea> parse_row_numbers(std::u16string_view text);
+
 }  // namespace varne::workbook

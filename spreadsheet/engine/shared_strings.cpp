@@ -1,16 +1,15 @@
 #include "spreadsheet/engine/shared_strings.h"
 
+#include "spreadsheet/engine/biff8_records.h"
+
 #include <algorithm>
 
 namespace varne::workbook {
 
 namespace {
 
-constexpr uint16_t kSst = 0x00FC;
-constexpr uint16_t kContinue = 0x003C;
-constexpr uint16_t kExtSst = 0x00FF;
-constexpr size_t kMaxRecordBody = 8224;
-constexpr size_t kRecordHeader = 4;
+using namespace biff8;
+
 constexpr uint32_t kMaxBuckets = 128;
 constexpr uint32_t kMinStringsPerBucket = 8;
 
@@ -29,12 +28,8 @@ public:
     }
 
 private:
-    void open(uint16_t id)
-    {
-        m_out.u16(id).u16(0);
-        m_body_start = m_out.size();
-    }
-    void close() { m_out.patch_u16(m_body_start - 2, static_cast<uint16_t>(m_out.size() - m_body_start)); }
+    void open(uint16_t id) { m_body_start = begin_record(m_out, id); }
+    void close() { end_record(m_out, m_body_start); }
 
     ByteWriter& m_out;
     size_t m_body_start = 0;

@@ -170,12 +170,6 @@ void Worksheet::erase_cell(Row& row, Row::iterator at)
 
 namespace {
 
-void check_column(uint16_t column)
-{
-    if (column < 1 || column > kMaxColumns)
-        throw AutomationError(kApplicationError, "Application-defined or object-defined error");
-}
-
 bool contains(const CellArea& outer, const CellArea& inner)
 {
     return outer.first.row <= inner.first.row && outer.first.column <= inner.first.column &&
@@ -194,48 +188,53 @@ constexpr double kAutoFitMargin = 0.75;
 
 }  // namespace
 
-double Worksheet::column_width(uint16_t column) const
+void LineSizes::check_line(uint32_t line) const
 {
-    check_column(column);
-    return has_column_width(column) ? m_column_widths[column - 1] : kStandardColumnWidth;
+    if (line < 1 || line > m_lines)
+        throw AutomationError(kApplicationError, "Application-defined or object-defined error");
 }
 
-bool Worksheet::has_column_width(uint16_t column) const
+double LineSizes::size(uint32_t line) const
 {
-    return column >= 1 && column <= m_column_widths.size() && !std::isnan(m_column_widths[column - 1]);
+    check_line(line);
+    return has_own(line) ? m_own[line - 1] : m_standard;
 }
 
-void Worksheet::set_column_width(uint16_t column, double width)
+bool LineSizes::has_own(uint32_t line) const
 {
-    check_column(column);
-    if (!(width >= 0 && width <= kMaxColumnWidth))
-        throw AutomationError(kApplicationError, "Unable to set the ColumnWidth property of the Range class: " +
-                                                     std::to_string(width) + " is outside 0 to 255");
-    if (m_column_widths.size() < column)
-        m_column_widths.resize(column, std::nan(""));
-    m_column_widths[column - 1] = width;
+    return line >= 1 && line <= m_own.size() && !std::isnan(m_own[line - 1]);
 }
 
-double Worksheet::row_height(uint32_t row) const
+std::optional<double> LineSizes::common_size(uint32_t first, uint32_t last) const
 {
-    check_address({row, 1});
-    return has_row_height(row) ? m_row_heights[row - 1] : kStandardRowHeight;
+    double common = size(first);
+    // Past the last line sized on its own, every line has the standard size.
+    uint32_t end = std::min(last, std::max(last_with_own() + 1, first));
+    for (uint32_t line = first + 1; line <= end; ++line) {
+        if (size(line) != common)
+            return std::nullopt;
+    }
+    if (end < last && m_standard != common)
+        return std::nullopt;
+    return common;
 }
 
-bool Worksheet::has_row_height(uint32_t row) const
+void LineSizes::set(uint32_t first, uint32_t last, double size)
 {
-    return row >= 1 && row <= m_row_heights.size() && !std::isnan(m_row_heights[row - 1]);
-}
-
-void Worksheet::set_row_height(uint32_t row, double height)
-{
-    check_address({row, 1});
-    if (!(height >= 0 && height <= kMaxRowHeight))
-        throw AutomationError(kApplicationError, "Unable to set the RowHeight property of the Range class: " +
-                                                     std::to_string(height) + " is outside 0 to 409");
-    if (m_row_heights.size() < row)
-        m_row_heights.resize(row, std::nan(""));
-    m_row_heights[row - 1] = height;
+    check_line(first);
+    check_line(last);
+    if (!(size >= 0 && size <= m_max))
+        throw AutomationError(kApplicationError, std::string("Unable to set the ") + m_property +
+                                                     " property of the Range class: " + std::to_string(size) +
+                                                     " is outside 0 to " + std::to_string(std::lround(m_max)));
+    if (first == 1 && last == m_lines) {
+        m_standard = size;
+        m_own.clear();
+        return;
+    }
+    if (m_own.size() < last)
+        m_own.resize(last, std::nan(""));
+    std::fill(m_own.begin() + (first - 1), m_own.begin() + last, size);
 }
 
 void Worksheet::autofit_columns(const CellArea& area)
@@ -254,7 +253,8 @@ void Worksheet::autofit_columns(const CellArea& area)
     }
     for (uint16_t column = area.first.column; column <= area.last.column; ++column) {
         if (widest[column] >= 0)
-            set_column_width(column, std::min(kMaxColumnWidth, widest[column] * kAutoFitScale + kAutoFitMargin));
+            m_column_widths.set(column, column,
+                                std::min(kMaxColumnWidth, widest[column] * kAutoFitScale + kAutoFitMargin));
     }
 }
 

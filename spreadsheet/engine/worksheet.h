@@ -31,6 +31,35 @@ struct FormatRegion {
     std::u16string format;
 };
 
+// The sizes of a sheet's columns or rows: a standard size, and sizes that lines were given of
+// their own. Sizing every line at once changes the standard and forgets the lines' own sizes,
+// so the file says it once instead of once per line.
+class LineSizes {
+public:
+    LineSizes(uint32_t lines, double standard, double max, const char* property)
+        : m_lines(lines), m_standard(standard), m_max(max), m_property(property)
+    {
+    }
+
+    double standard() const { return m_standard; }
+    double size(uint32_t line) const;
+    bool has_own(uint32_t line) const;
+    // The size of lines first..last, or nothing when they differ.
+    std::optional<double> common_size(uint32_t first, uint32_t last) const;
+    void set(uint32_t first, uint32_t last, double size);
+    // The highest line with a size of its own; 0 for none.
+    uint32_t last_with_own() const { return static_cast<uint32_t>(m_own.size()); }
+
+private:
+    void check_line(uint32_t line) const;
+
+    uint32_t m_lines;
+    double m_standard;
+    double m_max;
+    const char* m_property;
+    std::vector<double> m_own;  // index line - 1; NaN for the standard size
+};
+
 // One sheet: its name and a sparse store of cells, a sorted run of cells per used row.
 class Worksheet {
 public:
@@ -51,18 +80,14 @@ public:
     // The highest row that may hold cells; 0 for a sheet that never held any.
     uint32_t row_limit() const { return static_cast<uint32_t>(m_rows.size()); }
 
-    // Raise AutomationError 1004 for a column outside 1..256 or a width outside 0..255
-    // (0 hides the column).
-    double column_width(uint16_t column) const;
-    bool has_column_width(uint16_t column) const;
-    void set_column_width(uint16_t column, double width);
-    // Raise AutomationError 1004 for a row outside 1..65536 or a height outside 0..409 points
-    // (0 hides the row).
-    double row_height(uint32_t row) const;
-    bool has_row_height(uint32_t row) const;
-    void set_row_height(uint32_t row, double height);
-    // The highest row given a height of its own; 0 for none.
-    uint32_t last_row_with_height() const { return static_cast<uint32_t>(m_row_heights.size()); }
+    // Widths of columns 1..256, in 0..255 characters, and heights of rows 1..65536, in 0..409
+    // points (0 hides the line); others raise AutomationError 1004.
+    const LineSizes& column_widths() const { return m_column_widths; }
+    LineSizes& column_widths() { return m_column_widths; }
+    const LineSizes& row_heights() const { return m_row_heights; }
+    LineSizes& row_heights() { return m_row_heights; }
+    double column_width(uint16_t column) const { return m_column_widths.size(column); }
+    void set_column_width(uint16_t column, double width) { m_column_widths.set(column, column, width); }
     // Sets each column of the area to the width its widest cell within the area needs, as
     // the cells' texts look in the standard font; a column with no cells there keeps its width.
     void autofit_columns(const CellArea& area);
@@ -103,8 +128,8 @@ private:
     std::vector<std::u16string> m_texts;
     std::vector<uint32_t> m_free_texts;
     size_t m_cell_count = 0;
-    std::vector<double> m_column_widths;  // index column - 1; NaN for the standard width
-    std::vector<double> m_row_heights;  // index row - 1; NaN for the standard height
+    LineSizes m_column_widths{kMaxColumns, kStandardColumnWidth, kMaxColumnWidth, "ColumnWidth"};
+    LineSizes m_row_heights{kMaxRows, kStandardRowHeight, kMaxRowHeight, "RowHeight"};
     std::vector<FormatRegion> m_formats;
 };
 

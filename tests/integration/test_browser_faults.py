@@ -229,19 +229,29 @@ def _descendants(pid):
     return found
 
 
-def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, engine, tmp_path):
-    if engine == "firefox":
-        pytest.xfail("on Firefox a crashed page's calls fail as a page that is gone, not yet as a crashed one")
+def _browser_with_its_pid():
     before = running_children()
     browser = varne.CreateObject("Varne.Browser")
     (pid,) = [child for child in running_children() - before if _is_browser(open(f"/proc/{child}/cmdline").read())]
-    browser.GotoURL(site.url("index.html"))
-    old = browser.GetBrowser().Document
+    return browser, pid
+
+
+def _crash_page(pid):
+    """Kills the processes that render the pages of the browser `pid`."""
     renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line or
                  ("-contentproc" in line and "-isForBrowser" in line)]
     assert renderers
     for renderer in renderers:
         os.kill(renderer, signal.SIGKILL)
+
+
+def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, engine, tmp_path):
+    if engine == "firefox":
+        pytest.xfail("on Firefox a crashed page's calls fail as a page that is gone, not yet as a crashed one")
+    browser, pid = _browser_with_its_pid()
+    browser.GotoURL(site.url("index.html"))
+    old = browser.GetBrowser().Document
+    _crash_page(pid)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
         try:
@@ -260,6 +270,25 @@ def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, e
     browser.GotoURL(site.url("second.html"))
     assert browser.GetBrowser().Document.title == "Second"
     assert browser.GetBrowserHWnd() == browser.GetBrowser().HWND
+
+
+@pytest.mark.parametrize("wait", ["WaitForText", "WaitForElement"])
+def test_a_wait_for_late_content_ends_with_the_crash_of_its_page(site, wait):
+    browser, pid = _browser_with_its_pid()
+    browser.GotoURL(site.url("frames.html"))
+    # The page crashes while the wait reads it and its frames, long before the wait would give up.
+    crash = threading.Timer(1, _crash_page, [pid])
+    crash.start()
+    with pytest.raises(varne.AutomationError) as during:
+        getattr(browser, wait)("never on the page", 120)
+    crash.join()
+    with pytest.raises(varne.AutomationError) as member:
+        browser.GetBrowser().ReadyState
+    assert member.value.number == -2147417848
+    assert (during.value.number, during.value.description) == (member.value.number, member.value.description)
+    with pytest.raises(varne.AutomationError) as again:
+        getattr(browser, wait)("never on the page", 120)
+    assert again.value.description == member.value.description
 
 
 def test_frame_goto_url_before_any_page_fails(browser, site, log):

@@ -19,22 +19,18 @@ VBScript and JScript need the COM server: scripts/test-windows.sh runs them unde
 `python3 tests/python/test_readme_examples.py --extract DIR --base URL --folder PATH`.
 """
 import argparse
-import functools
-import http.server
 import os
 import pathlib
 import re
 import shutil
 import subprocess
 import sys
-import threading
 
 import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 README = ROOT / "README.md"
 BUILD = ROOT / "build"
-SAMPLE_SITE = ROOT / "examples" / "sample_site"
 LANGUAGES = {"python": "py", "cpp": "cpp", "vbscript": "vbs", "javascript": "js"}
 README_BASE = "http://127.0.0.1:8000"
 MARK = re.compile(r"<!--\s*example:\s*(fragment|continues)\s*(.*?)\s*-->")
@@ -116,22 +112,6 @@ EXAMPLES = read_examples(README.read_text(encoding="utf-8"))
 
 def test_the_readme_has_examples_in_every_language():
     assert {e.language for e in EXAMPLES} == set(LANGUAGES)
-
-
-class _QuietHandler(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-
-
-@pytest.fixture(scope="module")
-def sample_site():
-    handler = functools.partial(_QuietHandler, directory=str(SAMPLE_SITE))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
-    yield f"http://127.0.0.1:{server.server_address[1]}"
-    server.shutdown()
-    server.server_close()
 
 
 @pytest.fixture(scope="module")

@@ -282,6 +282,10 @@ TEST_F(FirefoxPageDelegateTest, ObjectsAreHeldByHandleInTheirRealmAndGoStaleWith
     EXPECT_EQ(stale.number(), error_number::kObjectDisconnected);
     EXPECT_EQ(stale.description(),
               "The object invoked has disconnected from its clients: the page that held it is gone");
+    // A frame of a tab whose content process died has lost its realm: its objects are gone too.
+    auto lost = std::async(std::launch::async, [&] { return m_delegate->evaluate("d14a186f", "document", false); });
+    refuse(expect("script.evaluate"), "unknown error", "TypeError: can't access property \"context\", realm is null");
+    EXPECT_EQ(error_of([&] { lost.get(); }).number(), error_number::kObjectDisconnected);
 
     auto thrown =
         std::async(std::launch::async, [&] { return m_delegate->evaluate("d14a186f", "frames[1].document", false); });

@@ -418,5 +418,23 @@ TEST_F(ObjectModelTest, ColumnsAndRowsAreTheItemsOfRangesTakenSo)
     EXPECT_EQ(saved["cells"], nlohmann::json::parse(R"([[2, 2, "text", "kept"]])"));
 }
 
+TEST_F(ObjectModelTest, AHeightForEveryRowIsTheSheetsStandardHeight)
+{
+    workbook::testing::ScratchFolder folder;
+    Ref<Dispatch> book = add_workbook();
+    Ref<Dispatch> sheet1 = sheet(1);
+    put_property(*object(*sheet1, u"Rows"), u"RowHeight", 20);
+    put_property(*item(*object(*sheet1, u"Rows"), 3), u"RowHeight", 30);
+    EXPECT_EQ(get(*object(*sheet1, u"Rows"), u"RowHeight"), Variant(Variant::Null{}));
+    EXPECT_EQ(get(*to_object(call(*sheet1, u"Rows", {u"4:65536"})), u"RowHeight"), Variant(20.0));
+
+    std::string path = folder.file("rows.xls");
+    call(*book, u"SaveAs", {from_utf8(path)});
+    nlohmann::json saved = workbook::testing::read_back(path)["sheets"][0];
+    EXPECT_EQ(saved["row_records"], 1);
+    EXPECT_EQ(saved["default_row"]["height"], 400);
+    EXPECT_EQ(saved["row_heights"], nlohmann::json({{"3", {{"height", 600}, {"hidden", false}}}}));
+}
+
 }  // namespace
 }  // namespace varne

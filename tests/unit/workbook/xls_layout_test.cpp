@@ -92,6 +92,40 @@ TEST(XlsLayout, WidthsAndFormatsOutsideTheirLimitsAreRefused)
     EXPECT_EQ(sheet.number_format({11, 1}), u"General");
 }
 
+TEST(XlsLayout, EveryRowSizedAtOnceIsTheSheetsStandardHeightNotARowRecordEach)
+{
+    Workbook workbook;
+    Worksheet& sized = workbook.add_sheet(0, u"Sized");
+    sized.set_cell({1, 1}, std::u16string(u"Step"));
+    LineSizes& heights = sized.row_heights();
+    heights.set(3, 3, 40);  // the whole sheet's height, set after, replaces it
+    heights.set(1, kMaxRows, 20);
+    heights.set(5, 6, 0);
+    EXPECT_EQ(heights.size(3), 20);
+    EXPECT_EQ(heights.common_size(1, 4), 20);
+    EXPECT_EQ(heights.common_size(1, kMaxRows), std::nullopt);
+    EXPECT_EQ(heights.common_size(7, kMaxRows), 20);
+    workbook.add_sheet(1, u"Hidden").row_heights().set(1, kMaxRows, 0);
+    workbook.add_sheet(2, u"Wide").column_widths().set(1, kMaxColumns, 12.5);
+
+    ScratchFolder folder;
+    const std::string path = folder.file("rows.xls");
+    save_on_disk(workbook, path);
+    json sheets = read_back(path)["sheets"];
+    // Rows 1 (it holds a cell), 5 and 6; the others take DEFAULTROWHEIGHT's 20 points.
+    EXPECT_EQ(sheets[0]["row_records"], 3);
+    EXPECT_EQ(sheets[0]["default_row"], json({{"height", 400}, {"hidden", false}, {"unsynced", true}}));
+    EXPECT_EQ(sheets[0]["row_heights"], json({{"1", {{"height", 400}, {"hidden", false}}},
+                                              {"5", {{"height", 255}, {"hidden", true}}},
+                                              {"6", {{"height", 255}, {"hidden", true}}}}));
+    EXPECT_EQ(sheets[1]["row_records"], 0);
+    EXPECT_EQ(sheets[1]["default_row"], json({{"height", 255}, {"hidden", true}, {"unsynced", true}}));
+    EXPECT_EQ(sheets[2]["default_row"], json({{"height", 255}, {"hidden", false}, {"unsynced", false}}));
+    EXPECT_EQ(sheets[2]["column_widths"].size(), kMaxColumns);
+    EXPECT_EQ(sheets[2]["column_widths"]["256"], json({{"width", 3382}, {"hidden", false}}));
+    EXPECT_EQ(sheets[3]["default_row"], sheets[2]["default_row"]) << "a sheet nobody sized";
+}
+
 TEST(XlsLayout, MoreNumberFormatsThanTheFileHoldsFailBeforeAnythingIsWritten)
 {
     Workbook workbook;

@@ -188,7 +188,9 @@ def sheets(book, cell_limit, texts):
         entry = {"name": sheet.name, "visible": sheet.sheet_visible, "selected": sheet.sheet_selected,
                  "rows": sheet.nrows, "columns": sheet.ncols, "counts": counts,
                  "formats": formats(book, sheet), "column_widths": column_widths(book, sheet),
-                 "row_heights": row_heights(sheet)}
+                 "row_heights": row_heights(sheet), "row_records": len(sheet.rowinfo_map),
+                 "default_row": {"height": sheet.default_row_height, "hidden": bool(sheet.default_row_hidden),
+                                 "unsynced": bool(sheet.default_row_height_mismatch)}}
         if len(cells) <= cell_limit:
             entry["cells"] = cells
         else:
