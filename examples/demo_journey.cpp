@@ -64,8 +64,7 @@ struct Shop {
 
     BStr url(std::u16string_view page) const { return base + u"/" + BStr(page); }
 
-    // The document that the window shows now. Take it afresh after every load: a document
-    // of a page that has gone raises an error when used.
+    // The document shown now: take it afresh after every load, as a gone page's document fails.
     Ref<Dispatch> page() const { return get_object(browser->GetBrowser(), u"Document"); }
 
     // The document in the catalogue's shelf frame.

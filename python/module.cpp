@@ -66,6 +66,8 @@ void register_class_handles(py::module_& module, std::index_sequence<Index...>)
         if (kIndex >= classes.size())
             return;
         const auto& cls = classes[kIndex];
+        // Constructing the class object registers it with the module; nothing else holds it.
+        // NOLINTNEXTLINE(bugprone-unused-raii)
         py::class_<ClassHandle<kIndex>, ObjectHandle>(module, to_utf8(cls.name).c_str());
         g_class_handles[&cls] = &make_class_handle<kIndex>;
     };
