@@ -8,9 +8,7 @@ namespace varne {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = MessageTransport::Clock;
 
-constexpr auto kSocketTimeout = 10000ms;
 constexpr auto kAnswerTimeout = 10000ms;
 constexpr auto kPingTimeout = 2000ms;
 
@@ -36,18 +34,15 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     std::unique_ptr<GridBrowser> browser(new GridBrowser(GridSession::create(
         location.address, location.headers, chromium_capabilities(location.capabilities), location.queue_timeout)));
     const GridSession& grid = browser->m_grid;
-    const WebAddress socket =
-        grid.socket_address("se:cdp", "The Grid at " + grid.origin() +
-                                          " gave a browser with no DevTools address (se:cdp); the library drives "
-                                          "Chromium-based browsers only");
-    auto transport = WebSocketTransport::connect(socket, grid.request_headers(), HostHeader::kAsGiven,
-                                                 Clock::now() + kSocketTimeout);
+    auto transport = grid.open_socket("se:cdp", "The Grid at " + grid.origin() +
+                                                    " gave a browser with no DevTools address (se:cdp); the library "
+                                                    "drives Chromium-based browsers only");
     browser->m_transport = transport.get();
     browser->m_session = std::make_unique<ProtocolSession>(std::move(transport));
     try {
         browser->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kAnswerTimeout);
     } catch (const ProtocolError& error) {
-        throw grid_error("The Grid's browser at " + socket.text() + " does not answer: " + error.description());
+        throw grid_error("The Grid's browser of session " + grid.id() + " does not answer: " + error.description());
     }
     browser->m_watcher = std::make_unique<GridWatcher>(grid, *browser->m_transport, [raw = browser.get()] {
         try {

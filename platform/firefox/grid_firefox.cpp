@@ -11,7 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kSocketTimeout = 10000ms;
 constexpr auto kAnswerTimeout = 10000ms;
 constexpr auto kPingTimeout = 2000ms;
 
@@ -47,18 +46,16 @@ std::unique_ptr<GridFirefox> GridFirefox::open(const BrowserLocation& location)
     std::unique_ptr<GridFirefox> browser(new GridFirefox(GridSession::create(
         location.address, location.headers, grid_firefox_capabilities(location.capabilities), location.queue_timeout)));
     const GridSession& grid = browser->m_grid;
-    const WebAddress socket =
-        grid.socket_address("webSocketUrl", "The Grid at " + grid.origin() +
-                                                " gave a browser with no WebDriver BiDi address (webSocketUrl)");
-    auto transport = WebSocketTransport::connect(socket, grid.request_headers(), HostHeader::kAsGiven,
-                                                 MessageTransport::Clock::now() + kSocketTimeout);
+    auto transport =
+        grid.open_socket("webSocketUrl", "The Grid at " + grid.origin() +
+                                             " gave a browser with no WebDriver BiDi address (webSocketUrl)");
     browser->m_transport = transport.get();
     browser->m_session = std::make_unique<BidiSession>(std::move(transport));
     try {
         browser->m_session->send("session.status", Json::object(), kAnswerTimeout);
     } catch (const BidiError& error) {
-        throw AutomationError(error_number::kServerUnavailable,
-                              "The Grid's browser at " + socket.text() + " does not answer: " + error.description());
+        throw AutomationError(error_number::kServerUnavailable, "The Grid's browser of session " + grid.id() +
+                                                                    " does not answer: " + error.description());
     }
     browser->m_watcher = std::make_unique<GridWatcher>(grid, *browser->m_transport,
                                                        [raw = browser.get()] { return ping(*raw->m_session); });

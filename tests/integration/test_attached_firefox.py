@@ -5,7 +5,6 @@ import gc
 import json
 import os
 import re
-import signal
 import subprocess
 import time
 
@@ -13,7 +12,7 @@ import pytest
 import websocket
 
 import varne
-from grid_server import group_members
+from grid_server import end_group
 from test_browser_chromium import (  # noqa: F401  collected here too, run in the attached browser
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel,
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given)
@@ -51,11 +50,7 @@ def firefox(tmp_path_factory):
         time.sleep(0.05)
     assert listening, output.read_text(errors="replace")
     yield process, listening.group(1)
-    os.killpg(process.pid, signal.SIGKILL)
-    process.wait()
-    deadline = time.monotonic() + 10
-    while group_members(process.pid) and time.monotonic() < deadline:
-        time.sleep(0.1)
+    end_group(process)
 
 
 @pytest.fixture(autouse=True)
@@ -112,23 +107,6 @@ def test_an_address_where_no_firefox_listens(monkeypatch):
         varne.CreateObject("Varne.Browser")
     assert raised.value.number == SERVER_UNAVAILABLE
     assert raised.value.description == "Cannot reach ws://127.0.0.1:9/session: Connection refused"
-
-
-@pytest.mark.parametrize("environment, named", [
-    ({"VARNE_BIDI_URL": "http://127.0.0.1:9"}, "VARNE_BIDI_URL is not usable: \"http://127.0.0.1:9\" does not start with ws://"),
-    ({"VARNE_BROWSER": "chromium"}, "VARNE_BROWSER=chromium contradicts VARNE_BIDI_URL, which reaches a Firefox"),
-    ({"VARNE_BROWSER": "", "VARNE_CDP_URL": "http://127.0.0.1:9"},
-     "VARNE_BIDI_URL contradicts VARNE_CDP_URL, which reaches a Chromium"),
-    ({"VARNE_REMOTE_URL": "http://127.0.0.1:9"},
-     "VARNE_BIDI_URL is not usable: it is set together with VARNE_REMOTE_URL; set only one of them"),
-])
-def test_a_contradictory_or_malformed_choice_fails_the_creation_naming_the_variable(environment, named, monkeypatch):
-    for name, value in environment.items():
-        monkeypatch.setenv(name, value)
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == 5
-    assert raised.value.description.startswith(named)
 
 
 def test_without_varne_browser_the_bidi_address_chooses_firefox(firefox, site, monkeypatch):

@@ -4,26 +4,16 @@ webSocketUrl with a BiDi socket too, so the route runs against a Chromium asked 
 VARNE_REMOTE_CAPABILITIES; the local run's test bodies again, and what the Grid adds."""
 import gc
 import json
-import time
 
 import pytest
 
 import varne
-from grid_server import GridServer
+from test_grid import SERVER_UNAVAILABLE, _wait_for, grid  # noqa: F401  the Grid of the Chromium tests' kind
 from test_browser_chromium import (  # noqa: F401  collected here too, run over the Grid's BiDi socket
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel, test_element_search_on_links_and_images,
     test_forms_fill_through_the_dom_and_submit, test_navigation_waits_and_logs_the_address_as_given)
 
-SERVER_UNAVAILABLE = -2147023174
-QUEUE_SECONDS = 12
-
 pytestmark = pytest.mark.firefox_only(reason="the BiDi route of VARNE_BROWSER=firefox through a Grid")
-
-
-@pytest.fixture(scope="module")
-def grid(tmp_path_factory):
-    with GridServer(str(tmp_path_factory.mktemp("grid")), slots=2, request_timeout=QUEUE_SECONDS) as server:
-        yield server
 
 
 @pytest.fixture(autouse=True)
@@ -35,13 +25,6 @@ def on_the_grid(grid, monkeypatch):
     yield
     gc.collect()
     _wait_for(lambda: grid.sessions() == [])
-
-
-def _wait_for(condition, seconds=10):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return condition()
 
 
 def test_a_session_is_driven_over_its_bidi_socket_and_deleted_with_its_browser(grid, site):

@@ -42,11 +42,16 @@ std::string read_text(const std::filesystem::path& path)
     return text.str();
 }
 
-// The variable stops Firefox's remote-settings lookups: release builds take the profile's
-// settings server only when it is set.
+// Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
+// watchdog of the shell kills it, and removes its profile, once the Wine process that started the
+// shell has gone (exec keeps the shell's pid for Firefox). The variable stops Firefox's
+// remote-settings lookups: release builds take the profile's settings server only when it is set.
 std::string launch_script(const std::string& folder, bool shows_window)
 {
-    std::string script = "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
+    std::string script = "client=$PPID; browser=$$; (while kill -0 $client 2>/dev/null; do kill -0 $browser "
+                         "2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser; sleep 1; rm -rf -- " +
+                         shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+    script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
     if (!shows_window)
         script += " --headless";
     script += " --remote-debugging-port=0 --no-remote --profile " + shell_quoted(folder + "/profile") + " about:blank";
