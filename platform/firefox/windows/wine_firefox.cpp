@@ -42,15 +42,26 @@ std::string read_text(const std::filesystem::path& path)
     return text.str();
 }
 
+// This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
+int host_pid()
+{
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    int pid = 0;
+    return stat >> pid ? pid : 0;
+}
+
 // Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
-// watchdog of the shell kills it, and removes its profile, once the Wine process that started the
-// shell has gone (exec keeps the shell's pid for Firefox). The variable stops Firefox's
-// remote-settings lookups: release builds take the profile's settings server only when it is set.
+// watchdog of the shell kills it, and removes its profile, once this process has gone (exec keeps
+// the shell's pid for Firefox). The variable stops Firefox's remote-settings lookups: release
+// builds take the profile's settings server only when it is set.
 std::string launch_script(const std::string& folder, bool shows_window)
 {
-    std::string script = "client=$PPID; browser=$$; (while kill -0 $client 2>/dev/null; do kill -0 $browser "
-                         "2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser; sleep 1; rm -rf -- " +
-                         shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+    std::string script;
+    if (const int client = host_pid())
+        script = "browser=$$; (while kill -0 " + std::to_string(client) +
+                 " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser; "
+                 "sleep 1; rm -rf -- " +
+                 shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
     script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
     if (!shows_window)
         script += " --headless";
