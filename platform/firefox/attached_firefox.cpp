@@ -12,6 +12,9 @@ using Json = nlohmann::json;
 
 constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kAnswerTimeout = 10000ms;
+// Firefox answers session.new only once its start-up tasks have run, which takes long on a busy
+// machine when it has just been started.
+constexpr auto kSessionTimeout = 45000ms;
 constexpr auto kCloseTimeout = 2000ms;
 
 AutomationError not_reachable(const WebAddress& address, const std::string& why)
@@ -29,7 +32,7 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
         address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
     const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
     try {
-        session->send("session.new", {{"capabilities", capabilities}}, kAnswerTimeout);
+        session->send("session.new", {{"capabilities", capabilities}}, kSessionTimeout);
     } catch (const BidiError& error) {
         if (error.error() == "session not created")
             throw not_reachable(address, error.message() + " (Firefox serves one client at a time)");

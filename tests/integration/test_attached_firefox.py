@@ -61,8 +61,9 @@ def attached(firefox, monkeypatch):
 
 
 def _tabs(address):
-    """The top-level contexts of the Firefox, seen by a client of the test's own in a session it ends."""
-    connection = websocket.create_connection(address + "/session", timeout=30)
+    """How many top-level contexts the Firefox has, seen by a client of the test's own in a session it ends
+    (their ids differ from one session to the next)."""
+    connection = websocket.create_connection(address + "/session", timeout=30, suppress_origin=True)  # Firefox refuses an Origin
     try:
         answers = {}
         for number, (method, params) in enumerate(
@@ -73,7 +74,7 @@ def _tabs(address):
                 message = json.loads(connection.recv())
                 if "id" in message:
                     answers[message["id"]] = message
-        return sorted(context["context"] for context in answers[2]["result"]["contexts"])
+        return len(answers[2]["result"]["contexts"])
     finally:
         connection.close()
 
