@@ -67,9 +67,9 @@ void close_process_handles(const PROCESS_INFORMATION& process)
         CloseHandle(process.hThread);
 }
 
-void run_host_kill(int pid)
+// Runs a program of the host without waiting for it: a host program gets no process handle.
+void run_host(std::wstring command)
 {
-    std::wstring command = L"/bin/kill -KILL " + std::to_wstring(pid);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -183,13 +183,21 @@ void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept
     while (alive() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kPollInterval);
     if (alive()) {
-        run_host_kill(m_pid);
+        run_host(L"/bin/kill -KILL " + std::to_wstring(m_pid));
         const auto killed = std::chrono::steady_clock::now() + kKillTimeout;
         while (alive() && std::chrono::steady_clock::now() < killed)
             std::this_thread::sleep_for(kPollInterval);
     }
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);
+    // What the Windows side cannot delete (a browser's profile lock is a symbolic link that leads
+    // nowhere) the host's rm can.
+    if (std::filesystem::exists(m_folder, ignored)) {
+        run_host(L"/bin/rm -rf -- " + command_line_quoted(wide(m_host_folder)));
+        const auto removed = std::chrono::steady_clock::now() + kKillTimeout;
+        while (std::filesystem::exists(m_folder, ignored) && std::chrono::steady_clock::now() < removed)
+            std::this_thread::sleep_for(kPollInterval);
+    }
 }
 
 }  // namespace varne
