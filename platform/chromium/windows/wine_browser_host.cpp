@@ -137,6 +137,8 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end.get()), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
         throw start_error("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
     program->start(launch_script(program->host_folder(), headless), reinterpret_cast<HANDLE>(browser_end.get()));
+    // Only the browser holds its end now: when it exits, our end sees the connection close.
+    ::closesocket(browser_end.release());
     std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(session)));
     try {
         if (!host->m_program->wait_for_pid(deadline))
