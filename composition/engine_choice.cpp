@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace varne {
 
@@ -23,6 +24,12 @@ std::string lowercase(std::string_view text)
     return lower;
 }
 
+std::string capitalized(std::string name)
+{
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return name;
+}
+
 AutomationError refusal(std::string description)
 {
     return {error_number::kInvalidProcedureCall, std::move(description)};
@@ -33,20 +40,31 @@ AutomationError refusal(std::string description)
 std::string chosen_engine(const std::function<const char*(const char* name)>& lookup,
                           std::span<const std::string_view> engines)
 {
+    // Each engine's variable for a browser that runs already, which names that engine.
+    const std::pair<const char*, std::string_view> attach_variables[] = {{"VARNE_CDP_URL", "chromium"},
+                                                                         {"VARNE_BIDI_URL", "firefox"}};
     const char* asked = lookup("VARNE_BROWSER");
-    const std::string engine = is_set(asked) ? lowercase(asked) : std::string(kDefaultEngine);
+    std::string engine(kDefaultEngine);
+    if (is_set(asked)) {
+        engine = lowercase(asked);
+    } else {
+        for (const auto& [variable, named] : attach_variables) {
+            if (is_set(lookup(variable)))
+                engine = named;
+        }
+    }
     if (std::ranges::find(engines, engine) == engines.end()) {
         std::string known;
         for (const auto name : engines)
             known += (known.empty() ? "" : " or ") + std::string(name);
-        throw refusal("VARNE_BROWSER must be " + known + ", not \"" + asked + "\"");
+        throw refusal(is_set(asked) ? "VARNE_BROWSER must be " + known + ", not \"" + asked + "\""
+                                    : "VARNE_BIDI_URL names a Firefox, which this build does not offer");
     }
-    if (engine != kDefaultEngine) {
-        for (const char* chromium_only : {"VARNE_CDP_URL", "VARNE_REMOTE_URL"}) {
-            if (is_set(lookup(chromium_only)))
-                throw refusal("VARNE_BROWSER=" + engine + " contradicts " + chromium_only +
-                              ", which reaches a Chromium; unset one of them");
-        }
+    for (const auto& [variable, named] : attach_variables) {
+        if (named != engine && is_set(lookup(variable)))
+            throw refusal((is_set(asked) ? "VARNE_BROWSER=" + engine : std::string("VARNE_BIDI_URL")) +
+                          " contradicts " + variable + ", which reaches a " + capitalized(std::string(named)) +
+                          "; unset one of them");
     }
     return engine;
 }

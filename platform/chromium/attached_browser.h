@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
-#include "platform/chromium/browser_location.h"
+#include "platform/transport/browser_location.h"
 
 #include <memory>
 #include <mutex>

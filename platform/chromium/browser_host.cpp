@@ -1,7 +1,7 @@
 #include "platform/chromium/browser_host.h"
 
 #include "platform/chromium/attached_browser.h"
-#include "platform/chromium/browser_location.h"
+#include "platform/transport/browser_location.h"
 #include "platform/chromium/chromium_process.h"
 #include "platform/chromium/grid_browser.h"
 
@@ -11,7 +11,10 @@ namespace varne {
 
 std::unique_ptr<BrowserHost> open_browser_host(bool headless)
 {
-    const BrowserLocation location = browser_location([](const char* name) { return std::getenv(name); });
+    static const AttachVariable running_chromium{
+        "VARNE_CDP_URL", {"ws", "http"}, "ws://host:port/devtools/browser/<id>"};
+    const BrowserLocation location =
+        browser_location([](const char* name) { return std::getenv(name); }, running_chromium);
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return GridBrowser::open(location);

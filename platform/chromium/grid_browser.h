@@ -1,14 +1,12 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
-#include "platform/chromium/browser_location.h"
+#include "platform/transport/browser_location.h"
 #include "platform/transport/grid_session.h"
+#include "platform/transport/grid_watcher.h"
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace varne {
 
@@ -37,16 +35,10 @@ public:
 private:
     explicit GridBrowser(GridSession grid);
 
-    void watch();
-
     GridSession m_grid;
     MessageTransport* m_transport = nullptr;  // owned by m_session
     std::unique_ptr<ProtocolSession> m_session;
-
-    std::mutex m_watch_mutex;
-    std::condition_variable m_watch_stop;
-    bool m_stopping = false;
-    std::thread m_watcher;
+    std::unique_ptr<GridWatcher> m_watcher;
     bool m_closed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/firefox/firefox_engine.h"
 
+#include "platform/firefox/firefox_elsewhere.h"
 #include "platform/firefox/firefox_page_delegate.h"
 #include "platform/firefox/firefox_process.h"
 
@@ -32,6 +33,8 @@ bool FirefoxEngine::can_show_window() const
 
 std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& state, bool headless)
 {
+    if (auto elsewhere = open_firefox_elsewhere())
+        return std::make_unique<FirefoxPageDelegate>(std::move(elsewhere), state);
     auto host = std::make_unique<LocalFirefox>(FirefoxProcess::launch({.headless = headless}));
     return std::make_unique<FirefoxPageDelegate>(std::move(host), state);
 }

@@ -8,7 +8,8 @@
 namespace varne::bidi {
 
 // Firefox as an engine of the page model: each page is the tab of a Firefox of its own, started
-// here in a fresh profile (VARNE_FIREFOX names the program) and ended with its page.
+// here in a fresh profile (VARNE_FIREFOX names the program) and ended with its page, or a tab of a
+// Firefox elsewhere (firefox_elsewhere.h).
 class FirefoxEngine final : public page::Engine {
 public:
     std::u16string name() const override { return u"Firefox"; }

@@ -3,7 +3,6 @@
 #include "page/page_delegate.h"
 #include "page/page_state.h"
 #include "platform/firefox/bidi_session.h"
-#include "platform/firefox/firefox_process.h"
 
 #include <map>
 #include <memory>
@@ -24,12 +23,15 @@ public:
     virtual ~FirefoxHost() = default;
     virtual BidiSession& session() = 0;
     virtual bool window_on_this_machine() const = 0;
+    // The tab that the host opened for the page, where the browser is not the library's alone;
+    // nothing when the page takes the window's first tab.
+    virtual std::optional<std::string> own_tab() const { return std::nullopt; }
     // Ends what the library started and leaves nothing behind. Never raises.
     virtual void close() noexcept = 0;
 };
 
-// The first tab of a Firefox's window, with the browsingContext, script and network events of it
-// and its frames feeding the page model's state. Tabs that the page opens are not its own.
+// The first tab of a Firefox's window (or the host's own tab), with the browsingContext, script and network events of
+// it and its frames feeding the page model's state. Tabs that the page opens are not its own.
 class FirefoxPageDelegate final : public page::PageDelegate {
 public:
     // Takes the window's tab and subscribes to its events; the tab shows about:blank, so no script

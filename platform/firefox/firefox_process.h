@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/firefox/bidi_session.h"
+#include "platform/firefox/firefox_profile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -25,20 +26,6 @@ struct FirefoxLaunchOptions {
     // How long session.new may wait: Firefox answers it only once its start-up tasks have run.
     std::chrono::milliseconds session_timeout{45000};
 };
-
-// One preference of the fresh profile's user.js.
-struct FirefoxPref {
-    std::string_view name;
-    nlohmann::json value;
-};
-
-// What keeps a fresh Firefox off the network by itself and makes it behave as the library expects.
-const std::vector<FirefoxPref>& firefox_profile_prefs();
-// user.js for a fresh profile: one user_pref line per entry of firefox_profile_prefs().
-std::string firefox_user_js();
-// The BiDi address that Firefox printed ("WebDriver BiDi listening on ws://127.0.0.1:PORT"), as
-// host and port, when `output` holds that line.
-std::optional<std::pair<std::string, uint16_t>> bidi_listen_address(std::string_view output);
 
 // A Firefox process in a fresh profile with one BiDi session, which this class owns: Firefox ends
 // neither with its connection nor with this process, and a connection dropped without session.end

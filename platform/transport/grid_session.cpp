@@ -14,6 +14,7 @@ constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kAnswerTimeout = 10000ms;
 constexpr auto kDeleteTimeout = 5000ms;
 constexpr auto kStatusTimeout = 3000ms;
+constexpr auto kSocketTimeout = 10000ms;
 // Enough of a refusal to tell why; the Grid appends host and build details after it.
 constexpr size_t kMessageLimit = 600;
 
@@ -120,6 +121,13 @@ WebAddress GridSession::socket_address(const std::string& capability, const std:
     socket.host = m_address.host;
     socket.port = m_address.port;
     return socket;
+}
+
+std::unique_ptr<WebSocketTransport> GridSession::open_socket(const std::string& capability,
+                                                             const std::string& missing) const
+{
+    return WebSocketTransport::connect(socket_address(capability, missing), request_headers(), HostHeader::kAsGiven,
+                                       Clock::now() + kSocketTimeout);
 }
 
 bool GridSession::listed() const

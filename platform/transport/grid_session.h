@@ -5,9 +5,12 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 namespace varne {
+
+class WebSocketTransport;
 
 // A browser session of a WebDriver Grid, over the Grid's HTTP interface: created with the
 // capabilities an engine asks for, looked for in the Grid's status, deleted. The browser itself is
@@ -33,6 +36,9 @@ public:
     // it from here). Raises AutomationError (server unavailable): `missing` when there is none, the
     // address's fault when it is no ws:// address.
     WebAddress socket_address(const std::string& capability, const std::string& missing) const;
+    // Connects to socket_address(capability, missing) with the Grid's headers, within seconds.
+    // Raises AutomationError (server unavailable) as socket_address does, or naming the socket.
+    std::unique_ptr<WebSocketTransport> open_socket(const std::string& capability, const std::string& missing) const;
 
     // Whether the Grid still lists the session; raises AutomationError when the Grid does not answer.
     bool listed() const;

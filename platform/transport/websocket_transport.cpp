@@ -88,6 +88,9 @@ void connect_stream(net::io_context& io, beast::tcp_stream& stream, const WebAdd
         throw unreachable(address, "no connection within " + milliseconds_until(deadline, started));
     if (error)
         throw unreachable(address, error.message());
+    // A small message goes out at once instead of waiting for the peer's delayed acknowledgement
+    // (about 50 ms a round trip under Wine).
+    stream.socket().set_option(tcp::no_delay(true), error);
 }
 
 std::string host_header(beast::tcp_stream& stream, const WebAddress& address, HostHeader host)

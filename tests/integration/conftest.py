@@ -21,13 +21,18 @@ PROGRAM_VARIABLES = {"chromium": "VARNE_CHROMIUM", "firefox": "VARNE_FIREFOX"}
 def pytest_configure(config):
     config.addinivalue_line(
         "markers", "chromium_only(reason): the test reaches what only Chromium has; it runs on Chromium alone")
+    config.addinivalue_line(
+        "markers", "firefox_only(reason): the test reaches Firefox's own protocol; it runs on Firefox alone")
 
 
 def pytest_generate_tests(metafunc):
-    """Every test runs once per engine, unless it is marked as Chromium's alone."""
+    """Every test runs once per engine, unless it is marked as one engine's alone."""
     if "engine" in metafunc.fixturenames:
-        only = metafunc.definition.get_closest_marker("chromium_only")
-        metafunc.parametrize("engine", ["chromium"] if only else ENGINES, indirect=True)
+        engines = ENGINES
+        for only in ENGINES:
+            if metafunc.definition.get_closest_marker(only + "_only"):
+                engines = [only]
+        metafunc.parametrize("engine", engines, indirect=True)
 
 
 @pytest.fixture(autouse=True)

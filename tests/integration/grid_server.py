@@ -41,6 +41,15 @@ def group_members(pgid):
     return members
 
 
+def end_group(process, seconds=10):
+    """Kills the process group that `process` leads and waits for its members to go."""
+    os.killpg(process.pid, signal.SIGKILL)
+    process.wait()
+    deadline = time.monotonic() + seconds
+    while group_members(process.pid) and time.monotonic() < deadline:
+        time.sleep(0.1)
+
+
 class GridServer:
     """One standalone Grid with `slots` browser slots, in a process group of its own."""
 

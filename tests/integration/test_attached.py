@@ -3,7 +3,6 @@ run's test bodies again, and what attaching adds: the library closes its own pag
 import gc
 import json
 import os
-import signal
 import subprocess
 import time
 import urllib.request
@@ -11,7 +10,7 @@ import urllib.request
 import pytest
 
 import varne
-from grid_server import group_members
+from grid_server import end_group
 from test_browser_chromium import (  # noqa: F401  collected here too, run in the attached browser
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel,
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
@@ -38,11 +37,7 @@ def chromium(tmp_path_factory):
         time.sleep(0.05)
     port = int(port_file.read_text().split("\n")[0])
     yield process, "http://127.0.0.1:%d" % port
-    os.killpg(process.pid, signal.SIGKILL)
-    process.wait()
-    deadline = time.monotonic() + 10
-    while group_members(process.pid) and time.monotonic() < deadline:
-        time.sleep(0.1)
+    end_group(process)
 
 
 @pytest.fixture(autouse=True)

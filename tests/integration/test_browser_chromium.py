@@ -268,8 +268,16 @@ def test_a_browser_that_cannot_start_fails_the_creation(engine, monkeypatch):
 @pytest.mark.parametrize("environment, named", [
     ({"VARNE_BROWSER": "netscape"}, "VARNE_BROWSER must be chromium or firefox, not \"netscape\""),
     ({"VARNE_BROWSER": "firefox", "VARNE_CDP_URL": "http://127.0.0.1:9"}, "VARNE_BROWSER=firefox contradicts VARNE_CDP_URL"),
-    ({"VARNE_BROWSER": "Firefox", "VARNE_REMOTE_URL": "http://127.0.0.1:9"},
-     "VARNE_BROWSER=firefox contradicts VARNE_REMOTE_URL"),
+    ({"VARNE_BROWSER": "Firefox", "VARNE_CDP_URL": "ws://127.0.0.1:9/devtools/browser/x"},
+     "VARNE_BROWSER=firefox contradicts VARNE_CDP_URL"),
+    ({"VARNE_BROWSER": "chromium", "VARNE_BIDI_URL": "ws://127.0.0.1:9"},
+     "VARNE_BROWSER=chromium contradicts VARNE_BIDI_URL"),
+    ({"VARNE_BROWSER": "", "VARNE_BIDI_URL": "ws://127.0.0.1:9", "VARNE_CDP_URL": "http://127.0.0.1:9"},
+     "VARNE_BIDI_URL contradicts VARNE_CDP_URL, which reaches a Chromium"),
+    ({"VARNE_BROWSER": "firefox", "VARNE_BIDI_URL": "http://127.0.0.1:9"},
+     "VARNE_BIDI_URL is not usable: \"http://127.0.0.1:9\" does not start with ws://"),
+    ({"VARNE_BROWSER": "firefox", "VARNE_BIDI_URL": "ws://127.0.0.1:9", "VARNE_REMOTE_URL": "http://127.0.0.1:9"},
+     "VARNE_BIDI_URL is not usable: it is set together with VARNE_REMOTE_URL; set only one of them"),
 ])
 @pytest.mark.chromium_only(reason="the engine is the variable under test")
 def test_an_engine_chosen_wrongly_fails_the_creation_naming_the_variables(environment, named, monkeypatch):

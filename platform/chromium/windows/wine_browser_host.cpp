@@ -6,16 +6,12 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <random>
-#include <thread>
 #include <vector>
 
 #include "frame/automation_error.h"
-#include "frame/text.h"
 #include "platform/chromium/browser_switches.h"
-#include "platform/transport/crt_pipe_launch.h"
 #include "platform/transport/socket_transport.h"
+#include "platform/transport/wine_host_program.h"
 
 namespace varne {
 
@@ -25,7 +21,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
-constexpr auto kPollInterval = 20ms;
 
 AutomationError start_error(std::string description)
 {
@@ -106,64 +101,19 @@ std::pair<SOCKET, SOCKET> socket_pair()
     return {ours.release(), theirs.release()};
 }
 
-std::wstring wide(const std::string& utf8)
-{
-    BStr text = from_utf8(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-// The host's name of a Windows path, for the browser's command line.
-std::string unix_name(const std::filesystem::path& path)
-{
-    using Convert = char*(CDECL*)(LPCWSTR);
-    auto convert = reinterpret_cast<Convert>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* name = convert ? convert(path.wstring().c_str()) : nullptr;
-    if (!name)
-        throw start_error("Cannot find the host's name of " + path.string());
-    std::string result(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-std::filesystem::path make_folder()
-{
-    std::error_code error;
-    const auto base = std::filesystem::temp_directory_path(error);
-    if (error)
-        throw start_error("Cannot find the temporary folder for the browser's profile");
-    std::random_device entropy;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        auto folder = base / ("varne-chromium-" + std::to_string(entropy()));
-        if (std::filesystem::create_directory(folder, error))
-            return folder;
-    }
-    throw start_error("Cannot create a folder for the browser's profile in " + base.string());
-}
-
-// One word for the shell, in single quotes.
-std::string shell_quoted(const std::string& word)
-{
-    std::string quoted = "'";
-    for (char c : word)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 std::string executable_path()
 {
     const char* chosen = std::getenv("VARNE_CHROMIUM");
     return chosen != nullptr && *chosen != '\0' ? chosen : WineBrowserHost::kDefaultExecutable;
 }
 
-// The shell writes its pid, then perl clears the O_NONBLOCK that Wine puts on the socket (the
-// browser takes EAGAIN for a closed pipe) and execs the browser, keeping descriptor 3 across the exec.
+// Perl clears the O_NONBLOCK that Wine puts on the socket (the browser takes EAGAIN for a closed
+// pipe) and execs the browser, keeping descriptor 3 across the exec.
 std::string launch_script(const std::string& folder, bool headless)
 {
     const char* display = std::getenv("DISPLAY");
     std::string script =
-        "echo $$ > " + shell_quoted(folder + "/pid") +
-        "; sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
+        "sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
         shell_quoted("$^F=255; open(my $p,q(+<&=),3); fcntl($p,F_SETFL,O_RDWR); exec {$ARGV[0]} @ARGV") + " " +
         shell_quoted(executable_path()) + " $sandbox";
     std::vector<std::string> flags(kBrowserSwitches.begin(), kBrowserSwitches.end());
@@ -174,100 +124,24 @@ std::string launch_script(const std::string& folder, bool headless)
     return script + " 3<&0 4>&1 </dev/null >" + shell_quoted(folder + "/chromium.log") + " 2>&1";
 }
 
-void start_shell(const std::string& script, SOCKET browser_end)
-{
-    if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-        throw start_error("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
-    std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = reinterpret_cast<HANDLE>(browser_end);
-    startup.hStdOutput = reinterpret_cast<HANDLE>(browser_end);
-    startup.hStdError = reinterpret_cast<HANDLE>(browser_end);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        throw start_error("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
-    // A host program gets no process handle under Wine; should one come, it is not needed.
-    if (process.hProcess)
-        CloseHandle(process.hProcess);
-    if (process.hThread)
-        CloseHandle(process.hThread);
-}
-
-int read_pid(const std::filesystem::path& file, std::chrono::steady_clock::time_point deadline)
-{
-    for (;;) {
-        std::ifstream in(file);
-        int pid = 0;
-        if (in >> pid && pid > 0)
-            return pid;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return 0;
-        std::this_thread::sleep_for(kPollInterval);
-    }
-}
-
-void run_host_kill(int pid)
-{
-    std::wstring command = L"/bin/kill -KILL " + std::to_wstring(pid);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                       &process)) {
-        if (process.hProcess)
-            CloseHandle(process.hProcess);
-        if (process.hThread)
-            CloseHandle(process.hThread);
-    }
-}
-
-std::string log_tail(const std::filesystem::path& log)
-{
-    std::ifstream in(log);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
-            continue;
-        lines.push_back(line);
-        if (lines.size() > 5)
-            lines.erase(lines.begin());
-    }
-    std::string tail;
-    for (const auto& line : lines)
-        tail += (tail.empty() ? "" : " | ") + line;
-    return tail;
-}
-
 }  // namespace
-
-bool running_under_wine()
-{
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
 
 std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chrono::milliseconds start_timeout)
 {
     start_winsock();
     const auto deadline = std::chrono::steady_clock::now() + start_timeout;
-    const std::filesystem::path folder = make_folder();
-    std::unique_ptr<WineBrowserHost> host;
+    auto program = std::make_unique<WineHostProgram>("varne-chromium-");
+    auto [ours, theirs] = socket_pair();
+    Socket browser_end(theirs);
+    auto session = std::make_unique<ProtocolSession>(std::make_unique<SocketTransport>(ours));
+    if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end.get()), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+        throw start_error("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
+    program->start(launch_script(program->host_folder(), headless), reinterpret_cast<HANDLE>(browser_end.get()));
+    // Only the browser holds its end now: when it exits, our end sees the connection close.
+    ::closesocket(browser_end.release());
+    std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(session)));
     try {
-        auto [ours, theirs] = socket_pair();
-        Socket browser_end(theirs);
-        auto session = std::make_unique<ProtocolSession>(std::make_unique<SocketTransport>(ours));
-        start_shell(launch_script(unix_name(folder), headless), browser_end.get());
-        host.reset(new WineBrowserHost(folder, std::move(session)));
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-        throw;
-    }
-    host->m_pid = read_pid(folder / "pid", deadline);
-    try {
-        if (host->m_pid == 0)
+        if (!host->m_program->wait_for_pid(deadline))
             throw start_error("the shell that starts it wrote no pid within " + std::to_string(start_timeout.count()) +
                               " ms");
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -277,7 +151,7 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     } catch (const AutomationError& error) {
         std::string description =
             "Chromium (" + executable_path() + ") under Wine did not start: " + error.description();
-        const std::string tail = log_tail(folder / "chromium.log");
+        const std::string tail = host->m_program->tail_of("chromium.log");
         if (!tail.empty())
             description += "; its log ends: " + tail;
         host->finish();
@@ -285,27 +159,14 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     }
 }
 
-WineBrowserHost::WineBrowserHost(std::filesystem::path folder, std::unique_ptr<ProtocolSession> session)
-    : m_folder(std::move(folder)), m_session(std::move(session))
+WineBrowserHost::WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<ProtocolSession> session)
+    : m_program(std::move(program)), m_session(std::move(session))
 {
 }
 
 WineBrowserHost::~WineBrowserHost()
 {
     close();
-}
-
-bool WineBrowserHost::process_alive() const
-{
-    if (m_pid <= 0)
-        return false;
-    std::ifstream stat("Z:\\proc\\" + std::to_string(m_pid) + "\\stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    // A zombie has exited; its state follows the command name in parentheses.
-    const auto name_end = line.rfind(')');
-    return name_end == std::string::npos || name_end + 2 >= line.size() || line[name_end + 2] != 'Z';
 }
 
 void WineBrowserHost::close()
@@ -326,17 +187,7 @@ void WineBrowserHost::finish()
 {
     m_closed = true;
     m_session->close();
-    const auto deadline = std::chrono::steady_clock::now() + kExitTimeout;
-    while (process_alive() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(kPollInterval);
-    if (process_alive()) {
-        run_host_kill(m_pid);
-        const auto killed = std::chrono::steady_clock::now() + kExitTimeout;
-        while (process_alive() && std::chrono::steady_clock::now() < killed)
-            std::this_thread::sleep_for(kPollInterval);
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(m_folder, ignored);
+    m_program->finish(kExitTimeout);
 }
 
 }  // namespace varne

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/transport/wine_host_program.h"
 
 #include <chrono>
 #include <filesystem>
@@ -8,9 +9,6 @@
 #include <string>
 
 namespace varne {
-
-// Whether this Windows process runs under Wine (ntdll then exports wine_get_version).
-bool running_under_wine();
 
 // The host's own Chromium started from a Windows process under Wine. Pipe handles do not reach
 // a host program there, but a socket does: the browser gets one end of a loopback socket pair as
@@ -34,17 +32,15 @@ public:
     ProtocolSession& session() override { return *m_session; }
     void close() override;
     // The browser's process id on the host, and the folder of its profile and log.
-    int pid() const { return m_pid; }
-    const std::filesystem::path& folder() const { return m_folder; }
+    int pid() const { return m_program->pid(); }
+    const std::filesystem::path& folder() const { return m_program->folder(); }
 
 private:
-    WineBrowserHost(std::filesystem::path folder, std::unique_ptr<ProtocolSession> session);
-    bool process_alive() const;
+    WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<ProtocolSession> session);
     void finish();
 
-    std::filesystem::path m_folder;
+    std::unique_ptr<WineHostProgram> m_program;
     std::unique_ptr<ProtocolSession> m_session;
-    int m_pid = 0;
     bool m_closed = false;
 };
 

@@ -155,6 +155,8 @@ def log_problem(path, *texts):
     return None if actual == expected else f"{path.name}: {actual!r} is not {expected!r}"
 
 
+ENGINES = ["chromium", "firefox"]
+
 # The log texts of browser.vbs as the Linux build writes them, with the site's address as {site}
 # and the lapsed times as L.
 BROWSER_LOG = [
@@ -245,13 +247,20 @@ def main():
     with SiteServer(SITE) as server:
         site = server.url("")
 
-        def browser_vbs():
-            problem = job.script("browser.vbs", site, job.windows_path(work / "browser.log"))
+        def browser_vbs(engine):
+            log = work / f"browser-{engine}.log"
+            problem = job.script("browser.vbs", site, job.windows_path(log), env=dict(job.env, VARNE_BROWSER=engine))
             expected = [line.format(site=site) for line in BROWSER_LOG]
-            texts = log_texts(work / "browser.log")
-            return problem or (None if texts == expected else f"browser.log: {texts} is not {expected}")
-        job.step("browser.vbs and its log lines", browser_vbs)
-        job.step("browser.js", lambda: job.script("browser.js", site, job.windows_path(work / "browser-js.log")))
+            texts = log_texts(log)
+            return problem or (None if texts == expected else f"{log.name}: {texts} is not {expected}")
+
+        # The browser scripts run on each engine: the host's Firefox is started under Wine as its
+        # Chromium is.
+        for engine in ENGINES:
+            job.step(f"browser.vbs on {engine} and its log lines", lambda engine=engine: browser_vbs(engine))
+            job.step(f"browser.js on {engine}", lambda engine=engine: job.script(
+                "browser.js", site, job.windows_path(work / f"browser-js-{engine}.log"),
+                env=dict(job.env, VARNE_BROWSER=engine)))
         job.step("collections.vbs", lambda: job.script("collections.vbs", site))
         job.step("collections.js", lambda: job.script("collections.js", site))
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))

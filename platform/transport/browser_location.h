@@ -22,7 +22,7 @@ struct BrowserLocation {
     static constexpr std::chrono::seconds kDefaultQueueTimeout{300};
 
     Kind kind = Kind::kLocal;
-    // The Grid (http) or the running Chromium (http or ws).
+    // The Grid (http) or the browser that runs already.
     WebAddress address;
     // Grid only: the capabilities asked for, the headers of every request, the queue bound.
     nlohmann::json capabilities;
@@ -32,9 +32,17 @@ struct BrowserLocation {
 
 using EnvironmentLookup = std::function<const char*(const char* name)>;
 
+// The variable that names an engine's browser that runs already, the schemes its address may take,
+// and the form of a ws:// address where the engine needs its path ("" when any path will do).
+struct AttachVariable {
+    const char* name;
+    std::vector<std::string_view> schemes;
+    std::string_view socket_form;
+};
+
 // Reads VARNE_REMOTE_URL, VARNE_REMOTE_CAPABILITIES, VARNE_REMOTE_HEADERS, VARNE_REMOTE_QUEUE_TIMEOUT
-// and VARNE_CDP_URL through `lookup` (empty counts as unset). Raises AutomationError (invalid
-// procedure call) naming the variable and what is wrong with its value.
-BrowserLocation browser_location(const EnvironmentLookup& lookup);
+// and the engine's attach variable through `lookup` (empty counts as unset). Raises AutomationError
+// (invalid procedure call) naming the variable and what is wrong with its value.
+BrowserLocation browser_location(const EnvironmentLookup& lookup, const AttachVariable& attach);
 
 }  // namespace varne

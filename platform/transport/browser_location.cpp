@@ -1,4 +1,4 @@
-#include "platform/chromium/browser_location.h"
+#include "platform/transport/browser_location.h"
 
 #include "frame/automation_error.h"
 
@@ -14,7 +14,6 @@ constexpr const char* kRemoteUrl = "VARNE_REMOTE_URL";
 constexpr const char* kRemoteCapabilities = "VARNE_REMOTE_CAPABILITIES";
 constexpr const char* kRemoteHeaders = "VARNE_REMOTE_HEADERS";
 constexpr const char* kRemoteQueueTimeout = "VARNE_REMOTE_QUEUE_TIMEOUT";
-constexpr const char* kCdpUrl = "VARNE_CDP_URL";
 constexpr long kMaxQueueSeconds = 86400;
 
 std::string in_quotes(std::string_view text)
@@ -65,25 +64,25 @@ std::chrono::seconds parse_seconds(const char* text)
 
 }  // namespace
 
-BrowserLocation browser_location(const EnvironmentLookup& lookup)
+BrowserLocation browser_location(const EnvironmentLookup& lookup, const AttachVariable& attach)
 {
     auto value = [&lookup](const char* name) -> const char* {
         const char* found = lookup(name);
         return found != nullptr && *found != '\0' ? found : nullptr;
     };
     const char* grid = value(kRemoteUrl);
-    const char* cdp = value(kCdpUrl);
+    const char* running = value(attach.name);
     BrowserLocation location;
-    if (grid != nullptr && cdp != nullptr)
-        throw_unusable_variable(kCdpUrl,
+    if (grid != nullptr && running != nullptr)
+        throw_unusable_variable(attach.name,
                                 std::string("it is set together with ") + kRemoteUrl + "; set only one of them");
-    if (cdp != nullptr) {
+    if (running != nullptr) {
         location.kind = BrowserLocation::Kind::kAttached;
-        location.address = parse_web_address(kCdpUrl, cdp, {"ws", "http"});
-        if (location.address.scheme == "ws" && location.address.path.empty())
-            throw_unusable_variable(
-                kCdpUrl,
-                in_quotes(cdp) + " has no path; the browser's address looks like ws://host:port/devtools/browser/<id>");
+        location.address = parse_web_address(attach.name, running, attach.schemes);
+        if (location.address.scheme == "ws" && location.address.path.empty() && !attach.socket_form.empty())
+            throw_unusable_variable(attach.name, in_quotes(running) +
+                                                     " has no path; the browser's address looks like " +
+                                                     std::string(attach.socket_form));
         return location;
     }
     if (grid == nullptr)

@@ -1,4 +1,4 @@
-#include "platform/chromium/browser_location.h"
+#include "platform/transport/browser_location.h"
 
 #include "tests/support/automation_errors.h"
 
@@ -13,17 +13,24 @@ namespace {
 using varne::testing::raised;
 using Kind = BrowserLocation::Kind;
 
-BrowserLocation location_of(const std::map<std::string, std::string>& environment)
+const AttachVariable kRunningChromium{"VARNE_CDP_URL", {"ws", "http"}, "ws://host:port/devtools/browser/<id>"};
+const AttachVariable kRunningFirefox{"VARNE_BIDI_URL", {"ws"}, ""};
+
+BrowserLocation location_of(const std::map<std::string, std::string>& environment,
+                            const AttachVariable& attach = kRunningChromium)
 {
-    return browser_location([&environment](const char* name) -> const char* {
-        auto found = environment.find(name);
-        return found == environment.end() ? nullptr : found->second.c_str();
-    });
+    return browser_location(
+        [&environment](const char* name) -> const char* {
+            auto found = environment.find(name);
+            return found == environment.end() ? nullptr : found->second.c_str();
+        },
+        attach);
 }
 
-std::string refusal(const std::map<std::string, std::string>& environment)
+std::string refusal(const std::map<std::string, std::string>& environment,
+                    const AttachVariable& attach = kRunningChromium)
 {
-    const AutomationError error = raised([&] { location_of(environment); });
+    const AutomationError error = raised([&] { location_of(environment, attach); });
     EXPECT_EQ(error.number(), error_number::kInvalidProcedureCall);
     return error.description();
 }
@@ -61,6 +68,20 @@ TEST(BrowserLocationTest, RunningChromiumByBrowserSocketOrDebuggingPort)
     EXPECT_EQ(socket.kind, Kind::kAttached);
     EXPECT_EQ(socket.address.path, "/devtools/browser/ab-12");
     EXPECT_EQ(location_of({{"VARNE_CDP_URL", "http://localhost:9222"}}).address.text(), "http://localhost:9222");
+}
+
+TEST(BrowserLocationTest, EachEngineReadsItsOwnAttachVariable)
+{
+    const auto firefox = location_of({{"VARNE_BIDI_URL", "ws://127.0.0.1:9222"}}, kRunningFirefox);
+    EXPECT_EQ(firefox.kind, Kind::kAttached);
+    EXPECT_EQ(firefox.address.text(), "ws://127.0.0.1:9222");
+    EXPECT_EQ(location_of({{"VARNE_CDP_URL", "ws://127.0.0.1:9222/devtools/browser/x"}}, kRunningFirefox).kind,
+              Kind::kLocal);
+    EXPECT_EQ(refusal({{"VARNE_BIDI_URL", "http://127.0.0.1:9222"}}, kRunningFirefox),
+              "VARNE_BIDI_URL is not usable: \"http://127.0.0.1:9222\" does not start with ws://");
+    EXPECT_EQ(
+        refusal({{"VARNE_BIDI_URL", "ws://127.0.0.1:9222"}, {"VARNE_REMOTE_URL", "http://grid:4444"}}, kRunningFirefox),
+        "VARNE_BIDI_URL is not usable: it is set together with VARNE_REMOTE_URL; set only one of them");
 }
 
 TEST(BrowserLocationTest, MalformedValuesNameTheVariableAndTheFault)

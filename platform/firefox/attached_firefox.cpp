@@ -1,0 +1,100 @@
+#include "platform/firefox/attached_firefox.h"
+
+#include "frame/automation_error.h"
+#include "platform/transport/websocket_transport.h"
+
+namespace varne::bidi {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+constexpr auto kConnectTimeout = 5000ms;
+constexpr auto kAnswerTimeout = 10000ms;
+// Firefox answers session.new only once its start-up tasks have run, which takes long on a busy
+// machine when it has just been started.
+constexpr auto kSessionTimeout = 45000ms;
+constexpr auto kCloseTimeout = 2000ms;
+
+AutomationError not_reachable(const WebAddress& address, const std::string& why)
+{
+    return {error_number::kServerUnavailable, "No Firefox session can be had at " + address.text() + ": " + why};
+}
+
+}  // namespace
+
+std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
+{
+    if (address.path.empty() || address.path == "/")
+        address.path = "/session";
+    auto session = std::make_unique<BidiSession>(WebSocketTransport::connect(
+        address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
+    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
+    try {
+        session->send("session.new", {{"capabilities", capabilities}}, kSessionTimeout);
+    } catch (const BidiError& error) {
+        if (error.error() == "session not created")
+            throw not_reachable(address, error.message() + " (Firefox serves one client at a time)");
+        throw not_reachable(address, error.description());
+    }
+    std::unique_ptr<AttachedFirefox> firefox(new AttachedFirefox(std::move(session)));
+    try {
+        const Json created = firefox->m_session->send("browsingContext.create", {{"type", "tab"}}, kAnswerTimeout);
+        firefox->m_tab = created.value("context", "");
+    } catch (const BidiError& error) {
+        throw not_reachable(address, "it opens no tab: " + error.description());
+    }
+    std::lock_guard lock(firefox->m_tabs_mutex);
+    firefox->m_tabs.insert(firefox->m_tab);
+    return firefox;
+}
+
+AttachedFirefox::AttachedFirefox(std::unique_ptr<BidiSession> session) : m_session(std::move(session))
+{
+    // The page's own windows are closed with it; the user's tabs stay.
+    m_listener = m_session->add_listener([this](const BidiEvent& event) {
+        if (event.method != "browsingContext.contextCreated" || event.params.value("parent", Json()).is_string())
+            return;
+        std::lock_guard lock(m_tabs_mutex);
+        if (m_tabs.contains(event.params.value("originalOpener", "")))
+            m_tabs.insert(event.params.value("context", ""));
+    });
+}
+
+AttachedFirefox::~AttachedFirefox()
+{
+    close();
+}
+
+void AttachedFirefox::close() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_session->remove_listener(m_listener);
+    std::set<std::string> tabs;
+    {
+        std::lock_guard lock(m_tabs_mutex);
+        tabs.swap(m_tabs);
+    }
+    // Firefox keeps its only session taken until the session ends; a dropped socket does not end it.
+    for (const auto& tab : tabs) {
+        if (m_session->closed())
+            break;
+        try {
+            m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}}, kCloseTimeout);
+        } catch (const AutomationError&) {
+            // Already closed by its page or by the user.
+        }
+    }
+    try {
+        if (!m_session->closed())
+            m_session->send("session.end", Json::object(), kCloseTimeout);
+    } catch (const AutomationError&) {
+        // Firefox is gone, or ends the session with the connection that closes below.
+    }
+    m_session->close();
+}
+
+}  // namespace varne::bidi

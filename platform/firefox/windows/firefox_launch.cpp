@@ -1,0 +1,21 @@
+#include "platform/firefox/firefox_engine.h"
+
+#include "platform/firefox/windows/wine_firefox.h"
+
+#include <cstdlib>
+
+namespace varne::bidi {
+
+bool FirefoxEngine::can_show_window() const
+{
+    // Under Wine the browser's window would be shown on the host's display.
+    const char* display = std::getenv("DISPLAY");
+    return running_under_wine() && display != nullptr && *display != '\0';
+}
+
+std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& state, bool headless)
+{
+    return std::make_unique<FirefoxPageDelegate>(WineFirefox::launch(headless), state);
+}
+
+}  // namespace varne::bidi

@@ -1,0 +1,162 @@
+#include "platform/firefox/windows/wine_firefox.h"
+
+#include "frame/automation_error.h"
+#include "platform/firefox/firefox_profile.h"
+#include "platform/transport/websocket_transport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace varne::bidi {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+
+constexpr auto kConnectTimeout = 5000ms;
+constexpr auto kPidTimeout = 10000ms;
+constexpr auto kCloseAnswerTimeout = 2000ms;
+constexpr auto kExitTimeout = 5000ms;
+constexpr auto kPollInterval = 20ms;
+constexpr const char* kOutputName = "firefox.log";
+
+AutomationError start_error(std::string description)
+{
+    return {error_number::kServerUnavailable, std::move(description)};
+}
+
+std::string executable_path()
+{
+    const char* chosen = std::getenv("VARNE_FIREFOX");
+    return chosen != nullptr && *chosen != '\0' ? chosen : WineFirefox::kDefaultExecutable;
+}
+
+std::string read_text(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
+int host_pid()
+{
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    int pid = 0;
+    return stat >> pid ? pid : 0;
+}
+
+// Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
+// watchdog of the shell kills it, and removes its profile, once this process has gone (exec keeps
+// the shell's pid for Firefox). The variable stops Firefox's remote-settings lookups: release
+// builds take the profile's settings server only when it is set.
+std::string launch_script(const std::string& folder, bool shows_window)
+{
+    std::string script;
+    if (const int client = host_pid())
+        script = "browser=$$; (while kill -0 " + std::to_string(client) +
+                 " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser; "
+                 "sleep 1; rm -rf -- " +
+                 shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+    script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
+    if (!shows_window)
+        script += " --headless";
+    script += " --remote-debugging-port=0 --no-remote --profile " + shell_quoted(folder + "/profile") + " about:blank";
+    return script + " </dev/null >" + shell_quoted(folder + "/" + kOutputName) + " 2>&1";
+}
+
+}  // namespace
+
+std::unique_ptr<WineFirefox> WineFirefox::launch(bool headless, std::chrono::milliseconds listen_timeout,
+                                                 std::chrono::milliseconds session_timeout)
+{
+    const char* display = std::getenv("DISPLAY");
+    const bool shows_window = !headless && display != nullptr && *display != '\0';
+    auto program = std::make_unique<WineHostProgram>("varne-firefox-");
+    std::error_code error;
+    std::filesystem::create_directory(program->folder() / "profile", error);
+    std::ofstream user_js(program->folder() / "profile" / "user.js", std::ios::binary);
+    user_js << firefox_user_js();
+    user_js.close();
+    if (error || !user_js)
+        throw start_error("Cannot write Firefox's profile in " + program->folder().string());
+    program->start(launch_script(program->host_folder(), shows_window));
+    std::unique_ptr<WineFirefox> firefox(new WineFirefox(std::move(program), shows_window));
+    firefox->connect(listen_timeout, session_timeout);
+    return firefox;
+}
+
+WineFirefox::WineFirefox(std::unique_ptr<WineHostProgram> program, bool shows_window)
+    : m_program(std::move(program)), m_shows_window(shows_window)
+{
+}
+
+WineFirefox::~WineFirefox()
+{
+    close();
+}
+
+void WineFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono::milliseconds session_timeout)
+{
+    const auto fail = [this](const std::string& what) {
+        std::string description = "Firefox (" + executable_path() + ") under Wine " + what;
+        const std::string tail = m_program->tail_of(kOutputName);
+        if (!tail.empty())
+            description += "; it printed: " + tail;
+        m_closed = true;
+        m_program->finish(0ms);
+        throw start_error(std::move(description));
+    };
+    if (!m_program->wait_for_pid(std::chrono::steady_clock::now() + kPidTimeout))
+        fail("did not start: the shell that starts it wrote no pid within " + std::to_string(kPidTimeout.count()) +
+             " ms");
+    const auto listen_deadline = std::chrono::steady_clock::now() + listen_timeout;
+    std::optional<std::pair<std::string, uint16_t>> address;
+    while (!(address = bidi_listen_address(read_text(m_program->folder() / kOutputName)))) {
+        if (!m_program->alive())
+            fail("exited at start");
+        if (std::chrono::steady_clock::now() >= listen_deadline)
+            fail("printed no WebDriver BiDi address within " + std::to_string(listen_timeout.count()) +
+                 " ms of its start");
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
+    try {
+        m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
+            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
+    } catch (const AutomationError& error) {
+        fail("could not be reached at " + server.text() + ": " + error.description());
+    }
+    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
+    try {
+        m_session->send("session.new", {{"capabilities", capabilities}}, session_timeout);
+    } catch (const BidiError& error) {
+        if (error.kind() == BidiError::Kind::kTimedOut)
+            fail("did not answer session.new within " + std::to_string(session_timeout.count()) +
+                 " ms (it answers once its start-up tasks have run)");
+        fail("refused a new session: " + error.description());
+    }
+}
+
+void WineFirefox::close() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (m_session && !m_session->closed()) {
+        try {
+            m_session->send("browser.close", Json::object(), kCloseAnswerTimeout);
+        } catch (const AutomationError&) {
+            // Firefox is gone or stuck; finish() ends it either way.
+        }
+    }
+    if (m_session)
+        m_session->close();
+    m_program->finish(kExitTimeout);
+}
+
+}  // namespace varne::bidi

@@ -1,0 +1,203 @@
+#include "platform/transport/wine_host_program.h"
+
+#include "frame/automation_error.h"
+#include "frame/text.h"
+#include "platform/transport/crt_pipe_launch.h"
+
+#include <fstream>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace varne {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPollInterval = 20ms;
+constexpr auto kKillTimeout = 5000ms;
+constexpr size_t kTailLines = 5;
+
+AutomationError start_error(std::string description)
+{
+    return {error_number::kServerUnavailable, std::move(description)};
+}
+
+std::wstring wide(const std::string& utf8)
+{
+    BStr text = from_utf8(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string unix_name(const std::filesystem::path& path)
+{
+    using Convert = char*(CDECL*)(LPCWSTR);
+    auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = convert ? convert(path.wstring().c_str()) : nullptr;
+    if (!name)
+        throw start_error("Cannot find the host's name of " + path.string());
+    std::string result(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+std::filesystem::path make_folder(const std::string& prefix)
+{
+    std::error_code error;
+    const auto base = std::filesystem::temp_directory_path(error);
+    if (error)
+        throw start_error("Cannot find the temporary folder for the browser's profile");
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        auto folder = base / (prefix + std::to_string(entropy()));
+        if (std::filesystem::create_directory(folder, error))
+            return folder;
+    }
+    throw start_error("Cannot create a folder for the browser's profile in " + base.string());
+}
+
+void close_process_handles(const PROCESS_INFORMATION& process)
+{
+    // A host program gets no process handle under Wine; should one come, it is not needed.
+    if (process.hProcess)
+        CloseHandle(process.hProcess);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+}
+
+// Runs a program of the host without waiting for it: a host program gets no process handle.
+void run_host(std::wstring command)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                       &process))
+        close_process_handles(process);
+}
+
+}  // namespace
+
+bool running_under_wine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+std::string shell_quoted(const std::string& word)
+{
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+WineHostProgram::WineHostProgram(const std::string& prefix) : m_folder(make_folder(prefix))
+{
+    try {
+        m_host_folder = unix_name(m_folder);
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+        throw;
+    }
+}
+
+WineHostProgram::~WineHostProgram()
+{
+    finish(0ms);
+}
+
+void WineHostProgram::start(const std::string& script, HANDLE standard)
+{
+    const std::string whole = "echo $$ > " + shell_quoted(m_host_folder + "/pid") + "; " + script;
+    std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(whole));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (standard) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = standard;
+        startup.hStdOutput = standard;
+        startup.hStdError = standard;
+    }
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, standard != nullptr, 0, nullptr, nullptr, &startup,
+                        &process))
+        throw start_error("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
+    close_process_handles(process);
+}
+
+bool WineHostProgram::wait_for_pid(std::chrono::steady_clock::time_point deadline)
+{
+    for (;;) {
+        std::ifstream in(m_folder / "pid");
+        int pid = 0;
+        if (in >> pid && pid > 0) {
+            m_pid = pid;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+bool WineHostProgram::alive() const
+{
+    if (m_pid <= 0)
+        return false;
+    std::ifstream stat("Z:\\proc\\" + std::to_string(m_pid) + "\\stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    // A zombie has exited; its state follows the command name in parentheses.
+    const auto name_end = line.rfind(')');
+    return name_end == std::string::npos || name_end + 2 >= line.size() || line[name_end + 2] != 'Z';
+}
+
+std::string WineHostProgram::tail_of(const std::string& file_name) const
+{
+    std::ifstream in(m_folder / file_name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        lines.push_back(line);
+        if (lines.size() > kTailLines)
+            lines.erase(lines.begin());
+    }
+    std::string tail;
+    for (const auto& line : lines)
+        tail += (tail.empty() ? "" : " | ") + line;
+    return tail;
+}
+
+void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    const auto deadline = std::chrono::steady_clock::now() + exit_timeout;
+    while (alive() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kPollInterval);
+    if (alive()) {
+        run_host(L"/bin/kill -KILL " + std::to_wstring(m_pid));
+        const auto killed = std::chrono::steady_clock::now() + kKillTimeout;
+        while (alive() && std::chrono::steady_clock::now() < killed)
+            std::this_thread::sleep_for(kPollInterval);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+    // What the Windows side cannot delete (a browser's profile lock is a symbolic link that leads
+    // nowhere) the host's rm can.
+    if (std::filesystem::exists(m_folder, ignored)) {
+        run_host(L"/bin/rm -rf -- " + command_line_quoted(wide(m_host_folder)));
+        const auto removed = std::chrono::steady_clock::now() + kKillTimeout;
+        while (std::filesystem::exists(m_folder, ignored) && std::chrono::steady_clock::now() < removed)
+            std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+}  // namespace varne
