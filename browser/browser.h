@@ -23,7 +23,9 @@ public:
     int16_t FrameGotoURL(int16_t FrameNumber, const BStr& URL) override;
     void GotoURL(const BStr& URL) override;
     // Both waits poll every 100 ms and give a part up after a failed check that follows
-    // 30000 ms of sleep: -1 and a time-out line in the log. Object-model faults are raised.
+    // 30000 ms of sleep: -1 and a time-out line in the log. Object-model faults are raised, but
+    // WaitForBrowser walks again from the window's newest document when a frame goes meanwhile.
+    // Both return at once while a JavaScript dialog holds the page.
     int16_t WaitForBrowser() override;
     int16_t WaitForFrame(const Ref<Dispatch>& Window) override;
     int16_t MatchInnerText(const Ref<Dispatch>& Document, const BStr& SearchString, const BStr& Tag,
