@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "browser/object_model.h"
+#include "frame/automation_error.h"
 #include "frame/interfaces.h"
 
 namespace varne {
@@ -22,7 +23,9 @@ public:
     int16_t FrameGotoURL(int16_t FrameNumber, const BStr& URL) override;
     void GotoURL(const BStr& URL) override;
     // Both waits poll every 100 ms and give a part up after a failed check that follows
-    // 30000 ms of sleep: -1 and a time-out line in the log. Object-model faults are raised.
+    // 30000 ms of sleep: -1 and a time-out line in the log. Object-model faults are raised, but
+    // WaitForBrowser walks again from the window's newest document when a frame goes meanwhile.
+    // Both return at once while a JavaScript dialog holds the page.
     int16_t WaitForBrowser() override;
     int16_t WaitForFrame(const Ref<Dispatch>& Window) override;
     int16_t MatchInnerText(const Ref<Dispatch>& Document, const BStr& SearchString, const BStr& Tag,
@@ -55,17 +58,24 @@ private:
                              int16_t Occurrence);
     int16_t BrowserClickPopupButton(const BStr& Caption);
 
+    // The top document's applets and frames, once the top document has loaded.
+    int16_t wait_for_parts_of_top();
     int16_t wait_for_frame(dom::FrameWindow& window);
     // Polls until `shown` holds for some readable document of the window.
     template <class Shown>
     bool wait_until_shown(int16_t seconds, std::u16string_view member, Shown&& shown);
-    // A member that loads forgets the failures of earlier loads first, and logs those of its own
-    // load before its own line: the address and the browser's reason, one entry each.
+    // A member that loads forgets the failures of earlier loads before it sets its load off. After
+    // the wait it logs the failures of its own load, the address and the browser's reason one entry
+    // each, and then its own line with the lapsed text of its stopwatch: `loaded_text`, or
+    // `dialog_text` when a JavaScript dialog holds the page. A dialog stops the page's scripts and
+    // with them its load, so the waits return at once while one is open.
     void forget_load_failures();
-    void log_load_failures();
+    void log_load(const BStr& timing_name, const BStr& loaded_text, const BStr& dialog_text);
+    bool dialog_open();
     // Ends the named stopwatch, keeps its milliseconds as the last action's and gives its lapsed text.
     BStr end_timing(const BStr& timing_name);
     void log(const BStr& text);
+    static AutomationError invalid_seconds(std::u16string_view member, int16_t seconds, std::string_view allowed);
 
     Ref<dom::Application> m_application;
     int32_t m_window_handle = 0;

@@ -1,5 +1,7 @@
 #include "browser/log_text.h"
 
+#include <string>
+
 namespace varne {
 
 namespace {
@@ -59,6 +61,16 @@ BStr log_line_text(std::u16string_view text)
         }
     }
     return out;
+}
+
+BStr quoted(const BStr& text)
+{
+    return u"\"" + text + u"\"";
+}
+
+BStr decimal(int32_t value)
+{
+    return from_utf8(std::to_string(value));
 }
 
 }  // namespace varne

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "frame/text.h"
@@ -13,5 +14,10 @@ namespace varne {
 // a backslash or before a character written so; everywhere else it stays single, so that
 // addresses and paths with backslashes read as given.
 BStr log_line_text(std::u16string_view text);
+
+// The pieces of the members' log texts: a text between double-quote characters, and a number in
+// decimal digits without spaces.
+BStr quoted(const BStr& text);
+BStr decimal(int32_t value);
 
 }  // namespace varne

@@ -107,6 +107,9 @@ public:
     // The loads of the window or its frames that failed since the last call, oldest first; each
     // is given once.
     virtual std::vector<LoadFailure> take_load_failures() = 0;
+    // Whether the window has shown a document, or a new address within its document, that the last
+    // Navigate brought; false while the page it replaces is still shown.
+    virtual bool navigation_shown() = 0;
 };
 
 // Starts browser application instances: the port behind `Browser`'s creation.

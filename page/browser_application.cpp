@@ -49,6 +49,7 @@ void BrowserApplication::set_Visible(bool visible)
 
 void BrowserApplication::Navigate(const BStr& url)
 {
+    m_addresses_before_navigation = m_page->state().addresses_shown(m_page->state().main_frame_id());
     m_page->navigate(m_page->state().main_frame_id(), protocol_text(url));
     m_navigated = true;
 }
@@ -80,6 +81,11 @@ std::vector<dom::LoadFailure> BrowserApplication::take_load_failures()
     for (const auto& failure : m_page->state().take_load_failures())
         failures.push_back({page_text(failure.url), page_text(failure.reason)});
     return failures;
+}
+
+bool BrowserApplication::navigation_shown()
+{
+    return m_page->state().addresses_shown(m_page->state().main_frame_id()) != m_addresses_before_navigation;
 }
 
 int32_t BrowserApplication::StatusCode()

@@ -23,6 +23,7 @@ public:
     Ref<dom::Document> Document() override;
     BStr LocationURL() override;
     std::vector<dom::LoadFailure> take_load_failures() override;
+    bool navigation_shown() override;
 
     Variant get_property(std::u16string_view name) override;
     void put_property(std::u16string_view name, const Variant& value) override;
@@ -42,6 +43,7 @@ private:
     std::u16string m_name;
     bool m_visible = false;
     bool m_navigated = false;  // the window shows no document before its first navigation
+    uint64_t m_addresses_before_navigation = 0;
 };
 
 }  // namespace varne::page

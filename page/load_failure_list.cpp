@@ -3,7 +3,7 @@
 #include <string>
 
 #include "frame/automation_error.h"
-#include "frame/bound_method.h"
+#include "page/list_members.h"
 
 namespace varne::page {
 
@@ -18,10 +18,8 @@ Variant LoadFailureList::item_at(int32_t index)
 
 Variant LoadFailureList::get_property(std::u16string_view name)
 {
-    if (equals_ignoring_case(name, u"length"))
-        return item_count();
-    if (equals_ignoring_case(name, u"item"))
-        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(u"item")));
+    if (auto member = list_member(*this, name))
+        return *member;
     throw_not_supported(name);
 }
 

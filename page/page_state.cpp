@@ -49,6 +49,7 @@ void PageState::forget(const std::string& frame_id)
     auto parent = m_frames.find(found->second.parent);
     if (parent != m_frames.end())
         std::erase(parent->second.children, frame_id);
+    forget_resources(found->second);
     m_frames.erase(frame_id);
 }
 
@@ -70,8 +71,10 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
     for (const auto& child : std::vector<std::string>(committed.children))
         forget(child);
     committed.children.clear();
+    forget_resources(committed);
     committed.requested = 0;
     ++committed.generation;
+    ++committed.addresses_shown;
     committed.content_loaded = false;
     committed.url = url;
     committed.origin = origin;
@@ -83,7 +86,10 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
 void PageState::navigated_within_document(const std::string& frame_id, const std::string& url)
 {
     std::lock_guard lock(m_mutex);
-    frame(frame_id).url = url;
+    Frame& navigated = frame(frame_id);
+    navigated.url = url;
+    navigated.committed = true;
+    ++navigated.addresses_shown;
 }
 
 void PageState::frame_started_loading(const std::string& frame_id)
@@ -112,9 +118,39 @@ void PageState::top_content_loaded()
     m_changed.notify_all();
 }
 
+void PageState::resource_requested(const std::string& frame_id, const std::string& request_id)
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    if (found == m_frames.end())
+        return;
+    found->second.resources.insert(request_id);
+    m_resource_frames[request_id] = frame_id;
+}
+
+void PageState::resource_finished(const std::string& request_id)
+{
+    std::lock_guard lock(m_mutex);
+    auto request = m_resource_frames.find(request_id);
+    if (request == m_resource_frames.end())
+        return;
+    if (auto found = m_frames.find(request->second); found != m_frames.end())
+        found->second.resources.erase(request_id);
+    m_resource_frames.erase(request);
+    m_changed.notify_all();
+}
+
+void PageState::forget_resources(Frame& frame)
+{
+    for (const auto& request_id : frame.resources)
+        m_resource_frames.erase(request_id);
+    frame.resources.clear();
+}
+
 bool PageState::only_frames_load(const Frame& frame) const
 {
-    if (!frame.content_loaded || frame.children.empty())
+    // The document shown is on its way out once the navigation that replaces it has begun.
+    if (!frame.content_loaded || !frame.committed || !frame.resources.empty() || frame.children.empty())
         return false;
     bool frame_loads = false;
     for (const auto& id : frame.children) {
@@ -335,6 +371,13 @@ uint64_t PageState::generation(const std::string& frame_id) const
     std::lock_guard lock(m_mutex);
     auto found = m_frames.find(frame_id);
     return found == m_frames.end() ? UINT64_MAX : found->second.generation;
+}
+
+uint64_t PageState::addresses_shown(const std::string& frame_id) const
+{
+    std::lock_guard lock(m_mutex);
+    auto found = m_frames.find(frame_id);
+    return found == m_frames.end() ? 0 : found->second.addresses_shown;
 }
 
 std::vector<std::string> PageState::child_frames(const std::string& frame_id) const

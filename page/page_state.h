@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ public:
     void frame_started_loading(const std::string& frame_id);
     void frame_stopped_loading(const std::string& frame_id);
     void top_content_loaded();
+    // A request of a frame's document for something its load event waits for (an image, a style
+    // sheet, a script, a font), by the engine's id of the request; and the end of such a request,
+    // answered or failed. The requests of a document end with it.
+    void resource_requested(const std::string& frame_id, const std::string& request_id);
+    void resource_finished(const std::string& request_id);
     // A navigation was asked for (by the page or by us): the frame counts as loading from now on,
     // until the browser has begun every navigation asked for or refused it; the end of a load that
     // ran meanwhile does not end it. A page that asks for two at once has each begun in turn.
@@ -72,14 +78,18 @@ public:
 
     // Queries.
     // 4 once the top document has loaded (or a dialog holds the page after its document
-    // arrived), 1 while it loads. The top document's own load ends when it has been parsed and
-    // only its frames, each of which has begun its own load, still load: the frames are the
-    // frame walk's to wait for, each with its own time.
+    // arrived), 1 while it loads. The top document's own load ends when it has been parsed, its
+    // own images, style sheets, scripts and fonts have come, and only its frames, each of which
+    // has begun its own load, still load: the frames are the frame walk's to wait for, each with
+    // its own time. A navigation of the window that has begun and not yet shown its document
+    // leaves the old document's frames out of it.
     int32_t ready_state() const;
     bool frame_ready(const std::string& frame_id) const;
     bool has_frame(const std::string& frame_id) const;
     // Counts the documents that a frame has shown; a document object of an older one is stale.
     uint64_t generation(const std::string& frame_id) const;
+    // Counts the documents and the new addresses within a document that a frame has shown.
+    uint64_t addresses_shown(const std::string& frame_id) const;
     std::vector<std::string> child_frames(const std::string& frame_id) const;
     std::string parent_of(const std::string& frame_id) const;
     std::string origin_of(const std::string& frame_id) const;
@@ -108,12 +118,14 @@ private:
         bool loading = false;
         bool content_loaded = false;  // the document shown has been parsed
         uint64_t generation = 0;
+        uint64_t addresses_shown = 0;
         int32_t status = 0;  // of the document shown
         int32_t answered = 0;  // the status that the navigation under way was answered with
         bool committed = false;  // the navigation under way has shown its document
         std::string url;
         std::string origin;
         std::optional<std::string> realm;
+        std::set<std::string> resources;  // the requests of the document shown that its load waits for
     };
 
     struct RecordedFailure {
@@ -123,6 +135,7 @@ private:
 
     Frame& frame(const std::string& frame_id);
     void forget(const std::string& frame_id);
+    void forget_resources(Frame& frame);
     void forget_cancelled_loads(const std::string& frame_id);
     void record(RecordedFailure failure);
     void window_navigation_begins(const std::string& frame_id);
@@ -135,6 +148,7 @@ private:
     std::map<std::string, Frame> m_frames;
     std::optional<Dialog> m_dialog;
     std::optional<std::string> m_gone;
+    std::map<std::string, std::string> m_resource_frames;  // the frame of each request in `resources`
     std::vector<RecordedFailure> m_failures;  // until taken
     std::vector<RecordedFailure> m_window_failures;  // until a navigation of the window begins
     // Whether the browser says when it begins a navigation; one that does not ends a request

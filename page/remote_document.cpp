@@ -1,7 +1,7 @@
 #include "page/remote_objects.h"
 
 #include "frame/automation_error.h"
-#include "frame/bound_method.h"
+#include "page/list_members.h"
 #include "page/page_scripts.h"
 #include "page/page_text.h"
 #include "page/remote_arguments.h"
@@ -147,10 +147,8 @@ Ref<dom::FrameWindow> RemoteFrames::item(int32_t index)
 
 Variant RemoteFrames::get_property(std::u16string_view name)
 {
-    if (equals_ignoring_case(name, u"length"))
-        return length();
-    if (equals_ignoring_case(name, u"item"))
-        return Ref<Dispatch>(make_object<BoundMethod>(Ref<Dispatch>(this), BStr(u"item")));
+    if (auto member = list_member(*this, name))
+        return *member;
     throw_not_supported(name);
 }
 

@@ -15,23 +15,12 @@ namespace {
 
 constexpr const char* kNoMember = "varne:no-member:";
 
+// In the order of dom::ElementProperty.
+constexpr const char* kPropertyNames[] = {"innerText", "alt", "nameProp", "name", "type", "value"};
+
 const char* property_name(dom::ElementProperty property)
 {
-    switch (property) {
-    case dom::ElementProperty::innerText:
-        return "innerText";
-    case dom::ElementProperty::alt:
-        return "alt";
-    case dom::ElementProperty::nameProp:
-        return "nameProp";
-    case dom::ElementProperty::name:
-        return "name";
-    case dom::ElementProperty::type:
-        return "type";
-    case dom::ElementProperty::value:
-        return "value";
-    }
-    return "";
+    return kPropertyNames[static_cast<size_t>(property)];
 }
 
 HandlePtr handle_of(Dispatch& object)

@@ -8,6 +8,12 @@ using nlohmann::json;
 
 namespace {
 
+// The kinds of request that a document's load event waits for, apart from its frames.
+bool holds_the_load(const std::string& type)
+{
+    return type == "Image" || type == "Stylesheet" || type == "Script" || type == "Font";
+}
+
 // "scheme://host:port" of an address, as a security origin is written.
 std::string origin_of(const std::string& url)
 {
@@ -109,7 +115,11 @@ void ChromiumPageDelegate::on_network_event(const ProtocolEvent& event)
 {
     const json& params = event.params;
     const std::string request_id = text_of(params, "requestId");
+    if (event.method == "Network.loadingFinished" || event.method == "Network.loadingFailed")
+        m_state.resource_finished(request_id);
     if (event.method == "Network.requestWillBeSent") {
+        if (holds_the_load(text_of(params, "type")))
+            m_state.resource_requested(text_of(params, "frameId"), request_id);
         if (text_of(params, "type") != "Document")
             return;
         // A redirection comes as the same request again, to its new address.

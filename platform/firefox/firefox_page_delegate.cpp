@@ -32,6 +32,7 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "browsingContext.userPromptClosed",
                              "script.realmCreated",
                              "script.realmDestroyed",
+                             "network.beforeRequestSent",
                              "network.responseCompleted",
                              "network.fetchError"};
 
@@ -55,6 +56,13 @@ bool loads_a_document(const std::string& url)
 {
     static const std::set<std::string> kSchemes{"http", "https", "file", "about", "data", "blob", "view-source"};
     return kSchemes.contains(scheme_of(url));
+}
+
+// The kinds of request that a document's load event waits for, apart from its frames, as a
+// request's destination names them.
+bool holds_the_load(const std::string& destination)
+{
+    return destination == "image" || destination == "style" || destination == "script" || destination == "font";
 }
 
 // "scheme://host:port" of an address, as a security origin is written.
@@ -408,7 +416,14 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
         // Sandboxes are the library's own worlds, not the document's.
         if (text_of(params, "type") == "window" && !params.contains("sandbox"))
             m_state.realm_created(text_of(params, "realm"), context);
+    } else if (method == "network.beforeRequestSent") {
+        const Json request = params.value("request", Json::object());
+        if (!params.contains("navigation") || params["navigation"].is_null()) {
+            if (holds_the_load(text_of(request, "destination")))
+                m_state.resource_requested(context, text_of(request, "request"));
+        }
     } else if (method == "network.responseCompleted") {
+        m_state.resource_finished(text_of(params.value("request", Json::object()), "request"));
         const auto load = m_loads.find(context);
         const Json response = params.value("response", Json::object());
         const int64_t status = response.value("status", int64_t{0});
@@ -470,6 +485,7 @@ void FirefoxPageDelegate::on_navigation_committed(const std::string& context, co
 
 void FirefoxPageDelegate::on_fetch_error(const std::string& context, const Json& params)
 {
+    m_state.resource_finished(text_of(params.value("request", Json::object()), "request"));
     const auto load = m_loads.find(context);
     if (load == m_loads.end() || load->second.navigation != text_of(params, "navigation"))
         return;

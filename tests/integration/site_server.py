@@ -1,6 +1,7 @@
 """A small web server on 127.0.0.1 for the tests: static pages from a folder, plus
 /slow (answers after ?delay= milliseconds), /echo (shows what was submitted) and
-/links (a page of ?count= links) and /redirect (a 302 to ?to=)."""
+/links (a page of ?count= links), /redirect (a 302 to ?to=) and /slow_image (a GIF that comes
+after ?delay= milliseconds)."""
 import html
 import http.server
 import os
@@ -29,6 +30,16 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
             time.sleep(int(query.get("delay", ["1000"])[0]) / 1000)
             title = html.escape(query.get("title", ["Slow"])[0])
             return self._send(f"<html><head><title>{title}</title></head><body><p>{title}</p></body></html>")
+        if url.path == "/slow_image":
+            time.sleep(int(query.get("delay", ["1000"])[0]) / 1000)
+            gif = b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;"
+            self.send_response(200)
+            self.send_header("Content-Type", "image/gif")
+            self.send_header("Content-Length", str(len(gif)))
+            self.send_header("Cache-Control", "no-store")
+            self.end_headers()
+            self.wfile.write(gif)
+            return None
         if url.path == "/echo":
             items = "".join(f"<li id='{html.escape(k)}'>{html.escape(v[0])}</li>" for k, v in sorted(query.items()))
             return self._send(f"<html><head><title>Echo</title></head><body><h1>Submitted</h1><ul>{items}</ul></body></html>")

@@ -463,6 +463,9 @@ FakeFrameWindow::FakeFrameWindow(std::shared_ptr<PortCalls> calls, std::shared_p
 Ref<dom::Document> FakeFrameWindow::document()
 {
     m_calls->record("FrameWindow.document");
+    if (m_gone)
+        throw AutomationError(error_number::kObjectDisconnected,
+                              "The object invoked has disconnected from its clients: the frame is gone");
     return m_document;
 }
 
@@ -503,10 +506,13 @@ void FakeApplication::load(const BStr& url)
     auto page = m_site->pages.find(url);
     if (page == m_site->pages.end())
         throw AutomationError(error_number::kUnspecified, "The fake site has no page at " + to_utf8(url));
+    m_site->loaded(url);
+    m_navigation_shown = page->second.shown;
+    if (!page->second.shown)
+        return;
     m_document = page->second.document;
     m_loading = page->second.loading;
     m_location = page->second.location.empty() ? url : page->second.location;
-    m_site->loaded(url);
 }
 
 void FakeSite::loaded(const BStr& url)

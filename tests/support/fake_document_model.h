@@ -189,6 +189,7 @@ struct FakeSite {
         Loading loading = Loading::done();  // the application's ReadyState while the page loads
         BStr location;  // where the page ends, after any redirection
         BStr failure;  // the browser's reason when the load fails; empty when it succeeds
+        bool shown = true;  // false: the browser never replaces the page shown with it
     };
     std::map<BStr, Page> pages;
     std::vector<dom::LoadFailure> failures;  // not yet taken
@@ -202,6 +203,8 @@ public:
     FakeFrameWindow(std::shared_ptr<PortCalls> calls, std::shared_ptr<FakeSite> site, Ref<FakeDocument> document);
 
     const std::vector<BStr>& locations() const { return m_locations; }
+    // The frame goes with the document that held it: every later use fails as a stale object does.
+    void go() { m_gone = true; }
 
     Ref<dom::Document> document() override;
     // Loads the site's page for the address, or keeps the document when the site has none.
@@ -215,6 +218,7 @@ private:
     std::shared_ptr<FakeSite> m_site;
     Ref<FakeDocument> m_document;
     std::vector<BStr> m_locations;
+    bool m_gone = false;
 };
 
 class FakeApplication final : public dom::Application {
@@ -241,11 +245,13 @@ public:
     void put_property(std::u16string_view name, const Variant& value) override;
     Variant call_method(std::u16string_view name, std::span<const Variant> args) override;
     std::vector<dom::LoadFailure> take_load_failures() override;
+    bool navigation_shown() override { return m_navigation_shown; }
 
 private:
     std::shared_ptr<PortCalls> m_calls;
     std::shared_ptr<FakeSite> m_site;
     int32_t m_window_handle;
+    bool m_navigation_shown = false;
     bool m_visible = false;
     Loading m_loading = Loading::done();
     Ref<FakeDocument> m_document;
@@ -289,6 +295,8 @@ public:
                   const BStr& location = {});
     // Makes the page's loads fail for that reason; the page still shows `document` (the error page).
     void fail_page(const BStr& url, BStr reason);
+    // Makes the window keep the page it shows when it is sent to `url`.
+    void keep_page_at(const BStr& url) { m_site->pages[url].shown = false; }
     // A failure that the browser reports for a load that nobody asked for.
     void report_failure(BStr url, BStr reason);
 

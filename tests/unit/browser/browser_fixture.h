@@ -28,6 +28,13 @@ protected:
     FakeApplication& app() { return model.application(); }
     Ref<Dispatch> document_of(Dispatch& window) { return to_object(get_property(window, u"Document")); }
     Ref<Dispatch> top_document() { return document_of(app()); }
+    // A link whose first direct child is an image.
+    Ref<FakeElement> link_with_image(const BStr& alt, const BStr& file)
+    {
+        auto link = model.link(u"");
+        link->append(model.image(alt, file));
+        return link;
+    }
 
     void open_log() { browser->SetBrowserLog(kLogName); }
     // The file's lines, without their CR LF.

@@ -144,28 +144,41 @@ TEST_F(NavigationTest, FrameGotoURLOnAPageWithoutFramesOrTimingOut)
                           }));
 }
 
-TEST_F(NavigationTest, AFailedLoadIsLoggedBeforeTheMembersOwnLine)
+// A load's line comes after its failed loads and says whether the page was replaced, or whether
+// a dialog holds it: a dialog ends the wait at once.
+TEST_F(NavigationTest, TheMembersLineFollowsItsFailedLoadsAndSaysHowTheLoadEnded)
 {
+    constexpr int32_t kDialog = 0x20020;
     model.add_page(kHome, frameset(1));
     model.add_page(u"http://127.0.0.1:9/", model.document());
     model.fail_page(u"http://127.0.0.1:9/", u"net::ERR_CONNECTION_REFUSED");
     model.add_page(u"gone.html", model.document());
     model.fail_page(u"gone.html", u"HTTP 404 Not Found");
+    model.add_page(u"no_content", model.document());
+    model.keep_page_at(u"no_content");
     open_log();
 
     browser->GotoURL(kHome);
     model.report_failure(u"http://127.0.0.1:8000/earlier", u"net::ERR_ABORTED");
     browser->GotoURL(u"http://127.0.0.1:9/");
+    auto lines = appended();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Could not load \"http://127.0.0.1:9/\": net::ERR_CONNECTION_REFUSED",
+                                        "Browser set to \"http://127.0.0.1:9/\". [0 days 00:00:00]"}));
+
+    browser->GotoURL(u"no_content");
+    EXPECT_EQ(app().LocationURL(), u"http://127.0.0.1:9/");
+    EXPECT_EQ(appended().back(), "Browser not set to \"no_content\": the page shown stayed. [0 days 00:00:00]");
+
+    windows.open_popup(FakeDocumentModel::kWindowHandle, kDialog, {{"OK", kDialog + 1}});
     browser->GotoURL(kHome);
+    EXPECT_EQ(appended().back(), "Dialog open while loading \"http://127.0.0.1:8000/index.html\". [0 days 00:00:00]");
     EXPECT_EQ(browser->FrameGotoURL(0, u"gone.html"), 0);
-    EXPECT_EQ(appended(), (std::vector<std::string>{
-                              "Browser set to \"http://127.0.0.1:8000/index.html\". [0 days 00:00:00]",
-                              "Could not load \"http://127.0.0.1:9/\": net::ERR_CONNECTION_REFUSED",
-                              "Browser set to \"http://127.0.0.1:9/\". [0 days 00:00:00]",
-                              "Browser set to \"http://127.0.0.1:8000/index.html\". [0 days 00:00:00]",
-                              "Could not load \"gone.html\": HTTP 404 Not Found",
-                              "Frame 0 set to \"gone.html\". [0 days 00:00:00]",
-                          }));
+    lines = appended();
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Could not load \"gone.html\": HTTP 404 Not Found",
+                                        "Dialog open while loading frame 0 with \"gone.html\". [0 days 00:00:00]"}));
+    EXPECT_EQ(lines.size(), 7u) << "the failure of a load that nobody asked for is not this member's";
 }
 
 std::vector<std::string> crlf_lines(const std::string& bytes)

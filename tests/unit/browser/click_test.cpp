@@ -23,13 +23,6 @@ protected:
             app().start_load(Loading::after(checks));
         };
     }
-    Ref<FakeElement> link_with_image(const BStr& alt, const BStr& file)
-    {
-        auto link = model.link(u"");
-        link->append(model.image(alt, file));
-        return link;
-    }
-
     Ref<FakeDocument> page;
 };
 
@@ -106,6 +99,34 @@ TEST_F(ClickTest, ATextLinkTimesTheWaitAloneAndAGraphicLinkTheClickToo)
                               "Clicked text link \"Next\" [0 days 00:00:02]",
                               "Clicked graphic link \"Next\" (0) [0 days 00:00:07]",
                           }));
+}
+
+// The page shows an alert as it loads: its scripts stop until it is answered, and each click
+// returns at once with it open.
+TEST_F(ClickTest, AClickThatOpensADialogReturnsAtOnceAndSaysSo)
+{
+    constexpr int32_t kDialog = 0x20020;
+    auto opens_dialog = [this] {
+        windows.open_popup(FakeDocumentModel::kWindowHandle, kDialog, {{"OK", kDialog + 1}});
+        app().start_load(Loading::done());
+    };
+    auto text = model.link(u"Next");
+    text->on_click(opens_dialog);
+    auto graphic = link_with_image(u"Next", u"next.gif");
+    graphic->on_click(opens_dialog);
+    auto form = model.form(u"order");
+    auto send = model.input(u"submit", u"Send");
+    send->on_click(opens_dialog);
+    form->append(send);
+    page->append(text).append(graphic).append(form);
+
+    EXPECT_EQ(browser->ClickLink(page, u"Next"), 0);
+    EXPECT_EQ(appended().back(), "Dialog open after clicking text link \"Next\" [0 days 00:00:00]");
+    EXPECT_EQ(browser->ClickLink(page, u"Next", brwImgAlt), 0);
+    EXPECT_EQ(appended().back(), "Dialog open after clicking graphic link \"Next\" (0) [0 days 00:00:00]");
+    EXPECT_EQ(browser->ClickFormButton(form, u"Send"), 0);
+    EXPECT_EQ(appended().back(), "Dialog open after clicking form button \"Send\" [0 days 00:00:00]");
+    EXPECT_EQ(clock.sleeps(), 0);
 }
 
 TEST_F(ClickTest, AClickWhoseWaitRunsOutStillSucceedsAfterTheTimeOutLine)

@@ -15,12 +15,6 @@ protected:
         document->append(model.element(u"P", element_text));
         return browser->MatchInnerText(document, search, u"P", how);
     }
-    Ref<FakeElement> link_with_image(const BStr& alt, const BStr& file)
-    {
-        auto link = model.link(u"");
-        link->append(model.image(alt, file));
-        return link;
-    }
 
     Ref<FakeDocument> page;
 };
@@ -42,38 +36,42 @@ TEST_F(ElementSearchTest, MatchInnerTextLooksAtTheElementAtTheOccurrenceOnly)
         << "a negative occurrence is handed to the object model";
 }
 
-TEST_F(ElementSearchTest, ExactMatchTrimsSpacesOnBothSidesAndNothingElse)
+// Exact matches trim spaces (U+0020) on both sides and nothing else; left and right matches cut
+// the untrimmed texts, in UTF-16 code units, before trimming.
+TEST_F(ElementSearchTest, MatchInnerTextComparesAsEachMatchTypeCuts)
 {
-    EXPECT_EQ(match(u"  Hello  ", u"Hello ", brwExactMatch), 0);
-    EXPECT_EQ(match(u"  Hello  ", u"hello", brwExactMatch), 1);
-    EXPECT_EQ(match(u"\tHello", u"Hello", brwExactMatch), 1);
-    EXPECT_EQ(match(u"Hello\u00A0", u"Hello", brwExactMatch), 1);
-    EXPECT_EQ(match(u"Hello\r\n", u"Hello", brwExactMatch), 1);
-    EXPECT_EQ(match(u"   ", u"", brwExactMatch), 0);
-    EXPECT_EQ(match(u"x", u"", brwExactMatch), 1);
-}
-
-TEST_F(ElementSearchTest, LeftAndRightMatchesCutTheUntrimmedTextsBeforeTrimming)
-{
-    EXPECT_EQ(match(u"Welcome", u"Wel", brwLeftMatch), 0);
-    EXPECT_EQ(match(u"Welcome", u"  Wel", brwLeftMatch), 1) << "'Welco' against 'Wel'";
-    EXPECT_EQ(match(u"Wel", u"Wel  ", brwLeftMatch), 0) << "a cut longer than the text takes all of it";
-    EXPECT_EQ(match(u" Welcome", u"Wel", brwLeftMatch), 1) << "' We' trims to 'We'";
-    EXPECT_EQ(match(u"Go home ", u"home", brwRightMatch), 1) << "the last four are 'ome '";
-    EXPECT_EQ(match(u"Go home", u"home", brwRightMatch), 0);
-    EXPECT_EQ(match(u"Go home", u" home", brwRightMatch), 0) << "' home' against 'home'";
-    EXPECT_EQ(match(u"anything", u"", brwLeftMatch), 0);
-    EXPECT_EQ(match(u"anything", u"", brwRightMatch), 0);
-}
-
-TEST_F(ElementSearchTest, CutsCountUtf16CodeUnits)
-{
-    // U+1F600 is two code units: a cut of one takes its first half.
-    EXPECT_EQ(match(u"\U0001F600abc", u"\U0001F600a", brwLeftMatch), 0);
-    EXPECT_EQ(match(u"\U0001F600abc", u"\xD83D", brwLeftMatch), 0);
-    EXPECT_EQ(match(u"abc\U0001F600", u"c\U0001F600", brwRightMatch), 0);
-    EXPECT_EQ(match(u"abc\U0001F600", u"\xDE00", brwRightMatch), 0);
-    EXPECT_EQ(match(u"\u00E9t\u00E9", u"\u00E9", brwRightMatch), 0);
+    struct Case {
+        std::u16string element_text;
+        std::u16string search;
+        BrowserMatchType how;
+        int16_t result;
+        const char* why;
+    };
+    const Case cases[] = {
+        {u"  Hello  ", u"Hello ", brwExactMatch, 0, "spaces on both sides"},
+        {u"  Hello  ", u"hello", brwExactMatch, 1, "case counts"},
+        {u"\tHello", u"Hello", brwExactMatch, 1, "a tab is no space"},
+        {u"Hello\u00A0", u"Hello", brwExactMatch, 1, "nor a no-break space"},
+        {u"Hello\r\n", u"Hello", brwExactMatch, 1, "nor a line end"},
+        {u"   ", u"", brwExactMatch, 0, "spaces trim to nothing"},
+        {u"x", u"", brwExactMatch, 1, "nothing matches only nothing"},
+        {u"Welcome", u"Wel", brwLeftMatch, 0, "the left three"},
+        {u"Welcome", u"  Wel", brwLeftMatch, 1, "'Welco' against 'Wel'"},
+        {u"Wel", u"Wel  ", brwLeftMatch, 0, "a cut longer than the text takes all of it"},
+        {u" Welcome", u"Wel", brwLeftMatch, 1, "' We' trims to 'We'"},
+        {u"Go home ", u"home", brwRightMatch, 1, "the last four are 'ome '"},
+        {u"Go home", u"home", brwRightMatch, 0, "the right four"},
+        {u"Go home", u" home", brwRightMatch, 0, "' home' against 'home'"},
+        {u"anything", u"", brwLeftMatch, 0, "an empty cut"},
+        {u"anything", u"", brwRightMatch, 0, "an empty cut"},
+        {u"\U0001F600abc", u"\U0001F600a", brwLeftMatch, 0, "U+1F600 is two code units"},
+        {u"\U0001F600abc", u"\xD83D", brwLeftMatch, 0, "a cut of one takes its first half"},
+        {u"abc\U0001F600", u"c\U0001F600", brwRightMatch, 0, "U+1F600 at the end"},
+        {u"abc\U0001F600", u"\xDE00", brwRightMatch, 0, "its second half"},
+        {u"\u00E9t\u00E9", u"\u00E9", brwRightMatch, 0, "one code unit"},
+    };
+    for (const auto& each : cases)
+        EXPECT_EQ(match(each.element_text, each.search, each.how), each.result) << each.why;
 }
 
 TEST_F(ElementSearchTest, FormExistsGivesThePositionOfTheFirstFormWithThatName)

@@ -184,5 +184,36 @@ TEST_F(WaitTest, MoreThan32767AppletsOrFramesOverflow)
     EXPECT_EQ(model.calls().count("Document.readyState"), 32768);
 }
 
+// A script of the frame sends the window to another page while the frame is waited for.
+TEST_F(WaitTest, AFrameThatGoesWithItsDocumentIsFollowedByTheWindowsNewDocument)
+{
+    auto leaving = frame_with(Loading::after(2));
+    auto page = model.document();
+    page->add_frame(leaving);
+    show(page);
+    auto arriving_document = model.document(Loading::after(2));
+    auto arriving = model.frame(arriving_document);
+    auto next = model.document();
+    next->add_frame(arriving);
+    model.add_page(u"http://127.0.0.1/next", next);
+    int32_t frame_reads = 0;
+    model.calls().observe([&](const std::string& name) {
+        if (name == "FrameWindow.document" && ++frame_reads == 2) {
+            app().load(u"http://127.0.0.1/next");
+            leaving->go();
+        }
+    });
+
+    EXPECT_EQ(browser->WaitForBrowser(), 0);
+    EXPECT_EQ(arriving_document->loading().checks(), 3);
+    EXPECT_TRUE(appended().empty());
+
+    // A page that never stops replacing its frames fails once the restarts have taken a wait's time.
+    arriving->go();
+    auto sleeps_before = clock.sleeps();
+    EXPECT_EQ(raised([&] { browser->WaitForBrowser(); }).number(), error_number::kObjectDisconnected);
+    EXPECT_EQ(clock.sleeps() - sleeps_before, 301);
+}
+
 }  // namespace
 }  // namespace varne::testing

@@ -401,6 +401,26 @@ TEST_F(ChromiumDocumentLoadTest, AFailedImageIsNoFailedLoad)
     EXPECT_TRUE(m_state.take_load_failures().empty());
 }
 
+// A quick frame beside a slow image of the top document.
+TEST_F(ChromiumDocumentLoadTest, TheTopDocumentsOwnImageHoldsItsLoadBesideItsFrames)
+{
+    event("Page.frameStartedLoading", {{"frameId", kTarget}});
+    event("Page.frameNavigated",
+          {{"frame", {{"id", kTarget}, {"url", kPage}, {"securityOrigin", "http://127.0.0.1:41733"}}}});
+    event("Page.frameAttached", {{"frameId", "F1"}, {"parentFrameId", kTarget}});
+    event("Page.frameStartedLoading", {{"frameId", "F1"}});
+    event("Network.requestWillBeSent",
+          {{"requestId", "R4"}, {"request", {{"url", kPage + "slow.png"}}}, {"type", "Image"}, {"frameId", kTarget}});
+    event("Network.requestWillBeSent",
+          {{"requestId", "R5"}, {"request", {{"url", kPage + "poll"}}}, {"type", "XHR"}, {"frameId", kTarget}});
+    event("Page.domContentEventFired", {{"timestamp", 2.5}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 1);
+    event("Network.loadingFinished", {{"requestId", "R4"}, {"encodedDataLength", 120}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4) << "only the frame loads; a request of a script's own holds nothing";
+}
+
 TEST_F(ChromiumPageDelegateTest, ACrashedTargetCrashesThePage)
 {
     event("Target.targetCrashed", {{"targetId", kTarget}, {"status", "crashed"}, {"errorCode", 133}}, "");

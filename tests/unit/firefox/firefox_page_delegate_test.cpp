@@ -118,8 +118,9 @@ Json ids(const std::string& navigation, const std::string& url, const std::strin
 TEST_F(FirefoxPageDelegateTest, TakesTheTabWithItsRealmAndWatchesEveryEventTheModelNeeds)
 {
     EXPECT_EQ(m_delegate->main_frame_id(), kTab);
-    for (const char* name : {"browsingContext.navigationStarted", "browsingContext.load",
-                             "browsingContext.userPromptOpened", "script.realmCreated", "network.fetchError"})
+    for (const char* name :
+         {"browsingContext.navigationStarted", "browsingContext.load", "browsingContext.userPromptOpened",
+          "script.realmCreated", "network.beforeRequestSent", "network.fetchError"})
         EXPECT_NE(std::find(m_subscribed.begin(), m_subscribed.end(), name), m_subscribed.end()) << name;
     EXPECT_EQ(m_state.realm_of(kTab, 0ms), "r-blank");
 }
@@ -147,6 +148,29 @@ TEST_F(FirefoxPageDelegateTest, ANavigationLoadsFromItsStartToItsLoadEvent)
     sync();
     EXPECT_EQ(m_state.ready_state(), 4);
     EXPECT_TRUE(m_state.take_load_failures().empty());
+}
+
+// A quick frame beside a slow image of the top document.
+TEST_F(FirefoxPageDelegateTest, TheTopDocumentsOwnImageHoldsItsLoadBesideItsFrames)
+{
+    navigate(kPage, [&](const Json&) { event("browsingContext.navigationStarted", ids("8501e5aa", kPage)); });
+    event("browsingContext.navigationCommitted", ids("8501e5aa", kPage));
+    event("browsingContext.contextCreated", {{"context", "frame-1"}, {"parent", kTab}, {"url", "about:blank"}});
+    event("browsingContext.navigationStarted", ids("9a", kPage + "frame.html", "frame-1"));
+    const auto subresource = [&](const char* method, const char* id, const char* destination) {
+        event(method, {{"context", kTab},
+                       {"navigation", nullptr},
+                       {"request", {{"request", id}, {"url", kPage + id}, {"destination", destination}}},
+                       {"response", {{"url", kPage + id}, {"status", 200}}}});
+    };
+    subresource("network.beforeRequestSent", "slow.png", "image");
+    subresource("network.beforeRequestSent", "poll", "");
+    event("browsingContext.domContentLoaded", ids("8501e5aa", kPage));
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 1);
+    subresource("network.responseCompleted", "slow.png", "image");
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4) << "only the frame loads; a request of a script's own holds nothing";
 }
 
 TEST_F(FirefoxPageDelegateTest, FailedLoadsEndWithoutALoadEventAndAreRecordedOnce)

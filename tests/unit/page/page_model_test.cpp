@@ -55,6 +55,26 @@ TEST_F(PageModelTest, TheApplicationNamesItsEngineAndAnswersFromThePageState)
               std::make_pair(std::string("top"), std::string("http://127.0.0.1:8000/start.html")));
 }
 
+// A reply without content: the load starts and stops, and the page shown stays.
+TEST_F(PageModelTest, TheApplicationTellsWhetherItsLastNavigationShowedAnything)
+{
+    EXPECT_TRUE(app->navigation_shown());
+    app->Navigate(u"http://127.0.0.1:8000/nocontent");
+    EXPECT_FALSE(app->navigation_shown());
+    page->state().navigation_started("top");
+    page->state().frame_started_loading("top");
+    page->state().frame_stopped_loading("top");
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_FALSE(app->navigation_shown());
+
+    app->Navigate(u"http://127.0.0.1:8000/start.html#part");
+    page->state().navigated_within_document("top", "http://127.0.0.1:8000/start.html#part");
+    EXPECT_TRUE(app->navigation_shown());
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->load_top_document("http://127.0.0.1:8000/next.html");
+    EXPECT_TRUE(app->navigation_shown());
+}
+
 TEST_F(PageModelTest, AnEngineThatIsNotRegisteredFailsTheCreation)
 {
     PageLauncher unknown{engines, [] { return std::string("netscape"); }};

@@ -81,6 +81,53 @@ TEST_F(PageStateTest, TheTopDocumentHasLoadedWhenOnlyItsFramesStillLoad)
     EXPECT_EQ(state.ready_state(), 4);
 }
 
+// A page whose frame comes at once while an image of its own is still on its way.
+TEST_F(PageStateTest, TheTopDocumentsOwnImagesStyleSheetsAndScriptsHoldItsLoadBesideItsFrames)
+{
+    state.navigation_requested("top");
+    state.navigation_started("top");
+    state.frame_started_loading("top");
+    state.frame_navigated("top", "", "http://127.0.0.1:8000/slow_image.html", "http://127.0.0.1:8000");
+    state.resource_requested("top", "r1");
+    state.frame_attached("g0", "top");
+    state.frame_attached("g1", "top");
+    state.top_content_loaded();
+    state.navigation_started("g0");
+    state.navigation_started("g1");
+    load("g0", "top", "http://127.0.0.1:8000/a.html");
+    EXPECT_EQ(state.ready_state(), 1) << "the image is still coming";
+    state.resource_finished("r1");
+    EXPECT_EQ(state.ready_state(), 4) << "only the frame g1 still loads";
+    state.resource_requested("g1", "r2");  // a frame's own requests are its own walk's affair
+    EXPECT_EQ(state.ready_state(), 4);
+
+    // The requests of a document that has gone no longer hold its successor.
+    state.resource_requested("top", "r3");
+    state.navigation_started("top");
+    load("top", "", "http://127.0.0.1:8000/plain.html");
+    EXPECT_EQ(state.ready_state(), 4);
+    state.resource_finished("r3");
+    EXPECT_EQ(state.ready_state(), 4);
+}
+
+// Its frames never finish, and its successor's request waits behind theirs.
+TEST_F(PageStateTest, AWindowNavigationUnderWayLeavesTheOldDocumentsFramesOutOfItsLoad)
+{
+    state.navigation_requested("f1");
+    state.navigation_started("f1");
+    state.top_content_loaded();
+    state.frame_started_loading("top");
+    EXPECT_EQ(state.ready_state(), 4) << "only the frame f1 loads";
+    state.navigation_requested("top");
+    state.navigation_started("top");
+    EXPECT_EQ(state.ready_state(), 1) << "the old document's frames are no part of the new one";
+    EXPECT_EQ(state.addresses_shown("top"), 1u);
+    load("top", "", "http://127.0.0.1:8000/next.html");
+    EXPECT_EQ(state.ready_state(), 4);
+    state.navigated_within_document("top", "http://127.0.0.1:8000/next.html#part");
+    EXPECT_EQ(state.addresses_shown("top"), 3u);
+}
+
 // A click whose handler reloads the document and submits its form: the submit cancels the
 // reload, and the reload's end is not the end of the frame's load.
 TEST_F(PageStateTest, AFrameThatIsAskedForASecondNavigationWhileLoadingLoadsOnUntilTheSecondHasLoaded)
@@ -110,9 +157,7 @@ TEST_F(PageStateTest, TwoNavigationsAskedForAtOnceAreEachBegunBeforeThePageHasLo
     state.frame_stopped_loading("top");  // the first, cancelled by the second
     EXPECT_EQ(state.ready_state(), 1);
     state.navigation_started("top");
-    state.frame_started_loading("top");
-    state.frame_navigated("top", "", "http://127.0.0.1:8000/echo", "http://127.0.0.1:8000");
-    state.frame_stopped_loading("top");
+    load("top", "", "http://127.0.0.1:8000/echo");
     EXPECT_EQ(state.ready_state(), 4);
 }
 
