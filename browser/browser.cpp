@@ -10,8 +10,6 @@
 #include "browser/common.h"
 #include "browser/log_text.h"
 #include "frame/automation_error.h"
-#include "frame/class_factories.h"
-#include "platform/services.h"
 #include "platform/win32_api.h"
 
 namespace varne {
@@ -106,14 +104,14 @@ std::optional<int16_t> find_occurrence(int64_t length, int16_t occurrence, Match
 // sleep. False when a check fails after more than 30000 ms of sleep, so a check that never
 // succeeds gives up after 301 sleeps.
 template <class Ready>
-bool wait_until(Ready&& ready)
+bool wait_until(Win32API& win32, Ready&& ready)
 {
     int16_t& waited = Common::wait_counter();
     waited = 0;
     while (!ready()) {
         if (waited > kWaitBudgetMs)
             return false;
-        Win32API::Sleep(kPollIntervalMs);
+        win32.Sleep(kPollIntervalMs);
         waited = checked_add(waited, kPollIntervalMs);
     }
     return true;
@@ -230,22 +228,14 @@ bool valid_ident_method(BrowserIdentType method)
 
 }  // namespace
 
-Ref<Dispatch> create_browser()
+Browser::Browser(BrowserPorts ports)
+    : m_win32(ports.windows, ports.clock),
+      m_application(ports.launcher.start_application()),
+      m_logging(std::move(ports.logging)),
+      m_timing(std::move(ports.timing))
 {
-    return make_object<Browser>();
-}
-
-Browser::Browser()
-{
-    auto* launcher = services().browsers;
-    if (!launcher)
-        throw AutomationError(error_number::kCannotCreateObject,
-                              "Cannot start a browser: no browser adapter is available in this build of the library");
-    m_application = launcher->start_application();
     m_window_handle = m_application->HWND();
     m_application->set_Visible(true);
-    m_logging = create_library_object<_Logging>(u"Varne.Logging");
-    m_timing = create_library_object<_Timing>(u"Varne.Timing");
 }
 
 void Browser::release_step() noexcept
@@ -336,13 +326,13 @@ int16_t Browser::FrameGotoURL(int16_t FrameNumber, const BStr& URL)
 
 int16_t Browser::WaitForBrowser()
 {
-    if (!wait_until([&] { return m_application->ReadyState() == kApplicationReady; })) {
+    if (!wait_until(m_win32, [&] { return m_application->ReadyState() == kApplicationReady; })) {
         log(time_out_text(kBrowserNotReady));
         return -1;
     }
     auto stuck_applet = walk(m_application->Document()->applets()->length(), [&](int16_t position) {
         return !wait_until(
-            [&] { return applet_ready(m_application->Document()->applets()->item(position)->readyState()); });
+            m_win32, [&] { return applet_ready(m_application->Document()->applets()->item(position)->readyState()); });
     });
     if (stuck_applet) {
         log(time_out_text(kBrowserNotReady));
@@ -362,7 +352,7 @@ int16_t Browser::WaitForFrame(const Ref<Dispatch>& Window)
 
 int16_t Browser::wait_for_frame(dom::FrameWindow& window)
 {
-    if (!wait_until([&] { return window.document()->readyState() == kDocumentReady; })) {
+    if (!wait_until(m_win32, [&] { return window.document()->readyState() == kDocumentReady; })) {
         log(time_out_text(kFrameNotReady));
         return -1;
     }
@@ -377,7 +367,8 @@ int16_t Browser::wait_for_frame(dom::FrameWindow& window)
         return 0;
     }
     auto stuck_applet = walk(window.document()->applets()->length(), [&](int16_t position) {
-        return !wait_until([&] { return applet_ready(window.document()->applets()->item(position)->readyState()); });
+        return !wait_until(m_win32,
+                           [&] { return applet_ready(window.document()->applets()->item(position)->readyState()); });
     });
     if (stuck_applet) {
         log(time_out_text(kAppletNotReady));
@@ -543,10 +534,10 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
     // The window functions answer the window itself while it owns no popup. After the wait
     // that reaches the budget no further check is made.
     while (waited < m_popup_budget_ms) {
-        popup = Win32API::GetLastActivePopup(m_window_handle);
+        popup = m_win32.GetLastActivePopup(m_window_handle);
         if (popup != m_window_handle)
             break;
-        Win32API::Sleep(kPollIntervalMs);
+        m_win32.Sleep(kPollIntervalMs);
         waited = checked_add(waited, kPollIntervalMs);
     }
     if (waited >= m_popup_budget_ms) {
@@ -557,7 +548,7 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
         log(u"Error locating popup window");
         return -2;
     }
-    if (Common::ClickWindowButton(popup, Caption) < 0) {
+    if (Common::ClickWindowButton(m_win32, popup, Caption) < 0) {
         log(u"Error clicking button");
         return -3;
     }
@@ -580,7 +571,7 @@ bool Browser::wait_until_shown(int16_t seconds, std::u16string_view member, Show
     while (!shown_in(*m_application->Document(), shown)) {
         if (slept_ms >= budget_ms)
             return false;
-        Win32API::Sleep(kPollIntervalMs);
+        m_win32.Sleep(kPollIntervalMs);
         slept_ms += kPollIntervalMs;
     }
     return true;

@@ -9,6 +9,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/files/native_file.h"
+#include "platform/system.h"
 
 namespace varne {
 
@@ -409,6 +410,12 @@ void SystemFileSystem::create_folders(const BStr& path)
                                   "Path/File access error: cannot create the folder '" + to_utf8(folder) +
                                       "' (a file of that name is in the way)");
     }
+}
+
+FileSystem& system_file_system()
+{
+    static SystemFileSystem files;
+    return files;
 }
 
 }  // namespace varne

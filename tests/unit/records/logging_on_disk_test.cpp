@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "platform/services.h"
+#include "platform/system.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/posix/posix_disk.h"
 #include "tests/support/manual_clock.h"
@@ -36,14 +36,13 @@ protected:
 
     fs::path folder;
     testing::ManualClock clock{{2026, 3, 1, 8, 0, 0}};
-    ScopedServices scope{{.clock = &clock}};
 };
 
 TEST_F(LoggingOnDiskTest, EntriesOutliveAProcessThatDies)
 {
     EXPECT_DEATH(
         {
-            auto log = make_object<Logging>();
+            auto log = make_object<Logging>(system_file_system(), clock);
             log->StartLog(name("crash.log"));
             log->AppendLog(u"before the crash");
             std::abort();
@@ -55,7 +54,7 @@ TEST_F(LoggingOnDiskTest, EntriesOutliveAProcessThatDies)
 
 TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     const std::string missing = (folder / "missing" / "run.log").string();
     try {
         log->StartLog(from_utf8(missing));
@@ -86,7 +85,7 @@ TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
 // Appends entries of 1000 characters until the file refuses one; the log must then end with whole entries.
 void fill_log(const BStr& file, int32_t number, const std::string& description)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     ASSERT_EQ(log->StartLog(file), 0);
     const std::string header = read_bytes(to_utf8(file));
     const std::string entry = "08:00:00 01/Mar/2026:\r\n" + std::string(1000, 'x') + "\r\n\r\n";
@@ -137,7 +136,7 @@ TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
 TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
 {
     const std::string header = "Log file started at 08:00:00 01/Mar/2026\r\n" + std::string(96, '=') + "\r\n\r\n";
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     ASSERT_EQ(log->StartLog(name("shared.log")), 0);
     EXPECT_EQ(log->AppendLog(u"first"), 0);
 
@@ -145,7 +144,7 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
                                 "' (it is open in another program or object)";
     // The child answers 0 when its StartLog raised the refusal and left it closed, 1 otherwise.
     int child = testing::run_in_child([&] {
-        auto other = make_object<Logging>();
+        auto other = make_object<Logging>(system_file_system(), clock);
         try {
             other->StartLog(name("shared.log"));
         } catch (const AutomationError& error) {
@@ -156,7 +155,7 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
     EXPECT_EQ(child, 0);
 
     // Another object of this process is refused alike.
-    auto other = make_object<Logging>();
+    auto other = make_object<Logging>(system_file_system(), clock);
     try {
         other->StartLog(name("shared.log"));
         ADD_FAILURE() << "a log held open was started again";
@@ -174,14 +173,16 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
                   "\r\nLog file closed at 08:00:00 01/Mar/2026\r\nLog file run time: 0 days 00:00:00\r\n");
 
     // Once ended, the log may be started again, from another process too.
-    EXPECT_EQ(
-        testing::run_in_child([&] { ::_exit(make_object<Logging>()->StartLog(name("shared.log")) == 0 ? 0 : 1); }), 0);
+    EXPECT_EQ(testing::run_in_child([&] {
+                  ::_exit(make_object<Logging>(system_file_system(), clock)->StartLog(name("shared.log")) == 0 ? 0 : 1);
+              }),
+              0);
     EXPECT_EQ(read_bytes(folder / "shared.log"), header);
 }
 
 TEST_F(LoggingOnDiskTest, NamesUpToTheFileSystemLimitLog)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     const std::string file(255, 'n');
     EXPECT_EQ(log->StartLog(name(file)), 0);
     log->EndLog();

@@ -13,7 +13,8 @@
 #include "frame/automation_date.h"
 #include "frame/automation_error.h"
 #include "platform/module.h"
-#include "platform/windows/system_clock.h"
+#include "platform/clock.h"
+#include "platform/system.h"
 #include "records/logging.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/disk_files.h"
@@ -326,7 +327,7 @@ TEST_F(SystemFileSystemTest, FoldersAreMadeAtEitherSeparator)
 
 TEST(WindowsClock, MonthNamesComeFromTheRegionalSettings)
 {
-    WindowsClock clock;
+    Clock& clock = system_clock();
     std::set<BStr> names;
     for (int month = 1; month <= 12; ++month) {
         wchar_t expected[80];
@@ -339,7 +340,7 @@ TEST(WindowsClock, MonthNamesComeFromTheRegionalSettings)
 
 TEST(WindowsClock, NowIsTheLocalTimeToTheSecond)
 {
-    WindowsClock clock;
+    Clock& clock = system_clock();
     SYSTEMTIME before{};
     GetLocalTime(&before);
     double now = clock.now();
