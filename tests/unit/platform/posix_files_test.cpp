@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -42,13 +41,7 @@ struct stat status_of(const fs::path& path)
 
 class PosixFilesTest : public ::testing::Test {
 protected:
-    PosixFilesTest() : folder(fs::temp_directory_path() / ("varne-posix-" + std::to_string(std::random_device()())))
-    {
-        fs::create_directories(folder);
-    }
-    ~PosixFilesTest() override { fs::remove_all(folder); }
-
-    BStr name(const std::string& file) const { return from_utf8((folder / file).string()); }
+    BStr name(const std::string& file) const { return folder.name(file); }
     std::string path(const std::string& file) const { return (folder / file).string(); }
     size_t entries(const fs::path& in) const
     {
@@ -69,7 +62,7 @@ protected:
         EXPECT_EQ(error.description(), description);
     }
 
-    fs::path folder;
+    testing::TemporaryFolder folder{"varne-posix-"};
     SystemFileSystem files;
 };
 

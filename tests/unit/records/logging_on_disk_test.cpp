@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "platform/system.h"
@@ -25,16 +24,9 @@ using testing::read_bytes;
 // The log through the real file layer, in a folder of the test's own.
 class LoggingOnDiskTest : public ::testing::Test {
 protected:
-    LoggingOnDiskTest()
-        : folder(fs::temp_directory_path() / ("varne-logging-" + std::to_string(std::random_device()())))
-    {
-        fs::create_directories(folder);
-    }
-    ~LoggingOnDiskTest() override { fs::remove_all(folder); }
+    BStr name(const std::string& file) const { return folder.name(file); }
 
-    BStr name(const std::string& file) const { return from_utf8((folder / file).string()); }
-
-    fs::path folder;
+    testing::TemporaryFolder folder{"varne-logging-"};
     testing::ManualClock clock{{2026, 3, 1, 8, 0, 0}};
 };
 

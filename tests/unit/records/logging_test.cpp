@@ -236,7 +236,7 @@ TEST_F(LoggingTest, ReleaseEndsAnOpenLogWithItsFooter)
 TEST_F(LoggingTest, ReleaseSwallowsAFailingFooter)
 {
     {
-        auto doomed = make_object<Logging>();
+        auto doomed = make_object<Logging>(files, clock);
         doomed->StartLog(u"run.log");
         files.fail_write(1, disk_full());
     }

@@ -224,7 +224,7 @@ TEST_F(SystemFileSystemTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
 {
     OwnedHandle holder = start_helper(L"log_child.exe", scratch.path("shared.log"), scratch.path("ready"));
     ASSERT_TRUE(holder);
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), system_clock());
     AutomationError refused = raised([&] { log->StartLog(scratch.name("shared.log")); });
     EXPECT_EQ(refused.number(), 70) << refused.description();
     EXPECT_EQ(refused.description().rfind("Permission denied: cannot create '", 0), 0u) << refused.description();
