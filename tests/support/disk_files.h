@@ -21,7 +21,6 @@ public:
     // The file of the folder as the library takes a name.
     BStr name(const std::string& file) const;
     std::string string() const { return m_path.string(); }
-    const char* c_str() const { return m_path.c_str(); }
 
 private:
     std::filesystem::path m_path;

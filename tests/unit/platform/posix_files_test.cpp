@@ -155,7 +155,7 @@ TEST_F(PosixFilesTest, ASaveKeepsTheOwnerOfAnotherUsersFile)
     // as /tmp, rename over it: the file is written over.
     write_bytes(folder / "roots.cfg", "OLD=1\r\n");
     ASSERT_EQ(::chmod(path("roots.cfg").c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(folder.string().c_str(), 01777), 0);
     const ino_t inode = status_of(folder / "roots.cfg").st_ino;
     {
         Unprivileged plain_user;
@@ -178,7 +178,7 @@ TEST_F(PosixFilesTest, AFolderWhereNoFileMayBeMadeStillLetsItsFilesBeSaved)
     ASSERT_EQ(::chown(path("locked/app.cfg").c_str(), kNobody, kNoGroup), 0);
     ASSERT_EQ(::chmod(path("locked/app.cfg").c_str(), 0600), 0);
     ASSERT_EQ(::chmod(path("locked").c_str(), 0555), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.string().c_str(), 0755), 0);
     const ino_t inode = status_of(folder / "locked" / "app.cfg").st_ino;
     {
         Unprivileged plain_user;
