@@ -75,7 +75,7 @@ TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
 }
 
 // Appends entries of 1000 characters until the file refuses one; the log must then end with whole entries.
-void fill_log(const BStr& file, int32_t number, const std::string& description)
+void fill_log(Clock& clock, const BStr& file, int32_t number, const std::string& description)
 {
     auto log = make_object<Logging>(system_file_system(), clock);
     ASSERT_EQ(log->StartLog(file), 0);
@@ -105,7 +105,7 @@ TEST_F(LoggingOnDiskTest, AFullDiskLeavesWholeEntries)
     if (!disk.mounted())
         GTEST_SKIP() << "only root can mount a small file system";
     const std::string file = (folder / "small" / "run.log").string();
-    fill_log(from_utf8(file), 61, "Disk full: cannot write to '" + file + "' (No space left on device)");
+    fill_log(clock, from_utf8(file), 61, "Disk full: cannot write to '" + file + "' (No space left on device)");
 }
 
 TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
@@ -118,7 +118,7 @@ TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
     limited.rlim_cur = 10 * 1024 + 500;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::string file = (folder / "limited.log").string();
-    fill_log(from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
+    fill_log(clock, from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previous_handler);
 }
