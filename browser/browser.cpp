@@ -1,12 +1,11 @@
 #include "browser/browser.h"
 
 #include <string>
+#include <utility>
 
 #include "browser/collection_walk.h"
 #include "browser/common.h"
 #include "browser/log_text.h"
-#include "frame/class_factories.h"
-#include "platform/services.h"
 #include "platform/win32_api.h"
 
 namespace varne {
@@ -21,22 +20,14 @@ constexpr char16_t kPopupTiming[] = u"BrowserClickPopupButton";
 
 }  // namespace
 
-Ref<Dispatch> create_browser()
+Browser::Browser(BrowserPorts ports)
+    : m_win32(ports.windows, ports.clock),
+      m_application(ports.launcher.start_application()),
+      m_logging(std::move(ports.logging)),
+      m_timing(std::move(ports.timing))
 {
-    return make_object<Browser>();
-}
-
-Browser::Browser()
-{
-    auto* launcher = services().browsers;
-    if (!launcher)
-        throw AutomationError(error_number::kCannotCreateObject,
-                              "Cannot start a browser: no browser adapter is available in this build of the library");
-    m_application = launcher->start_application();
     m_window_handle = m_application->HWND();
     m_application->set_Visible(true);
-    m_logging = create_library_object<_Logging>(u"Varne.Logging");
-    m_timing = create_library_object<_Timing>(u"Varne.Timing");
 }
 
 void Browser::release_step() noexcept
@@ -108,7 +99,7 @@ void Browser::forget_load_failures()
 // The window functions answer the window itself while it owns no popup.
 bool Browser::dialog_open()
 {
-    int32_t popup = Win32API::GetLastActivePopup(m_window_handle);
+    int32_t popup = m_win32.GetLastActivePopup(m_window_handle);
     return popup != 0 && popup != m_window_handle;
 }
 
@@ -169,10 +160,10 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
     // The window functions answer the window itself while it owns no popup. After the wait
     // that reaches the budget no further check is made.
     while (waited < m_popup_budget_ms) {
-        popup = Win32API::GetLastActivePopup(m_window_handle);
+        popup = m_win32.GetLastActivePopup(m_window_handle);
         if (popup != m_window_handle)
             break;
-        Win32API::Sleep(kPopupPollMs);
+        m_win32.Sleep(kPopupPollMs);
         waited = checked_add(waited, kPopupPollMs);
     }
     if (waited >= m_popup_budget_ms) {
@@ -183,7 +174,7 @@ int16_t Browser::BrowserClickPopupButton(const BStr& Caption)
         log(u"Error locating popup window");
         return -2;
     }
-    if (Common::ClickWindowButton(popup, Caption) < 0) {
+    if (Common::ClickWindowButton(m_win32, popup, Caption) < 0) {
         log(u"Error clicking button");
         return -3;
     }

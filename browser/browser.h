@@ -5,8 +5,19 @@
 #include "browser/object_model.h"
 #include "frame/automation_error.h"
 #include "frame/interfaces.h"
+#include "platform/win32_api.h"
 
 namespace varne {
+
+// What a Browser is made with: the port that starts its browser application, the window functions
+// and the clock of its waits and popup search, and a Logging and a Timing of its own.
+struct BrowserPorts {
+    dom::BrowserLauncher& launcher;
+    WindowFunctions& windows;
+    Clock& clock;
+    Ref<_Logging> logging;
+    Ref<_Timing> timing;
+};
 
 // One browser window for the life of the object: navigation, readiness waits, element
 // search, clicks and popup answers, each timed and logged through private Timing and Logging.
@@ -14,7 +25,7 @@ class Browser final : public _Browser {
 public:
     // Starts a browser application and shows its window; fails with an AutomationError when
     // no browser can be started.
-    Browser();
+    explicit Browser(BrowserPorts ports);
 
     void SetBrowserLog(const BStr& LogName) override;
     void CloseBrowserLog() override;
@@ -77,6 +88,7 @@ private:
     void log(const BStr& text);
     static AutomationError invalid_seconds(std::u16string_view member, int16_t seconds, std::string_view allowed);
 
+    Win32API m_win32;
     Ref<dom::Application> m_application;
     int32_t m_window_handle = 0;
     Ref<_Logging> m_logging;

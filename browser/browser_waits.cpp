@@ -19,14 +19,14 @@ constexpr char16_t kDocumentReady[] = u"complete";
 // sleep. False when a check fails after more than 30000 ms of sleep, so a check that never
 // succeeds gives up after 301 sleeps.
 template <class Ready>
-bool wait_until(Ready&& ready)
+bool wait_until(Win32API& win32, Ready&& ready)
 {
     int16_t& waited = Common::wait_counter();
     waited = 0;
     while (!ready()) {
         if (waited > kWaitBudgetMs)
             return false;
-        Win32API::Sleep(kPollIntervalMs);
+        win32.Sleep(kPollIntervalMs);
         waited = checked_add(waited, kPollIntervalMs);
     }
     return true;
@@ -59,10 +59,10 @@ bool applet_ready(const Variant& state)
 // The position of the first applet of `applets` (taken afresh at each check) that does not
 // become ready in time.
 template <class Applets>
-std::optional<int16_t> stuck_applet(Applets&& applets)
+std::optional<int16_t> stuck_applet(Win32API& win32, Applets&& applets)
 {
     return walk(applets()->length(), [&](int16_t position) {
-        return !wait_until([&] { return applet_ready(applets()->item(position)->readyState()); });
+        return !wait_until(win32, [&] { return applet_ready(applets()->item(position)->readyState()); });
     });
 }
 
@@ -133,7 +133,7 @@ int16_t Browser::WaitForBrowser()
     // restarts have taken a whole wait's time.
     int16_t restarts_ms = 0;
     for (;;) {
-        if (!wait_until([&] { return m_application->ReadyState() == kApplicationReady; })) {
+        if (!wait_until(m_win32, [&] { return m_application->ReadyState() == kApplicationReady; })) {
             log(time_out_text(u"Browser not ready after "));
             return -1;
         }
@@ -143,14 +143,14 @@ int16_t Browser::WaitForBrowser()
             if (error.number() != error_number::kObjectDisconnected || restarts_ms > kWaitBudgetMs)
                 throw;
         }
-        Win32API::Sleep(kPollIntervalMs);
+        m_win32.Sleep(kPollIntervalMs);
         restarts_ms = checked_add(restarts_ms, kPollIntervalMs);
     }
 }
 
 int16_t Browser::wait_for_parts_of_top()
 {
-    if (stuck_applet([&] { return m_application->Document()->applets(); })) {
+    if (stuck_applet(m_win32, [&] { return m_application->Document()->applets(); })) {
         log(time_out_text(u"Browser not ready after "));
         return -1;
     }
@@ -168,7 +168,7 @@ int16_t Browser::WaitForFrame(const Ref<Dispatch>& Window)
 
 int16_t Browser::wait_for_frame(dom::FrameWindow& window)
 {
-    if (!wait_until([&] { return window.document()->readyState() == kDocumentReady; })) {
+    if (!wait_until(m_win32, [&] { return window.document()->readyState() == kDocumentReady; })) {
         log(time_out_text(u"Frame not ready after "));
         return -1;
     }
@@ -182,7 +182,7 @@ int16_t Browser::wait_for_frame(dom::FrameWindow& window)
         });
         return 0;
     }
-    if (stuck_applet([&] { return window.document()->applets(); })) {
+    if (stuck_applet(m_win32, [&] { return window.document()->applets(); })) {
         log(time_out_text(u"Applet not ready after "));
         return -1;
     }
@@ -199,7 +199,7 @@ bool Browser::wait_until_shown(int16_t seconds, std::u16string_view member, Show
     while (!shown_in(*m_application->Document(), shown)) {
         if (slept_ms >= budget_ms)
             return false;
-        Win32API::Sleep(kPollIntervalMs);
+        m_win32.Sleep(kPollIntervalMs);
         slept_ms += kPollIntervalMs;
     }
     return true;

@@ -14,18 +14,18 @@ int16_t& wait_counter() noexcept
     return counter;
 }
 
-int16_t ClickWindowButton(int32_t WindowHandle, const BStr& Caption)
+int16_t ClickWindowButton(Win32API& win32, int32_t WindowHandle, const BStr& Caption)
 {
     if (WindowHandle == 0)
         return -2;
-    Win32API::SetForegroundWindow(WindowHandle);
-    Win32API::SetActiveWindow(WindowHandle);
+    win32.SetForegroundWindow(WindowHandle);
+    win32.SetActiveWindow(WindowHandle);
     // The window functions take narrow text; this platform's code page is UTF-8.
-    int32_t button = Win32API::FindWindowExA(WindowHandle, 0, kButtonClass, to_utf8(Caption));
+    int32_t button = win32.FindWindowExA(WindowHandle, 0, kButtonClass, to_utf8(Caption));
     if (button == 0)
         return -1;
-    Win32API::SetActiveWindow(button);
-    Win32API::SendMessageA(button, Win32API::kBmClick, 0, 0);
+    win32.SetActiveWindow(button);
+    win32.SendMessageA(button, Win32API::kBmClick, 0, 0);
     return 0;
 }
 

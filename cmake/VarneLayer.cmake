@@ -1,8 +1,72 @@
-# varne_layer(<name> SOURCES ...): one folder's object library.
+# The layer table (DEPS.list) read once: for each folder, the folders that it may include.
+file(STRINGS ${PROJECT_SOURCE_DIR}/DEPS.list varne_layer_table)
+set(varne_layer_section)
+set(VARNE_LAYER_FOLDER_LIST)
+foreach(raw IN LISTS varne_layer_table)
+  string(REGEX REPLACE "#.*" "" line "${raw}")
+  string(STRIP "${line}" line)
+  if(line MATCHES "^\\[(.+)\\]$")
+    set(varne_layer_section ${CMAKE_MATCH_1})
+    list(APPEND VARNE_LAYER_FOLDER_LIST ${varne_layer_section})
+    set_property(GLOBAL PROPERTY VARNE_LAYER_EDGES_${varne_layer_section} "")
+  elseif(NOT line STREQUAL "")
+    set_property(GLOBAL APPEND PROPERTY VARNE_LAYER_EDGES_${varne_layer_section} ${line})
+  endif()
+endforeach()
+
+# The target that builds each folder of the table; a folder not named here belongs to its parent's.
+set(VARNE_LAYER_TARGETS
+  frame=varne_frame records=varne_records settings=varne_settings browser=varne_browser
+  spreadsheet=varne_spreadsheet spreadsheet/engine=varne_workbook page=varne_page platform=varne_platform
+  platform/transport=varne_transport platform/chromium=varne_chromium platform/firefox=varne_firefox
+  composition=varne_composition)
+
+function(varne_layer_target layer out)
+  set(folder ${layer})
+  while(TRUE)
+    foreach(pair IN LISTS VARNE_LAYER_TARGETS)
+      if(pair MATCHES "^${folder}=(.+)$")
+        set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+        return()
+      endif()
+    endforeach()
+    get_filename_component(folder ${folder} DIRECTORY)
+    if(folder STREQUAL "")
+      message(FATAL_ERROR "No layer target builds ${layer}")
+    endif()
+  endwhile()
+endfunction()
+
+# varne_layer(<name> SOURCES ... [LIBRARIES ...]): one folder's object library. It links the
+# targets of the layers that DEPS.list lets its folders (this one and the subfolders it builds)
+# include, and no other; a layer that this build leaves out (Firefox on Windows) is skipped.
 function(varne_layer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES" ${ARGN})
   add_library(${name} OBJECT ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC Threads::Threads ${ARG_LIBRARIES})
   target_compile_definitions(${name} PRIVATE VARNE_BUILDING_LIBRARY)
+  # What the libraries made of the layers link besides the layers' own objects.
+  set_property(GLOBAL APPEND PROPERTY VARNE_LAYER_LIBRARIES Threads::Threads ${ARG_LIBRARIES})
+
+  file(RELATIVE_PATH here ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(edges)
+  foreach(folder IN LISTS VARNE_LAYER_FOLDER_LIST)
+    if(folder STREQUAL here OR folder MATCHES "^${here}/")
+      varne_layer_target(${folder} owner)
+      if(owner STREQUAL name)
+        get_property(allowed GLOBAL PROPERTY VARNE_LAYER_EDGES_${folder})
+        list(APPEND edges ${allowed})
+      endif()
+    endif()
+  endforeach()
+  set(targets)
+  foreach(edge IN LISTS edges)
+    varne_layer_target(${edge} target)
+    if(NOT target STREQUAL name)
+      list(APPEND targets $<TARGET_NAME_IF_EXISTS:${target}>)
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES targets)
+  target_link_libraries(${name} PUBLIC ${targets})
 endfunction()

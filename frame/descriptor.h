@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,19 @@ struct TypeDescriptor {
     std::string_view name;  // the interface of an object, the enumeration of an enum
 };
 
+// How each description of the library writes a type. An empty entry stands for the type's own
+// name (the enumeration's, the interface's).
+struct ValueTypeNames {
+    std::string_view reference;  // the README's reference: "16-bit integer"
+    std::string_view python;  // the Python stub: "int"
+    std::string_view idl;  // the type library's description: "short"
+    std::string_view expected;  // what an argument of another type is told it should be
+};
+
+const ValueTypeNames& names_of(ValueType kind);
+// The type as one description writes it, e.g. type_name(type, &ValueTypeNames::idl).
+std::string type_name(const TypeDescriptor& type, std::string_view ValueTypeNames::*description);
+
 struct ParamDescriptor {
     std::u16string_view name;
     TypeDescriptor type;
@@ -51,12 +65,19 @@ struct ClassDescriptor {
     std::u16string_view name;
     std::u16string_view interface_name;
     std::u16string_view prog_id;
+    // Both identifiers are in the registries and the compiled clients of every installed copy:
+    // they never change, whatever else of the class does.
     Guid class_id;
     Guid interface_id;
-    // The creation step: builds the object and hands out its first reference.
-    Ref<Dispatch> (*create)();
     std::vector<MemberDescriptor> members;  // in interface order; dispatch ids count from 1
+
+    // Builds an object of the class through its registered creation step and hands out its first
+    // reference; raises "can't create object" (429) while no step is registered.
+    Ref<Dispatch> create() const;
 };
+
+// How an object of one class is made, with the ports it is given.
+using CreationStep = std::function<Ref<Dispatch>()>;
 
 struct EnumDescriptor {
     std::u16string_view name;
@@ -80,5 +101,9 @@ const LibraryDescriptor& library_descriptor();
 
 const ClassDescriptor* find_class(const Guid& class_id);
 const ClassDescriptor* find_class(std::u16string_view prog_id);
+
+// Gives the class named `class_name` its creation step, in place of any before it. The library's
+// composition root registers every class's step when the library is loaded.
+void register_creation_step(std::u16string_view class_name, CreationStep step);
 
 }  // namespace varne

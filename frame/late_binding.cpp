@@ -37,24 +37,11 @@ std::string interface_phrase(std::string_view name)
 
 std::string expected_phrase(const TypeDescriptor& type)
 {
-    switch (type.kind) {
-    case ValueType::I2:
-        return "a 16-bit integer (-32768 to 32767)";
-    case ValueType::I4:
-        return "a 32-bit integer";
-    case ValueType::Enum:
+    if (type.kind == ValueType::Enum)
         return "a " + std::string(type.name) + " number";
-    case ValueType::Bool:
-        return "a boolean";
-    case ValueType::String:
-        return "a string";
-    case ValueType::Object:
+    if (type.kind == ValueType::Object)
         return interface_phrase(type.name);
-    case ValueType::Variant:
-    case ValueType::None:
-        break;
-    }
-    return "a value";
+    return type_name(type, &ValueTypeNames::expected);
 }
 
 std::string object_phrase(const Dispatch* object)

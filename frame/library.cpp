@@ -1,9 +1,9 @@
-#include "frame/class_factories.h"
 #include "frame/descriptor.h"
 #include "frame/interfaces.h"
 #include "frame/member_thunk.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace varne {
 
@@ -39,6 +39,7 @@ LibraryDescriptor make_library()
     const Variant kWaitSeconds = int16_t(30);
     return LibraryDescriptor{
         .name = u"Varne",
+        // Like the classes' identifiers, the type library's never changes.
         .type_library_id = {0x5E8E7564, 0xB2B5, 0x4699, {0xB9, 0x47, 0x36, 0x98, 0x60, 0xB0, 0xF2, 0xF2}},
         .major_version = 14,
         .minor_version = 0,
@@ -52,7 +53,6 @@ LibraryDescriptor make_library()
                  u"Varne.Browser",
                  {0x7DAD0CE8, 0xD083, 0x4258, {0xBD, 0xB5, 0x0B, 0x03, 0xBE, 0x45, 0xBC, 0x85}},
                  {0xC450EE35, 0x5903, 0x41FF, {0xA9, 0x50, 0x8E, 0x78, 0x39, 0x02, 0x13, 0x2D}},
-                 create_browser,
                  {
                      {u"SetBrowserLog", {param(u"LogName", kString)}, kNone, member_thunk<&_Browser::SetBrowserLog>},
                      {u"CloseBrowserLog", {}, kNone, member_thunk<&_Browser::CloseBrowserLog>},
@@ -114,7 +114,6 @@ LibraryDescriptor make_library()
                  u"Varne.Config",
                  {0x266EFF85, 0xE7F4, 0x4766, {0xB6, 0xE7, 0xFC, 0x41, 0xC6, 0x1A, 0x56, 0xA0}},
                  {0xDC25CBA5, 0x4C6F, 0x4F7C, {0xAE, 0xD2, 0xE8, 0x7D, 0x0D, 0xFD, 0x50, 0xF3}},
-                 create_config,
                  {
                      {u"Load", {param(u"Filename", kString)}, kI2, member_thunk<&_Config::Load>},
                      {u"Save", {param(u"Filename", kString)}, kVariant, member_thunk<&_Config::Save>},
@@ -131,7 +130,6 @@ LibraryDescriptor make_library()
                  u"Varne.Logging",
                  {0x8B45DCED, 0x2C36, 0x4911, {0xBF, 0x41, 0x54, 0x92, 0x40, 0xA5, 0x3F, 0x5A}},
                  {0x1731C31C, 0x44B9, 0x4E21, {0xB4, 0x7B, 0x68, 0xE2, 0xF0, 0xCC, 0x20, 0x02}},
-                 create_logging,
                  {
                      {u"IsOpen", {}, kBool, member_thunk<&_Logging::IsOpen>},
                      {u"StartLog", {param(u"Filename", kString)}, kI2, member_thunk<&_Logging::StartLog>},
@@ -144,7 +142,6 @@ LibraryDescriptor make_library()
                  u"Varne.Timing",
                  {0x62C63BF6, 0xE19D, 0x454F, {0x94, 0x42, 0x20, 0xF4, 0x3F, 0x53, 0x7D, 0x72}},
                  {0xC66F539B, 0x6645, 0x46E0, {0x8A, 0xDA, 0xEA, 0x85, 0x95, 0x13, 0x54, 0x3E}},
-                 create_timing,
                  {
                      {u"GetStartTime", {param(u"TimingName", kString)}, kVariant, member_thunk<&_Timing::GetStartTime>},
                      {u"GetEndTime", {param(u"TimingName", kString)}, kVariant, member_thunk<&_Timing::GetEndTime>},
@@ -162,7 +159,6 @@ LibraryDescriptor make_library()
                  u"Varne.ExcelConn",
                  {0x9B4AEE30, 0x25CE, 0x42AA, {0x8C, 0x67, 0xAD, 0x87, 0x5F, 0xFA, 0x9F, 0x23}},
                  {0xF409E886, 0x66CD, 0x424A, {0xB7, 0x54, 0xD2, 0xD9, 0x99, 0xBD, 0x03, 0xEB}},
-                 create_excel_conn,
                  {
                      {u"GetXL", {}, kApplication, member_thunk<&_ExcelConn::GetXL>},
                      {u"SaveWorkbook",
@@ -185,12 +181,63 @@ LibraryDescriptor make_library()
 
 enum ClassIndex : size_t { kBrowserClass, kConfigClass, kLoggingClass, kTimingClass, kExcelConnClass };
 
+// The creation step of each class, by its position in the descriptor table.
+std::vector<CreationStep>& creation_steps()
+{
+    static std::vector<CreationStep> steps(library_descriptor().classes.size());
+    return steps;
+}
+
 }  // namespace
+
+const ValueTypeNames& names_of(ValueType kind)
+{
+    static constexpr ValueTypeNames kNames[] = {
+        /* None */ {"nothing", "None", "void", "a value"},
+        /* I2 */ {"16-bit integer", "int", "short", "a 16-bit integer (-32768 to 32767)"},
+        /* I4 */ {"32-bit integer", "int", "long", "a 32-bit integer"},
+        /* Bool */ {"16-bit boolean", "bool", "VARIANT_BOOL", "a boolean"},
+        /* String */ {"string", "str", "BSTR", "a string"},
+        /* Variant */ {"variant", "Any", "VARIANT", "a value"},
+        /* Object */ {"", "Object", "IDispatch*", ""},
+        /* Enum */ {"", "int", "", ""},
+    };
+    static_assert(std::size(kNames) == static_cast<size_t>(ValueType::Enum) + 1, "a row for every type");
+    return kNames[static_cast<size_t>(kind)];
+}
+
+std::string type_name(const TypeDescriptor& type, std::string_view ValueTypeNames::*description)
+{
+    const std::string_view written = names_of(type.kind).*description;
+    return std::string(written.empty() ? type.name : written);
+}
 
 const LibraryDescriptor& library_descriptor()
 {
     static const LibraryDescriptor library = make_library();
     return library;
+}
+
+void register_creation_step(std::u16string_view class_name, CreationStep step)
+{
+    const auto& classes = library_descriptor().classes;
+    for (size_t index = 0; index < classes.size(); ++index) {
+        if (classes[index].name == class_name) {
+            creation_steps()[index] = std::move(step);
+            return;
+        }
+    }
+    throw AutomationError(error_number::kCannotCreateObject, "No class " + to_utf8(class_name) + " to register");
+}
+
+Ref<Dispatch> ClassDescriptor::create() const
+{
+    const auto& step = creation_steps()[static_cast<size_t>(this - library_descriptor().classes.data())];
+    if (!step)
+        throw AutomationError(error_number::kCannotCreateObject,
+                              "ActiveX component can't create object: nothing makes " + to_utf8(name) +
+                                  " in this build");
+    return step();
 }
 
 std::string Guid::to_string() const

@@ -9,24 +9,7 @@ namespace {
 
 std::string type_phrase(const TypeDescriptor& type)
 {
-    switch (type.kind) {
-    case ValueType::I2:
-        return "16-bit integer";
-    case ValueType::I4:
-        return "32-bit integer";
-    case ValueType::Bool:
-        return "16-bit boolean";
-    case ValueType::String:
-        return "string";
-    case ValueType::Variant:
-        return "variant";
-    case ValueType::Object:
-    case ValueType::Enum:
-        return std::string(type.name);
-    case ValueType::None:
-        break;
-    }
-    return "nothing";
+    return type_name(type, &ValueTypeNames::reference);
 }
 
 // "3 = brwInnerText" for an enumeration's default, the literal otherwise.
@@ -96,6 +79,16 @@ const MemberDescription& description_of(const ClassDescriptor& cls, const Member
     return found ? *found : kNone;
 }
 
+// " (type, optional, default ...): description", as both the stub and the README follow a
+// parameter's name with it.
+std::string parameter_summary(const ParamDescriptor& param, const MemberDescription& description)
+{
+    std::string text = " (" + type_phrase(param.type);
+    if (param.default_value)
+        text += ", optional, default " + default_phrase(param);
+    return text + "): " + std::string(find_param_description(description, param.name));
+}
+
 }  // namespace
 
 std::string python_literal(const Variant& value)
@@ -116,23 +109,7 @@ std::string python_literal(const Variant& value)
 
 std::string python_type(const TypeDescriptor& type)
 {
-    switch (type.kind) {
-    case ValueType::I2:
-    case ValueType::I4:
-    case ValueType::Enum:
-        return "int";
-    case ValueType::Bool:
-        return "bool";
-    case ValueType::String:
-        return "str";
-    case ValueType::Object:
-        return "Object";
-    case ValueType::Variant:
-        return "Any";
-    case ValueType::None:
-        break;
-    }
-    return "None";
+    return type_name(type, &ValueTypeNames::python);
 }
 
 std::string class_docstring(const ClassDescriptor& cls)
@@ -152,10 +129,7 @@ std::string member_docstring(const ClassDescriptor& cls, const MemberDescriptor&
     if (!member.params.empty()) {
         text += "\n\nParameters:";
         for (const auto& param : member.params) {
-            text += "\n    " + to_utf8(param.name) + " (" + type_phrase(param.type);
-            if (param.default_value)
-                text += ", optional, default " + default_phrase(param);
-            text += "): " + std::string(find_param_description(description, param.name));
+            text += "\n    " + to_utf8(param.name) + parameter_summary(param, description);
         }
     }
     if (member.result.kind != ValueType::None) {
@@ -242,10 +216,7 @@ std::string markdown_reference()
             if (!member.params.empty()) {
                 text += "\n";
                 for (const auto& param : member.params) {
-                    text += "- `" + to_utf8(param.name) + "` (" + type_phrase(param.type);
-                    if (param.default_value)
-                        text += ", optional, default " + default_phrase(param);
-                    text += "): " + std::string(find_param_description(about, param.name)) + "\n";
+                    text += "- `" + to_utf8(param.name) + "`" + parameter_summary(param, about) + "\n";
                 }
             }
             if (!about.result.empty())

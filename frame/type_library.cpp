@@ -16,25 +16,7 @@ std::string uuid(const Guid& id)
 
 std::string idl_type(const TypeDescriptor& type)
 {
-    switch (type.kind) {
-    case ValueType::I2:
-        return "short";
-    case ValueType::I4:
-        return "long";
-    case ValueType::Bool:
-        return "VARIANT_BOOL";
-    case ValueType::String:
-        return "BSTR";
-    case ValueType::Variant:
-        return "VARIANT";
-    case ValueType::Object:
-        return "IDispatch*";
-    case ValueType::Enum:
-        return std::string(type.name);
-    case ValueType::None:
-        break;
-    }
-    return "void";
+    return type_name(type, &ValueTypeNames::idl);
 }
 
 std::string quoted(std::u16string_view text)

@@ -7,24 +7,23 @@
 #include "page/page_text.h"
 #include "page/remote_objects.h"
 #include "platform/file_system.h"
-#include "platform/services.h"
 
 namespace varne::page {
 
 namespace {
 
 // The whole file or, on failure, the old one left as it was.
-void save_bytes(const BStr& path, std::string_view bytes)
+void save_bytes(FileSystem& files, const BStr& path, std::string_view bytes)
 {
-    auto writer = services().files->replace_file(path);
+    auto writer = files.replace_file(path);
     writer->write_bytes({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     writer->close();
 }
 
 }  // namespace
 
-BrowserApplication::BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name)
-    : m_page(std::move(page)), m_name(std::move(name))
+BrowserApplication::BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name, FileSystem& files)
+    : m_page(std::move(page)), m_name(std::move(name)), m_files(files)
 {
 }
 
@@ -106,7 +105,7 @@ Ref<Dispatch> BrowserApplication::LoadFailures()
 void BrowserApplication::SaveScreenshot(const BStr& path)
 {
     m_page->check_alive();
-    save_bytes(path, m_page->delegate().screenshot());
+    save_bytes(m_files, path, m_page->delegate().screenshot());
 }
 
 void BrowserApplication::SavePageSource(const BStr& path)
@@ -114,7 +113,7 @@ void BrowserApplication::SavePageSource(const BStr& path)
     const auto& frame = m_page->state().main_frame_id();
     auto source = m_page->delegate().evaluate(m_page->realm_for(frame), std::string(scripts::kPageSource), true);
     // In the files' convention: a lone surrogate of the page is written as to_utf8 writes it.
-    save_bytes(path, to_utf8(page_text(source.text)));
+    save_bytes(m_files, path, to_utf8(page_text(source.text)));
 }
 
 Variant BrowserApplication::get_property(std::u16string_view name)

@@ -6,14 +6,19 @@
 #include "browser/object_model.h"
 #include "page/browser_page.h"
 
+namespace varne {
+class FileSystem;
+}
+
 namespace varne::page {
 
 // The browser application as scripts know it (HWND, Visible, Navigate, ReadyState, Document,
 // LocationURL), answered by one browser page. ReadyState comes from the browser's load events.
 class BrowserApplication final : public dom::Application {
 public:
-    // `name`: the browser's name, as the Name property gives it.
-    BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name);
+    // `name`: the browser's name, as the Name property gives it; screenshots and page sources are
+    // saved through `files`.
+    BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name, FileSystem& files);
     ~BrowserApplication() override;
 
     int32_t HWND() override;
@@ -41,6 +46,7 @@ public:
 private:
     std::shared_ptr<BrowserPage> m_page;
     std::u16string m_name;
+    FileSystem& m_files;
     bool m_visible = false;
     bool m_navigated = false;  // the window shows no document before its first navigation
     uint64_t m_addresses_before_navigation = 0;

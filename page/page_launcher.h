@@ -5,6 +5,11 @@
 
 #include "browser/object_model.h"
 #include "page/page_delegate.h"
+#include "platform/environment.h"
+
+namespace varne {
+class FileSystem;
+}
 
 namespace varne::page {
 
@@ -14,15 +19,19 @@ namespace varne::page {
 // process exits.
 class PageLauncher final : public dom::BrowserLauncher {
 public:
-    // `choose_engine` names the engine of each new browser, among `engines`.
+    // `choose_engine` names the engine of each new browser, among `engines`; the applications save
+    // their files through `files`, and VARNE_HEADLESS is read through `environment`.
     using EngineChoice = std::function<std::string()>;
-    PageLauncher(const EngineRegistry& engines, EngineChoice choose_engine);
+    PageLauncher(const EngineRegistry& engines, EngineChoice choose_engine, FileSystem& files,
+                 EnvironmentLookup environment);
 
     Ref<dom::Application> start_application() override;
 
 private:
     const EngineRegistry& m_engines;
     EngineChoice m_choose_engine;
+    FileSystem& m_files;
+    EnvironmentLookup m_environment;
 };
 
 }  // namespace varne::page

@@ -1,51 +1,38 @@
 #include "platform/win32_api.h"
 
-#include "frame/automation_error.h"
 #include "platform/clock.h"
-#include "platform/services.h"
 
-namespace varne::Win32API {
+namespace varne {
 
-namespace {
-
-WindowFunctions& windows()
+int32_t Win32API::GetLastActivePopup(int32_t window)
 {
-    if (!services().windows)
-        throw AutomationError(error_number::kUnspecified, "No window functions are available on this platform");
-    return *services().windows;
+    return m_windows.GetLastActivePopup(window);
 }
 
-}  // namespace
-
-int32_t GetLastActivePopup(int32_t window)
+int32_t Win32API::SetForegroundWindow(int32_t window)
 {
-    return windows().GetLastActivePopup(window);
+    return m_windows.SetForegroundWindow(window);
 }
 
-int32_t SetForegroundWindow(int32_t window)
+int32_t Win32API::SetActiveWindow(int32_t window)
 {
-    return windows().SetForegroundWindow(window);
+    return m_windows.SetActiveWindow(window);
 }
 
-int32_t SetActiveWindow(int32_t window)
+int32_t Win32API::FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
+                                const std::string& window_text)
 {
-    return windows().SetActiveWindow(window);
+    return m_windows.FindWindowExA(parent, child_after, class_name, window_text);
 }
 
-int32_t FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
-                      const std::string& window_text)
+intptr_t Win32API::SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam)
 {
-    return windows().FindWindowExA(parent, child_after, class_name, window_text);
+    return m_windows.SendMessageA(window, message, wparam, lparam);
 }
 
-intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam)
+void Win32API::Sleep(int32_t milliseconds)
 {
-    return windows().SendMessageA(window, message, wparam, lparam);
+    m_clock.sleep(milliseconds);
 }
 
-void Sleep(int32_t milliseconds)
-{
-    services().clock->sleep(milliseconds);
-}
-
-}  // namespace varne::Win32API
+}  // namespace varne

@@ -20,20 +20,28 @@ public:
     virtual intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
 };
 
-// The operating system's functions as the library calls them, reached through the services.
-namespace Win32API {
+class Clock;
 
-// BM_CLICK, the button-click message; spelt so that it never meets the macro of <windows.h>.
-inline constexpr uint32_t kBmClick = 0xF5;
+// The operating system's functions as the library calls them, over the window functions and the
+// clock that it is made with.
+class Win32API {
+public:
+    // BM_CLICK, the button-click message; spelt so that it never meets the macro of <windows.h>.
+    static constexpr uint32_t kBmClick = 0xF5;
 
-int32_t GetLastActivePopup(int32_t window);
-int32_t SetForegroundWindow(int32_t window);
-int32_t SetActiveWindow(int32_t window);
-int32_t FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
-                      const std::string& window_text);
-intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam);
-void Sleep(int32_t milliseconds);
+    Win32API(WindowFunctions& windows, Clock& clock) : m_windows(windows), m_clock(clock) {}
 
-}  // namespace Win32API
+    int32_t GetLastActivePopup(int32_t window);
+    int32_t SetForegroundWindow(int32_t window);
+    int32_t SetActiveWindow(int32_t window);
+    int32_t FindWindowExA(int32_t parent, int32_t child_after, const std::string& class_name,
+                          const std::string& window_text);
+    intptr_t SendMessageA(int32_t window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+    void Sleep(int32_t milliseconds);
+
+private:
+    WindowFunctions& m_windows;
+    Clock& m_clock;
+};
 
 }  // namespace varne

@@ -4,7 +4,6 @@
 
 #include "frame/automation_date.h"
 #include "platform/clock.h"
-#include "platform/services.h"
 
 namespace varne {
 
@@ -17,14 +16,15 @@ BStr ascii(const char* text)
 
 }  // namespace
 
-BStr log_time_text(double date)
+BStr log_time_text(double date, Clock& clock)
 {
     CivilTime time = to_civil_time(date);
-    char clock[48];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d %02d/", time.hour, time.minute, time.second, time.day);
+    char time_and_day[48];
+    std::snprintf(time_and_day, sizeof time_and_day, "%02d:%02d:%02d %02d/", time.hour, time.minute, time.second,
+                  time.day);
     char year[24];
     std::snprintf(year, sizeof year, "/%04d", time.year);
-    return ascii(clock) + services().clock->month_abbreviation(time.month) + ascii(year);
+    return ascii(time_and_day) + clock.month_abbreviation(time.month) + ascii(year);
 }
 
 }  // namespace varne

@@ -3,11 +3,10 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "frame/class_factories.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
-#include "platform/services.h"
 #include "records/log_time.h"
+#include "records/timing.h"
 
 namespace varne {
 
@@ -32,13 +31,7 @@ void write_lines(FileWriter& file, std::initializer_list<std::u16string_view> li
 
 }  // namespace
 
-Ref<Dispatch> create_logging()
-{
-    return make_object<Logging>();
-}
-
-Logging::Logging()
-    : m_files(*services().files), m_clock(*services().clock), m_timer(create_library_object<_Timing>(u"Varne.Timing"))
+Logging::Logging(FileSystem& files, Clock& clock) : m_files(files), m_clock(clock), m_timer(make_object<Timing>(clock))
 {
 }
 
@@ -67,8 +60,8 @@ int16_t Logging::StartLog(const BStr& Filename)
     const BStr stopwatch(kStopwatch);
     m_timer->StartTiming(stopwatch);
     m_stream = m_files.create_file(Filename);
-    write_lines(*m_stream,
-                {BStr(kHeaderText) + log_time_text(to_date(m_timer->GetStartTime(stopwatch))), kRuleLine, u""});
+    write_lines(*m_stream, {BStr(kHeaderText) + log_time_text(to_date(m_timer->GetStartTime(stopwatch)), m_clock),
+                            kRuleLine, u""});
     m_log_name = Filename;
     return 0;
 }
@@ -77,7 +70,7 @@ int16_t Logging::AppendLog(const BStr& Data)
 {
     if (!IsOpen())
         return -1;
-    write_lines(*m_stream, {log_time_text(m_clock.now()) + BStr(kStampSuffix), Data, u""});
+    write_lines(*m_stream, {log_time_text(m_clock.now(), m_clock) + BStr(kStampSuffix), Data, u""});
     return 0;
 }
 
@@ -87,8 +80,9 @@ void Logging::EndLog()
         return;
     const BStr stopwatch(kStopwatch);
     m_timer->EndTiming(stopwatch);
-    write_lines(*m_stream, {u"", kRuleLine, BStr(kClosingText) + log_time_text(to_date(m_timer->GetEndTime(stopwatch))),
-                            BStr(kRunTimeText) + m_timer->LapsedString(stopwatch)});
+    write_lines(*m_stream,
+                {u"", kRuleLine, BStr(kClosingText) + log_time_text(to_date(m_timer->GetEndTime(stopwatch)), m_clock),
+                 BStr(kRunTimeText) + m_timer->LapsedString(stopwatch)});
     m_stream->close();
     m_stream.reset();
     m_log_name.clear();

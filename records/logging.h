@@ -15,7 +15,8 @@ class FileWriter;
 // entries behind.
 class Logging final : public _Logging {
 public:
-    Logging();
+    // The log's stopwatch is a Timing of its own on the same clock.
+    Logging(FileSystem& files, Clock& clock);
     ~Logging() override;
 
     int16_t IsOpen() override;

@@ -5,9 +5,7 @@
 
 #include "frame/automation_date.h"
 #include "frame/automation_error.h"
-#include "frame/class_factories.h"
 #include "platform/clock.h"
-#include "platform/services.h"
 
 namespace varne {
 
@@ -32,12 +30,7 @@ std::string two_digits(int16_t value)
 
 }  // namespace
 
-Ref<Dispatch> create_timing()
-{
-    return make_object<Timing>();
-}
-
-Timing::Timing() : m_clock(*services().clock) {}
+Timing::Timing(Clock& clock) : m_clock(clock) {}
 
 int16_t Timing::find_timing(const BStr& name) const
 {

@@ -14,7 +14,7 @@ class Clock;
 // clock's steady count.
 class Timing final : public _Timing {
 public:
-    Timing();
+    explicit Timing(Clock& clock);
 
     Variant GetStartTime(const BStr& TimingName) override;
     Variant GetEndTime(const BStr& TimingName) override;

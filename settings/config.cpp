@@ -4,9 +4,7 @@
 #include <limits>
 
 #include "frame/automation_error.h"
-#include "frame/class_factories.h"
 #include "platform/file_system.h"
-#include "platform/services.h"
 
 namespace varne {
 
@@ -25,12 +23,7 @@ int32_t next_position(int32_t position)
 
 }  // namespace
 
-Ref<Dispatch> create_config()
-{
-    return make_object<Config>();
-}
-
-Config::Config() : m_files(*services().files) {}
+Config::Config(FileSystem& files) : m_files(files) {}
 
 int16_t Config::find_item(std::u16string_view key) const
 {

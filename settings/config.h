@@ -14,7 +14,7 @@ class FileSystem;
 // past 32767 raises the overflow error (6).
 class Config final : public _Config {
 public:
-    Config();
+    explicit Config(FileSystem& files);
 
     // 0 read; -1 an empty name or no such file. The list is empty first, whatever follows; a
     // file that cannot be read raises its error, a line end past position 32765 the overflow.

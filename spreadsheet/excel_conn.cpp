@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "frame/class_factories.h"
-#include "platform/services.h"
 #include "spreadsheet/spreadsheet_launcher.h"
 
 namespace varne {
@@ -24,23 +22,9 @@ Ref<Dispatch> object_of(const Variant& value, std::u16string_view property)
     return object;
 }
 
-Ref<Dispatch> start_application()
-{
-    SpreadsheetLauncher* launcher = services().spreadsheets;
-    if (!launcher)
-        throw AutomationError(error_number::kCannotCreateObject,
-                              "ActiveX component can't create object: no spreadsheet application is available");
-    return launcher->start_application();
-}
-
 }  // namespace
 
-Ref<Dispatch> create_excel_conn()
-{
-    return make_object<ExcelConn>();
-}
-
-ExcelConn::ExcelConn() : m_application(start_application())
+ExcelConn::ExcelConn(SpreadsheetLauncher& launcher) : m_application(launcher.start_application())
 {
     Ref<Dispatch> workbooks = object_of(varne::get_property(*m_application, u"Workbooks"), u"Workbooks");
     invoke(*workbooks, u"Add");

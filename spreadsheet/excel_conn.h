@@ -4,6 +4,8 @@
 
 namespace varne {
 
+class SpreadsheetLauncher;
+
 // A spreadsheet application instance of its own, started with one new workbook, and the
 // saving of its active workbook. Every failure of the application is raised where it
 // happens, except while the object is released, when every failure is ignored.
@@ -11,7 +13,7 @@ class ExcelConn final : public _ExcelConn {
 public:
     // Starts the application through the spreadsheet port and adds a workbook; raises the
     // port's or the application's AutomationError, and then no object exists.
-    ExcelConn();
+    explicit ExcelConn(SpreadsheetLauncher& launcher);
 
     // The application that the object holds, the same one every time.
     Ref<Dispatch> GetXL() override;

@@ -9,6 +9,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/files/native_file.h"
+#include "platform/system.h"
 
 namespace varne {
 
@@ -124,31 +125,53 @@ protected:
     virtual void append(std::string_view bytes) = 0;
 };
 
-// Writes go straight to the system, so that a process that dies keeps everything written. A
-// write that fails part-way (a full disk) is cut off again: the file ends where it ended before.
-class DirectWriter : public TextWriter {
+// A writer over one open file of the system, which it closes when it is dropped.
+class HandleWriter : public TextWriter {
 public:
-    DirectWriter(native::Handle file, BStr path) : m_file(file), m_path(std::move(path)) {}
+    HandleWriter(native::Handle file, BStr path) : m_file(file), m_path(std::move(path)) {}
 
-    ~DirectWriter() override
+    ~HandleWriter() override
     {
         if (m_file != native::kNoHandle)
             native::close(m_file);
     }
 
-    void close() override
+protected:
+    bool is_closed() const { return m_file == native::kNoHandle; }
+
+    void check_open() const
     {
-        if (m_file == native::kNoHandle)
-            return;
+        if (is_closed())
+            throw closed_error(m_path);
+    }
+
+    // A failure to close is a failed write: the system may have kept the last bytes back until then.
+    void close_file()
+    {
         if (native::Error error = native::close(std::exchange(m_file, native::kNoHandle)))
             throw file_error(error, "write to", m_path);
+    }
+
+    native::Handle m_file;
+    BStr m_path;
+};
+
+// Writes go straight to the system, so that a process that dies keeps everything written. A
+// write that fails part-way (a full disk) is cut off again: the file ends where it ended before.
+class DirectWriter : public HandleWriter {
+public:
+    using HandleWriter::HandleWriter;
+
+    void close() override
+    {
+        if (!is_closed())
+            close_file();
     }
 
 protected:
     void append(std::string_view bytes) override
     {
-        if (m_file == native::kNoHandle)
-            throw closed_error(m_path);
+        check_open();
         const std::optional<int64_t> end = native::position(m_file);
         if (native::Error error = write_all(m_file, bytes)) {
             // Devices cannot be cut back; there nothing reached them anyway.
@@ -157,9 +180,6 @@ protected:
             throw file_error(error, "write to", m_path);
         }
     }
-
-    native::Handle m_file;
-    BStr m_path;
 };
 
 // Writes a new file beside the target and puts it in the target's place on close, so that a
@@ -177,7 +197,7 @@ public:
 
     ~ReplacementWriter() override
     {
-        if (m_file != native::kNoHandle) {
+        if (!is_closed()) {
             m_temporary.file = std::exchange(m_file, native::kNoHandle);
             native::discard(m_temporary);
         }
@@ -185,7 +205,7 @@ public:
 
     void close() override
     {
-        if (m_file == native::kNoHandle)
+        if (is_closed())
             return;
         m_temporary.file = std::exchange(m_file, native::kNoHandle);
         native::put_in_place(m_temporary, m_path, m_folder, m_replaces_old);
@@ -202,19 +222,13 @@ private:
 // for them is taken first where the file system can reserve it, so that a full disk refuses the
 // save before the old contents are touched, and a write that fails after that puts the old
 // contents back where they could be read.
-class InPlaceWriter final : public TextWriter {
+class InPlaceWriter final : public HandleWriter {
 public:
-    InPlaceWriter(native::Handle file, BStr path) : m_file(file), m_path(std::move(path)) {}
-
-    ~InPlaceWriter() override
-    {
-        if (m_file != native::kNoHandle)
-            native::close(m_file);
-    }
+    using HandleWriter::HandleWriter;
 
     void close() override
     {
-        if (m_file == native::kNoHandle)
+        if (is_closed())
             return;
         if (native::Error error = native::reserve(m_file, static_cast<int64_t>(m_contents.size())))
             fail(error);
@@ -228,15 +242,13 @@ public:
         }
         if (native::Error error = native::flush(m_file))
             fail(error);
-        if (native::Error error = native::close(std::exchange(m_file, native::kNoHandle)))
-            throw file_error(error, "write to", m_path);
+        close_file();
     }
 
 private:
     void append(std::string_view bytes) override
     {
-        if (m_file == native::kNoHandle)
-            throw closed_error(m_path);
+        check_open();
         m_contents.append(bytes);
     }
 
@@ -246,8 +258,6 @@ private:
         throw file_error(error, "write to", m_path);
     }
 
-    native::Handle m_file;
-    BStr m_path;
     std::string m_contents;
 };
 
@@ -409,6 +419,12 @@ void SystemFileSystem::create_folders(const BStr& path)
                                   "Path/File access error: cannot create the folder '" + to_utf8(folder) +
                                       "' (a file of that name is in the way)");
     }
+}
+
+FileSystem& system_file_system()
+{
+    static SystemFileSystem files;
+    return files;
 }
 
 }  // namespace varne

@@ -1,8 +1,7 @@
 #include "platform/posix/class_object.h"
 
-#include <deque>
-
 #include "frame/automation_error.h"
+#include "frame/per_class.h"
 #include "frame/server_locks.h"
 #include "platform/posix/registration.h"
 
@@ -12,18 +11,7 @@ namespace {
 
 ClassObject* class_object_for(const ClassDescriptor& cls)
 {
-    // One class object per class for the life of the library.
-    static std::deque<ClassObject> objects = [] {
-        std::deque<ClassObject> all;
-        for (const auto& each : library_descriptor().classes)
-            all.emplace_back(each);
-        return all;
-    }();
-    for (auto& object : objects) {
-        if (&object.class_descriptor() == &cls)
-            return &object;
-    }
-    return nullptr;
+    return &per_class<ClassObject>(cls);
 }
 
 }  // namespace

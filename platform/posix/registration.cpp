@@ -1,6 +1,5 @@
 #include "platform/posix/registration.h"
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,7 +7,6 @@
 #include "platform/posix/class_object.h"
 #include "platform/file_system.h"
 #include "platform/module.h"
-#include "platform/services.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -17,14 +15,25 @@ namespace varne {
 
 namespace {
 
+struct RegistrationPorts {
+    FileSystem* files = nullptr;
+    EnvironmentLookup environment;
+};
+
+RegistrationPorts& registration_ports()
+{
+    static RegistrationPorts ports;
+    return ports;
+}
+
 // The per-user registration file of the library's classes.
-std::string user_registration_file()
+std::string user_registration_file(const EnvironmentLookup& environment)
 {
     std::string folder;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
+    if (const char* config = environment("XDG_CONFIG_HOME"); config && *config) {
         folder = config;
     } else {
-        const char* home = std::getenv("HOME");
+        const char* home = environment("HOME");
         if (!home || !*home) {
             const passwd* user = getpwuid(getuid());
             home = user ? user->pw_dir : "/tmp";
@@ -117,8 +126,9 @@ template <class Change>
 int32_t update_registry(const LibraryDescriptor& library, Change change)
 {
     try {
-        FileSystem& files = *services().files;
-        const BStr path = from_utf8(user_registration_file());
+        const auto& ports = registration_ports();
+        FileSystem& files = *ports.files;
+        const BStr path = from_utf8(user_registration_file(ports.environment));
         auto folder_end = path.rfind(u'/');
         if (folder_end != BStr::npos)
             files.create_folders(path.substr(0, folder_end));
@@ -131,6 +141,11 @@ int32_t update_registry(const LibraryDescriptor& library, Change change)
 }
 
 }  // namespace
+
+void use_registration_ports(FileSystem& files, EnvironmentLookup environment)
+{
+    registration_ports() = {&files, std::move(environment)};
+}
 
 int32_t register_library(const LibraryDescriptor& library)
 {

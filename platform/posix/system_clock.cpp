@@ -1,4 +1,4 @@
-#include "platform/posix/system_clock.h"
+#include "platform/system_clock.h"
 
 #include <chrono>
 #include <ctime>
@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "frame/automation_date.h"
+#include "platform/system.h"
 
 namespace varne {
 
@@ -43,6 +44,12 @@ BStr SystemClock::month_abbreviation(int month)
     for (size_t i = 0; i < length; ++i)
         append_utf16(out, static_cast<char32_t>(name[i]));
     return out;
+}
+
+Clock& system_clock()
+{
+    static SystemClock clock;
+    return clock;
 }
 
 }  // namespace varne

@@ -214,16 +214,27 @@ Kind kind_of(const BStr& path)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::kFolder : Kind::kOther;
 }
 
+namespace {
+
+// Opens a file of a disk; a device, pipe or console of that name is refused as no file to `use`.
+Handle open_disk_file(const BStr& path, DWORD access, DWORD sharing, DWORD disposition, const char* open,
+                      const char* use)
+{
+    OwnedHandle file(
+        CreateFileW(system_path(path).c_str(), access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        throw file_error(GetLastError(), open, path);
+    if (GetFileType(file.get()) != FILE_TYPE_DISK)
+        throw not_a_file(use, path, false);
+    return file.release();
+}
+
+}  // namespace
+
 Handle open_to_read(const BStr& path)
 {
-    OwnedHandle file(CreateFileW(system_path(path).c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
-        throw file_error(GetLastError(), "open", path);
-    if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        throw not_a_file("read", path, false);
-    return file.release();
+    return open_disk_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          "open", "read");
 }
 
 Error read_some(Handle file, char* buffer, size_t size, size_t& got)
@@ -241,13 +252,7 @@ Handle create(const BStr& path)
     if (is_folder(path))
         throw not_a_file("create", path, true);
     // Shared for reading only: another program cannot create or write the file while it is open.
-    OwnedHandle file(CreateFileW(system_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
-        throw file_error(GetLastError(), "create", path);
-    if (GetFileType(file.get()) != FILE_TYPE_DISK)
-        throw not_a_file("create", path, false);
-    return file.release();
+    return open_disk_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, "create", "create");
 }
 
 void remove(const BStr& path)

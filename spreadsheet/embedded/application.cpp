@@ -40,7 +40,7 @@ void check_arguments(std::span<const Variant> args, size_t required, size_t most
 
 Ref<Dispatch> EmbeddedLauncher::start_application()
 {
-    return make_object<Application>();
+    return make_object<Application>(m_files);
 }
 
 std::span<const Application::Member> Application::members()

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/services.h"
-
 namespace varne::embedded {
 
 namespace {
@@ -34,7 +32,8 @@ AutomationError object_error(const std::string& cause)
     return AutomationError(kApplicationError, "Application-defined or object-defined error: " + cause);
 }
 
-Book::Book(BStr name) : m_content(std::make_unique<workbook::Workbook>()), m_name(std::move(name))
+Book::Book(BStr name, FileSystem& files)
+    : m_files(files), m_content(std::make_unique<workbook::Workbook>()), m_name(std::move(name))
 {
     for (size_t i = 0; i < m_content->sheet_count(); ++i) {
         auto& sheet = m_content->sheet(i);
@@ -86,7 +85,7 @@ void Book::remove_sheet(size_t index)
 
 void Book::save_as(const BStr& path, const workbook::SaveOptions& options)
 {
-    workbook::save_xls(*m_content, *services().files, path, options);
+    workbook::save_xls(*m_content, m_files, path, options);
     m_path = path;
     m_name = path.substr(last_separator(path) + 1);
     m_options = options;
@@ -96,7 +95,7 @@ void Book::save()
 {
     if (m_path.empty())
         throw object_error("workbook '" + to_utf8(m_name) + "' has never been saved; save it with SaveAs first");
-    workbook::save_xls(*m_content, *services().files, m_path, m_options);
+    workbook::save_xls(*m_content, m_files, m_path, m_options);
 }
 
 void Book::close()
@@ -127,7 +126,7 @@ void Instance::quit()
 
 const std::shared_ptr<Book>& Instance::add_book()
 {
-    m_books.push_back(std::make_shared<Book>(book_name(++m_books_added)));
+    m_books.push_back(std::make_shared<Book>(book_name(++m_books_added), m_files));
     m_active = m_books.back();
     return m_books.back();
 }

@@ -25,7 +25,7 @@ struct SheetSlot {
 // name and the file that it was last saved as.
 class Book {
 public:
-    explicit Book(BStr name);
+    Book(BStr name, FileSystem& files);
 
     bool is_open() const { return m_content != nullptr; }
     const BStr& name() const { return m_name; }
@@ -54,6 +54,7 @@ public:
     void close();
 
 private:
+    FileSystem& m_files;
     std::unique_ptr<workbook::Workbook> m_content;
     std::vector<std::shared_ptr<SheetSlot>> m_slots;
     BStr m_name;
@@ -65,6 +66,9 @@ private:
 // one, and the few application settings that scripts write.
 class Instance {
 public:
+    // Its workbooks are saved through `files`.
+    explicit Instance(FileSystem& files) : m_files(files) {}
+
     // Raises the server-unavailable error once the application has quit.
     void check_running() const;
     // Closes every workbook without saving it; the application is gone for good.
@@ -84,6 +88,7 @@ public:
     BStr user_name;
 
 private:
+    FileSystem& m_files;
     bool m_running = true;
     std::vector<std::shared_ptr<Book>> m_books;
     std::shared_ptr<Book> m_active;

@@ -22,7 +22,7 @@ inline constexpr int32_t kWorksheetType = -4167;
 // The application: its workbooks, the active workbook, sheet and window, and Quit.
 class Application final : public ModelObject<Application> {
 public:
-    Application() : m_instance(std::make_shared<Instance>()) {}
+    explicit Application(FileSystem& files) : m_instance(std::make_shared<Instance>(files)) {}
 
 private:
     friend ModelObject<Application>;

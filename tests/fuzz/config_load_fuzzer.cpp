@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/services.h"
 #include "settings/config.h"
 #include "tests/support/memory_file_system.h"
 
@@ -13,9 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace varne;
     testing::MemoryFileSystem files;
-    ScopedServices scope{{.files = &files}};
     files.put_file(u"fuzz.cfg", std::string(reinterpret_cast<const char*>(data), size));
-    auto config = make_object<Config>();
+    auto config = make_object<Config>(files);
     try {
         if (config->Load(u"fuzz.cfg") != 0)
             std::abort();

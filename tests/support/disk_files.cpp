@@ -1,9 +1,27 @@
 #include "tests/support/disk_files.h"
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace varne::testing {
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix)
+    : m_path(std::filesystem::temp_directory_path() / (prefix + std::to_string(std::random_device()())))
+{
+    std::filesystem::create_directories(m_path);
+}
+
+TemporaryFolder::~TemporaryFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+BStr TemporaryFolder::name(const std::string& file) const
+{
+    return from_utf8((m_path / file).string());
+}
 
 std::string read_bytes(const std::filesystem::path& path)
 {

@@ -3,8 +3,7 @@
 #include <ole2.h>
 #include <windows.h>
 
-#include <deque>
-
+#include "frame/per_class.h"
 #include "frame/server_locks.h"
 #include "platform/windows/com/com_module.h"
 #include "platform/windows/com/com_object.h"
@@ -69,17 +68,7 @@ private:
 
 ClassFactory* factory_of(const ClassDescriptor& cls)
 {
-    static std::deque<ClassFactory> factories = [] {
-        std::deque<ClassFactory> all;
-        for (const auto& each : library_descriptor().classes)
-            all.emplace_back(each);
-        return all;
-    }();
-    for (auto& factory : factories) {
-        if (&factory.descriptor() == &cls)
-            return &factory;
-    }
-    return nullptr;
+    return &per_class<ClassFactory>(cls);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include "frame/automation_error.h"
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
-#include "platform/services.h"
+#include "browser/browser.h"
+#include "records/logging.h"
+#include "records/timing.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/fake_document_model.h"
 #include "tests/support/fake_window_functions.h"
@@ -17,7 +19,7 @@
 
 namespace varne::testing {
 
-// A Browser made through the library on a scripted document model, fake window functions, an
+// A Browser made on a scripted document model, fake window functions, an
 // in-memory file system and a manual clock (09:30:00 on 7 December 2026).
 class BrowserTest : public ::testing::Test {
 protected:
@@ -46,8 +48,11 @@ protected:
     MemoryFileSystem files;
     FakeWindowFunctions windows;
     FakeDocumentModel model;
-    ScopedServices scoped{{.clock = &clock, .files = &files, .windows = &windows, .browsers = &model.launcher()}};
-    Ref<_Browser> browser = create_library_object<_Browser>(u"Varne.Browser");
+    Ref<_Browser> browser = make_object<Browser>(BrowserPorts{.launcher = model.launcher(),
+                                                              .windows = windows,
+                                                              .clock = clock,
+                                                              .logging = make_object<Logging>(files, clock),
+                                                              .timing = make_object<Timing>(clock)});
 };
 
 inline std::vector<std::string> BrowserTest::log_lines(const BStr& name) const

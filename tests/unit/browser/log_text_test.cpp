@@ -53,7 +53,7 @@ TEST_F(HonestLogTest, TextsFromThePageOrAnAddressNeverMakeEntriesOfTheirOwn)
     EXPECT_EQ(browser->ClickFormButton(form, u"Go\nnow"), 0);
     EXPECT_EQ(browser->WaitForText(u"C:\\new\r", 0), -1);
 
-    auto logging = create_library_object<_Logging>(u"Varne.Logging");
+    auto logging = make_object<Logging>(files, clock);
     logging->StartLog(u"script.log");
     EXPECT_EQ(logging->AppendLog(u"one\r\ntwo"), 0);
     logging->EndLog();

@@ -127,12 +127,13 @@ TEST_F(PopupTest, ClickWindowButtonNeedsAWindowAndAButtonOfThatCaption)
 {
     windows.open_popup(kWindow, kPopup, {{"OK", kOkButton}});
     windows.add_child(kPopup, {0x20023, "Static", "Cancel"});
+    Win32API win32{windows, clock};
 
-    EXPECT_EQ(Common::ClickWindowButton(0, u"OK"), -2);
+    EXPECT_EQ(Common::ClickWindowButton(win32, 0, u"OK"), -2);
     EXPECT_TRUE(windows.calls().empty());
-    EXPECT_EQ(Common::ClickWindowButton(kPopup, u"Cancel"), -1);
-    EXPECT_EQ(Common::ClickWindowButton(kPopup, u"ok"), -1);
-    EXPECT_EQ(Common::ClickWindowButton(kPopup, u"OK"), 0);
+    EXPECT_EQ(Common::ClickWindowButton(win32, kPopup, u"Cancel"), -1);
+    EXPECT_EQ(Common::ClickWindowButton(win32, kPopup, u"ok"), -1);
+    EXPECT_EQ(Common::ClickWindowButton(win32, kPopup, u"OK"), 0);
     EXPECT_EQ(windows.clicked(), std::vector<int32_t>{kOkButton});
 }
 

@@ -56,9 +56,9 @@ TEST(TypeLibrary, DualInterfaceExtentFollowsTheWidestClassAndMember)
         text,
         nullptr};
     LibraryDescriptor library;
-    library.classes.push_back({u"Many", u"_Many", u"T.Many", {}, {}, nullptr, {narrow, narrow, narrow, narrow}});
-    library.classes.push_back({u"Wide", u"_Wide", u"T.Wide", {}, {}, nullptr, {wide}});
-    library.classes.push_back({u"Empty", u"_Empty", u"T.Empty", {}, {}, nullptr, {}});
+    library.classes.push_back({u"Many", u"_Many", u"T.Many", {}, {}, {narrow, narrow, narrow, narrow}});
+    library.classes.push_back({u"Wide", u"_Wide", u"T.Wide", {}, {}, {wide}});
+    library.classes.push_back({u"Empty", u"_Empty", u"T.Empty", {}, {}, {}});
 
     EXPECT_EQ(dual_interface_arguments(narrow), 0u);
     EXPECT_EQ(dual_interface_arguments(wide), 4u);  // the string passed by value takes a word too

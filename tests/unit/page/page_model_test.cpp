@@ -6,13 +6,20 @@
 #include "platform/win32_api.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/fake_page_delegate.h"
+#include "tests/support/memory_file_system.h"
 
 namespace varne::page {
 namespace {
 
 using testing::FakeEngine;
 using testing::FakePageDelegate;
+using testing::MemoryFileSystem;
 using testing::raised;
+
+const char* no_variables(const char*)
+{
+    return nullptr;
+}
 
 constexpr int32_t kCallRejected = static_cast<int32_t>(0x80010001);
 
@@ -40,7 +47,8 @@ protected:
 
     FakeEngine engine;
     EngineRegistry engines;
-    PageLauncher launcher{engines, [] { return std::string("fake"); }};
+    MemoryFileSystem files;
+    PageLauncher launcher{engines, [] { return std::string("fake"); }, files, no_variables};
     Ref<dom::Application> app;
     FakePageDelegate* page = nullptr;
 };
@@ -77,7 +85,7 @@ TEST_F(PageModelTest, TheApplicationTellsWhetherItsLastNavigationShowedAnything)
 
 TEST_F(PageModelTest, AnEngineThatIsNotRegisteredFailsTheCreation)
 {
-    PageLauncher unknown{engines, [] { return std::string("netscape"); }};
+    PageLauncher unknown{engines, [] { return std::string("netscape"); }, files, no_variables};
     auto error = raised([&] { unknown.start_application(); });
     EXPECT_EQ(error.number(), error_number::kInvalidProcedureCall);
     EXPECT_EQ(error.description(), "No browser engine is called \"netscape\"");

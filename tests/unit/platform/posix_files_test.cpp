@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -42,13 +41,7 @@ struct stat status_of(const fs::path& path)
 
 class PosixFilesTest : public ::testing::Test {
 protected:
-    PosixFilesTest() : folder(fs::temp_directory_path() / ("varne-posix-" + std::to_string(std::random_device()())))
-    {
-        fs::create_directories(folder);
-    }
-    ~PosixFilesTest() override { fs::remove_all(folder); }
-
-    BStr name(const std::string& file) const { return from_utf8((folder / file).string()); }
+    BStr name(const std::string& file) const { return folder.name(file); }
     std::string path(const std::string& file) const { return (folder / file).string(); }
     size_t entries(const fs::path& in) const
     {
@@ -69,7 +62,7 @@ protected:
         EXPECT_EQ(error.description(), description);
     }
 
-    fs::path folder;
+    testing::TemporaryFolder folder{"varne-posix-"};
     SystemFileSystem files;
 };
 
@@ -162,7 +155,7 @@ TEST_F(PosixFilesTest, ASaveKeepsTheOwnerOfAnotherUsersFile)
     // as /tmp, rename over it: the file is written over.
     write_bytes(folder / "roots.cfg", "OLD=1\r\n");
     ASSERT_EQ(::chmod(path("roots.cfg").c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+    ASSERT_EQ(::chmod(folder.string().c_str(), 01777), 0);
     const ino_t inode = status_of(folder / "roots.cfg").st_ino;
     {
         Unprivileged plain_user;
@@ -185,7 +178,7 @@ TEST_F(PosixFilesTest, AFolderWhereNoFileMayBeMadeStillLetsItsFilesBeSaved)
     ASSERT_EQ(::chown(path("locked/app.cfg").c_str(), kNobody, kNoGroup), 0);
     ASSERT_EQ(::chmod(path("locked/app.cfg").c_str(), 0600), 0);
     ASSERT_EQ(::chmod(path("locked").c_str(), 0555), 0);
-    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.string().c_str(), 0755), 0);
     const ino_t inode = status_of(folder / "locked" / "app.cfg").st_ino;
     {
         Unprivileged plain_user;

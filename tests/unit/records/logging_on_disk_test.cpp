@@ -7,10 +7,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 
-#include "platform/services.h"
+#include "platform/system.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/posix/posix_disk.h"
 #include "tests/support/manual_clock.h"
@@ -25,25 +24,17 @@ using testing::read_bytes;
 // The log through the real file layer, in a folder of the test's own.
 class LoggingOnDiskTest : public ::testing::Test {
 protected:
-    LoggingOnDiskTest()
-        : folder(fs::temp_directory_path() / ("varne-logging-" + std::to_string(std::random_device()())))
-    {
-        fs::create_directories(folder);
-    }
-    ~LoggingOnDiskTest() override { fs::remove_all(folder); }
+    BStr name(const std::string& file) const { return folder.name(file); }
 
-    BStr name(const std::string& file) const { return from_utf8((folder / file).string()); }
-
-    fs::path folder;
+    testing::TemporaryFolder folder{"varne-logging-"};
     testing::ManualClock clock{{2026, 3, 1, 8, 0, 0}};
-    ScopedServices scope{{.clock = &clock}};
 };
 
 TEST_F(LoggingOnDiskTest, EntriesOutliveAProcessThatDies)
 {
     EXPECT_DEATH(
         {
-            auto log = make_object<Logging>();
+            auto log = make_object<Logging>(system_file_system(), clock);
             log->StartLog(name("crash.log"));
             log->AppendLog(u"before the crash");
             std::abort();
@@ -55,7 +46,7 @@ TEST_F(LoggingOnDiskTest, EntriesOutliveAProcessThatDies)
 
 TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     const std::string missing = (folder / "missing" / "run.log").string();
     try {
         log->StartLog(from_utf8(missing));
@@ -84,9 +75,9 @@ TEST_F(LoggingOnDiskTest, NamesTheFileThatCannotBeMadeOrWritten)
 }
 
 // Appends entries of 1000 characters until the file refuses one; the log must then end with whole entries.
-void fill_log(const BStr& file, int32_t number, const std::string& description)
+void fill_log(Clock& clock, const BStr& file, int32_t number, const std::string& description)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     ASSERT_EQ(log->StartLog(file), 0);
     const std::string header = read_bytes(to_utf8(file));
     const std::string entry = "08:00:00 01/Mar/2026:\r\n" + std::string(1000, 'x') + "\r\n\r\n";
@@ -114,7 +105,7 @@ TEST_F(LoggingOnDiskTest, AFullDiskLeavesWholeEntries)
     if (!disk.mounted())
         GTEST_SKIP() << "only root can mount a small file system";
     const std::string file = (folder / "small" / "run.log").string();
-    fill_log(from_utf8(file), 61, "Disk full: cannot write to '" + file + "' (No space left on device)");
+    fill_log(clock, from_utf8(file), 61, "Disk full: cannot write to '" + file + "' (No space left on device)");
 }
 
 TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
@@ -127,7 +118,7 @@ TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
     limited.rlim_cur = 10 * 1024 + 500;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const std::string file = (folder / "limited.log").string();
-    fill_log(from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
+    fill_log(clock, from_utf8(file), 57, "Device I/O error: cannot write to '" + file + "' (File too large)");
     ::setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previous_handler);
 }
@@ -137,7 +128,7 @@ TEST_F(LoggingOnDiskTest, AWriteCutShortByTheFileSizeLimitLeavesWholeEntries)
 TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
 {
     const std::string header = "Log file started at 08:00:00 01/Mar/2026\r\n" + std::string(96, '=') + "\r\n\r\n";
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     ASSERT_EQ(log->StartLog(name("shared.log")), 0);
     EXPECT_EQ(log->AppendLog(u"first"), 0);
 
@@ -145,7 +136,7 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
                                 "' (it is open in another program or object)";
     // The child answers 0 when its StartLog raised the refusal and left it closed, 1 otherwise.
     int child = testing::run_in_child([&] {
-        auto other = make_object<Logging>();
+        auto other = make_object<Logging>(system_file_system(), clock);
         try {
             other->StartLog(name("shared.log"));
         } catch (const AutomationError& error) {
@@ -156,7 +147,7 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
     EXPECT_EQ(child, 0);
 
     // Another object of this process is refused alike.
-    auto other = make_object<Logging>();
+    auto other = make_object<Logging>(system_file_system(), clock);
     try {
         other->StartLog(name("shared.log"));
         ADD_FAILURE() << "a log held open was started again";
@@ -174,14 +165,16 @@ TEST_F(LoggingOnDiskTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
                   "\r\nLog file closed at 08:00:00 01/Mar/2026\r\nLog file run time: 0 days 00:00:00\r\n");
 
     // Once ended, the log may be started again, from another process too.
-    EXPECT_EQ(
-        testing::run_in_child([&] { ::_exit(make_object<Logging>()->StartLog(name("shared.log")) == 0 ? 0 : 1); }), 0);
+    EXPECT_EQ(testing::run_in_child([&] {
+                  ::_exit(make_object<Logging>(system_file_system(), clock)->StartLog(name("shared.log")) == 0 ? 0 : 1);
+              }),
+              0);
     EXPECT_EQ(read_bytes(folder / "shared.log"), header);
 }
 
 TEST_F(LoggingOnDiskTest, NamesUpToTheFileSystemLimitLog)
 {
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), clock);
     const std::string file(255, 'n');
     EXPECT_EQ(log->StartLog(name(file)), 0);
     log->EndLog();

@@ -5,8 +5,6 @@
 #include <initializer_list>
 #include <string>
 
-#include "frame/class_factories.h"
-#include "platform/services.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/manual_clock.h"
@@ -41,8 +39,7 @@ protected:
 
     ManualClock clock{{1999, 9, 7, 14, 5, 9}};
     MemoryFileSystem files;
-    ScopedServices scope{{.clock = &clock, .files = &files}};
-    Ref<Logging> log = make_object<Logging>();
+    Ref<Logging> log = make_object<Logging>(files, clock);
 };
 
 TEST_F(LoggingTest, WritesTheGoldenLayout)
@@ -224,7 +221,7 @@ TEST_F(LoggingTest, FailedFooterOrCloseKeepsTheLogOpen)
 TEST_F(LoggingTest, ReleaseEndsAnOpenLogWithItsFooter)
 {
     {
-        Ref<Dispatch> object = create_logging();
+        Ref<Dispatch> object = make_object<Logging>(files, clock);
         auto* logging = dynamic_cast<_Logging*>(object.get());
         ASSERT_NE(logging, nullptr);
         logging->StartLog(u"run.log");
@@ -239,7 +236,7 @@ TEST_F(LoggingTest, ReleaseEndsAnOpenLogWithItsFooter)
 TEST_F(LoggingTest, ReleaseSwallowsAFailingFooter)
 {
     {
-        auto doomed = make_object<Logging>();
+        auto doomed = make_object<Logging>(files, clock);
         doomed->StartLog(u"run.log");
         files.fail_write(1, disk_full());
     }

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/services.h"
 #include "tests/support/manual_clock.h"
 
 namespace varne {
@@ -27,8 +26,7 @@ protected:
     }
 
     testing::ManualClock clock{{1999, 9, 7, 14, 5, 9}};
-    ScopedServices scope{{.clock = &clock}};
-    Ref<Timing> timing = make_object<Timing>();
+    Ref<Timing> timing = make_object<Timing>(clock);
 };
 
 TEST_F(TimingTest, UnknownNamesAnswerTheMinusOneResults)

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/services.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/memory_file_system.h"
 
@@ -30,8 +29,7 @@ protected:
     }
 
     MemoryFileSystem files;
-    ScopedServices scope{{.files = &files}};
-    Ref<Config> config = make_object<Config>();
+    Ref<Config> config = make_object<Config>(files);
 };
 
 TEST_F(ConfigTest, LoadsTheFourLineExample)

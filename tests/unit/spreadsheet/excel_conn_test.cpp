@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "platform/services.h"
 #include "tests/support/automation_errors.h"
 #include "tests/unit/spreadsheet/recording_spreadsheet.h"
 
@@ -22,22 +21,21 @@ constexpr const char* kSaveAs = "call Application.ActiveWorkbook.SaveAs('out.xls
 
 class ExcelConnTest : public ::testing::Test {
 protected:
-    // Creates the object by its programmatic identifier and forgets the creation's calls.
+    // Creates the object on the recording application and forgets the creation's calls.
     Ref<Dispatch> create()
     {
-        Ref<Dispatch> conn = create_object(u"Varne.ExcelConn");
+        Ref<Dispatch> conn = make_object<ExcelConn>(spreadsheet);
         spreadsheet.calls().clear();
         return conn;
     }
     void save(Dispatch& conn, std::vector<Variant> args) { invoke(conn, u"SaveWorkbook", args); }
 
     RecordingSpreadsheet spreadsheet;
-    ScopedServices scope{{.spreadsheets = &spreadsheet}};
 };
 
 TEST_F(ExcelConnTest, CreationStartsTheApplicationAndAddsOneWorkbook)
 {
-    Ref<Dispatch> conn = create_object(u"Varne.ExcelConn");
+    Ref<Dispatch> conn = make_object<ExcelConn>(spreadsheet);
     EXPECT_THAT(spreadsheet.calls(),
                 ElementsAre("start", "get Application.Workbooks", "call Application.Workbooks.Add()"));
 
@@ -52,7 +50,7 @@ TEST_F(ExcelConnTest, AFailedCreationHandsOutNothing)
 {
     int64_t alive = Object::live_objects();
     spreadsheet.fail("call Application.Workbooks.Add()", 1004, "Add refused");
-    AutomationError error = raised([&] { create_object(u"Varne.ExcelConn"); });
+    AutomationError error = raised([&] { make_object<ExcelConn>(spreadsheet); });
     EXPECT_EQ(error.number(), 1004);
     EXPECT_EQ(error.description(), "Add refused");
     EXPECT_THAT(spreadsheet.calls(), ElementsAre("start", "get Application.Workbooks",
@@ -90,8 +88,7 @@ TEST_F(ExcelConnTest, AFailureStopsAtItsStep)
     for (const Case& step : {Case{"call Application.Sheets('Summary')", 2}, Case{kSelect, 3},
                              Case{"get Application.ActiveWindow", 4}, Case{kMaximize, 5}, Case{kSaveAs, 7}}) {
         RecordingSpreadsheet failing;
-        ScopedServices use{{.spreadsheets = &failing}};
-        Ref<Dispatch> conn = create_object(u"Varne.ExcelConn");
+        Ref<Dispatch> conn = make_object<ExcelConn>(failing);
         failing.calls().clear();
         failing.fail(step.failing, 9, "Subscript out of range");
         AutomationError error = raised([&] { save(*conn, {u"out.xls", u"Summary"}); });

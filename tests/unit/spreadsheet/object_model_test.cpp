@@ -7,6 +7,7 @@
 
 #include "frame/automation_error.h"
 #include "frame/late_binding.h"
+#include "platform/system.h"
 #include "tests/support/automation_errors.h"
 #include "tests/unit/workbook/xls_test_support.h"
 
@@ -39,7 +40,7 @@ protected:
         return to_object(call(sheet, u"Cells", {std::move(row), std::move(column)}));
     }
 
-    embedded::EmbeddedLauncher launcher;
+    embedded::EmbeddedLauncher launcher{system_file_system()};
     Ref<Dispatch> app = launcher.start_application();
 };
 

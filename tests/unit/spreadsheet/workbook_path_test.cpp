@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "frame/late_binding.h"
-#include "platform/services.h"
 #include "tests/support/memory_file_system.h"
 
 namespace varne {
@@ -23,8 +22,7 @@ protected:
     }
 
     testing::MemoryFileSystem files;
-    ScopedServices scope{{.files = &files}};
-    embedded::EmbeddedLauncher launcher;
+    embedded::EmbeddedLauncher launcher{files};
     Ref<Dispatch> app = launcher.start_application();
 };
 

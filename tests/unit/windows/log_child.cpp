@@ -5,13 +5,14 @@
 #include <filesystem>
 
 #include "platform/files/system_file_system.h"
+#include "platform/system.h"
 #include "records/logging.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-    auto log = varne::make_object<varne::Logging>();
+    auto log = varne::make_object<varne::Logging>(varne::system_file_system(), varne::system_clock());
     if (log->StartLog(std::filesystem::path(argv[1]).u16string()) != 0)
         return 1;
     log->AppendLog(u"held by the child");

@@ -13,7 +13,8 @@
 #include "frame/automation_date.h"
 #include "frame/automation_error.h"
 #include "platform/module.h"
-#include "platform/windows/system_clock.h"
+#include "platform/clock.h"
+#include "platform/system.h"
 #include "records/logging.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/disk_files.h"
@@ -223,7 +224,7 @@ TEST_F(SystemFileSystemTest, ALogThatAnotherProcessHoldsOpenIsNotStartedAgain)
 {
     OwnedHandle holder = start_helper(L"log_child.exe", scratch.path("shared.log"), scratch.path("ready"));
     ASSERT_TRUE(holder);
-    auto log = make_object<Logging>();
+    auto log = make_object<Logging>(system_file_system(), system_clock());
     AutomationError refused = raised([&] { log->StartLog(scratch.name("shared.log")); });
     EXPECT_EQ(refused.number(), 70) << refused.description();
     EXPECT_EQ(refused.description().rfind("Permission denied: cannot create '", 0), 0u) << refused.description();
@@ -326,7 +327,7 @@ TEST_F(SystemFileSystemTest, FoldersAreMadeAtEitherSeparator)
 
 TEST(WindowsClock, MonthNamesComeFromTheRegionalSettings)
 {
-    WindowsClock clock;
+    Clock& clock = system_clock();
     std::set<BStr> names;
     for (int month = 1; month <= 12; ++month) {
         wchar_t expected[80];
@@ -339,7 +340,7 @@ TEST(WindowsClock, MonthNamesComeFromTheRegionalSettings)
 
 TEST(WindowsClock, NowIsTheLocalTimeToTheSecond)
 {
-    WindowsClock clock;
+    Clock& clock = system_clock();
     SYSTEMTIME before{};
     GetLocalTime(&before);
     double now = clock.now();

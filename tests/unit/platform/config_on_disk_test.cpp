@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 
+#include "platform/system.h"
 #include "tests/support/disk_files.h"
 
 namespace varne {
@@ -19,13 +19,7 @@ using testing::write_bytes;
 // Config through the real file layer, in a folder of the test's own.
 class ConfigOnDiskTest : public ::testing::Test {
 protected:
-    ConfigOnDiskTest() : folder(fs::temp_directory_path() / ("varne-config-" + std::to_string(std::random_device()())))
-    {
-        fs::create_directories(folder);
-    }
-    ~ConfigOnDiskTest() override { fs::remove_all(folder); }
-
-    BStr name(const std::string& file) const { return from_utf8((folder / file).string()); }
+    BStr name(const std::string& file) const { return folder.name(file); }
 
     template <class Call>
     void expect_error(Call&& call, int32_t number, const std::string& description)
@@ -41,8 +35,8 @@ protected:
 
     size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {})); }
 
-    fs::path folder;
-    Ref<Config> config = make_object<Config>();
+    testing::TemporaryFolder folder{"varne-config-"};
+    Ref<Config> config = make_object<Config>(system_file_system());
 };
 
 TEST_F(ConfigOnDiskTest, SaveReplacesTheFileWithUtf8LinesAndNoLeftovers)
