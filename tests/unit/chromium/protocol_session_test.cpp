@@ -2,6 +2,7 @@
 
 #include "page/page_text.h"
 #include "platform/transport/pipe_transport.h"
+#include "tests/support/automation_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -80,13 +81,7 @@ protected:
     template <typename Call>
     static ProtocolError error_of(Call&& call)
     {
-        try {
-            call();
-        } catch (const ProtocolError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no ProtocolError was raised";
-        return {ProtocolError::Kind::kBrowserError, 0, ""};
+        return testing::raised_as(std::forward<Call>(call), ProtocolError{ProtocolError::Kind::kBrowserError, 0, ""});
     }
 };
 
@@ -242,7 +237,7 @@ TEST_F(ProtocolSessionTest, ListenersMayPostButNotWait)
     auto version = send_async("Browser.getVersion");
     m_browser.answer(m_browser.next_command(), {{"product", "x"}});
     EXPECT_EQ(version.get(), (Json{{"product", "x"}}));
-    EXPECT_EQ(refusal, "Page.enable cannot wait for its answer inside a protocol event listener");
+    EXPECT_EQ(refusal, "Page.enable cannot wait for its answer inside a Chromium event listener");
 }
 
 TEST_F(ProtocolSessionTest, ACrashedOrDetachedTargetFailsOnlyItsOwnCalls)

