@@ -1,7 +1,10 @@
 #include "platform/chromium/grid_browser.h"
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
+
+#include <optional>
 
 namespace varne {
 
@@ -65,12 +68,16 @@ GridBrowser::~GridBrowser()
 
 void GridBrowser::watch()
 {
+    // Since when neither the browser nor the Grid has answered; a Grid that pauses (a long garbage
+    // collection, a busy node) is slow, not gone.
+    std::optional<Clock::time_point> silent_since;
     std::unique_lock lock(m_watch_mutex);
     while (!m_watch_stop.wait_for(lock, kWatchInterval, [this] { return m_stopping; })) {
         lock.unlock();
         std::string ended;
         try {
             m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kPingTimeout);
+            silent_since.reset();
         } catch (const ProtocolError& error) {
             if (error.kind() == ProtocolError::Kind::kDisconnected)
                 return;
@@ -80,8 +87,15 @@ void GridBrowser::watch()
                     if (!m_grid.listed())
                         ended = "the Grid at " + m_grid.origin() + " ended browser session " + m_grid.id() +
                                 " (it was idle longer than the Grid's session time-out, or its node was lost)";
+                    silent_since.reset();
                 } catch (const AutomationError& failure) {
-                    ended = "the Grid no longer answers: " + failure.description();
+                    const auto now = Clock::now();
+                    if (!silent_since)
+                        silent_since = now;
+                    else if (now - *silent_since >= session_bounds::kGridSilence)
+                        ended = "the Grid has not answered for " +
+                                std::to_string(session_bounds::kGridSilence.count() / 1000) +
+                                " seconds: " + failure.description();
                 }
             }
         }

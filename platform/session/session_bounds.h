@@ -19,4 +19,8 @@ inline constexpr std::chrono::milliseconds kStall = 10000ms;
 // How often such a wait looks again.
 inline constexpr std::chrono::milliseconds kProgressCheck = 500ms;
 
+// How long a Grid may give no answer, neither over its browser's socket nor to a status request,
+// before its session counts as lost.
+inline constexpr std::chrono::milliseconds kGridSilence = 60000ms;
+
 }  // namespace varne::session_bounds
