@@ -87,3 +87,12 @@ def test_a_script_held_to_half_a_core_starts_its_browsers(half_a_core, site):
 
 def test_a_script_held_to_half_a_core_beside_a_cpu_hog(half_a_core, cpu_hog, site):
     assert run_journey(site, 1, half_a_core) == (0, "done\n")
+
+
+def test_a_page_of_fifty_megabytes_is_read_and_saved(browser, site, tmp_path):
+    """A large answer that is still arriving is not a hung browser."""
+    assert browser.GotoURL(site.url("large?mb=50")) == 0
+    app = browser.GetBrowser()
+    assert len(app.Document.getElementById("text").textContent) == 50 << 20
+    app.SavePageSource(str(tmp_path / "large.html"))
+    assert (tmp_path / "large.html").stat().st_size > 50 << 20
