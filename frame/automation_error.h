@@ -32,6 +32,8 @@ inline constexpr int32_t kUnspecified = static_cast<int32_t>(0x80004005);  // E_
 inline constexpr int32_t kWrongThread = static_cast<int32_t>(0x8001010E);  // RPC_E_WRONG_THREAD
 inline constexpr int32_t kServerUnavailable = static_cast<int32_t>(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
 inline constexpr int32_t kObjectDisconnected = static_cast<int32_t>(0x80010108);  // RPC_E_DISCONNECTED
+// A browser that was started did not get through a step of its start in time.
+inline constexpr int32_t kStartTimedOut = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
 }  // namespace error_number
 
 // The one failure type that crosses the library's boundary: a number and a description.

@@ -32,6 +32,17 @@ const json& required(const json& answer, const char* key, json::value_t type, st
 ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, page::PageState& state)
     : m_host(std::move(host)), m_state(state)
 {
+    try {
+        prepare_page();
+    } catch (const ProtocolError& error) {
+        if (error.kind() == ProtocolError::Kind::kTimedOut)
+            throw AutomationError(error_number::kStartTimedOut, "The browser did not start: " + error.description());
+        throw;
+    }
+}
+
+void ChromiumPageDelegate::prepare_page()
+{
     ProtocolSession& session = m_host->session();
     const json created = session.send("Target.createTarget", {{"url", "about:blank"}});
     m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();

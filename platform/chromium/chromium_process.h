@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/session/session_bounds.h"
 
 #include <nlohmann/json.hpp>
 
@@ -21,7 +22,7 @@ struct ChromiumLaunchOptions {
     // Headless even when DISPLAY names an X display; without one the browser is always headless.
     bool headless = false;
     // How long the browser may take to give its first answer.
-    std::chrono::milliseconds start_timeout{10000};
+    std::chrono::milliseconds start_timeout = session_bounds::kLaunch;
 };
 
 // A Chromium process in a fresh profile, driven over its debugging pipe. close() (or the destructor)

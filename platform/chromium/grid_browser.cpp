@@ -1,6 +1,7 @@
 #include "platform/chromium/grid_browser.h"
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne {
@@ -44,17 +45,20 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     } catch (const ProtocolError& error) {
         throw grid_error("The Grid's browser of session " + grid.id() + " does not answer: " + error.description());
     }
-    browser->m_watcher = std::make_unique<GridWatcher>(grid, *browser->m_transport, [raw = browser.get()] {
-        try {
-            raw->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kPingTimeout);
-            return GridWatcher::Ping::kAnswered;
-        } catch (const ProtocolError& error) {
-            if (error.kind() == ProtocolError::Kind::kDisconnected)
-                return GridWatcher::Ping::kDisconnected;
-            return error.kind() == ProtocolError::Kind::kTimedOut ? GridWatcher::Ping::kNoAnswer
-                                                                  : GridWatcher::Ping::kAnswered;
-        }
-    });
+    browser->m_watcher = std::make_unique<GridWatcher>(
+        grid, *browser->m_transport,
+        [raw = browser.get()] {
+            try {
+                raw->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kPingTimeout);
+                return GridWatcher::Ping::kAnswered;
+            } catch (const ProtocolError& error) {
+                if (error.kind() == ProtocolError::Kind::kDisconnected)
+                    return GridWatcher::Ping::kDisconnected;
+                return error.kind() == ProtocolError::Kind::kTimedOut ? GridWatcher::Ping::kNoAnswer
+                                                                      : GridWatcher::Ping::kAnswered;
+            }
+        },
+        session_bounds::kGridSilence);
     return browser;
 }
 

@@ -126,20 +126,26 @@ Json serialization(bool by_value)
 FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page::PageState& state)
     : m_host(std::move(host)), m_state(state)
 {
-    if (auto tab = m_host->own_tab()) {
-        m_main_frame_id = std::move(*tab);
-    } else {
-        const Json tree = session().send("browsingContext.getTree", {{"maxDepth", 0}});
-        const Json& contexts = tree.at("contexts");
-        if (!contexts.is_array() || contexts.empty())
-            throw page::TaskError(error_number::kServerUnavailable, "Firefox has no tab to show a page in", false);
-        m_main_frame_id = text_of(contexts[0], "context");
-    }
-    m_parents[m_main_frame_id] = "";
-    m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
     try {
+        if (auto tab = m_host->own_tab()) {
+            m_main_frame_id = std::move(*tab);
+        } else {
+            const Json tree = session().send("browsingContext.getTree", {{"maxDepth", 0}});
+            const Json& contexts = tree.at("contexts");
+            if (!contexts.is_array() || contexts.empty())
+                throw page::TaskError(error_number::kServerUnavailable, "Firefox has no tab to show a page in", false);
+            m_main_frame_id = text_of(contexts[0], "context");
+        }
+        m_parents[m_main_frame_id] = "";
+        m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
         session().send("session.subscribe", {{"events", kEvents}});
+    } catch (const BidiError& error) {
+        session().remove_listener(m_listener);
+        if (error.kind() == BidiError::Kind::kTimedOut)
+            throw AutomationError(error_number::kStartTimedOut, "The browser did not start: " + error.description());
+        throw;
     } catch (...) {
+        // The listener refers to this object, which is never made.
         session().remove_listener(m_listener);
         throw;
     }

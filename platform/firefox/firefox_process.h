@@ -2,6 +2,7 @@
 
 #include "platform/firefox/bidi_session.h"
 #include "platform/firefox/firefox_profile.h"
+#include "platform/session/session_bounds.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,9 +23,9 @@ struct FirefoxLaunchOptions {
     // Headless even when DISPLAY names an X display; without one the browser is always headless.
     bool headless = false;
     // How long the browser may take to print the address of its BiDi server.
-    std::chrono::milliseconds listen_timeout{20000};
+    std::chrono::milliseconds listen_timeout = session_bounds::kFirefoxListen;
     // How long session.new may wait: Firefox answers it only once its start-up tasks have run.
-    std::chrono::milliseconds session_timeout{45000};
+    std::chrono::milliseconds session_timeout = session_bounds::kFirefoxSession;
 };
 
 // A Firefox process in a fresh profile with one BiDi session, which this class owns: Firefox ends

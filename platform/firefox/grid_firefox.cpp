@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/firefox/firefox_profile.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne::bidi {
@@ -57,8 +58,9 @@ std::unique_ptr<GridFirefox> GridFirefox::open(const BrowserLocation& location)
         throw AutomationError(error_number::kServerUnavailable, "The Grid's browser of session " + grid.id() +
                                                                     " does not answer: " + error.description());
     }
-    browser->m_watcher = std::make_unique<GridWatcher>(grid, *browser->m_transport,
-                                                       [raw = browser.get()] { return ping(*raw->m_session); });
+    browser->m_watcher = std::make_unique<GridWatcher>(
+        grid, *browser->m_transport, [raw = browser.get()] { return ping(*raw->m_session); },
+        session_bounds::kGridSilence);
     return browser;
 }
 

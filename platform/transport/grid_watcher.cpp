@@ -2,6 +2,9 @@
 
 #include "frame/automation_error.h"
 
+#include <optional>
+#include <string>
+
 namespace varne {
 
 namespace {
@@ -12,8 +15,13 @@ constexpr std::chrono::milliseconds kWatchInterval{1000};
 
 }  // namespace
 
-GridWatcher::GridWatcher(const GridSession& grid, MessageTransport& transport, std::function<Ping()> ping)
-    : m_grid(grid), m_transport(transport), m_ping(std::move(ping)), m_thread([this] { watch(); })
+GridWatcher::GridWatcher(const GridSession& grid, MessageTransport& transport, std::function<Ping()> ping,
+                         std::chrono::milliseconds longest_silence)
+    : m_grid(grid),
+      m_transport(transport),
+      m_ping(std::move(ping)),
+      m_longest_silence(longest_silence),
+      m_thread([this] { watch(); })
 {
 }
 
@@ -38,6 +46,7 @@ void GridWatcher::stop()
 
 void GridWatcher::watch()
 {
+    std::optional<std::chrono::steady_clock::time_point> silent_since;
     std::unique_lock lock(m_mutex);
     while (!m_wake.wait_for(lock, kWatchInterval, [this] { return m_stopping; })) {
         lock.unlock();
@@ -45,13 +54,23 @@ void GridWatcher::watch()
         if (ping == Ping::kDisconnected)
             return;
         std::string ended;
-        if (ping == Ping::kNoAnswer) {
+        if (ping == Ping::kAnswered) {
+            silent_since.reset();
+        } else {
             try {
                 if (!m_grid.listed())
                     ended = "the Grid at " + m_grid.origin() + " ended browser session " + m_grid.id() +
                             " (it was idle longer than the Grid's session time-out, or its node was lost)";
+                silent_since.reset();
             } catch (const AutomationError& failure) {
-                ended = "the Grid no longer answers: " + failure.description();
+                const auto now = std::chrono::steady_clock::now();
+                if (!silent_since)
+                    silent_since = now;
+                else if (now - *silent_since >= m_longest_silence)
+                    ended =
+                        "the Grid has not answered for " +
+                        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(m_longest_silence).count()) +
+                        " seconds: " + failure.description();
             }
         }
         if (!ended.empty()) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,9 +33,24 @@ public:
     // or receive() in progress. The first reason given is the one kept.
     virtual void close(std::string_view reason) = 0;
 
-    virtual bool closed() const = 0;
+    virtual bool closed() const;
     // Why the transport closed: the peer ended the connection, an I/O error, or the reason given to close().
-    virtual std::string close_reason() const = 0;
+    virtual std::string close_reason() const;
+
+    // When bytes of a message that has not yet come whole last arrived (the clock's epoch before
+    // any did): a wait for a large answer that is still arriving is not a wait for a hung peer.
+    Clock::time_point last_partial_arrival() const;
+
+protected:
+    // Keeps the first reason; true for the call that closed the transport, which then wakes its waits.
+    bool mark_closed(std::string_view reason);
+    void note_partial_arrival();
+
+private:
+    mutable std::mutex m_state_mutex;
+    bool m_closed = false;
+    std::string m_close_reason;
+    std::atomic<Clock::rep> m_last_partial_arrival{0};
 };
 
 }  // namespace varne

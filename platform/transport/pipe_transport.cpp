@@ -124,7 +124,7 @@ PipeTransport::SendResult PipeTransport::send(std::string_view message, Clock::t
             const int error = errno;
             if (error == EPIPE)
                 sigpipe_block.note_broken_pipe();
-            mark_closed(errno_text("write failed", error));
+            end(errno_text("write failed", error));
             close_write_end();
             return SendResult::kClosed;
         }
@@ -132,7 +132,7 @@ PipeTransport::SendResult PipeTransport::send(std::string_view message, Clock::t
         pollfd waits[2] = {{m_write_fd, POLLOUT, 0}, {m_wake_fd, POLLIN, 0}};
         const int ready = ::poll(waits, 2, poll_timeout(deadline));
         if (ready < 0 && errno != EINTR) {
-            mark_closed(errno_text("poll failed", errno));
+            end(errno_text("poll failed", errno));
             close_write_end();
             return SendResult::kClosed;
         }
@@ -140,7 +140,7 @@ PipeTransport::SendResult PipeTransport::send(std::string_view message, Clock::t
             return SendResult::kClosed;
         if (ready == 0) {
             if (written > 0) {
-                mark_closed("a message was cut off because the peer stopped reading");
+                end("a message was cut off because the peer stopped reading");
                 close_write_end();
             }
             return SendResult::kTimedOut;
@@ -173,6 +173,8 @@ std::optional<std::string> PipeTransport::receive(Clock::time_point deadline)
         const std::span<char> space = m_received.free_space();
         const ssize_t got = ::read(m_read_fd, space.data(), space.size());
         if (got > 0) {
+            if (space[static_cast<size_t>(got) - 1] != '\0')
+                note_partial_arrival();
             m_received.filled(static_cast<size_t>(got));
         } else if (got == 0) {
             close(m_received.holds_partial_message() ? "end of pipe in the middle of a message" : "end of pipe");
@@ -184,32 +186,15 @@ std::optional<std::string> PipeTransport::receive(Clock::time_point deadline)
 
 void PipeTransport::close(std::string_view reason)
 {
-    mark_closed(reason);
+    end(reason);
     std::lock_guard send_lock(m_send_mutex);
     close_write_end();
 }
 
-bool PipeTransport::closed() const
+void PipeTransport::end(std::string_view reason)
 {
-    std::lock_guard lock(m_state_mutex);
-    return m_closed;
-}
-
-std::string PipeTransport::close_reason() const
-{
-    std::lock_guard lock(m_state_mutex);
-    return m_close_reason;
-}
-
-void PipeTransport::mark_closed(std::string_view reason)
-{
-    {
-        std::lock_guard lock(m_state_mutex);
-        if (m_closed)
-            return;
-        m_closed = true;
-        m_close_reason = reason;
-    }
+    if (!mark_closed(reason))
+        return;
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(m_wake_fd, &one, sizeof one);
 }

@@ -25,17 +25,11 @@ public:
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Closes the write end, so that the peer sees the end of the pipe.
     void close(std::string_view reason) override;
-    bool closed() const override;
-    std::string close_reason() const override;
 
 private:
-    void mark_closed(std::string_view reason);
+    // Marks the transport closed and wakes the waits in progress.
+    void end(std::string_view reason);
     void close_write_end();
-
-    // Guards m_closed and m_close_reason.
-    mutable std::mutex m_state_mutex;
-    bool m_closed = false;
-    std::string m_close_reason;
 
     // Held by send() for a whole message, and by whoever closes the write end.
     std::mutex m_send_mutex;

@@ -121,6 +121,8 @@ std::optional<std::string> SocketTransport::receive(Clock::time_point deadline)
         m_buffer.resize(old_size + kReadSize);
         int got = ::recv(m_socket, m_buffer.data() + old_size, static_cast<int>(kReadSize), 0);
         m_buffer.resize(old_size + static_cast<size_t>(std::max(got, 0)));
+        if (got > 0 && m_buffer.back() != '\0')
+            note_partial_arrival();
         if (got == 0) {
             mark_closed("the browser ended the connection");
         } else if (got == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
@@ -133,27 +135,6 @@ void SocketTransport::close(std::string_view reason)
 {
     mark_closed(reason);
     ::shutdown(m_socket, SD_BOTH);
-}
-
-void SocketTransport::mark_closed(std::string_view reason)
-{
-    std::lock_guard lock(m_state_mutex);
-    if (m_closed)
-        return;
-    m_closed = true;
-    m_close_reason = reason;
-}
-
-bool SocketTransport::closed() const
-{
-    std::lock_guard lock(m_state_mutex);
-    return m_closed;
-}
-
-std::string SocketTransport::close_reason() const
-{
-    std::lock_guard lock(m_state_mutex);
-    return m_close_reason;
 }
 
 }  // namespace varne

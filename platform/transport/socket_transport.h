@@ -27,16 +27,9 @@ public:
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Shuts the connection down both ways, so that the peer sees its end and waits here wake.
     void close(std::string_view reason) override;
-    bool closed() const override;
-    std::string close_reason() const override;
 
 private:
-    void mark_closed(std::string_view reason);
     std::optional<std::string> take_message();
-
-    mutable std::mutex m_state_mutex;
-    bool m_closed = false;
-    std::string m_close_reason;
 
     std::mutex m_send_mutex;
     SOCKET m_socket;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -30,6 +31,8 @@ using Clock = MessageTransport::Clock;
 
 // As large as the biggest answer the pipe has been seen to carry, with room to spare.
 constexpr size_t kMaxMessage = size_t{256} << 20;
+// Read in parts, so that a large message that is still arriving shows as progress.
+constexpr size_t kReadPart = size_t{1} << 20;
 constexpr const char* kUserAgent = "Varne";
 
 AutomationError unreachable(const WebAddress& address, const std::string& why)
@@ -201,12 +204,21 @@ struct WebSocketTransport::Connection {
         return "the WebSocket failed (" + error.message() + ")";
     }
 
+    // Set once the transport exists, before the first read; told of every part of a message that
+    // is not the last.
+    std::function<void()> partial_arrived;
+
     void read_next()
     {
-        socket.async_read(buffer, [this](const beast::error_code& error, size_t) {
+        socket.async_read_some(buffer, kReadPart, [this](const beast::error_code& error, size_t) {
             if (error) {
                 mark_closed(ending(error));
                 end_socket();
+                return;
+            }
+            if (!socket.is_message_done()) {
+                partial_arrived();
+                read_next();
                 return;
             }
             std::string message = beast::buffers_to_string(buffer.data());
@@ -259,13 +271,15 @@ std::unique_ptr<WebSocketTransport> WebSocketTransport::connect(const WebAddress
     connection->socket.auto_fragment(false);
     connection->socket.read_message_max(kMaxMessage);
     connection->work.emplace(connection->io.get_executor());
-    connection->read_next();
-    Connection* running = connection.get();
-    connection->thread = std::thread([running] { running->io.run(); });
     return std::unique_ptr<WebSocketTransport>(new WebSocketTransport(std::move(connection)));
 }
 
-WebSocketTransport::WebSocketTransport(std::unique_ptr<Connection> connection) : m_connection(std::move(connection)) {}
+WebSocketTransport::WebSocketTransport(std::unique_ptr<Connection> connection) : m_connection(std::move(connection))
+{
+    m_connection->partial_arrived = [this] { note_partial_arrival(); };
+    m_connection->read_next();
+    m_connection->thread = std::thread([running = m_connection.get()] { running->io.run(); });
+}
 
 WebSocketTransport::~WebSocketTransport()
 {

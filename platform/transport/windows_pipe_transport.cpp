@@ -110,15 +110,15 @@ MessageTransport::SendResult WindowsPipeTransport::write_part(const char* data, 
             size -= done;
             break;
         case Outcome::kTimedOut:
-            mark_closed("a message could not be sent in time: the browser stopped reading its pipe");
+            end("a message could not be sent in time: the browser stopped reading its pipe");
             close_write_end();
             return SendResult::kTimedOut;
         case Outcome::kWoken:
             return SendResult::kClosed;
         case Outcome::kFailed: {
             const DWORD error = GetLastError();
-            mark_closed(is_end_of_pipe(error) ? std::string("end of pipe")
-                                              : error_text("writing to the browser's pipe failed", error));
+            end(is_end_of_pipe(error) ? std::string("end of pipe")
+                                      : error_text("writing to the browser's pipe failed", error));
             close_write_end();
             return SendResult::kClosed;
         }
@@ -142,6 +142,8 @@ std::optional<std::string> WindowsPipeTransport::receive(Clock::time_point deadl
         const BOOL started = ReadFile(m_read_pipe, space.data(), wanted, nullptr, &io);
         DWORD done = 0;
         const Outcome outcome = finish_io(m_read_pipe, io, started, deadline, done);
+        if (done > 0 && space[done - 1] != '\0')
+            note_partial_arrival();
         m_received.filled(done);
         if (outcome == Outcome::kTimedOut)
             return m_received.take_message();
@@ -157,33 +159,15 @@ std::optional<std::string> WindowsPipeTransport::receive(Clock::time_point deadl
 
 void WindowsPipeTransport::close(std::string_view reason)
 {
-    mark_closed(reason);
+    end(reason);
     std::lock_guard send_lock(m_send_mutex);
     close_write_end();
 }
 
-bool WindowsPipeTransport::closed() const
+void WindowsPipeTransport::end(std::string_view reason)
 {
-    std::lock_guard lock(m_state_mutex);
-    return m_closed;
-}
-
-std::string WindowsPipeTransport::close_reason() const
-{
-    std::lock_guard lock(m_state_mutex);
-    return m_close_reason;
-}
-
-void WindowsPipeTransport::mark_closed(std::string_view reason)
-{
-    {
-        std::lock_guard lock(m_state_mutex);
-        if (m_closed)
-            return;
-        m_closed = true;
-        m_close_reason = reason;
-    }
-    SetEvent(m_wake);
+    if (mark_closed(reason))
+        SetEvent(m_wake);
 }
 
 void WindowsPipeTransport::close_write_end()

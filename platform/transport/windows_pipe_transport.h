@@ -29,8 +29,6 @@ public:
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Closes the write end, so that the peer sees the end of its pipe.
     void close(std::string_view reason) override;
-    bool closed() const override;
-    std::string close_reason() const override;
 
 private:
     enum class Outcome { kDone, kTimedOut, kWoken, kFailed };
@@ -38,12 +36,9 @@ private:
     // Runs one overlapped read or write to its end; `done` gets the bytes moved.
     Outcome finish_io(HANDLE pipe, OVERLAPPED& io, BOOL started, Clock::time_point deadline, DWORD& done);
     SendResult write_part(const char* data, size_t size, Clock::time_point deadline);
-    void mark_closed(std::string_view reason);
+    // Marks the transport closed and wakes the waits in progress.
+    void end(std::string_view reason);
     void close_write_end();
-
-    mutable std::mutex m_state_mutex;
-    bool m_closed = false;
-    std::string m_close_reason;
 
     // Held by send() for a whole message, and by whoever closes the write end.
     std::mutex m_send_mutex;

@@ -1,7 +1,7 @@
 """A small web server on 127.0.0.1 for the tests: static pages from a folder, plus
 /slow (answers after ?delay= milliseconds), /echo (shows what was submitted) and
-/links (a page of ?count= links), /redirect (a 302 to ?to=) and /slow_image (a GIF that comes
-after ?delay= milliseconds)."""
+/links (a page of ?count= links), /large (a page of ?mb= megabytes of text), /redirect (a 302 to
+?to=) and /slow_image (a GIF that comes after ?delay= milliseconds)."""
 import html
 import http.server
 import os
@@ -47,6 +47,9 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
             count = int(query.get("count", ["10"])[0])
             links = "\n".join(f"<a href='#l{i}'>Link {i}</a>" for i in range(count))
             return self._send(f"<html><head><title>Links</title></head><body>{links}</body></html>")
+        if url.path == "/large":
+            text = "x" * (int(query.get("mb", ["1"])[0]) << 20)
+            return self._send(f"<html><head><title>Large</title></head><body><p id='text'>{text}</p></body></html>")
         if url.path == "/redirect":
             self.send_response(302)
             self.send_header("Location", query.get("to", ["/index.html"])[0])

@@ -2,6 +2,8 @@
 local run), and what only a Grid does: slots, its queue, sessions it ends, a Grid that stops."""
 import gc
 import os
+import signal
+import subprocess
 import threading
 import time
 
@@ -124,6 +126,25 @@ def test_bad_settings_and_unreachable_grids_fail_the_creation(monkeypatch):
 def test_released_browsers_leave_no_session_driver_or_browser(grid):
     assert _wait_for(lambda: grid.sessions() == [])
     assert _wait_for(lambda: group_members(grid.process.pid) == [grid.process.pid])
+
+
+def test_a_grid_that_pauses_for_eight_seconds_keeps_its_browser(grid, site):
+    """A long garbage collection or a busy node: the Grid answers nothing for 8 s, in the middle of a
+    call and while the browser is idle; the calls wait for it and the browser stays."""
+    browser = varne.CreateObject("Varne.Browser")
+    browser.GotoURL(site.url("index.html"))
+    os.kill(grid.process.pid, signal.SIGSTOP)
+    waking = subprocess.Popen(["sh", "-c", "sleep 8; kill -CONT %d" % grid.process.pid])
+    try:
+        browser.GotoURL(site.url("second.html"))
+    finally:
+        waking.wait()
+        os.kill(grid.process.pid, signal.SIGCONT)
+    os.kill(grid.process.pid, signal.SIGSTOP)
+    waking = subprocess.Popen(["sh", "-c", "sleep 8; kill -CONT %d" % grid.process.pid])
+    waking.wait()
+    browser.GotoURL(site.url("index.html"))
+    assert browser.GetBrowser().Document.title == "Home"
 
 
 # Stops the module's Grid, so it comes last.

@@ -2,12 +2,15 @@
 
 #include "page/page_text.h"
 #include "platform/transport/pipe_transport.h"
+#include "tests/support/automation_errors.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -35,8 +38,27 @@ public:
         int messages[2];
         EXPECT_EQ(::pipe2(commands, O_CLOEXEC), 0);
         EXPECT_EQ(::pipe2(messages, O_CLOEXEC), 0);
+        m_raw_write_fd = ::dup(messages[1]);
         m_wire = std::make_unique<PipeTransport>(messages[1], commands[0]);
         return std::make_unique<PipeTransport>(commands[1], messages[0]);
+    }
+    ~FakeBrowser()
+    {
+        if (m_raw_write_fd >= 0)
+            ::close(m_raw_write_fd);
+    }
+
+    // Writes one message in `parts` pieces, `pause` apart, as a browser sends a large answer.
+    void write_in_parts(const std::string& text, size_t parts, std::chrono::milliseconds pause)
+    {
+        const std::string message = text + '\0';
+        const size_t part = message.size() / parts + 1;
+        for (size_t at = 0; at < message.size(); at += part) {
+            if (at > 0)
+                std::this_thread::sleep_for(pause);
+            const size_t size = std::min(part, message.size() - at);
+            EXPECT_EQ(::write(m_raw_write_fd, message.data() + at, size), static_cast<ssize_t>(size));
+        }
     }
 
     Json next_command()
@@ -58,10 +80,16 @@ public:
             message["sessionId"] = session_id;
         write(message.dump());
     }
-    void hang_up() { m_wire->close("test hung up"); }
+    void hang_up()
+    {
+        ::close(m_raw_write_fd);
+        m_raw_write_fd = -1;
+        m_wire->close("test hung up");
+    }
 
 private:
     std::unique_ptr<PipeTransport> m_wire;
+    int m_raw_write_fd = -1;
 };
 
 class ProtocolSessionTest : public ::testing::Test {
@@ -80,13 +108,7 @@ protected:
     template <typename Call>
     static ProtocolError error_of(Call&& call)
     {
-        try {
-            call();
-        } catch (const ProtocolError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no ProtocolError was raised";
-        return {ProtocolError::Kind::kBrowserError, 0, ""};
+        return testing::raised_as(std::forward<Call>(call), ProtocolError{ProtocolError::Kind::kBrowserError, 0, ""});
     }
 };
 
@@ -130,6 +152,15 @@ TEST_F(ProtocolSessionTest, ABrowserErrorNamesTheCommandAndWhatTheBrowserSaid)
     EXPECT_EQ(rejected.description(), "Chromium rejected Page.navigate: -32601 'Page.navigate' wasn't found");
     EXPECT_EQ(error_of([&] { evaluate.get(); }).description(),
               "Chromium rejected Runtime.evaluate: -32000 Object reference chain is too long (at depth 1000)");
+}
+
+TEST_F(ProtocolSessionTest, AnAnswerStillArrivingWhenItsBoundRunsOutIsWaitedFor)
+{
+    auto value = send_async("Runtime.evaluate", Json::object(), "PAGE-1", 1s);
+    const Json command = m_browser.next_command();
+    const std::string large(100000, 'x');
+    m_browser.write_in_parts(Json{{"id", command["id"]}, {"result", {{"value", large}}}}.dump(), 8, 400ms);
+    EXPECT_EQ(value.get(), (Json{{"value", large}}));
 }
 
 TEST_F(ProtocolSessionTest, AnUnansweredCommandEndsAtItsBoundAndItsLateAnswerIsDropped)
@@ -242,7 +273,7 @@ TEST_F(ProtocolSessionTest, ListenersMayPostButNotWait)
     auto version = send_async("Browser.getVersion");
     m_browser.answer(m_browser.next_command(), {{"product", "x"}});
     EXPECT_EQ(version.get(), (Json{{"product", "x"}}));
-    EXPECT_EQ(refusal, "Page.enable cannot wait for its answer inside a protocol event listener");
+    EXPECT_EQ(refusal, "Page.enable cannot wait for its answer inside a Chromium event listener");
 }
 
 TEST_F(ProtocolSessionTest, ACrashedOrDetachedTargetFailsOnlyItsOwnCalls)

@@ -2,6 +2,7 @@
 
 #include "page/page_text.h"
 #include "platform/transport/lone_surrogates.h"
+#include "tests/support/automation_errors.h"
 #include "tests/support/scripted_transport.h"
 
 #include <gtest/gtest.h>
@@ -48,13 +49,7 @@ protected:
     template <typename Call>
     static BidiError error_of(Call&& call)
     {
-        try {
-            call();
-        } catch (const BidiError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "no BidiError raised";
-        return {BidiError::Kind::kBrowserError, ""};
+        return testing::raised_as(std::forward<Call>(call), BidiError{BidiError::Kind::kBrowserError, ""});
     }
 };
 
@@ -185,7 +180,7 @@ TEST_F(BidiSessionTest, ListenersMayPostButNotWaitAndRemovedListenersHearNothing
     event("browsingContext.userPromptOpened", {{"context", "c"}, {"type", "alert"}});
 
     EXPECT_EQ(waited.get_future().get(),
-              "browsingContext.getTree cannot wait for its answer inside a BiDi event listener");
+              "browsingContext.getTree cannot wait for its answer inside a Firefox event listener");
     EXPECT_EQ(next_command()["method"], "browsingContext.handleUserPrompt");
 
     m_session.remove_listener(id);
