@@ -118,15 +118,24 @@ Json serialization(bool by_value)
 FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page::PageState& state)
     : m_host(std::move(host)), m_state(state)
 {
-    const Json tree = session().send("browsingContext.getTree", {{"maxDepth", 0}});
-    const Json& contexts = tree.at("contexts");
-    if (!contexts.is_array() || contexts.empty())
-        throw page::TaskError(error_number::kServerUnavailable, "Firefox has no tab to show a page in", false);
-    m_main_frame_id = text_of(contexts[0], "context");
+    Json window{{"type", "window"}};
+    if (const std::string user_context = m_host->user_context(); !user_context.empty())
+        window["userContext"] = user_context;
+    m_main_frame_id = text_of(session().send("browsingContext.create", window), "context");
+    if (m_main_frame_id.empty())
+        throw page::TaskError(error_number::kServerUnavailable, "Firefox opened no window to show a page in", false);
     m_parents[m_main_frame_id] = "";
     m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
     try {
-        session().send("session.subscribe", {{"events", kEvents}});
+        const Json subscribed =
+            session().send("session.subscribe", {{"events", kEvents}, {"contexts", {m_main_frame_id}}});
+        m_subscription = text_of(subscribed, "subscription");
+        // The tab's first realm came before anyone listened.
+        const Json realms = session().send("script.getRealms", {{"context", m_main_frame_id}, {"type", "window"}});
+        for (const Json& realm : realms.value("realms", Json::array())) {
+            if (!realm.contains("sandbox"))
+                m_state.realm_created(text_of(realm, "realm"), m_main_frame_id);
+        }
     } catch (...) {
         session().remove_listener(m_listener);
         throw;
@@ -314,6 +323,18 @@ void FirefoxPageDelegate::close() noexcept
     m_closed = true;
     session().remove_listener(m_listener);
     m_host->close();
+}
+
+void FirefoxPageDelegate::leave_open() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    session().remove_listener(m_listener);
+    // Firefox stops sending the tab's events over a connection that other pages may share.
+    if (!m_subscription.empty())
+        session().post("session.unsubscribe", {{"subscriptions", {m_subscription}}});
+    m_host->leave_open();
 }
 
 bool FirefoxPageDelegate::is_page_event(const BidiEvent& event) const

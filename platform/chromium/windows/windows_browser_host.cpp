@@ -308,6 +308,20 @@ void WindowsBrowserHost::close()
     finish(kExitTimeout);
 }
 
+void WindowsBrowserHost::leave_open()
+{
+    if (m_closed)
+        return;
+    if (m_headless) {
+        close();
+        return;
+    }
+    m_closed = true;
+    m_session->close();
+    if (m_process)
+        CloseHandle(std::exchange(m_process, nullptr));
+}
+
 void WindowsBrowserHost::finish(std::chrono::milliseconds exit_timeout)
 {
     m_closed = true;

@@ -322,6 +322,14 @@ void WineBrowserHost::close()
     finish();
 }
 
+void WineBrowserHost::leave_open()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_session->close();
+}
+
 void WineBrowserHost::finish()
 {
     m_closed = true;

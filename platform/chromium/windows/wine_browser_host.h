@@ -33,6 +33,8 @@ public:
 
     ProtocolSession& session() override { return *m_session; }
     void close() override;
+    // Closes the connection only: the host's browser keeps its window until a person closes it.
+    void leave_open() override;
     // The browser's process id on the host, and the folder of its profile and log.
     int pid() const { return m_pid; }
     const std::filesystem::path& folder() const { return m_folder; }
