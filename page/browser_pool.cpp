@@ -1,5 +1,7 @@
 #include "page/browser_pool.h"
 
+#include "frame/server_locks.h"
+
 #include <optional>
 #include <vector>
 
@@ -26,6 +28,15 @@ struct BrowserPool::State {
     std::thread watcher;
     bool watching = false;
 
+    // A running browser keeps the library loaded: its reader thread runs the library's code.
+    void count_running(int change)
+    {
+        const bool was_running = running > 0;
+        running += change;
+        if (was_running != (running > 0))
+            hold_background_work(running > 0);
+    }
+
     bool holds(const std::shared_ptr<Slot>& slot) const
     {
         auto found = shared.find(slot->key);
@@ -35,10 +46,18 @@ struct BrowserPool::State {
 
 namespace {
 
+void end(SharedBrowser& browser)
+{
+    if (browser.shows_windows())
+        browser.leave_open();
+    else
+        browser.close();
+}
+
 void end_browsers(std::vector<std::unique_ptr<SharedBrowser>> browsers)
 {
     for (auto& browser : browsers)
-        browser->end();
+        end(*browser);
 }
 
 }  // namespace
@@ -59,12 +78,14 @@ BrowserPool::~BrowserPool()
                 ++slot;
             }
         }
-        m_state->running -= static_cast<int>(idle.size());
         m_state->changed.notify_all();
     }
     if (m_state->watcher.joinable())
         m_state->watcher.join();
+    const int ended = static_cast<int>(idle.size());
     end_browsers(std::move(idle));
+    std::lock_guard lock(m_state->mutex);
+    m_state->count_running(-ended);
 }
 
 int BrowserPool::running() const
@@ -93,19 +114,21 @@ std::shared_ptr<SharedBrowser> BrowserPool::lease_any(const std::string& key,
                 return hand_out(slot);
             // Its pages, if any, fail as pages of a dead browser and end it with the last of them.
             m_state->shared.erase(found);
-            if (slot->leases == 0) {
+            if (slot->leases == 0)
                 dead.push_back(std::move(slot->browser));
-                --m_state->running;
-            }
         }
     }
-    end_browsers(std::move(dead));
+    if (!dead.empty()) {
+        end_browsers(std::move(dead));
+        std::lock_guard lock(m_state->mutex);
+        m_state->count_running(-1);
+    }
 
     auto slot = std::make_shared<Slot>();
     slot->key = key;
     slot->browser = start();
     std::lock_guard lock(m_state->mutex);
-    ++m_state->running;
+    m_state->count_running(1);
     if (!key.empty())
         m_state->shared[key] = slot;
     return hand_out(slot);
@@ -117,7 +140,7 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
     if (--slot->leases > 0)
         return;
     const bool shared = state->holds(slot);
-    if (shared && !state->shut && state->idle_grace.count() > 0 && slot->browser->may_wait_idle() &&
+    if (shared && !state->shut && state->idle_grace.count() > 0 && !slot->browser->shows_windows() &&
         slot->browser->alive()) {
         slot->idle = true;
         slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
@@ -125,6 +148,7 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
             if (state->watcher.joinable())
                 state->watcher.join();  // it has found nothing idle and is on its way out
             state->watching = true;
+            hold_background_work(true);
             state->watcher = std::thread(watch_idle, state);
         }
         state->changed.notify_all();
@@ -132,10 +156,11 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
     }
     if (shared)
         state->shared.erase(slot->key);
-    --state->running;
     auto browser = std::move(slot->browser);
     lock.unlock();
-    browser->end();
+    end(*browser);
+    lock.lock();
+    state->count_running(-1);
 }
 
 void BrowserPool::watch_idle(std::shared_ptr<State> owner)
@@ -160,10 +185,11 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
             ++slot;
         }
         if (!over.empty()) {
-            state->running -= static_cast<int>(over.size());
+            const int ended = static_cast<int>(over.size());
             lock.unlock();
             end_browsers(std::move(over));
             lock.lock();
+            state->count_running(-ended);
             continue;
         }
         if (!next)
@@ -171,6 +197,7 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
         state->changed.wait_until(lock, *next);
     }
     state->watching = false;
+    hold_background_work(false);
 }
 
 }  // namespace varne::page

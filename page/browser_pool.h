@@ -21,12 +21,14 @@ public:
     virtual ~SharedBrowser() = default;
     // Whether it still answers; a browser that died is never handed out again.
     virtual bool alive() const = 0;
-    // Whether it may wait, with no page open, for the next page for a moment: true for a browser
-    // that nobody sees, false for one whose windows a person may still look at, which is let go at once.
-    virtual bool may_wait_idle() const = 0;
-    // Called once, when its last page is gone (and its idle moment, if any, is over), on any
-    // thread: ends it, or leaves running what a person sees, keeping nothing of it here. Never raises.
-    virtual void end() noexcept = 0;
+    // Whether a person may see its windows: it is then let go of at once when its last page is
+    // gone, rather than kept a moment for the next page or ended.
+    virtual bool shows_windows() const = 0;
+    // Called once its last page is gone (and its idle moment, if any, is over), on any thread.
+    // Never raise. close() ends it and leaves nothing behind; leave_open() lets go of one that
+    // shows windows, leaving it running for them with nothing of it kept in this process.
+    virtual void close() noexcept = 0;
+    virtual void leave_open() noexcept = 0;
 };
 
 class BrowserPool {

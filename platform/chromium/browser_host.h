@@ -38,6 +38,20 @@ public:
 
     // The browser context that a page opened here belongs to; empty for the browser's default one.
     virtual std::string browser_context() const { return {}; }
+
+protected:
+    // Asks the browser to close, waiting a couple of seconds for its answer; one that is gone or
+    // stuck is the caller's to end either way.
+    static void ask_to_close(ProtocolSession& session) noexcept
+    {
+        if (session.closed())
+            return;
+        try {
+            session.send("Browser.close", nlohmann::json::object(), {}, std::chrono::milliseconds(2000));
+        } catch (...) {
+            // Ended by the caller.
+        }
+    }
 };
 
 // The browser for a new application: a local child, a Grid's browser or a running Chromium, as the

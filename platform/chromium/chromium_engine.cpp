@@ -21,18 +21,11 @@ public:
 
     BrowserHost& host() { return *m_host; }
     bool alive() const override { return !m_host->session().closed(); }
-    bool may_wait_idle() const override { return !shows_windows(); }
-    void end() noexcept override
-    {
-        if (shows_windows())
-            m_host->leave_open();
-        else
-            m_host->close();
-    }
+    bool shows_windows() const override { return !m_headless && m_host->window_on_this_machine(); }
+    void close() noexcept override { m_host->close(); }
+    void leave_open() noexcept override { m_host->leave_open(); }
 
 private:
-    bool shows_windows() const { return !m_headless && m_host->window_on_this_machine(); }
-
     std::unique_ptr<BrowserHost> m_host;
     bool m_headless;
 };
@@ -47,7 +40,7 @@ public:
             return;
         // A context nobody sees goes with the connection, should this process end without closing it.
         const auto created = session().send("Target.createBrowserContext",
-                                            {{"disposeOnDetach", m_browser->may_wait_idle()}}, {}, kContextTimeout);
+                                            {{"disposeOnDetach", !m_browser->shows_windows()}}, {}, kContextTimeout);
         const auto id = created.find("browserContextId");
         if (id == created.end() || !id->is_string())
             throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,

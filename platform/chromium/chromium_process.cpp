@@ -4,6 +4,7 @@
 #include "platform/chromium/browser_switches.h"
 #include "platform/posix/child_process.h"
 #include "platform/transport/pipe_transport.h"
+#include "platform/transport/server_unavailable.h"
 
 #include <cerrno>
 #include <csignal>
@@ -24,7 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
 constexpr auto kExitAfterFailedStart = 2000ms;
 constexpr auto kGroupExitTimeout = 2000ms;
@@ -33,11 +33,6 @@ constexpr int kFirstParentFd = 10;
 constexpr int kLogTailLines = 5;
 constexpr const char* kLogName = "chromium.log";
 constexpr const char* kProfileName = "profile";
-
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 // Owns a descriptor until it is released to its next owner.
 class Fd {
@@ -73,13 +68,13 @@ Pipe make_pipe()
 {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
-        throw start_error("Cannot create a pipe for Chromium: " + posix::errno_text(errno));
+        throw server_unavailable("Cannot create a pipe for Chromium: " + posix::errno_text(errno));
     Fd low_read(ends[0]);
     Fd low_write(ends[1]);
     Pipe pipe{Fd(::fcntl(ends[0], F_DUPFD_CLOEXEC, kFirstParentFd)),
               Fd(::fcntl(ends[1], F_DUPFD_CLOEXEC, kFirstParentFd))};
     if (pipe.read_end.get() < 0 || pipe.write_end.get() < 0)
-        throw start_error("Cannot create a pipe for Chromium: " + posix::errno_text(errno));
+        throw server_unavailable("Cannot create a pipe for Chromium: " + posix::errno_text(errno));
     return pipe;
 }
 
@@ -133,13 +128,15 @@ std::filesystem::path make_folder()
     remove_abandoned_folders(base);
     std::string made = base + "/" + kNewFolderPrefix + "XXXXXX";
     if (::mkdtemp(made.data()) == nullptr)
-        throw start_error("Cannot create a folder for Chromium's profile in " + base + ": " + posix::errno_text(errno));
+        throw server_unavailable("Cannot create a folder for Chromium's profile in " + base + ": " +
+                                 posix::errno_text(errno));
     const std::string folder = base + "/" + kFolderPrefix + made.substr(made.size() - 6);
     Fd lock(::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (lock.get() < 0 || ::flock(lock.get(), LOCK_EX) != 0 || ::rename(made.c_str(), folder.c_str()) != 0) {
         const int error = errno;
         ::rmdir(made.c_str());
-        throw start_error("Cannot lock the folder for Chromium's profile in " + base + ": " + posix::errno_text(error));
+        throw server_unavailable("Cannot lock the folder for Chromium's profile in " + base + ": " +
+                                 posix::errno_text(error));
     }
     std::lock_guard guard(folder_locks_mutex());
     folder_locks()[folder] = lock.release();
@@ -291,7 +288,7 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
         if (!tail.empty())
             description += "; its log ends: " + tail;
         process->finish(std::chrono::milliseconds::zero());
-        throw start_error(std::move(description));
+        throw server_unavailable(std::move(description));
     }
 }
 
@@ -318,13 +315,7 @@ void ChromiumProcess::close()
 {
     if (m_closed)
         return;
-    if (!m_session->closed()) {
-        try {
-            m_session->send("Browser.close", nlohmann::json::object(), {}, kCloseAnswerTimeout);
-        } catch (const AutomationError&) {
-            // The browser is gone or stuck; finish() ends it either way.
-        }
-    }
+    ask_to_close(*m_session);
     finish(kExitTimeout);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/chromium/grid_browser.h"
 
 #include "frame/automation_error.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne {
@@ -16,11 +17,6 @@ constexpr auto kAnswerTimeout = 10000ms;
 // the Grid's idle time-out, which counts protocol traffic, from ever running out.
 constexpr auto kWatchInterval = 1000ms;
 constexpr auto kPingTimeout = 2000ms;
-
-AutomationError grid_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 // The capabilities of a Chromium: the user's own over a Chrome.
 nlohmann::json chromium_capabilities(const nlohmann::json& wanted)
@@ -50,7 +46,7 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     try {
         browser->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kAnswerTimeout);
     } catch (const ProtocolError& error) {
-        throw grid_error("The Grid's browser at " + socket.text() + " does not answer: " + error.description());
+        throw server_unavailable("The Grid's browser at " + socket.text() + " does not answer: " + error.description());
     }
     browser->m_watcher = std::thread([raw = browser.get()] { raw->watch(); });
     return browser;

@@ -34,23 +34,17 @@ public:
     }
 
     BidiSession& session() { return m_process->session(); }
-    bool shows_window() const { return m_process->shows_window(); }
     bool alive() const override { return !m_process->session().closed(); }
-    bool may_wait_idle() const override { return !shows_window(); }
-    void end() noexcept override
-    {
-        if (shows_window())
-            m_process->leave_open();
-        else
-            m_process->close();
-    }
+    bool shows_windows() const override { return m_process->shows_window(); }
+    void close() noexcept override { m_process->close(); }
+    void leave_open() noexcept override { m_process->leave_open(); }
 
     // Firefox quits with its last window: a headless one keeps the window it started with, so that
     // it waits for the next page; a headed one closes it once a page has its own, so that a person
     // ends the browser by closing the last window they see.
     void page_opened()
     {
-        if (!shows_window())
+        if (!shows_windows())
             return;
         std::lock_guard lock(m_mutex);
         for (const auto& tab : std::exchange(m_first_tabs, {}))
@@ -74,7 +68,7 @@ public:
     ~UserContextHost() override { close(); }
 
     BidiSession& session() override { return m_browser->session(); }
-    bool window_on_this_machine() const override { return m_browser->shows_window(); }
+    bool window_on_this_machine() const override { return m_browser->shows_windows(); }
     std::string user_context() const override { return m_user_context; }
     void close() noexcept override
     {

@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/posix/child_process.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/websocket_transport.h"
 
 #include <cerrno>
@@ -34,11 +35,6 @@ constexpr const char* kOutputName = "firefox.log";
 constexpr const char* kProfileName = "profile";
 constexpr std::string_view kListenLine = "WebDriver BiDi listening on ws://";
 
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
-
 std::string executable_path()
 {
     const char* chosen = std::getenv("VARNE_FIREFOX");
@@ -56,7 +52,8 @@ std::filesystem::path make_folder()
     const std::string base = posix::profile_base_folder();
     std::string made = base + "/varne-firefox-XXXXXX";
     if (::mkdtemp(made.data()) == nullptr)
-        throw start_error("Cannot create a folder for Firefox's profile in " + base + ": " + posix::errno_text(errno));
+        throw server_unavailable("Cannot create a folder for Firefox's profile in " + base + ": " +
+                                 posix::errno_text(errno));
     return made;
 }
 
@@ -68,7 +65,7 @@ void write_profile(const std::filesystem::path& profile)
     user_js << firefox_user_js();
     user_js.close();
     if (error || !user_js)
-        throw start_error("Cannot write Firefox's profile in " + profile.string());
+        throw server_unavailable("Cannot write Firefox's profile in " + profile.string());
 }
 
 std::vector<std::string> browser_arguments(const std::string& executable, const std::filesystem::path& profile,
@@ -229,7 +226,7 @@ std::unique_ptr<FirefoxProcess> FirefoxProcess::launch(const FirefoxLaunchOption
     try {
         write_profile(folder / kProfileName);
         if (::pipe2(watchdog_line, O_CLOEXEC) != 0)
-            throw start_error("Cannot create a pipe for Firefox's watchdog: " + posix::errno_text(errno));
+            throw server_unavailable("Cannot create a pipe for Firefox's watchdog: " + posix::errno_text(errno));
         pid = posix::spawn_child({.args = browser_arguments(executable, folder / kProfileName, shows_window),
                                   .environment = browser_environment(),
                                   .output = folder / kOutputName},
@@ -303,7 +300,7 @@ void FirefoxProcess::fail_start(std::string description)
     if (!printed.empty())
         description += "; it printed: " + printed;
     finish(0ms);
-    throw start_error(std::move(description));
+    throw server_unavailable(std::move(description));
 }
 
 void FirefoxProcess::close()

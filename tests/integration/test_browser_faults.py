@@ -289,24 +289,6 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
     assert not os.path.exists(theirs)
 
 
-@pytest.fixture
-def display():
-    """An X display of its own, served by Xvfb for the test."""
-    import shutil
-    import subprocess
-    if not shutil.which("Xvfb"):
-        pytest.skip("Xvfb is not installed")
-    number = 90 + os.getpid() % 800
-    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    yield f":{number}"
-    server.kill()
-    server.wait()
-
-
 def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
     monkeypatch.setenv("DISPLAY", display)
     client = client(f"browser.GotoURL({site.url('second.html')!r})\n"

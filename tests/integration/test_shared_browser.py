@@ -4,13 +4,12 @@ import contextlib
 import gc
 import os
 import signal
-import subprocess
 import time
 
 import pytest
 
 import varne
-from processes import browser_of, browsers, client, descendants, runs
+from processes import browser_of, browsers, client, runs
 
 SERVER_UNAVAILABLE = -2147023174
 
@@ -118,21 +117,6 @@ def test_the_shared_browser_and_its_profile_go_with_the_process(site, ending):
         started.stdin.close()
     started.wait(30)
     assert eventually(lambda: gone(pid, folder))
-
-
-@pytest.fixture
-def display():
-    """An X display of its own, served by Xvfb for the test."""
-    import shutil
-    if not shutil.which("Xvfb"):
-        pytest.skip("Xvfb is not installed")
-    number = 90 + (os.getpid() + 7) % 800
-    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    eventually(lambda: os.path.exists(f"/tmp/.X11-unix/X{number}"), 10)
-    yield f":{number}"
-    server.kill()
-    server.wait()
 
 
 def test_a_headed_window_outlives_its_process_and_its_profile_goes_once_the_browser_closes(site, display, monkeypatch):

@@ -15,6 +15,7 @@
 #include "frame/text.h"
 #include "platform/chromium/browser_switches.h"
 #include "platform/transport/crt_pipe_launch.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/socket_transport.h"
 
 namespace varne {
@@ -23,14 +24,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
 constexpr auto kPollInterval = 20ms;
-
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 std::string winsock_error(std::string_view what)
 {
@@ -61,7 +56,7 @@ void start_winsock()
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     if (!started)
-        throw start_error("Cannot start Winsock for the browser's connection");
+        throw server_unavailable("Cannot start Winsock for the browser's connection");
 }
 
 void set_no_delay(SOCKET socket)
@@ -78,7 +73,7 @@ std::pair<SOCKET, SOCKET> socket_pair()
     // Not overlapped: the accepted socket inherits this, and only a plain one reaches a host program.
     Socket listener(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0));
     if (listener.get() == INVALID_SOCKET)
-        throw start_error(winsock_error("Cannot create a socket for the browser"));
+        throw server_unavailable(winsock_error("Cannot create a socket for the browser"));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -86,11 +81,11 @@ std::pair<SOCKET, SOCKET> socket_pair()
     if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener.get(), 1) != 0 ||
         ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw start_error(winsock_error("Cannot listen on 127.0.0.1 for the browser"));
+        throw server_unavailable(winsock_error("Cannot listen on 127.0.0.1 for the browser"));
     Socket ours(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (ours.get() == INVALID_SOCKET ||
         ::connect(ours.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        throw start_error(winsock_error("Cannot connect to 127.0.0.1 for the browser"));
+        throw server_unavailable(winsock_error("Cannot connect to 127.0.0.1 for the browser"));
     sockaddr_in own{};
     int own_length = sizeof own;
     ::getsockname(ours.get(), reinterpret_cast<sockaddr*>(&own), &own_length);
@@ -98,9 +93,9 @@ std::pair<SOCKET, SOCKET> socket_pair()
     int peer_length = sizeof peer;
     Socket theirs(::accept(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peer_length));
     if (theirs.get() == INVALID_SOCKET)
-        throw start_error(winsock_error("Cannot accept the browser's connection"));
+        throw server_unavailable(winsock_error("Cannot accept the browser's connection"));
     if (peer.sin_port != own.sin_port || peer.sin_addr.s_addr != own.sin_addr.s_addr)
-        throw start_error("Another program connected to the browser's socket first");
+        throw server_unavailable("Another program connected to the browser's socket first");
     set_no_delay(ours.get());
     set_no_delay(theirs.get());
     return {ours.release(), theirs.release()};
@@ -120,7 +115,7 @@ std::string unix_name(const std::filesystem::path& path)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     char* name = convert ? convert(path.wstring().c_str()) : nullptr;
     if (!name)
-        throw start_error("Cannot find the host's name of " + path.string());
+        throw server_unavailable("Cannot find the host's name of " + path.string());
     std::string result(name);
     HeapFree(GetProcessHeap(), 0, name);
     return result;
@@ -131,14 +126,14 @@ std::filesystem::path make_folder()
     std::error_code error;
     const auto base = std::filesystem::temp_directory_path(error);
     if (error)
-        throw start_error("Cannot find the temporary folder for the browser's profile");
+        throw server_unavailable("Cannot find the temporary folder for the browser's profile");
     std::random_device entropy;
     for (int attempt = 0; attempt < 16; ++attempt) {
         auto folder = base / ("varne-chromium-" + std::to_string(entropy()));
         if (std::filesystem::create_directory(folder, error))
             return folder;
     }
-    throw start_error("Cannot create a folder for the browser's profile in " + base.string());
+    throw server_unavailable("Cannot create a folder for the browser's profile in " + base.string());
 }
 
 // One word for the shell, in single quotes.
@@ -177,7 +172,7 @@ std::string launch_script(const std::string& folder, bool headless)
 void start_shell(const std::string& script, SOCKET browser_end)
 {
     if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-        throw start_error("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
+        throw server_unavailable("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
     std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -187,7 +182,7 @@ void start_shell(const std::string& script, SOCKET browser_end)
     startup.hStdError = reinterpret_cast<HANDLE>(browser_end);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        throw start_error("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
+        throw server_unavailable("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
     // A host program gets no process handle under Wine; should one come, it is not needed.
     if (process.hProcess)
         CloseHandle(process.hProcess);
@@ -268,8 +263,8 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     host->m_pid = read_pid(folder / "pid", deadline);
     try {
         if (host->m_pid == 0)
-            throw start_error("the shell that starts it wrote no pid within " + std::to_string(start_timeout.count()) +
-                              " ms");
+            throw server_unavailable("the shell that starts it wrote no pid within " +
+                                     std::to_string(start_timeout.count()) + " ms");
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         host->session().send("Browser.getVersion", nlohmann::json::object(), {},
                              std::max(left, std::chrono::milliseconds(1)));
@@ -281,7 +276,7 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
         if (!tail.empty())
             description += "; its log ends: " + tail;
         host->finish();
-        throw start_error(std::move(description));
+        throw server_unavailable(std::move(description));
     }
 }
 
@@ -312,13 +307,7 @@ void WineBrowserHost::close()
 {
     if (m_closed)
         return;
-    if (!m_session->closed()) {
-        try {
-            m_session->send("Browser.close", nlohmann::json::object(), {}, kCloseAnswerTimeout);
-        } catch (const AutomationError&) {
-            // The browser is gone or stuck; finish() ends it either way.
-        }
-    }
+    ask_to_close(*m_session);
     finish();
 }
 

@@ -1,5 +1,7 @@
 #include "page/browser_pool.h"
 
+#include "frame/server_locks.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,14 +17,20 @@ using namespace std::chrono_literals;
 struct Record {
     std::atomic<int> started{0};
     std::atomic<int> ended{0};
+    std::atomic<int> left_open{0};
 };
 
 class FakeBrowser final : public SharedBrowser {
 public:
     FakeBrowser(Record& record, bool headed) : m_record(record), m_headed(headed) { ++m_record.started; }
     bool alive() const override { return m_alive; }
-    bool may_wait_idle() const override { return !m_headed; }
-    void end() noexcept override { ++m_record.ended; }
+    bool shows_windows() const override { return m_headed; }
+    void close() noexcept override { ++m_record.ended; }
+    void leave_open() noexcept override
+    {
+        ++m_record.ended;
+        ++m_record.left_open;
+    }
     void die() { m_alive = false; }
 
 private:
@@ -102,18 +110,21 @@ TEST(BrowserPool, AnIdleBrowserServesTheNextPageAndEndsWhenItsMomentIsOverOrWith
         first.reset();
         EXPECT_EQ(record.ended, 0);
         EXPECT_EQ(pool.running(), 1);
+        EXPECT_GT(background_work(), 0);  // the library stays loaded while a browser waits
         auto second = pool.lease("local", starter(record));
         EXPECT_EQ(second.get(), browser);
         second.reset();
     }
     EXPECT_EQ(record.started, 1);
     EXPECT_EQ(record.ended, 1);
+    EXPECT_EQ(background_work(), 0);
 
     BrowserPool brief(1ms);
     brief.lease("local", starter(record)).reset();
-    settle([&] { return record.ended == 2; });
+    settle([&] { return record.ended == 2 && background_work() == 0; });
     EXPECT_EQ(record.ended, 2);
     EXPECT_EQ(brief.running(), 0);
+    EXPECT_EQ(background_work(), 0);
 }
 
 TEST(BrowserPool, AHeadedBrowserIsLetGoAtOnceAndAPageMayOutliveThePool)
@@ -123,12 +134,13 @@ TEST(BrowserPool, AHeadedBrowserIsLetGoAtOnceAndAPageMayOutliveThePool)
     {
         BrowserPool pool(60s);
         pool.lease("headed", starter(record, true)).reset();
-        EXPECT_EQ(record.ended, 1);
+        EXPECT_EQ(record.left_open, 1);
         outliving = pool.lease("local", starter(record));
     }
     EXPECT_EQ(record.ended, 1);
     outliving.reset();
     EXPECT_EQ(record.ended, 2);
+    EXPECT_EQ(record.left_open, 1);
 }
 
 TEST(BrowserPool, AFailedStartLeavesNothingAndPagesAskedForTogetherShareOneStart)
