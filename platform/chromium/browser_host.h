@@ -54,6 +54,22 @@ protected:
     }
 };
 
+// A browser elsewhere, reached over a connection of the library's own: nobody here sees its
+// window, so it ends with its application.
+class RemoteBrowserHost : public BrowserHost {
+public:
+    RemoteBrowserHost(const RemoteBrowserHost&) = delete;
+    RemoteBrowserHost& operator=(const RemoteBrowserHost&) = delete;
+
+    ProtocolSession& session() override { return *m_session; }
+    bool window_on_this_machine() const override { return false; }
+
+protected:
+    RemoteBrowserHost() = default;
+
+    std::unique_ptr<ProtocolSession> m_session;
+};
+
 // The browser for a new application: a local child, a Grid's browser or a running Chromium, as the
 // environment says at this call. Raises AutomationError saying why when none can be had.
 std::unique_ptr<BrowserHost> open_browser_host(bool headless);

@@ -35,12 +35,6 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "network.responseCompleted",
                              "network.fetchError"};
 
-std::string text_of(const Json& object, const char* key)
-{
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
 std::string scheme_of(const std::string& url)
 {
     std::string scheme = url.substr(0, url.find(':'));
@@ -64,34 +58,6 @@ std::string origin_of(const std::string& url)
     if (scheme_end == std::string::npos)
         return "null";
     return url.substr(0, url.find('/', scheme_end + 3));
-}
-
-std::string query_value(const std::string& url, const std::string& name)
-{
-    const auto query = url.find('?');
-    if (query == std::string::npos)
-        return {};
-    for (size_t at = query + 1; at < url.size();) {
-        const auto end = std::min(url.find('&', at), url.size());
-        const std::string pair = url.substr(at, end - at);
-        if (pair.starts_with(name + "=")) {
-            std::string value;
-            const std::string encoded = pair.substr(name.size() + 1);
-            for (size_t i = 0; i < encoded.size(); ++i) {
-                if (encoded[i] == '%' && i + 2 < encoded.size() &&
-                    std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
-                    std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
-                    value.push_back(static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16)));
-                    i += 2;
-                } else {
-                    value.push_back(encoded[i]);
-                }
-            }
-            return value;
-        }
-        at = end + 1;
-    }
-    return {};
 }
 
 // Firefox shows a page of its own for a load that failed, at an about: address that names the
@@ -128,7 +94,7 @@ FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page
     m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
     try {
         const Json subscribed =
-            session().send("session.subscribe", {{"events", kEvents}, {"contexts", {m_main_frame_id}}});
+            session().send("session.subscribe", {{"events", kEvents}, {"contexts", Json::array({m_main_frame_id})}});
         m_subscription = text_of(subscribed, "subscription");
         // The tab's first realm came before anyone listened.
         const Json realms = session().send("script.getRealms", {{"context", m_main_frame_id}, {"type", "window"}});
@@ -333,7 +299,7 @@ void FirefoxPageDelegate::leave_open() noexcept
     session().remove_listener(m_listener);
     // Firefox stops sending the tab's events over a connection that other pages may share.
     if (!m_subscription.empty())
-        session().post("session.unsubscribe", {{"subscriptions", {m_subscription}}});
+        session().post("session.unsubscribe", {{"subscriptions", Json::array({m_subscription})}});
     m_host->leave_open();
 }
 
