@@ -17,6 +17,7 @@ using Json = nlohmann::json;
 
 // How long a Firefox with no page left waits for the next one (see the Chromium engine).
 constexpr auto kIdleGrace = 2000ms;
+constexpr auto kContextTimeout = 30s;
 
 bool display_available()
 {
@@ -29,7 +30,8 @@ class SharedFirefox final : public page::SharedBrowser {
 public:
     explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
     {
-        for (const Json& tab : session().send("browsingContext.getTree", {{"maxDepth", 0}}).value("contexts", Json()))
+        for (const Json& tab :
+             session().send("browsingContext.getTree", {{"maxDepth", 0}}, kContextTimeout).value("contexts", Json()))
             m_first_tabs.push_back(tab.value("context", ""));
     }
 
@@ -63,7 +65,8 @@ class UserContextHost final : public FirefoxHost {
 public:
     explicit UserContextHost(std::shared_ptr<SharedFirefox> browser) : m_browser(std::move(browser))
     {
-        m_user_context = session().send("browser.createUserContext", Json::object()).value("userContext", "");
+        m_user_context =
+            session().send("browser.createUserContext", Json::object(), kContextTimeout).value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 

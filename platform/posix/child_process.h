@@ -18,13 +18,13 @@ std::string errno_text(int error);
 
 // What to start, and with what.
 struct ChildSpawn {
-    std::vector<std::string> args;  // the program first
+    std::vector<std::string> args{};  // the program first
     // The child's environment; this process's own when unset.
-    std::optional<std::vector<std::string>> environment;
+    std::optional<std::vector<std::string>> environment{};
     int input = -1;  // its standard input; /dev/null when negative
-    std::filesystem::path output;  // its standard output and error, appended; /dev/null when empty
+    std::filesystem::path output{};  // its standard output and error, appended; /dev/null when empty
     // Descriptors of this process that the child gets as 3, 4, ... in this order; it gets no other.
-    std::vector<int> descriptors;
+    std::vector<int> descriptors{};
     pid_t group = 0;  // the process group it joins; 0 for a group of its own
 };
 
