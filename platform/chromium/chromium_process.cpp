@@ -93,15 +93,15 @@ constexpr const char* kNewFolderPrefix = ".varne-profile-new-";
 
 std::mutex& folder_locks_mutex()
 {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;  // never freed: browsers may end while statics are destroyed
+    return *mutex;
 }
 
 // The lock of each folder that this process uses, by path.
 std::map<std::string, int>& folder_locks()
 {
-    static std::map<std::string, int> locks;
-    return locks;
+    static auto* locks = new std::map<std::string, int>;
+    return *locks;
 }
 
 // Removes the folders left by processes that ended without removing their own.

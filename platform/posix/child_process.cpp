@@ -65,14 +65,14 @@ bool group_has_live_members(pid_t pgid)
 
 std::mutex& let_go_mutex()
 {
-    static std::mutex mutex;
-    return mutex;
+    static auto* mutex = new std::mutex;  // never freed: browsers may end while statics are destroyed
+    return *mutex;
 }
 
 std::vector<pid_t>& let_go_children()
 {
-    static std::vector<pid_t> children;
-    return children;
+    static auto* children = new std::vector<pid_t>;
+    return *children;
 }
 
 }  // namespace

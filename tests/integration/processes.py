@@ -38,7 +38,7 @@ def descendants(pid):
     return found
 
 
-def client(script):
+def start_client(script):
     """A Python process that creates a browser, says so on its output, then runs `script`."""
     import subprocess
     import sys

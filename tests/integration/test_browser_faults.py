@@ -11,7 +11,7 @@ import time
 import pytest
 
 import varne
-from processes import browser_of, browsers, client, descendants, runs
+from processes import browser_of, browsers, descendants, runs, start_client
 
 LAPSED = r"\[0 days 00:00:\d\d\]"
 CALL_REJECTED = -2147418111
@@ -264,7 +264,7 @@ def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site, 
 @pytest.mark.chromium_only("the folders of Chromium's profiles are locked by the processes that use them")
 @pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
 def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
-    dead = client("sys.stdin.readline()\nos._exit(0)")
+    dead = start_client("sys.stdin.readline()\nos._exit(0)")
     left = browser_of(dead)[1]
     for pid, line in descendants(dead.pid).items():
         if "varne-keeper" in line:
@@ -274,10 +274,10 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
     dead.wait(10)
     assert os.path.isdir(left)
 
-    alive = client("sys.stdin.readline()")
+    alive = start_client("sys.stdin.readline()")
     theirs = browser_of(alive)[1]
     try:
-        ours = client("sys.stdin.readline()")
+        ours = start_client("sys.stdin.readline()")
         assert not os.path.exists(left)  # the dead process's folder went with the next start
         assert os.path.isdir(theirs)  # a live process keeps its own
         ours.stdin.close()
@@ -291,7 +291,7 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
 
 def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
     monkeypatch.setenv("DISPLAY", display)
-    client = client(f"browser.GotoURL({site.url('second.html')!r})\n"
+    client = start_client(f"browser.GotoURL({site.url('second.html')!r})\n"
                      "print('loaded', flush=True)\n"
                      "sys.stdin.readline()\n"
                      "del browser\n"
@@ -319,7 +319,7 @@ def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(sit
 
 
 def test_a_headless_browser_still_closes_with_its_process(site):
-    client = client(f"browser.GotoURL({site.url('second.html')!r})\n"
+    client = start_client(f"browser.GotoURL({site.url('second.html')!r})\n"
                      "print('loaded', flush=True)\n"
                      "sys.stdin.readline()\n"
                      "os._exit(0)\n")

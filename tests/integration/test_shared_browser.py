@@ -9,7 +9,7 @@ import time
 import pytest
 
 import varne
-from processes import browser_of, browsers, client, runs
+from processes import browser_of, browsers, runs, start_client
 
 SERVER_UNAVAILABLE = -2147023174
 
@@ -104,7 +104,7 @@ def test_released_headless_browsers_leave_nothing_once_the_last_one_goes(site, e
 
 @pytest.mark.parametrize("ending", ["exit", "os._exit", "SIGKILL"])
 def test_the_shared_browser_and_its_profile_go_with_the_process(site, ending):
-    started = client("second = varne.CreateObject('Varne.Browser')\n"
+    started = start_client("second = varne.CreateObject('Varne.Browser')\n"
                      f"second.GotoURL({site.url('second.html')!r})\n"
                      "print('shared', flush=True)\n"
                      "sys.stdin.readline()\n" + ("os._exit(0)\n" if ending == "os._exit" else ""))
@@ -121,7 +121,7 @@ def test_the_shared_browser_and_its_profile_go_with_the_process(site, ending):
 
 def test_a_headed_window_outlives_its_process_and_its_profile_goes_once_the_browser_closes(site, display, monkeypatch):
     monkeypatch.setenv("DISPLAY", display)
-    started = client("second = varne.CreateObject('Varne.Browser')\n"
+    started = start_client("second = varne.CreateObject('Varne.Browser')\n"
                      f"second.GotoURL({site.url('second.html')!r})\n"
                      "del second\n"
                      "print('released', flush=True)\n"
