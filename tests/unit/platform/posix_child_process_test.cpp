@@ -44,7 +44,10 @@ TEST(ChildProcess, GetsOnlyTheDescriptorsGivenInAGroupOfItsOwnWhichEndsWhole)
     ChildProcess child(spawn_child({.args = {script.string()}, .output = output, .descriptors = {passed}}, "test"));
     ::close(passed);
     ::close(kept);
-    settle([&] { return std::count(read_text(output).begin(), read_text(output).end(), '\n') >= 3; });
+    settle([&] {
+        const std::string text = read_text(output);
+        return std::count(text.begin(), text.end(), '\n') >= 3;
+    });
     std::istringstream lines(read_text(output));
     std::string descriptors;
     pid_t group = 0;
