@@ -9,7 +9,6 @@ ten separate starts (ten times one). Prints one row per figure.
 """
 import argparse
 import gc
-import http.server
 import os
 import socketserver
 import statistics
@@ -17,19 +16,7 @@ import threading
 import time
 
 import varne
-
-
-class Page(http.server.BaseHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-
-    def do_GET(self):
-        body = b"<html><head><title>bench</title></head><body><a href='/'>link</a></body></html>"
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html")
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+from firefox_bench import Page
 
 
 def descendants(pid):
