@@ -6,7 +6,8 @@ namespace varne {
 
 namespace {
 std::atomic<int64_t> g_locks{0};
-}
+std::atomic<int64_t> g_background_work{0};
+}  // namespace
 
 void lock_server(bool lock) noexcept
 {
@@ -21,6 +22,16 @@ void lock_server(bool lock) noexcept
 int64_t server_locks() noexcept
 {
     return g_locks.load();
+}
+
+void hold_background_work(bool hold) noexcept
+{
+    g_background_work.fetch_add(hold ? 1 : -1);
+}
+
+int64_t background_work() noexcept
+{
+    return g_background_work.load();
 }
 
 }  // namespace varne

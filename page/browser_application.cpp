@@ -29,8 +29,7 @@ BrowserApplication::BrowserApplication(std::shared_ptr<BrowserPage> page, std::u
 
 BrowserApplication::~BrowserApplication()
 {
-    if (m_page->headless())
-        m_page->close();
+    m_page->leave_open();
 }
 
 int32_t BrowserApplication::HWND()

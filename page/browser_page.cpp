@@ -46,6 +46,14 @@ void BrowserPage::close()
     m_delegate->close();
 }
 
+void BrowserPage::leave_open()
+{
+    if (headless())
+        m_delegate->close();
+    else
+        m_delegate->leave_open();
+}
+
 void BrowserPage::release_object(const std::string& handle) noexcept
 {
     if (!m_delegate->connection_lost() && !m_state.gone() && !m_state.crashed())

@@ -54,8 +54,12 @@ public:
     // Lets the page forget an object handle; nothing happens once the browser is gone.
     void release_object(const std::string& handle) noexcept;
 
-    // Ends the browser and removes its profile; later calls fail as for a browser that died.
+    // Ends the page and its context (and the browser with its last page); later calls fail as for
+    // a browser that died.
     void close();
+    // Leaves a headed page's window open for the person who sees it, keeping nothing of it here;
+    // closes a headless one. Later calls fail as for a browser that died.
+    void leave_open();
 
 private:
     int32_t m_window_handle;

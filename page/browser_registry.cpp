@@ -23,9 +23,8 @@ int32_t BrowserRegistry::next_window()
 void BrowserRegistry::add(const std::shared_ptr<BrowserPage>& page)
 {
     std::lock_guard lock(m_mutex);
+    std::erase_if(m_pages, [](const auto& entry) { return entry.second.expired(); });
     m_pages[page->window_handle()] = page;
-    if (!page->headless())
-        m_kept->push_back(page);
 }
 
 std::pair<std::shared_ptr<BrowserPage>, int32_t> BrowserRegistry::find(int32_t handle)

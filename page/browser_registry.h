@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "page/browser_page.h"
 
@@ -19,10 +18,11 @@ constexpr int32_t kDialogOffset = 1;
 constexpr int32_t kOkButtonOffset = 2;
 constexpr int32_t kCancelButtonOffset = 3;
 
-// Every browser that this process started, by window handle. A headed browser's window stays
-// open, with its last page, after its application is released and after this process ends, as a
-// window that a person can see and close: its page is kept for good, and its process keeps
-// itself running once this one is gone. Every headless one still running at exit is closed.
+// Every browser page that this process opened, by window handle, while its application or an
+// object of its page lives. A headed browser's window stays open, with its last page, after its
+// application is released and after this process ends, as a window that a person can see and
+// close; its browser keeps itself running without this process. Every headless one still
+// running at exit is closed.
 class BrowserRegistry {
 public:
     ~BrowserRegistry();
@@ -39,8 +39,6 @@ private:
     std::mutex m_mutex;
     int32_t m_next = kFirstWindow;
     std::map<int32_t, std::weak_ptr<BrowserPage>> m_pages;
-    // Never freed: freeing it at exit would close the windows that are meant to stay.
-    std::vector<std::shared_ptr<BrowserPage>>* m_kept = new std::vector<std::shared_ptr<BrowserPage>>;
 };
 
 // The browsers of this process.

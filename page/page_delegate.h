@@ -173,6 +173,11 @@ public:
     // Ends the page and whatever the engine started for it, leaving nothing behind (processes,
     // profiles). Never raises; later calls do nothing; later tasks raise TaskError.
     virtual void close() noexcept = 0;
+
+    // Lets go of a page whose window a person sees (window_on_this_machine()), leaving the window
+    // open with nothing of the library kept for it in this process; close() for any other page.
+    // Later calls of either do nothing; later tasks raise TaskError.
+    virtual void leave_open() noexcept { close(); }
 };
 
 // An engine: starts browsers with one page. Engines are registered by name by the library's
@@ -187,9 +192,11 @@ public:
     // Whether a browser started here now could show its window to a person.
     virtual bool can_show_window() const = 0;
 
-    // Starts a browser, headless or headed, with one page in its window, and returns its delegate,
-    // which feeds `state` (it outlives the delegate) from then on: no script of the page runs before
-    // its events are watched. Raises AutomationError saying why when none can be had.
+    // Opens a page, headless or headed, in a window and an isolated context (cookies, storage,
+    // cache, dialogs) of its own, starting a browser for it unless one of the engine's runs there
+    // already, and returns its delegate, which feeds `state` (it outlives the delegate) from then
+    // on: no script of the page runs before its events are watched. Raises AutomationError saying
+    // why when none can be had.
     virtual std::unique_ptr<PageDelegate> open_page(PageState& state, bool headless) = 0;
 };
 

@@ -61,8 +61,9 @@ std::unique_ptr<AttachedBrowser> AttachedBrowser::open(const WebAddress& address
     return std::unique_ptr<AttachedBrowser>(new AttachedBrowser(std::move(session)));
 }
 
-AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session) : m_session(std::move(session))
+AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session)
 {
+    m_session = std::move(session);
     // Pages are attached over this connection only when this library opened them, or when they
     // opened from a page that it opened; the user's own pages stay unseen.
     m_listener = m_session->add_listener([this](const ProtocolEvent& event) {

@@ -12,7 +12,7 @@ namespace varne {
 
 // A Chromium that runs already, reached over its DevTools WebSocket. The library opens pages in it and
 // on close() closes those pages only; the browser itself goes on running.
-class AttachedBrowser final : public BrowserHost {
+class AttachedBrowser final : public RemoteBrowserHost {
 public:
     // Connects to `address`: a ws:// browser address, or the http:// address of the debugging port,
     // whose /json/version names it. Raises AutomationError (server unavailable) naming the address
@@ -20,18 +20,13 @@ public:
     static std::unique_ptr<AttachedBrowser> open(const WebAddress& address);
 
     ~AttachedBrowser() override;
-    AttachedBrowser(const AttachedBrowser&) = delete;
-    AttachedBrowser& operator=(const AttachedBrowser&) = delete;
 
-    ProtocolSession& session() override { return *m_session; }
-    bool window_on_this_machine() const override { return false; }
     // Closes every page target that this connection opened or that opened from them, then the connection.
     void close() override;
 
 private:
     explicit AttachedBrowser(std::unique_ptr<ProtocolSession> session);
 
-    std::unique_ptr<ProtocolSession> m_session;
     ProtocolSession::ListenerId m_listener = 0;
     std::mutex m_targets_mutex;
     std::set<std::string> m_targets;

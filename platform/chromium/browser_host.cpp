@@ -26,6 +26,23 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
     return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
 }
 
+std::string shared_browser_key(bool headless)
+{
+    const BrowserLocation location = browser_location([](const char* name) { return std::getenv(name); });
+    switch (location.kind) {
+    case BrowserLocation::Kind::kGrid:
+        return {};
+    case BrowserLocation::Kind::kAttached:
+        return "attached " + location.address.text();
+    case BrowserLocation::Kind::kLocal:
+        break;
+    }
+    const char* chosen = std::getenv("VARNE_CHROMIUM");
+    const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : ChromiumProcess::kDefaultExecutable;
+    const bool headed = !headless && can_show_browser_window();
+    return (headed ? "headed " + std::string(std::getenv("DISPLAY")) + " " : "headless ") + program;
+}
+
 bool can_show_browser_window()
 {
     const char* display = std::getenv("DISPLAY");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace varne {
 
@@ -29,11 +30,54 @@ public:
     // Ends what the library started there and leaves nothing of it behind. Never raises; later calls
     // do nothing. Call from the owning thread.
     virtual void close() = 0;
+
+    // Lets go of a browser whose windows a person sees, leaving it running until its last window
+    // is closed, with nothing of the library left in this process: no connection, no thread. A
+    // browser with no window here is closed. Never raises; later calls do nothing.
+    virtual void leave_open() { close(); }
+
+    // The browser context that a page opened here belongs to; empty for the browser's default one.
+    virtual std::string browser_context() const { return {}; }
+
+protected:
+    // Asks the browser to close, waiting a couple of seconds for its answer; one that is gone or
+    // stuck is the caller's to end either way.
+    static void ask_to_close(ProtocolSession& session) noexcept
+    {
+        if (session.closed())
+            return;
+        try {
+            session.send("Browser.close", nlohmann::json::object(), {}, std::chrono::milliseconds(2000));
+        } catch (...) {
+            // Ended by the caller.
+        }
+    }
+};
+
+// A browser elsewhere, reached over a connection of the library's own: nobody here sees its
+// window, so it ends with its application.
+class RemoteBrowserHost : public BrowserHost {
+public:
+    RemoteBrowserHost(const RemoteBrowserHost&) = delete;
+    RemoteBrowserHost& operator=(const RemoteBrowserHost&) = delete;
+
+    ProtocolSession& session() override { return *m_session; }
+    bool window_on_this_machine() const override { return false; }
+
+protected:
+    RemoteBrowserHost() = default;
+
+    std::unique_ptr<ProtocolSession> m_session;
 };
 
 // The browser for a new application: a local child, a Grid's browser or a running Chromium, as the
 // environment says at this call. Raises AutomationError saying why when none can be had.
 std::unique_ptr<BrowserHost> open_browser_host(bool headless);
+
+// What the browser that open_browser_host() would give now is known by: applications whose keys
+// are equal share one browser, each in a context of its own. Empty where each application needs
+// a browser of its own (a Grid balances its sessions, not contexts).
+std::string shared_browser_key(bool headless);
 
 // Whether a browser started here now could show its window to a person: on Linux where DISPLAY
 // names a display, on Windows in an interactive window station.

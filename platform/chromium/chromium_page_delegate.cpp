@@ -44,7 +44,10 @@ ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, pa
 void ChromiumPageDelegate::prepare_page()
 {
     ProtocolSession& session = m_host->session();
-    const json created = session.send("Target.createTarget", {{"url", "about:blank"}});
+    json target{{"url", "about:blank"}};
+    if (const std::string context = m_host->browser_context(); !context.empty())
+        target["browserContextId"] = context;
+    const json created = session.send("Target.createTarget", target);
     m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
     m_session_id = session.attach_to_target(m_target_id);
     m_main_frame_id = m_target_id;  // a page's main frame has the target's id
@@ -216,6 +219,17 @@ void ChromiumPageDelegate::close() noexcept
     m_closed = true;
     session().remove_listener(m_listener);
     m_host->close();
+}
+
+void ChromiumPageDelegate::leave_open() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    session().remove_listener(m_listener);
+    // The browser stops sending the page's events over a connection that other pages may share.
+    session().post("Target.detachFromTarget", {{"sessionId", m_session_id}});
+    m_host->leave_open();
 }
 
 }  // namespace varne::cdp

@@ -21,8 +21,8 @@ namespace varne::cdp {
 // its events feed the page model's state.
 class ChromiumPageDelegate final : public page::PageDelegate {
 public:
-    // Creates a new page in the host's browser window and attaches to it, so that no script of it
-    // runs before its events are watched. Raises AutomationError as the session's send does.
+    // Creates a new page in the host's browser context (in a window of its own) and attaches to it, so that no script
+    // of it runs before its events are watched. Raises AutomationError as the session's send does.
     ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, page::PageState& state);
     ~ChromiumPageDelegate() override;
     ChromiumPageDelegate(const ChromiumPageDelegate&) = delete;
@@ -51,6 +51,7 @@ public:
     std::optional<int32_t> native_window() override { return m_host->native_window(); }
     bool window_on_this_machine() const override { return m_host->window_on_this_machine(); }
     void close() noexcept override;
+    void leave_open() noexcept override;
 
 private:
     // A document request of a frame, from its start to its end.

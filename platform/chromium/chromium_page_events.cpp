@@ -28,6 +28,20 @@ std::string origin_of(const std::string& url)
 void ChromiumPageDelegate::on_event(const ProtocolEvent& event)
 {
     const json& params = event.params;
+    bool from_frame_session = false;
+    if (event.session_id != m_session_id) {
+        std::lock_guard lock(m_frame_sessions_mutex);
+        from_frame_session = m_frame_sessions.contains(event.session_id);
+    }
+    if (event.session_id != m_session_id && !from_frame_session) {
+        if (event.method == "Target.targetCrashed" && text_of(params, "targetId") == m_target_id)
+            m_state.page_crashed();
+        if (event.method == "Target.detachedFromTarget" &&
+            (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id))
+            m_state.page_gone("the browser's page was detached");
+        return;
+    }
+    // Targets that this page makes are announced on its sessions; other pages of the browser have theirs.
     if (event.method == "Target.attachedToTarget") {
         const std::string child = params.value("sessionId", "");
         // A frame of another site runs in a process of its own, with a session of its own whose
@@ -46,19 +60,6 @@ void ChromiumPageDelegate::on_event(const ProtocolEvent& event)
         if (target.value("type", "") == "iframe")
             session().post("Network.enable", json::object(), child);
         session().post("Runtime.runIfWaitingForDebugger", json::object(), child);
-        return;
-    }
-    bool from_frame_session = false;
-    if (event.session_id != m_session_id) {
-        std::lock_guard lock(m_frame_sessions_mutex);
-        from_frame_session = m_frame_sessions.contains(event.session_id);
-    }
-    if (event.session_id != m_session_id && !from_frame_session) {
-        if (event.method == "Target.targetCrashed" && text_of(params, "targetId") == m_target_id)
-            m_state.page_crashed();
-        if (event.method == "Target.detachedFromTarget" &&
-            (text_of(params, "targetId") == m_target_id || text_of(params, "sessionId") == m_session_id))
-            m_state.page_gone("the browser's page was detached");
         return;
     }
     const std::string& method = event.method;

@@ -2,6 +2,7 @@
 
 #include "platform/chromium/browser_host.h"
 #include "platform/session/session_bounds.h"
+#include "platform/posix/child_process.h"
 
 #include <nlohmann/json.hpp>
 
@@ -45,7 +46,7 @@ public:
     ProtocolSession& session() override { return *m_session; }
     // The answer to Browser.getVersion given at start.
     const nlohmann::json& version() const { return m_version; }
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return m_process.pid(); }
     const std::string& executable() const { return m_executable; }
     // The temporary folder that holds the profile and the browser's log; removed by close().
     const std::filesystem::path& folder() const { return m_folder; }
@@ -55,23 +56,21 @@ public:
     // group when it does not within a few seconds) and removes the temporary folder. Never raises;
     // later calls do nothing. Call from the owning thread.
     void close() override;
+    // A headed browser's keeper holds the command pipe and the profile's lock: this process lets
+    // go of both ends of the connection and of its child, which the keeper's group outlives.
+    void leave_open() override;
 
 private:
     ChromiumProcess(std::string executable, std::filesystem::path folder, pid_t pid, int write_fd, int read_fd);
 
     // Ends the connection, gives the browser `exit_timeout` to exit, then kills its group and removes the folder.
     void finish(std::chrono::milliseconds exit_timeout);
-    bool wait_for_exit(std::chrono::milliseconds timeout);
-    void end_process_group();
-    std::string exit_description() const;
-    std::string log_tail() const;
 
     std::string m_executable;
     std::filesystem::path m_folder;
-    pid_t m_pid;
-    pid_t m_keeper = 0;  // keeps a window that a person sees open after this process ends
-    bool m_exited = false;
-    int m_exit_status = 0;
+    posix::ChildProcess m_process;
+    posix::ChildProcess m_keeper;  // removes the profile once the browser is gone
+    bool m_shows_window = false;
     bool m_closed = false;
     nlohmann::json m_version;
     std::unique_ptr<ProtocolSession> m_session;

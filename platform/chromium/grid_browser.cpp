@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/session/session_bounds.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne {
@@ -12,11 +13,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kAnswerTimeout = 10000ms;
 constexpr auto kPingTimeout = 2000ms;
-
-AutomationError grid_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 // The capabilities of a Chromium: the user's own over a Chrome.
 nlohmann::json chromium_capabilities(const nlohmann::json& wanted)
@@ -43,7 +39,7 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     try {
         browser->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kAnswerTimeout);
     } catch (const ProtocolError& error) {
-        throw grid_error("The Grid's browser of session " + grid.id() + " does not answer: " + error.description());
+        throw server_unavailable("The Grid's browser of session " + grid.id() + " does not answer: " + error.description());
     }
     browser->m_watcher = std::make_unique<GridWatcher>(
         grid, *browser->m_transport,

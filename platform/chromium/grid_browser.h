@@ -15,7 +15,7 @@ class MessageTransport;
 // A browser session of a WebDriver Grid, driven over the session's DevTools WebSocket (se:cdp).
 // While it lives, a watcher keeps the session from the Grid's idle time-out and notices a session
 // that the Grid ended, which the Grid never reports on the socket. close() deletes the session.
-class GridBrowser final : public BrowserHost {
+class GridBrowser final : public RemoteBrowserHost {
 public:
     // Asks the Grid at location.address for a new session and waits for it in the Grid's queue up to
     // location.queue_timeout. Raises AutomationError (server unavailable) naming the address when the
@@ -23,11 +23,7 @@ public:
     static std::unique_ptr<GridBrowser> open(const BrowserLocation& location);
 
     ~GridBrowser() override;
-    GridBrowser(const GridBrowser&) = delete;
-    GridBrowser& operator=(const GridBrowser&) = delete;
 
-    ProtocolSession& session() override { return *m_session; }
-    bool window_on_this_machine() const override { return false; }
     const std::string& session_id() const { return m_grid.id(); }
     // Stops the watcher, ends the connection and deletes the session, freeing its slot.
     void close() override;
@@ -37,7 +33,6 @@ private:
 
     GridSession m_grid;
     MessageTransport* m_transport = nullptr;  // owned by m_session
-    std::unique_ptr<ProtocolSession> m_session;
     std::unique_ptr<GridWatcher> m_watcher;
     bool m_closed = false;
 };

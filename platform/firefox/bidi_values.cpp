@@ -4,6 +4,8 @@
 #include "frame/text.h"
 #include "page/page_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -16,12 +18,6 @@ namespace {
 
 constexpr const char* kStaleObject =
     "The object invoked has disconnected from its clients: the page that held it is gone";
-
-std::string text_of(const Json& object, const char* key)
-{
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
 
 // BiDi writes the numbers that JSON lacks as text.
 double number_of(const Json& value)
@@ -77,6 +73,40 @@ std::string class_name(const std::string& type, const Json& value)
 }
 
 }  // namespace
+
+std::string text_of(const Json& object, const char* key)
+{
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+std::string query_value(const std::string& url, const std::string& name)
+{
+    const auto query = url.find('?');
+    if (query == std::string::npos)
+        return {};
+    for (size_t at = query + 1; at < url.size();) {
+        const auto end = std::min(url.find('&', at), url.size());
+        const std::string pair = url.substr(at, end - at);
+        if (pair.starts_with(name + "=")) {
+            std::string value;
+            const std::string encoded = pair.substr(name.size() + 1);
+            for (size_t i = 0; i < encoded.size(); ++i) {
+                if (encoded[i] == '%' && i + 2 < encoded.size() &&
+                    std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
+                    std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
+                    value.push_back(static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16)));
+                    i += 2;
+                } else {
+                    value.push_back(encoded[i]);
+                }
+            }
+            return value;
+        }
+        at = end + 1;
+    }
+    return {};
+}
 
 std::string handle_text(const ObjectRef& object)
 {

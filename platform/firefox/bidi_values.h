@@ -11,6 +11,11 @@
 // Between the page model's values and WebDriver BiDi's remote values, arguments and errors.
 namespace varne::bidi {
 
+// A string field of a JSON object; empty when it is missing or holds no string.
+std::string text_of(const nlohmann::json& object, const char* key);
+// The value of a query parameter of an address, %-escapes decoded; empty when it has none.
+std::string query_value(const std::string& url, const std::string& name);
+
 // An object held in the page: BiDi names it by a handle that only its realm knows, so the page
 // model's opaque handle text carries both.
 struct ObjectRef {

@@ -5,38 +5,117 @@
 #include "platform/firefox/firefox_process.h"
 
 #include <cstdlib>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace varne::bidi {
 
 namespace {
 
-// A Firefox started here, with its window on this machine when it has one.
-class LocalFirefox final : public FirefoxHost {
-public:
-    explicit LocalFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process)) {}
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
 
-    BidiSession& session() override { return m_process->session(); }
-    bool window_on_this_machine() const override { return m_process->shows_window(); }
+// How long a Firefox with no page left waits for the next one (see the Chromium engine).
+constexpr auto kIdleGrace = 2000ms;
+constexpr auto kContextTimeout = 30s;
+
+bool display_available()
+{
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
+// A Firefox started here that pages share.
+class SharedFirefox final : public page::SharedBrowser {
+public:
+    explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
+    {
+        for (const Json& tab :
+             session().send("browsingContext.getTree", {{"maxDepth", 0}}, kContextTimeout).value("contexts", Json()))
+            m_first_tabs.push_back(tab.value("context", ""));
+    }
+
+    BidiSession& session() { return m_process->session(); }
+    bool alive() const override { return !m_process->session().closed(); }
+    bool shows_windows() const override { return m_process->shows_window(); }
     void close() noexcept override { m_process->close(); }
+    void leave_open() noexcept override { m_process->leave_open(); }
+
+    // Firefox quits with its last window: a headless one keeps the window it started with, so that
+    // it waits for the next page; a headed one closes it once a page has its own, so that a person
+    // ends the browser by closing the last window they see.
+    void page_opened()
+    {
+        if (!shows_windows())
+            return;
+        std::lock_guard lock(m_mutex);
+        for (const auto& tab : std::exchange(m_first_tabs, {}))
+            session().post("browsingContext.close", {{"context", tab}});
+    }
 
 private:
     std::unique_ptr<FirefoxProcess> m_process;
+    std::mutex m_mutex;
+    std::vector<std::string> m_first_tabs;
+};
+
+// One page's part of a shared Firefox: a user context of its own, removed with the page (its
+// windows with it), or left with its window for a person to close.
+class UserContextHost final : public FirefoxHost {
+public:
+    explicit UserContextHost(std::shared_ptr<SharedFirefox> browser) : m_browser(std::move(browser))
+    {
+        m_user_context =
+            session().send("browser.createUserContext", Json::object(), kContextTimeout).value("userContext", "");
+    }
+    ~UserContextHost() override { close(); }
+
+    BidiSession& session() override { return m_browser->session(); }
+    bool window_on_this_machine() const override { return m_browser->shows_windows(); }
+    std::string user_context() const override { return m_user_context; }
+    void close() noexcept override
+    {
+        if (!m_browser)
+            return;
+        if (!m_user_context.empty() && !session().closed()) {
+            try {
+                session().send("browser.removeUserContext", {{"userContext", m_user_context}});
+            } catch (const AutomationError&) {
+                // A Firefox that does not answer ends with its last page.
+            }
+        }
+        m_browser.reset();
+    }
+    void leave_open() noexcept override { m_browser.reset(); }
+
+private:
+    std::shared_ptr<SharedFirefox> m_browser;
+    std::string m_user_context;
 };
 
 }  // namespace
 
+FirefoxEngine::FirefoxEngine() : m_browsers(kIdleGrace) {}
+
 bool FirefoxEngine::can_show_window() const
 {
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
+    return display_available();
 }
 
 std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& state, bool headless)
 {
     if (auto elsewhere = open_firefox_elsewhere())
         return std::make_unique<FirefoxPageDelegate>(std::move(elsewhere), state);
-    auto host = std::make_unique<LocalFirefox>(FirefoxProcess::launch({.headless = headless}));
-    return std::make_unique<FirefoxPageDelegate>(std::move(host), state);
+    const char* chosen = std::getenv("VARNE_FIREFOX");
+    const bool headed = !headless && display_available();
+    const std::string key = (headed ? "headed " + std::string(std::getenv("DISPLAY")) + " " : "headless ") +
+                            (chosen != nullptr ? chosen : FirefoxProcess::kDefaultExecutable);
+    auto browser = m_browsers.lease<SharedFirefox>(
+        key, [headless] { return std::make_unique<SharedFirefox>(FirefoxProcess::launch({.headless = headless})); });
+    auto page = std::make_unique<FirefoxPageDelegate>(std::make_unique<UserContextHost>(browser), state);
+    browser->page_opened();
+    return page;
 }
 
 }  // namespace varne::bidi

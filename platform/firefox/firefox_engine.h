@@ -1,5 +1,6 @@
 #pragma once
 
+#include "page/browser_pool.h"
 #include "page/page_delegate.h"
 
 #include <memory>
@@ -7,16 +8,22 @@
 
 namespace varne::bidi {
 
-// Firefox as an engine of the page model: each page is the tab of a Firefox of its own, started
-// here in a fresh profile (VARNE_FIREFOX names the program) and ended with its page, or a tab of a
+// Firefox as an engine of the page model: pages share a Firefox started here in a fresh profile
+// (VARNE_FIREFOX names the program) while any of them lives, each in a user context (and so a
+// window) of its own, and the Firefox ends with the last of them; or each page is a tab of a
 // Firefox elsewhere (firefox_elsewhere.h).
 class FirefoxEngine final : public page::Engine {
 public:
+    FirefoxEngine();
+
     std::u16string name() const override { return u"Firefox"; }
     // Where DISPLAY names an X display.
     bool can_show_window() const override;
     // Raises AutomationError (server unavailable) saying which step of the start failed.
     std::unique_ptr<page::PageDelegate> open_page(page::PageState& state, bool headless) override;
+
+private:
+    page::BrowserPool m_browsers;
 };
 
 }  // namespace varne::bidi

@@ -18,6 +18,8 @@ namespace {
 constexpr BidiSession::Timeout kNavigateTimeout = 10s;
 // How long a probe behind a click or a dialog's answer waits for the page to run on past it.
 constexpr BidiSession::Timeout kSettleTimeout = 2s;
+// A new window takes seconds on a busy machine (2.6 s measured under a load of 17).
+constexpr BidiSession::Timeout kOpenTimeout = 30s;
 
 constexpr std::array kEvents{"browsingContext.contextCreated",
                              "browsingContext.contextDestroyed",
@@ -35,12 +37,6 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "network.beforeRequestSent",
                              "network.responseCompleted",
                              "network.fetchError"};
-
-std::string text_of(const Json& object, const char* key)
-{
-    const auto found = object.find(key);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
 
 std::string scheme_of(const std::string& url)
 {
@@ -74,34 +70,6 @@ std::string origin_of(const std::string& url)
     return url.substr(0, url.find('/', scheme_end + 3));
 }
 
-std::string query_value(const std::string& url, const std::string& name)
-{
-    const auto query = url.find('?');
-    if (query == std::string::npos)
-        return {};
-    for (size_t at = query + 1; at < url.size();) {
-        const auto end = std::min(url.find('&', at), url.size());
-        const std::string pair = url.substr(at, end - at);
-        if (pair.starts_with(name + "=")) {
-            std::string value;
-            const std::string encoded = pair.substr(name.size() + 1);
-            for (size_t i = 0; i < encoded.size(); ++i) {
-                if (encoded[i] == '%' && i + 2 < encoded.size() &&
-                    std::isxdigit(static_cast<unsigned char>(encoded[i + 1])) &&
-                    std::isxdigit(static_cast<unsigned char>(encoded[i + 2]))) {
-                    value.push_back(static_cast<char>(std::stoi(encoded.substr(i + 1, 2), nullptr, 16)));
-                    i += 2;
-                } else {
-                    value.push_back(encoded[i]);
-                }
-            }
-            return value;
-        }
-        at = end + 1;
-    }
-    return {};
-}
-
 // Firefox shows a page of its own for a load that failed, at an about: address that names the
 // address asked for and the error.
 bool is_error_page(const std::string& url)
@@ -130,15 +98,25 @@ FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page
         if (auto tab = m_host->own_tab()) {
             m_main_frame_id = std::move(*tab);
         } else {
-            const Json tree = session().send("browsingContext.getTree", {{"maxDepth", 0}});
-            const Json& contexts = tree.at("contexts");
-            if (!contexts.is_array() || contexts.empty())
-                throw page::TaskError(error_number::kServerUnavailable, "Firefox has no tab to show a page in", false);
-            m_main_frame_id = text_of(contexts[0], "context");
+            Json window{{"type", "window"}};
+            if (const std::string user_context = m_host->user_context(); !user_context.empty())
+                window["userContext"] = user_context;
+            m_main_frame_id = text_of(session().send("browsingContext.create", window, kOpenTimeout), "context");
+            if (m_main_frame_id.empty())
+                throw page::TaskError(error_number::kServerUnavailable, "Firefox opened no window to show a page in",
+                                      false);
         }
         m_parents[m_main_frame_id] = "";
         m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
-        session().send("session.subscribe", {{"events", kEvents}});
+        const Json subscribed = session().send(
+            "session.subscribe", {{"events", kEvents}, {"contexts", Json::array({m_main_frame_id})}}, kOpenTimeout);
+        m_subscription = text_of(subscribed, "subscription");
+        // The tab's first realm came before anyone listened.
+        const Json realms = session().send("script.getRealms", {{"context", m_main_frame_id}, {"type", "window"}});
+        for (const Json& realm : realms.value("realms", Json::array())) {
+            if (!realm.contains("sandbox"))
+                m_state.realm_created(text_of(realm, "realm"), m_main_frame_id);
+        }
     } catch (const BidiError& error) {
         session().remove_listener(m_listener);
         if (error.kind() == BidiError::Kind::kTimedOut)
@@ -332,6 +310,18 @@ void FirefoxPageDelegate::close() noexcept
     m_closed = true;
     session().remove_listener(m_listener);
     m_host->close();
+}
+
+void FirefoxPageDelegate::leave_open() noexcept
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    session().remove_listener(m_listener);
+    // Firefox stops sending the tab's events over a connection that other pages may share.
+    if (!m_subscription.empty())
+        session().post("session.unsubscribe", {{"subscriptions", Json::array({m_subscription})}});
+    m_host->leave_open();
 }
 
 bool FirefoxPageDelegate::is_page_event(const BidiEvent& event) const

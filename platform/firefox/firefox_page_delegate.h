@@ -17,25 +17,31 @@
 namespace varne::bidi {
 
 // Where the session runs: a Firefox that this library started, or one elsewhere; the delegate
-// ends it with its page.
+// ends its part of it with its page.
 class FirefoxHost {
 public:
     virtual ~FirefoxHost() = default;
     virtual BidiSession& session() = 0;
     virtual bool window_on_this_machine() const = 0;
     // The tab that the host opened for the page, where the browser is not the library's alone;
-    // nothing when the page takes the window's first tab.
+    // nothing when the page opens a window of its own in the host's user context.
     virtual std::optional<std::string> own_tab() const { return std::nullopt; }
-    // Ends what the library started and leaves nothing behind. Never raises.
+    // The user context that the page's window opens in; empty for the default one.
+    virtual std::string user_context() const { return {}; }
+    // Ends what the library started for the page and leaves nothing behind. Never raises.
     virtual void close() noexcept = 0;
+    // Lets go of the page, leaving its window open for the person who sees it. Never raises.
+    virtual void leave_open() noexcept { close(); }
 };
 
-// The first tab of a Firefox's window (or the host's own tab), with the browsingContext, script and network events of
-// it and its frames feeding the page model's state. Tabs that the page opens are not its own.
+// The tab of a window of its own in a Firefox (or the host's own tab), with the browsingContext,
+// script and network events of it and its frames feeding the page model's state. Tabs that the
+// page opens are not its own.
 class FirefoxPageDelegate final : public page::PageDelegate {
 public:
-    // Takes the window's tab and subscribes to its events; the tab shows about:blank, so no script
-    // of a page runs before they are watched. Raises AutomationError as the session's send does.
+    // Opens the window in the host's user context and subscribes to its events; the tab shows
+    // about:blank, so no script of a page runs before they are watched. Raises AutomationError as
+    // the session's send does.
     FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page::PageState& state);
     ~FirefoxPageDelegate() override;
     FirefoxPageDelegate(const FirefoxPageDelegate&) = delete;
@@ -65,6 +71,7 @@ public:
     std::optional<int32_t> native_window() override { return std::nullopt; }
     bool window_on_this_machine() const override { return m_host->window_on_this_machine(); }
     void close() noexcept override;
+    void leave_open() noexcept override;
 
 private:
     // The navigation a frame is loading, from navigationStarted on.
@@ -91,6 +98,7 @@ private:
     bool m_closed = false;
     std::string m_main_frame_id;
     BidiSession::ListenerId m_listener = 0;
+    std::string m_subscription;
 
     // The frames of this tab (the parent of each) and the context of the open dialog; written by
     // the reader thread, read by conditions that run there and by the owner thread.

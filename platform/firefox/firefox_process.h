@@ -3,6 +3,7 @@
 #include "platform/firefox/bidi_session.h"
 #include "platform/firefox/firefox_profile.h"
 #include "platform/session/session_bounds.h"
+#include "platform/posix/child_process.h"
 
 #include <nlohmann/json.hpp>
 
@@ -51,7 +52,7 @@ public:
     BidiSession& session() { return *m_session; }
     // The answer to session.new: the session id and the capabilities Firefox granted.
     const nlohmann::json& capabilities() const { return m_capabilities; }
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return m_process.pid(); }
     const std::string& executable() const { return m_executable; }
     // The temporary folder that holds the profile and the browser's output; removed by close().
     const std::filesystem::path& folder() const { return m_folder; }
@@ -61,6 +62,9 @@ public:
     // Ends the session (session.end, browser.close), waits a few seconds for Firefox to exit, kills
     // its process group and removes the temporary folder. Never raises; later calls do nothing.
     void close();
+    // Lets go of a Firefox whose window a person sees, leaving it to its watchdog, which keeps it
+    // until the window is closed and then removes the profile; close() for any other.
+    void leave_open();
 
 private:
     FirefoxProcess(std::string executable, std::filesystem::path folder, pid_t pid, bool shows_window);
@@ -68,20 +72,14 @@ private:
     void connect(const FirefoxLaunchOptions& options);
     [[noreturn]] void fail_start(std::string description);
     void finish(std::chrono::milliseconds exit_timeout);
-    bool wait_for_exit(std::chrono::milliseconds timeout);
-    void end_process_group();
     void release_watchdog();
-    std::string exit_description() const;
-    std::string output() const;
 
     std::string m_executable;
     std::filesystem::path m_folder;
-    pid_t m_pid;
+    posix::ChildProcess m_process;
     bool m_shows_window;
-    pid_t m_watchdog = 0;
+    posix::ChildProcess m_watchdog;
     int m_watchdog_fd = -1;  // its end of the line the watchdog reads; EOF means this process is gone
-    bool m_exited = false;
-    int m_exit_status = 0;
     bool m_closed = false;
     nlohmann::json m_capabilities;
     std::unique_ptr<BidiSession> m_session;

@@ -90,7 +90,7 @@ int32_t DllGetClassObject(const varne::Guid* class_id, const varne::Guid* interf
 
 int32_t DllCanUnloadNow()
 {
-    bool idle = varne::Object::live_objects() == 0 && varne::server_locks() == 0;
+    bool idle = varne::Object::live_objects() == 0 && varne::server_locks() == 0 && varne::background_work() == 0;
     return idle ? varne::status::kOk : varne::status::kFalse;
 }
 }

@@ -1,6 +1,7 @@
 #include "platform/transport/grid_session.h"
 
 #include "frame/automation_error.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne {
@@ -17,11 +18,6 @@ constexpr auto kStatusTimeout = 3000ms;
 constexpr auto kSocketTimeout = 10000ms;
 // Enough of a refusal to tell why; the Grid appends host and build details after it.
 constexpr size_t kMessageLimit = 600;
-
-AutomationError grid_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 // The Grid's message without the build and host details that follow it.
 std::string message_of(const nlohmann::json& value)
@@ -78,14 +74,15 @@ GridSession GridSession::create(WebAddress address, HttpHeaders headers, const n
     } catch (const AutomationError&) {
         if (Clock::now() < deadline)
             throw;
-        throw grid_error("The Grid at " + origin + " gave no browser within " + std::to_string(queue_timeout.count()) +
-                         " s of waiting in its queue (VARNE_REMOTE_QUEUE_TIMEOUT)");
+        throw server_unavailable("The Grid at " + origin + " gave no browser within " +
+                                 std::to_string(queue_timeout.count()) +
+                                 " s of waiting in its queue (VARNE_REMOTE_QUEUE_TIMEOUT)");
     }
     const auto parsed = nlohmann::json::parse(answer.body, nullptr, false);
     const nlohmann::json* value = parsed.is_object() && parsed.contains("value") ? &parsed["value"] : nullptr;
     if (answer.status != 200 || value == nullptr || !value->is_object() || !value->contains("sessionId") ||
         !(*value)["sessionId"].is_string())
-        throw grid_error(refusal(origin, answer));
+        throw server_unavailable(refusal(origin, answer));
     return GridSession(std::move(address), std::move(headers), (*value)["sessionId"].get<std::string>(),
                        value->value("capabilities", nlohmann::json::object()));
 }
@@ -111,12 +108,12 @@ WebAddress GridSession::socket_address(const std::string& capability, const std:
 {
     const auto found = m_capabilities.find(capability);
     if (found == m_capabilities.end() || !found->is_string())
-        throw grid_error(missing);
+        throw server_unavailable(missing);
     WebAddress socket;
     try {
         socket = parse_web_address("The Grid's " + capability, found->get<std::string>(), {"ws"});
     } catch (const AutomationError& error) {
-        throw grid_error(error.description());
+        throw server_unavailable(error.description());
     }
     socket.host = m_address.host;
     socket.port = m_address.port;

@@ -1,6 +1,9 @@
 import os
 import re
+import shutil
+import subprocess
 import sys
+import time
 
 import pytest
 
@@ -70,3 +73,19 @@ def log_texts(path):
 @pytest.fixture
 def log(tmp_path):
     return lambda: log_texts(tmp_path / "browser.log")
+
+
+@pytest.fixture
+def display():
+    """An X display of its own, served by Xvfb for the test."""
+    if not shutil.which("Xvfb"):
+        pytest.skip("Xvfb is not installed")
+    number = 90 + os.getpid() % 800
+    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
+        time.sleep(0.05)
+    yield f":{number}"
+    server.kill()
+    server.wait()

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import varne
-from processes import running_children
+from processes import browser_of, browsers, descendants, runs, start_client
 
 LAPSED = r"\[0 days 00:00:\d\d\]"
 CALL_REJECTED = -2147418111
@@ -196,10 +196,9 @@ def test_the_application_navigates_and_quits_by_name(site):
     assert raised.value.number == SERVER_UNAVAILABLE
 
 
-def test_popup_buttons_on_a_dead_browser_fail_at_once(site):
-    before = running_children()
+def test_popup_buttons_on_a_dead_browser_fail_at_once(site, engine):
     browser = varne.CreateObject("Varne.Browser")
-    pids = running_children() - before
+    pids = browsers(engine)
     browser.GotoURL(site.url("dialogs.html"))
     assert browser.ClickLink(browser.GetBrowser().Document, "Ask") == 0
     for pid in pids:
@@ -214,38 +213,10 @@ def test_popup_buttons_on_a_dead_browser_fail_at_once(site):
         assert raised.value.description.startswith("The browser is gone")
 
 
-def _descendants(pid):
-    """The processes below `pid`, with their command lines."""
-    parents = {}
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
-        except (OSError, IndexError, ValueError):
-            pass
-    found, frontier = {}, {pid}
-    while frontier:
-        frontier = {child for child, parent in parents.items() if parent in frontier}
-        for child in frontier:
-            try:
-                with open(f"/proc/{child}/cmdline", "rb") as cmdline:
-                    found[child] = cmdline.read().decode(errors="replace")
-            except OSError:
-                pass
-    return found
-
-
-def _browser_with_its_pid():
-    before = running_children()
-    browser = varne.CreateObject("Varne.Browser")
-    (pid,) = [child for child in running_children() - before if _is_browser(open(f"/proc/{child}/cmdline").read())]
-    return browser, pid
-
-
-def _crash_page(pid):
-    """Kills the processes that render the pages of the browser `pid`."""
-    renderers = [child for child, line in _descendants(pid).items() if "--type=renderer" in line or
-                 ("-contentproc" in line and "-isForBrowser" in line)]
+def _crash_pages(engine):
+    """Kills the processes that render the pages of the engine's browsers."""
+    renderers = [child for pid in browsers(engine) for child, line in descendants(pid).items()
+                 if "--type=renderer" in line or ("-contentproc" in line and "-isForBrowser" in line)]
     assert renderers
     for renderer in renderers:
         os.kill(renderer, signal.SIGKILL)
@@ -254,10 +225,10 @@ def _crash_page(pid):
 def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, engine, tmp_path):
     if engine == "firefox":
         pytest.xfail("on Firefox a crashed page's calls fail as a page that is gone, not yet as a crashed one")
-    browser, pid = _browser_with_its_pid()
+    browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("index.html"))
     old = browser.GetBrowser().Document
-    _crash_page(pid)
+    _crash_pages(engine)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
         try:
@@ -279,11 +250,11 @@ def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, e
 
 
 @pytest.mark.parametrize("wait", ["WaitForText", "WaitForElement"])
-def test_a_wait_for_late_content_ends_with_the_crash_of_its_page(site, wait):
-    browser, pid = _browser_with_its_pid()
+def test_a_wait_for_late_content_ends_with_the_crash_of_its_page(site, engine, wait):
+    browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("frames.html"))
     # The page crashes while the wait reads it and its frames, long before the wait would give up.
-    crash = threading.Timer(1, _crash_page, [pid])
+    crash = threading.Timer(1, _crash_pages, [engine])
     crash.start()
     with pytest.raises(varne.AutomationError) as during:
         getattr(browser, wait)("never on the page", 120)
@@ -305,10 +276,9 @@ def test_frame_goto_url_before_any_page_fails(browser, site, log):
     assert log() == []
 
 
-def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
-    before = running_children()
+def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site, engine):
     browser = varne.CreateObject("Varne.Browser")
-    pids = running_children() - before
+    pids = browsers(engine)
     browser.GotoURL(site.url("index.html"))
     document = browser.GetBrowser().Document
     threading.Timer(0.3, lambda: [os.kill(pid, signal.SIGKILL) for pid in pids]).start()
@@ -321,67 +291,27 @@ def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site):
     assert after.value.description.startswith("The browser is gone: ")
 
 
-def _client(script):
-    """A Python process that creates a browser, says so on its output, then runs `script`."""
-    import subprocess
-    import sys
-    code = ("import os, sys, time, varne\n"
-            "browser = varne.CreateObject('Varne.Browser')\n"
-            "print('started', flush=True)\n" + script)
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
-    client = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, stdin=subprocess.PIPE, env=env)
-    assert client.stdout.readline() == b"started\n"
-    return client
-
-
-def _is_browser(command_line):
-    """Whether a process of ours is a browser itself: not one of its helpers (Chromium's --type=,
-    Firefox's -contentproc) nor the watchdog that ends a Firefox whose client died."""
-    return not any(helper in command_line for helper in ("--type=", "-contentproc", "varne-firefox-watchdog"))
-
-
-def _browser_of(client):
-    """The browser process that `client` started, and the folder of its profile, by its command line."""
-    for pid, line in _descendants(client.pid).items():
-        if not _is_browser(line):
-            continue
-        arguments = line.split("\0")
-        for index, argument in enumerate(arguments):
-            if argument.startswith("--user-data-dir="):
-                return pid, os.path.dirname(argument.removeprefix("--user-data-dir="))
-            if argument == "--profile":
-                return pid, os.path.dirname(arguments[index + 1])
-    raise AssertionError("no browser below the client")
-
-
-def _runs(pid, folder):
-    """Whether `pid` is still, and alive, the browser of the profile in `folder`."""
-    try:
-        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-            line = cmdline.read().decode(errors="replace")
-        with open(f"/proc/{pid}/stat") as stat:
-            state = stat.read().rsplit(")", 1)[1].split()[0]
-    except OSError:
-        return False
-    return state != "Z" and f"{folder}/" in line
-
-
+@pytest.mark.chromium_only("the folders of Chromium's profiles are locked by the processes that use them")
 @pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
-def test_profiles_of_processes_that_died_are_removed_at_the_next_start():
-    dead = _client("sys.stdin.readline()\nos._exit(0)")
-    left = _browser_of(dead)[1]
+def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
+    dead = start_client("sys.stdin.readline()\nos._exit(0)")
+    left = browser_of(dead)[1]
+    for pid, line in descendants(dead.pid).items():
+        if "varne-keeper" in line:
+            os.kill(pid, signal.SIGKILL)  # as if the whole group had been killed, with nobody to remove it
     dead.stdin.write(b"\n")
     dead.stdin.close()
     dead.wait(10)
-    assert os.path.isdir(left)  # nobody removed it on the way out
+    assert os.path.isdir(left)
 
-    alive = _client("sys.stdin.readline()")
-    theirs = _browser_of(alive)[1]
+    alive = start_client("sys.stdin.readline()")
+    theirs = browser_of(alive)[1]
     try:
-        ours = varne.CreateObject("Varne.Browser")
+        ours = start_client("sys.stdin.readline()")
         assert not os.path.exists(left)  # the dead process's folder went with the next start
         assert os.path.isdir(theirs)  # a live process keeps its own
-        del ours
+        ours.stdin.close()
+        ours.wait(20)
     finally:
         alive.stdin.write(b"\n")
         alive.stdin.close()
@@ -389,27 +319,9 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start():
     assert not os.path.exists(theirs)
 
 
-@pytest.fixture
-def display():
-    """An X display of its own, served by Xvfb for the test."""
-    import shutil
-    import subprocess
-    if not shutil.which("Xvfb"):
-        pytest.skip("Xvfb is not installed")
-    number = 90 + os.getpid() % 800
-    server = subprocess.Popen(["Xvfb", f":{number}", "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 10
-    while not os.path.exists(f"/tmp/.X11-unix/X{number}") and time.monotonic() < deadline:
-        time.sleep(0.05)
-    yield f":{number}"
-    server.kill()
-    server.wait()
-
-
 def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(site, display, monkeypatch):
     monkeypatch.setenv("DISPLAY", display)
-    client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+    client = start_client(f"browser.GotoURL({site.url('second.html')!r})\n"
                      "print('loaded', flush=True)\n"
                      "sys.stdin.readline()\n"
                      "del browser\n"
@@ -417,7 +329,7 @@ def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(sit
                      "sys.stdin.readline()\n"
                      "os._exit(0)\n")
     assert client.stdout.readline() == b"loaded\n"
-    browser, folder = _browser_of(client)
+    browser, folder = browser_of(client)
     try:
         client.stdin.write(b"\n")
         client.stdin.flush()
@@ -426,7 +338,7 @@ def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(sit
         client.stdin.close()
         client.wait(10)
         time.sleep(2)  # a browser whose pipe closed would be gone by now
-        assert _runs(browser, folder)
+        assert runs(browser, folder)
         assert os.path.isdir(folder)
     finally:
         with contextlib.suppress(ProcessLookupError):
@@ -437,19 +349,19 @@ def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(sit
 
 
 def test_a_headless_browser_still_closes_with_its_process(site):
-    client = _client(f"browser.GotoURL({site.url('second.html')!r})\n"
+    client = start_client(f"browser.GotoURL({site.url('second.html')!r})\n"
                      "print('loaded', flush=True)\n"
                      "sys.stdin.readline()\n"
                      "os._exit(0)\n")
     assert client.stdout.readline() == b"loaded\n"
-    browser, folder = _browser_of(client)
+    browser, folder = browser_of(client)
     client.stdin.write(b"\n")
     client.stdin.close()
     client.wait(10)
     deadline = time.monotonic() + 10
-    while _runs(browser, folder) and time.monotonic() < deadline:
+    while runs(browser, folder) and time.monotonic() < deadline:
         time.sleep(0.1)
-    assert not _runs(browser, folder)
+    assert not runs(browser, folder)
 
 
 def test_frames_that_replace_themselves_are_waited_for(browser, site):

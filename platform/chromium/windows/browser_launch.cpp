@@ -34,6 +34,17 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
     return WindowsBrowserHost::launch(headless);
 }
 
+// A headed browser's window is found by its process, so each headed application needs a process
+// of its own for its window handle to be its own.
+std::string shared_browser_key(bool headless)
+{
+    if (!headless)
+        return {};
+    const auto chosen = chosen_browser();
+    return (running_under_wine() && !chosen_windows_program() ? "host " : "windows ") +
+           (chosen ? chosen->string() : std::string());
+}
+
 bool can_show_browser_window()
 {
     // Under Wine the browser's window would be shown on the host's display.

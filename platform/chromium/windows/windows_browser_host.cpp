@@ -10,6 +10,7 @@
 #include "frame/text.h"
 #include "platform/chromium/browser_switches.h"
 #include "platform/transport/crt_pipe_launch.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/windows_pipe_transport.h"
 
 namespace varne {
@@ -18,7 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
 constexpr auto kExitAfterFailedStart = 2000ms;
 constexpr auto kJobEndTimeout = 2000ms;
@@ -36,11 +36,6 @@ constexpr const wchar_t* kLockSuffix = L".lock";
 
 constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 constexpr const wchar_t* kBrowserPrograms[] = {L"msedge.exe", L"chrome.exe"};
-
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 std::string utf8_name(const std::filesystem::path& path)
 {
@@ -85,8 +80,9 @@ std::filesystem::path browser_executable()
         return *chosen;
     if (auto installed = installed_browser())
         return *installed;
-    throw start_error("No Chromium-based browser can be started: neither msedge.exe nor chrome.exe is registered under "
-                      "App Paths, and VARNE_CHROMIUM names none");
+    throw server_unavailable(
+        "No Chromium-based browser can be started: neither msedge.exe nor chrome.exe is registered under "
+        "App Paths, and VARNE_CHROMIUM names none");
 }
 
 std::filesystem::path lock_of(const std::filesystem::path& folder)
@@ -128,7 +124,7 @@ ProfileFolder make_folder()
     std::error_code error;
     const std::filesystem::path base = std::filesystem::temp_directory_path(error);
     if (error)
-        throw start_error("Cannot find the temporary folder for the browser's profile");
+        throw server_unavailable("Cannot find the temporary folder for the browser's profile");
     remove_abandoned_folders(base);
     std::random_device entropy;
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -147,8 +143,8 @@ ProfileFolder make_folder()
         CloseHandle(lock);
         DeleteFileW(lock_of(folder).c_str());
     }
-    throw start_error("Cannot create a folder for the browser's profile in " + utf8_name(base) + " (" +
-                      last_error_text() + ")");
+    throw server_unavailable("Cannot create a folder for the browser's profile in " + utf8_name(base) + " (" +
+                             last_error_text() + ")");
 }
 
 std::wstring command_line(const std::filesystem::path& executable, const std::filesystem::path& folder, bool headless)
@@ -257,7 +253,7 @@ std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, st
         else
             description += exit_description(child.process);
         host->finish(std::chrono::milliseconds::zero());
-        throw start_error(std::move(description));
+        throw server_unavailable(std::move(description));
     }
 }
 
@@ -298,14 +294,24 @@ void WindowsBrowserHost::close()
 {
     if (m_closed)
         return;
-    if (m_session && !m_session->closed()) {
-        try {
-            m_session->send("Browser.close", nlohmann::json::object(), {}, kCloseAnswerTimeout);
-        } catch (const AutomationError&) {
-            // The browser is gone or stuck; finish() ends it either way.
-        }
-    }
+    if (m_session)
+        ask_to_close(*m_session);
     finish(kExitTimeout);
+}
+
+void WindowsBrowserHost::leave_open()
+{
+    if (m_closed)
+        return;
+    if (m_headless) {
+        close();
+        return;
+    }
+    m_closed = true;
+    if (m_session)
+        m_session->close();
+    if (m_process)
+        CloseHandle(std::exchange(m_process, nullptr));
 }
 
 void WindowsBrowserHost::finish(std::chrono::milliseconds exit_timeout)

@@ -41,6 +41,9 @@ public:
     // Sends Browser.close, waits for the browser to exit (ending it, and its job, when it does not
     // within a few seconds) and removes the profile. Never raises; later calls do nothing.
     void close() override;
+    // A headed browser runs outside the job and holds its own command pipe and profile lock, so
+    // letting go is closing this end of the connection.
+    void leave_open() override;
 
     DWORD process_id() const { return m_process_id; }
     const std::filesystem::path& folder() const { return m_folder; }

@@ -10,6 +10,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/chromium/browser_switches.h"
+#include "platform/transport/server_unavailable.h"
 #include "platform/transport/socket_transport.h"
 #include "platform/transport/wine_host_program.h"
 
@@ -19,13 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
-
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 std::string winsock_error(std::string_view what)
 {
@@ -56,7 +51,7 @@ void start_winsock()
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
     if (!started)
-        throw start_error("Cannot start Winsock for the browser's connection");
+        throw server_unavailable("Cannot start Winsock for the browser's connection");
 }
 
 void set_no_delay(SOCKET socket)
@@ -73,7 +68,7 @@ std::pair<SOCKET, SOCKET> socket_pair()
     // Not overlapped: the accepted socket inherits this, and only a plain one reaches a host program.
     Socket listener(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0));
     if (listener.get() == INVALID_SOCKET)
-        throw start_error(winsock_error("Cannot create a socket for the browser"));
+        throw server_unavailable(winsock_error("Cannot create a socket for the browser"));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -81,11 +76,11 @@ std::pair<SOCKET, SOCKET> socket_pair()
     if (::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener.get(), 1) != 0 ||
         ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw start_error(winsock_error("Cannot listen on 127.0.0.1 for the browser"));
+        throw server_unavailable(winsock_error("Cannot listen on 127.0.0.1 for the browser"));
     Socket ours(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (ours.get() == INVALID_SOCKET ||
         ::connect(ours.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        throw start_error(winsock_error("Cannot connect to 127.0.0.1 for the browser"));
+        throw server_unavailable(winsock_error("Cannot connect to 127.0.0.1 for the browser"));
     sockaddr_in own{};
     int own_length = sizeof own;
     ::getsockname(ours.get(), reinterpret_cast<sockaddr*>(&own), &own_length);
@@ -93,9 +88,9 @@ std::pair<SOCKET, SOCKET> socket_pair()
     int peer_length = sizeof peer;
     Socket theirs(::accept(listener.get(), reinterpret_cast<sockaddr*>(&peer), &peer_length));
     if (theirs.get() == INVALID_SOCKET)
-        throw start_error(winsock_error("Cannot accept the browser's connection"));
+        throw server_unavailable(winsock_error("Cannot accept the browser's connection"));
     if (peer.sin_port != own.sin_port || peer.sin_addr.s_addr != own.sin_addr.s_addr)
-        throw start_error("Another program connected to the browser's socket first");
+        throw server_unavailable("Another program connected to the browser's socket first");
     set_no_delay(ours.get());
     set_no_delay(theirs.get());
     return {ours.release(), theirs.release()};
@@ -135,15 +130,15 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     Socket browser_end(theirs);
     auto session = std::make_unique<ProtocolSession>(std::make_unique<SocketTransport>(ours));
     if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end.get()), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
-        throw start_error("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
+        throw server_unavailable("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
     program->start(launch_script(program->host_folder(), headless), reinterpret_cast<HANDLE>(browser_end.get()));
     // Only the browser holds its end now: when it exits, our end sees the connection close.
     ::closesocket(browser_end.release());
     std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(session)));
     try {
         if (!host->m_program->wait_for_pid(deadline))
-            throw start_error("the shell that starts it wrote no pid within " + std::to_string(start_timeout.count()) +
-                              " ms");
+            throw server_unavailable("the shell that starts it wrote no pid within " +
+                                     std::to_string(start_timeout.count()) + " ms");
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         host->session().send("Browser.getVersion", nlohmann::json::object(), {},
                              std::max(left, std::chrono::milliseconds(1)));
@@ -155,7 +150,7 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
         if (!tail.empty())
             description += "; its log ends: " + tail;
         host->finish();
-        throw start_error(std::move(description));
+        throw server_unavailable(std::move(description));
     }
 }
 
@@ -173,13 +168,7 @@ void WineBrowserHost::close()
 {
     if (m_closed)
         return;
-    if (!m_session->closed()) {
-        try {
-            m_session->send("Browser.close", nlohmann::json::object(), {}, kCloseAnswerTimeout);
-        } catch (const AutomationError&) {
-            // The browser is gone or stuck; finish() ends it either way.
-        }
-    }
+    ask_to_close(*m_session);
     finish();
 }
 

@@ -119,7 +119,8 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID class_id, REFIID iid, void** o
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow()
 {
-    return varne::Object::live_objects() == 0 && varne::server_locks() == 0 ? S_OK : S_FALSE;
+    return varne::Object::live_objects() == 0 && varne::server_locks() == 0 && varne::background_work() == 0 ? S_OK
+                                                                                                             : S_FALSE;
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer()

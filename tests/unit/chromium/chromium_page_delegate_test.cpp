@@ -446,6 +446,25 @@ TEST_F(ChromiumPageDelegateTest, ADetachedTargetTakesThePageAway)
     EXPECT_EQ(m_state.gone(), "the browser's page was detached");
 }
 
+TEST_F(ChromiumPageDelegateTest, OnlyTargetsThatThisPageMadeAreTakenOnAndToldToRun)
+{
+    const Json frame{{"targetId", "F1"}, {"type", "iframe"}, {"url", "http://b.test:41733/"}};
+    // Another page of the same browser, over the same connection.
+    event("Target.attachedToTarget", {{"sessionId", "OTHER-CHILD"}, {"targetInfo", frame}}, "OTHER-PAGE");
+    event("Target.attachedToTarget", {{"sessionId", "CHILD"}, {"targetInfo", frame}});
+    for (const char* method : {"Page.enable", "Network.enable", "Runtime.runIfWaitingForDebugger"})
+        EXPECT_EQ(expect(method).value("sessionId", ""), "CHILD") << method;
+    sync();
+}
+
+TEST_F(ChromiumPageDelegateTest, LeftOpenItDetachesItsSessionAndLeavesThePageToItsBrowser)
+{
+    m_delegate->leave_open();
+    const Json detach = expect("Target.detachFromTarget");
+    EXPECT_EQ(detach["params"]["sessionId"], kSession);
+    EXPECT_EQ(m_delegate->connection_lost(), "it was closed");
+}
+
 TEST(ChromiumPageCreationTest, AnAnswerWithoutTheNewTargetIsAnErrorNamingTheCommand)
 {
     ChromiumExchange chromium;

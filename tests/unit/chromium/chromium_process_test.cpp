@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "tests/support/disk_files.h"
+#include "tests/support/posix/posix_processes.h"
 
 namespace varne {
 namespace {
@@ -44,22 +45,12 @@ while True:
 
 class ChromiumProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "chromium-process-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_scripts = pattern;
-        ::unsetenv("DISPLAY");
-    }
-
-    void TearDown() override { std::filesystem::remove_all(m_scripts); }
+    void SetUp() override { ::unsetenv("DISPLAY"); }
 
     // Writes an executable script and makes it the browser that launch() starts.
     std::string use_browser(const std::string& name, const std::string& text)
     {
-        const auto path = m_scripts / name;
-        testing::write_bytes(path, text);
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        const auto path = m_scripts.add(name, text);
         ::setenv("VARNE_CHROMIUM", path.c_str(), 1);
         return path.string();
     }
@@ -76,18 +67,8 @@ protected:
         return {};
     }
 
-    std::filesystem::path m_scripts;
+    testing::ScriptFolder m_scripts;
 };
-
-bool gone(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return true;
-    const char state = line.at(line.rfind(')') + 2);
-    return state == 'Z' || state == 'X';
-}
 
 TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesNothingBehind)
 {
@@ -132,15 +113,15 @@ TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesN
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     browser->close();
     EXPECT_FALSE(std::filesystem::exists(folder));
-    EXPECT_TRUE(gone(browser->pid()));
-    EXPECT_TRUE(gone(child));
+    EXPECT_FALSE(testing::process_alive(browser->pid()));
+    EXPECT_FALSE(testing::process_alive(child));
 }
 
 TEST_F(ChromiumProcessTest, ABrowserThatCannotStartSaysWhy)
 {
-    ::setenv("VARNE_CHROMIUM", (m_scripts / "missing").c_str(), 1);
+    ::setenv("VARNE_CHROMIUM", (m_scripts.path() / "missing").c_str(), 1);
     EXPECT_EQ(launch_error(),
-              "Cannot start Chromium (" + (m_scripts / "missing").string() + "): No such file or directory");
+              "Cannot start Chromium (" + (m_scripts.path() / "missing").string() + "): No such file or directory");
 
     const auto exits =
         use_browser("exits", "#!/bin/sh\necho 'loading'\necho 'Missing X server or $DISPLAY' >&2\nexit 3\n");

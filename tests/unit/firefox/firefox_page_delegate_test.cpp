@@ -37,19 +37,18 @@ protected:
         auto opening = std::async(std::launch::async, [this] {
             return std::make_unique<FirefoxPageDelegate>(std::make_unique<ScriptedHost>(m_wire), m_state);
         });
-        const Json tree = expect("browsingContext.getTree");
-        answer(tree, {{"contexts",
-                       {{{"children", Json::array()},
-                         {"context", kTab},
-                         {"url", "about:blank"},
-                         {"userContext", "default"},
-                         {"parent", nullptr}}}}});
+        const Json create = expect("browsingContext.create");
+        EXPECT_EQ(create["params"], Json({{"type", "window"}}));
+        answer(create, {{"context", kTab}});
         const Json subscribe = expect("session.subscribe");
         m_subscribed = subscribe["params"]["events"];
-        // Subscribing reports the tab and its realm at once.
+        EXPECT_EQ(subscribe["params"]["contexts"], Json::array({kTab}));
+        // Subscribing reports the tab at once; its realm came before and is asked for.
         event("browsingContext.contextCreated", {{"context", kTab}, {"parent", nullptr}, {"url", "about:blank"}});
-        event("script.realmCreated", {{"realm", "r-blank"}, {"origin", "null"}, {"context", kTab}, {"type", "window"}});
         answer(subscribe, {{"subscription", "a83ede50"}});
+        const Json realms = expect("script.getRealms");
+        answer(realms,
+               {{"realms", {{{"realm", "r-blank"}, {"origin", "null"}, {"context", kTab}, {"type", "window"}}}}});
         m_delegate = opening.get();
         m_state.set_main_frame(m_delegate->main_frame_id());
     }
@@ -115,7 +114,7 @@ Json ids(const std::string& navigation, const std::string& url, const std::strin
     return {{"context", context}, {"navigation", navigation}, {"url", url}};
 }
 
-TEST_F(FirefoxPageDelegateTest, TakesTheTabWithItsRealmAndWatchesEveryEventTheModelNeeds)
+TEST_F(FirefoxPageDelegateTest, OpensAWindowWithItsRealmAndWatchesEveryEventTheModelNeeds)
 {
     EXPECT_EQ(m_delegate->main_frame_id(), kTab);
     for (const char* name :

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/posix/posix_processes.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,62 +34,27 @@ case "$FAKE_MODE" in
 esac
 )";
 
-bool process_alive(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    const auto state = line.substr(line.rfind(')') + 2, 1);
-    return state != "Z" && state != "X";
-}
-
-// Whether a process other than a zombie is in the group: reparented zombies may never be reaped here.
-bool group_alive(pid_t pgid)
-{
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-            continue;
-        std::istringstream fields(line.substr(line.rfind(')') + 1));
-        char state = 0;
-        pid_t parent = 0;
-        pid_t group = 0;
-        fields >> state >> parent >> group;
-        if (group == pgid && state != 'Z' && state != 'X')
-            return true;
-    }
-    return false;
-}
+using testing::group_alive;
+using testing::process_alive;
 
 class FirefoxProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "firefox-process-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_scripts = pattern;
         ::unsetenv("DISPLAY");
         ::setenv("FAKE_REPORT", report().c_str(), 1);
     }
 
-    void TearDown() override
-    {
-        ::unsetenv("VARNE_FIREFOX");
-        std::filesystem::remove_all(m_scripts);
-    }
+    void TearDown() override { ::unsetenv("VARNE_FIREFOX"); }
 
     void use_fake(const char* mode)
     {
-        const auto path = m_scripts / "firefox";
-        std::ofstream(path) << kFakeFirefox;
-        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        const auto path = m_scripts.add("firefox", kFakeFirefox);
         ::setenv("VARNE_FIREFOX", path.c_str(), 1);
         ::setenv("FAKE_MODE", mode, 1);
     }
 
-    std::filesystem::path report() const { return m_scripts / "report"; }
+    std::filesystem::path report() const { return m_scripts.path() / "report"; }
     std::string report_text() const
     {
         std::ifstream file(report());
@@ -111,7 +78,7 @@ protected:
         return {0, ""};
     }
 
-    std::filesystem::path m_scripts;
+    testing::ScriptFolder m_scripts;
 };
 
 TEST(FirefoxProfile, ReadsTheListenLineAndWritesEveryPrefOnce)
@@ -142,7 +109,7 @@ TEST_F(FirefoxProcessTest, StartsInAFreshQuietProfileAndReportsWhatAFirefoxThatE
     const AutomationError error = launch_error({.headless = true});
 
     EXPECT_EQ(error.number(), error_number::kServerUnavailable);
-    EXPECT_EQ(error.description(), "Firefox (" + (m_scripts / "firefox").string() +
+    EXPECT_EQ(error.description(), "Firefox (" + (m_scripts.path() / "firefox").string() +
                                        ") exited at start with status 0; it printed: RemoteAgent ERROR Unable to "
                                        "start the RemoteAgent: Failed to start HTTP server on port 9, closing");
 
@@ -165,7 +132,7 @@ TEST_F(FirefoxProcessTest, AFirefoxThatPrintsNoAddressOrCannotBeReachedEndsWithi
 {
     use_fake("silent");
     EXPECT_EQ(launch_error({.headless = true, .listen_timeout = 300ms}).description(),
-              "Firefox (" + (m_scripts / "firefox").string() +
+              "Firefox (" + (m_scripts.path() / "firefox").string() +
                   ") printed no WebDriver BiDi address within 300 ms of its start");
     EXPECT_FALSE(process_alive(fake_child()));
 
@@ -173,7 +140,7 @@ TEST_F(FirefoxProcessTest, AFirefoxThatPrintsNoAddressOrCannotBeReachedEndsWithi
     use_fake("nobody-listens");
     ::setenv("FAKE_PORT", "1", 1);
     const std::string description = launch_error({.headless = true}).description();
-    EXPECT_TRUE(description.starts_with("Firefox (" + (m_scripts / "firefox").string() +
+    EXPECT_TRUE(description.starts_with("Firefox (" + (m_scripts.path() / "firefox").string() +
                                         ") could not be reached at ws://127.0.0.1:1/session: "))
         << description;
     EXPECT_FALSE(process_alive(fake_child()));

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include <sys/types.h>
+
+namespace varne::testing {
+
+// Whether the process runs and is no zombie, read from /proc.
+bool process_alive(pid_t pid);
+// Whether a process other than a zombie is in the group: reparented zombies may never be reaped here.
+bool group_alive(pid_t pgid);
+
+// A temporary folder of executable scripts, removed with it.
+class ScriptFolder {
+public:
+    ScriptFolder();
+    ~ScriptFolder();
+    ScriptFolder(const ScriptFolder&) = delete;
+    ScriptFolder& operator=(const ScriptFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    // Writes an executable script and returns its path.
+    std::filesystem::path add(const std::string& name, const std::string& text) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+}  // namespace varne::testing
