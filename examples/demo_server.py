@@ -15,9 +15,10 @@ import http.server
 import os
 import string
 import sys
-import threading
 import time
 import urllib.parse
+
+from local_server import LocalServer, send_page
 
 SITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "demo_site")
 
@@ -45,16 +46,8 @@ class _ShopHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass  # the journey prints its own progress
 
-    def _send_page(self, body, status=200, cookie=None):
-        data = body.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", "text/html; charset=utf-8")
-        self.send_header("Content-Length", str(len(data)))
-        self.send_header("Cache-Control", "no-store")
-        if cookie:
-            self.send_header("Set-Cookie", cookie)
-        self.end_headers()
-        self.wfile.write(data)
+    def _send_page(self, body, cookie=None):
+        send_page(self, body, headers=[("Set-Cookie", cookie)] if cookie else [])
 
     def _user(self):
         for part in self.headers.get("Cookie", "").split(";"):
@@ -117,25 +110,11 @@ class _ShopHandler(http.server.SimpleHTTPRequestHandler):
         return self._send_page(_render("order.html", {"items": items}, user=self._user()))
 
 
-class DemoServer:
+class DemoServer(LocalServer):
     """The demo shop on 127.0.0.1 at a free port, answering from threads of its own."""
 
     def __init__(self):
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _ShopHandler)
-        self._server.daemon_threads = True
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
-
-    @property
-    def base(self):
-        return f"http://127.0.0.1:{self._server.server_address[1]}"
-
-    def __enter__(self):
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
+        super().__init__(_ShopHandler)
 
 
 def main():

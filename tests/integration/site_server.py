@@ -5,23 +5,20 @@
 import html
 import http.server
 import os
-import threading
+import sys
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples"))
+from local_server import LocalServer, send_page  # noqa: E402
 
 
 class _Handler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
 
-    def _send(self, body, content_type="text/html; charset=utf-8", status=200):
-        data = body.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(data)))
-        self.send_header("Cache-Control", "no-store")
-        self.end_headers()
-        self.wfile.write(data)
+    def _send(self, body):
+        send_page(self, body)
 
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
@@ -68,29 +65,11 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
         return self.do_GET()
 
 
-class SiteServer:
+class SiteServer(LocalServer):
     """Serves a folder on 127.0.0.1 at a free port, in a thread of its own."""
 
     def __init__(self, folder):
-        handler = lambda *args, **kwargs: _Handler(*args, directory=folder, **kwargs)
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self._server.daemon_threads = True
-        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
-
-    @property
-    def base(self):
-        return f"http://127.0.0.1:{self._server.server_address[1]}"
-
-    def url(self, path):
-        return self.base + "/" + path.lstrip("/")
-
-    def __enter__(self):
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self._server.shutdown()
-        self._server.server_close()
+        super().__init__(lambda *args, **kwargs: _Handler(*args, directory=folder, **kwargs))
 
 
 SITE = os.path.join(os.path.dirname(__file__), "site")

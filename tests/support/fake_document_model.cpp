@@ -1,6 +1,7 @@
 #include "tests/support/fake_document_model.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <utility>
 
 #include "frame/automation_error.h"
@@ -14,30 +15,35 @@ using dom::ElementProperty;
 constexpr int32_t kLoadingState = 3;
 constexpr int32_t kCompleteState = 4;
 
+Ref<FakeElement> with_properties(Ref<FakeElement> made,
+                                 std::initializer_list<std::pair<ElementProperty, BStr>> properties)
+{
+    for (const auto& [property, value] : properties) {
+        made->set(property, value);
+    }
+    return made;
+}
+
+// Each property under the name a page's script reads it by.
+constexpr std::pair<ElementProperty, std::u16string_view> kPropertyNames[] = {
+    {ElementProperty::innerText, u"innerText"}, {ElementProperty::alt, u"alt"},
+    {ElementProperty::nameProp, u"nameProp"},   {ElementProperty::name, u"name"},
+    {ElementProperty::type, u"type"},           {ElementProperty::value, u"value"},
+};
+
 std::u16string_view property_name(ElementProperty property)
 {
-    switch (property) {
-    case ElementProperty::innerText:
-        return u"innerText";
-    case ElementProperty::alt:
-        return u"alt";
-    case ElementProperty::nameProp:
-        return u"nameProp";
-    case ElementProperty::name:
-        return u"name";
-    case ElementProperty::type:
-        return u"type";
-    case ElementProperty::value:
-        return u"value";
+    for (const auto& [known, name] : kPropertyNames) {
+        if (known == property)
+            return name;
     }
     return {};
 }
 
 std::optional<ElementProperty> property_named(std::u16string_view name)
 {
-    for (auto property : {ElementProperty::innerText, ElementProperty::alt, ElementProperty::nameProp,
-                          ElementProperty::name, ElementProperty::type, ElementProperty::value}) {
-        if (equals_ignoring_case(property_name(property), name))
+    for (const auto& [property, known] : kPropertyNames) {
+        if (equals_ignoring_case(known, name))
             return property;
     }
     return std::nullopt;
@@ -648,9 +654,8 @@ void FakeDocumentModel::report_failure(BStr url, BStr reason)
 
 Ref<FakeElement> FakeDocumentModel::element(BStr tag, BStr inner_text)
 {
-    auto made = make_object<FakeElement>(m_calls, std::move(tag));
-    made->set(ElementProperty::innerText, std::move(inner_text));
-    return made;
+    return with_properties(make_object<FakeElement>(m_calls, std::move(tag)),
+                           {{ElementProperty::innerText, std::move(inner_text)}});
 }
 
 Ref<FakeElement> FakeDocumentModel::link(BStr inner_text)
@@ -660,23 +665,19 @@ Ref<FakeElement> FakeDocumentModel::link(BStr inner_text)
 
 Ref<FakeElement> FakeDocumentModel::image(BStr alt, BStr name_prop)
 {
-    auto made = element(u"IMG");
-    made->set(ElementProperty::alt, std::move(alt)).set(ElementProperty::nameProp, std::move(name_prop));
-    return made;
+    return with_properties(element(u"IMG"),
+                           {{ElementProperty::alt, std::move(alt)}, {ElementProperty::nameProp, std::move(name_prop)}});
 }
 
 Ref<FakeElement> FakeDocumentModel::form(BStr name)
 {
-    auto made = element(u"FORM");
-    made->set(ElementProperty::name, std::move(name));
-    return made;
+    return with_properties(element(u"FORM"), {{ElementProperty::name, std::move(name)}});
 }
 
 Ref<FakeElement> FakeDocumentModel::input(BStr type, BStr value)
 {
-    auto made = element(u"INPUT");
-    made->set(ElementProperty::type, std::move(type)).set(ElementProperty::value, std::move(value));
-    return made;
+    return with_properties(element(u"INPUT"),
+                           {{ElementProperty::type, std::move(type)}, {ElementProperty::value, std::move(value)}});
 }
 
 Ref<FakeElement> FakeDocumentModel::applet(Loading loading)

@@ -148,6 +148,14 @@ protected:
         event("Page.frameStoppedLoading", {{"frameId", kTarget}});
     }
 
+    // The page asks, as a click on a link does, for `url` to open where `disposition` says.
+    void request_navigation(const std::string& url, const std::string& disposition)
+    {
+        event("Page.frameRequestedNavigation",
+              {{"frameId", kTarget}, {"reason", "anchorClick"}, {"url", url}, {"disposition", disposition}});
+        sync();
+    }
+
     std::unique_ptr<ChromiumPageDelegate> m_delegate;
     Json m_created_with;
     Json m_attached_with;
@@ -203,9 +211,7 @@ TEST_F(ChromiumPageDelegateTest, AJavascriptAddressLoadsNothing)
 TEST_F(ChromiumPageDelegateTest, APageThatAsksForANavigationLoadsUntilTheNewDocumentStops)
 {
     load_document(kPage, 2);
-    event("Page.frameRequestedNavigation",
-          {{"frameId", kTarget}, {"reason", "anchorClick"}, {"url", kPage + "next"}, {"disposition", "currentTab"}});
-    sync();
+    request_navigation(kPage + "next", "currentTab");
     EXPECT_EQ(m_state.ready_state(), 1);
     // The old document's end of loading, arriving meanwhile, does not end the navigation asked for.
     event("Page.frameStoppedLoading", {{"frameId", kTarget}});
@@ -229,9 +235,7 @@ TEST_F(ChromiumPageDelegateTest, APageThatAsksForANavigationLoadsUntilTheNewDocu
 TEST_F(ChromiumPageDelegateTest, ANavigationIntoAnotherTabLeavesThisPageLoaded)
 {
     load_document(kPage, 2);
-    event("Page.frameRequestedNavigation",
-          {{"frameId", kTarget}, {"reason", "anchorClick"}, {"url", kPage + "tab"}, {"disposition", "newTab"}});
-    sync();
+    request_navigation(kPage + "tab", "newTab");
     EXPECT_EQ(m_state.ready_state(), 4);
 }
 

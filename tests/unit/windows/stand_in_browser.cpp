@@ -4,11 +4,12 @@
 // STAND_IN_REPORT names a file where it first writes its pid, its command line and its window
 // handle (0 for none). STAND_IN_MODE: "silent" never reads, "exit" ends at once with 7, "window"
 // shows a top-level window first.
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+
+#include "pipe_messages.h"
 
 namespace {
 
@@ -62,25 +63,7 @@ int main()
         Sleep(INFINITE);
         return 0;
     }
-    HANDLE commands = reinterpret_cast<HANDLE>(_get_osfhandle(3));
-    HANDLE messages = reinterpret_cast<HANDLE>(_get_osfhandle(4));
-    if (commands == INVALID_HANDLE_VALUE || messages == INVALID_HANDLE_VALUE)
-        return 2;
-    std::string command;
-    char c = 0;
-    DWORD got = 0;
-    while (ReadFile(commands, &c, 1, &got, nullptr) && got == 1) {
-        if (c != '\0') {
-            command += c;
-            continue;
-        }
-        const std::string answer = answer_to(command) + '\0';
-        DWORD written = 0;
-        if (!WriteFile(messages, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr))
-            return 4;
-        if (command.find("\"Browser.close\"") != std::string::npos)
-            return 0;
-        command.clear();
-    }
-    return 0;
+    return answer_pipe_messages([](const std::string& command) {
+        return PipeAnswer{answer_to(command), command.find("\"Browser.close\"") != std::string::npos};
+    });
 }

@@ -25,27 +25,11 @@ namespace {
 using testing::raised;
 using testing::read_bytes;
 
-// A fresh folder under %TEMP%, removed with everything in it.
-class Scratch {
+// A fresh folder under %TEMP%, naming its files as the file system takes them.
+class Scratch : public testing::ScratchFolder {
 public:
-    Scratch()
-    {
-        std::random_device entropy;
-        m_path = std::filesystem::temp_directory_path() / ("varne-win32-" + std::to_string(entropy()));
-        std::filesystem::create_directories(m_path);
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::permissions(m_path / "locked.txt", std::filesystem::perms::owner_write,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::filesystem::path path(const char* name) const { return m_path / name; }
+    Scratch() : ScratchFolder("varne-win32-") {}
     BStr name(const char* name) const { return path(name).u16string(); }
-
-private:
-    std::filesystem::path m_path;
 };
 
 class SystemFileSystemTest : public ::testing::Test {

@@ -3,47 +3,30 @@
 #include "frame/text.h"
 #include "platform/files/system_file_system.h"
 #include "spreadsheet/engine/xls_writer.h"
+#include "tests/support/disk_files.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 
 namespace varne::workbook::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class ScratchFolder {
+// A fresh folder of its own for each test's workbooks.
+class ScratchFolder : public varne::testing::ScratchFolder {
 public:
-    ScratchFolder()
-    {
-        std::random_device random;
-        m_path = std::filesystem::temp_directory_path() / ("varne-workbook-" + std::to_string(random()));
-        std::filesystem::create_directories(m_path);
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ScratchFolder() : varne::testing::ScratchFolder("varne-workbook-") {}
 
-    const std::filesystem::path& path() const { return m_path; }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    std::string file(const std::string& name) const { return path(name).string(); }
     size_t entry_count() const
     {
         size_t count = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_path))
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(path()))
             ++count;
         return count;
     }
-
-private:
-    std::filesystem::path m_path;
 };
 
 // Saves through the real file system, as the library does.
