@@ -1,20 +1,28 @@
 #include "platform/chromium/browser_host.h"
 
 #include "platform/chromium/attached_browser.h"
-#include "platform/transport/browser_location.h"
 #include "platform/chromium/chromium_process.h"
 #include "platform/chromium/grid_browser.h"
+#include "platform/transport/browser_location.h"
 
 #include <cstdlib>
 
 namespace varne {
 
-std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+namespace {
+
+BrowserLocation chromium_location()
 {
     static const AttachVariable running_chromium{
         "VARNE_CDP_URL", {"ws", "http"}, "ws://host:port/devtools/browser/<id>"};
-    const BrowserLocation location =
-        browser_location([](const char* name) { return std::getenv(name); }, running_chromium);
+    return browser_location([](const char* name) { return std::getenv(name); }, running_chromium);
+}
+
+}  // namespace
+
+std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+{
+    const BrowserLocation location = chromium_location();
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return GridBrowser::open(location);
@@ -28,7 +36,7 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
 
 std::string shared_browser_key(bool headless)
 {
-    const BrowserLocation location = browser_location([](const char* name) { return std::getenv(name); });
+    const BrowserLocation location = chromium_location();
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return {};
