@@ -252,13 +252,12 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
     }
     commands.read_end = Fd();
     messages.write_end = Fd();
-    const pid_t keeper = spawn_keeper(pid, folder, shows_window(options) ? commands.write_end.get() : -1);
+    const int command_write = commands.write_end.get();
 
     std::unique_ptr<ChromiumProcess> process;
     try {
         process.reset(
             new ChromiumProcess(executable, folder, pid, commands.write_end.release(), messages.read_end.release()));
-        process->m_keeper = posix::ChildProcess(keeper);
         process->m_shows_window = shows_window(options);
     } catch (...) {
         ::killpg(pid, SIGKILL);
@@ -270,6 +269,10 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
     try {
         process->m_version =
             process->session().send("Browser.getVersion", nlohmann::json::object(), {}, options.start_timeout);
+        // Only a browser that started gets its keeper: one that fails at start is ended and its
+        // profile removed here, after its log has been read.
+        process->m_keeper =
+            posix::ChildProcess(spawn_keeper(pid, folder, process->m_shows_window ? command_write : -1));
         return process;
     } catch (const ProtocolError& error) {
         std::string description = "Chromium (" + executable + ") ";
