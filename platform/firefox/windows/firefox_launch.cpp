@@ -6,6 +6,9 @@
 
 namespace varne::bidi {
 
+// Under Wine each page starts a Firefox of its own on the host, so the pool stays empty.
+FirefoxEngine::FirefoxEngine() : m_browsers(std::chrono::milliseconds::zero()) {}
+
 bool FirefoxEngine::can_show_window() const
 {
     // Under Wine the browser's window would be shown on the host's display.
