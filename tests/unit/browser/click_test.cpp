@@ -121,11 +121,11 @@ TEST_F(ClickTest, AClickThatOpensADialogReturnsAtOnceAndSaysSo)
     page->append(text).append(graphic).append(form);
 
     EXPECT_EQ(browser->ClickLink(page, u"Next"), 0);
-    EXPECT_EQ(appended().back(), "Dialog open after clicking text link \"Next\" [0 days 00:00:00]");
+    EXPECT_EQ(appended().back(), "Clicked text link \"Next\" [0 days 00:00:00]");
     EXPECT_EQ(browser->ClickLink(page, u"Next", brwImgAlt), 0);
-    EXPECT_EQ(appended().back(), "Dialog open after clicking graphic link \"Next\" (0) [0 days 00:00:00]");
+    EXPECT_EQ(appended().back(), "Clicked graphic link \"Next\" (0) [0 days 00:00:00]");
     EXPECT_EQ(browser->ClickFormButton(form, u"Send"), 0);
-    EXPECT_EQ(appended().back(), "Dialog open after clicking form button \"Send\" [0 days 00:00:00]");
+    EXPECT_EQ(appended().back(), "Clicked form button \"Send\" [0 days 00:00:00]");
     EXPECT_EQ(clock.sleeps(), 0);
 }
 
