@@ -39,7 +39,8 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     try {
         browser->m_session->send("Browser.getVersion", nlohmann::json::object(), {}, kAnswerTimeout);
     } catch (const ProtocolError& error) {
-        throw server_unavailable("The Grid's browser of session " + grid.id() + " does not answer: " + error.description());
+        throw server_unavailable("The Grid's browser of session " + grid.id() +
+                                 " does not answer: " + error.description());
     }
     browser->m_watcher = std::make_unique<GridWatcher>(
         grid, *browser->m_transport,
