@@ -127,6 +127,10 @@ int32_t update_registry(const LibraryDescriptor& library, Change change)
 {
     try {
         const auto& ports = registration_ports();
+        // The composition root hands the ports over when the library loads; a library without them
+        // has no file to register in.
+        if (!ports.files || !ports.environment)
+            return status::kClassRegistrationFailed;
         FileSystem& files = *ports.files;
         const BStr path = from_utf8(user_registration_file(ports.environment));
         auto folder_end = path.rfind(u'/');
