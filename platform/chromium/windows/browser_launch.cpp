@@ -34,15 +34,12 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
     return WindowsBrowserHost::launch(headless);
 }
 
-// A headed browser's window is found by its process, so each headed application needs a process
-// of its own for its window handle to be its own.
-std::string shared_browser_key(bool headless)
+// Each application of the Windows build has a browser of its own: a headed window is found by its
+// process, and a shared browser would outlive the script's host, whose exit runs under the loader
+// lock, where the pool's threads cannot be joined.
+std::string shared_browser_key(bool)
 {
-    if (!headless)
-        return {};
-    const auto chosen = chosen_browser();
-    return (running_under_wine() && !chosen_windows_program() ? "host " : "windows ") +
-           (chosen ? chosen->string() : std::string());
+    return {};
 }
 
 bool can_show_browser_window()
