@@ -103,11 +103,10 @@ bool Browser::dialog_open()
     return popup != 0 && popup != m_window_handle;
 }
 
-void Browser::log_load(const BStr& timing_name, const BStr& loaded_text, const BStr& dialog_text)
+void Browser::log_load(const BStr& timing_name, const BStr& text)
 {
     for (const auto& failure : m_application->take_load_failures())
         log(u"Could not load " + quoted(failure.url) + u": " + failure.reason);
-    const BStr& text = dialog_open() ? dialog_text : loaded_text;
     log(text + u" [" + end_timing(timing_name) + u"]");
 }
 
@@ -119,10 +118,11 @@ void Browser::GotoURL(const BStr& URL)
     WaitForBrowser();
     // A navigation that the browser never carried out (a reply without content, a download, an
     // address it refused) leaves the page that was there, which a script must not take for the new one.
-    BStr loaded = m_application->navigation_shown()
-                      ? u"Browser set to " + quoted(URL) + u"."
-                      : u"Browser not set to " + quoted(URL) + u": the page shown stayed.";
-    log_load(kBrowserLoadTiming, loaded, u"Dialog open while loading " + quoted(URL) + u".");
+    BStr text = dialog_open() ? u"Dialog open while loading " + quoted(URL) + u"."
+                : m_application->navigation_shown()
+                    ? u"Browser set to " + quoted(URL) + u"."
+                    : u"Browser not set to " + quoted(URL) + u": the page shown stayed.";
+    log_load(kBrowserLoadTiming, text);
 }
 
 int16_t Browser::FrameGotoURL(int16_t FrameNumber, const BStr& URL)
@@ -136,8 +136,9 @@ int16_t Browser::FrameGotoURL(int16_t FrameNumber, const BStr& URL)
     forget_load_failures();
     m_application->Document()->frames()->item(FrameNumber)->set_location(URL);
     wait_for_frame(*m_application->Document()->frames()->item(FrameNumber));
-    log_load(kFrameLoadTiming, u"Frame " + decimal(FrameNumber) + u" set to " + quoted(URL) + u".",
-             u"Dialog open while loading frame " + decimal(FrameNumber) + u" with " + quoted(URL) + u".");
+    log_load(kFrameLoadTiming,
+             dialog_open() ? u"Dialog open while loading frame " + decimal(FrameNumber) + u" with " + quoted(URL) + u"."
+                           : u"Frame " + decimal(FrameNumber) + u" set to " + quoted(URL) + u".");
     return 0;
 }
 

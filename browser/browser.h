@@ -77,11 +77,11 @@ private:
     bool wait_until_shown(int16_t seconds, std::u16string_view member, Shown&& shown);
     // A member that loads forgets the failures of earlier loads before it sets its load off. After
     // the wait it logs the failures of its own load, the address and the browser's reason one entry
-    // each, and then its own line with the lapsed text of its stopwatch: `loaded_text`, or
-    // `dialog_text` when a JavaScript dialog holds the page. A dialog stops the page's scripts and
-    // with them its load, so the waits return at once while one is open.
+    // each, and then its own `text` with the lapsed text of its stopwatch.
     void forget_load_failures();
-    void log_load(const BStr& timing_name, const BStr& loaded_text, const BStr& dialog_text);
+    void log_load(const BStr& timing_name, const BStr& text);
+    // Whether a JavaScript dialog holds the page. A dialog stops the page's scripts and with them
+    // its load, so the waits return at once while one is open, and the navigating members say so.
     bool dialog_open();
     // Ends the named stopwatch, keeps its milliseconds as the last action's and gives its lapsed text.
     BStr end_timing(const BStr& timing_name);

@@ -45,8 +45,7 @@ int16_t Browser::ClickTextLink(dom::Document& document, const BStr& LinkText, in
     m_timing->StartTiming(kClickLinkTiming);
     WaitForBrowser();
     // A click's line reports the click, which happened whether or not a dialog holds the page.
-    const BStr clicked = u"Clicked text link " + quoted(LinkText);
-    log_load(kClickLinkTiming, clicked, clicked);
+    log_load(kClickLinkTiming, u"Clicked text link " + quoted(LinkText));
     return 0;
 }
 
@@ -61,8 +60,7 @@ int16_t Browser::ClickGraphicLink(dom::Document& document, const BStr& LinkText,
     document.links()->item(*chosen)->click();
     WaitForBrowser();
     // The match counter at the chosen link equals the occurrence asked for.
-    BStr link = quoted(LinkText) + u" (" + decimal(Occurrence) + u")";
-    log_load(kClickLinkTiming, u"Clicked graphic link " + link, u"Clicked graphic link " + link);
+    log_load(kClickLinkTiming, u"Clicked graphic link " + quoted(LinkText) + u" (" + decimal(Occurrence) + u")");
     return 0;
 }
 
@@ -90,8 +88,7 @@ int16_t Browser::ClickFormButton(const Ref<Dispatch>& FormElement, const BStr& B
     forget_load_failures();
     inputs()->item(*chosen)->click();
     WaitForBrowser();
-    const BStr clicked = u"Clicked form button " + quoted(Button);
-    log_load(kClickFormButtonTiming, clicked, clicked);
+    log_load(kClickFormButtonTiming, u"Clicked form button " + quoted(Button));
     return 0;
 }
 
