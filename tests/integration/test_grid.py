@@ -98,7 +98,8 @@ def test_a_session_that_the_grid_ended_fails_within_seconds(grid, site):
     with pytest.raises(varne.AutomationError) as raised:
         browser.GotoURL(site.url("second.html"))
         browser.GetBrowser().Document.title
-    assert time.monotonic() - started < 10
+    # Well inside a command's own 60-second bound: the watcher told the end, not the bound.
+    assert time.monotonic() - started < 30
     assert "the Grid at %s ended browser session %s" % (grid.url, session) in raised.value.description
     started = time.monotonic()
     with pytest.raises(varne.AutomationError):
@@ -156,5 +157,6 @@ def test_a_grid_that_stops_in_the_middle_of_a_call(grid, site):
     with pytest.raises(varne.AutomationError) as raised:
         browser.GotoURL(site.url("slow?delay=5000"))
         browser.GetBrowser().Document.title
-    assert time.monotonic() - started < 10
+    # Well inside a command's own 60-second bound: the watcher told the end, not the bound.
+    assert time.monotonic() - started < 30
     assert "browser" in raised.value.description
