@@ -94,6 +94,11 @@ std::string shell_quoted(const std::string& word)
     return quoted + "'";
 }
 
+std::string shell_wait_for_exit(const std::string& pid)
+{
+    return "while [ \"$(cut -d' ' -f3 /proc/" + pid + "/stat 2>/dev/null || echo Z)\" != Z ]; do sleep 1; done";
+}
+
 WineHostProgram::WineHostProgram(const std::string& prefix) : m_folder(make_folder(prefix))
 {
     try {
@@ -198,6 +203,29 @@ void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept
         while (std::filesystem::exists(m_folder, ignored) && std::chrono::steady_clock::now() < removed)
             std::this_thread::sleep_for(kPollInterval);
     }
+}
+
+void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept
+{
+    if (m_finished)
+        return;
+    const std::string script =
+        shell_wait_for_exit(std::to_string(m_pid)) + "; exec rm -rf -- " + shell_quoted(m_host_folder);
+    std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = held;
+    startup.hStdOutput = held;
+    startup.hStdError = held;
+    PROCESS_INFORMATION process{};
+    if (m_pid <= 0 ||
+        !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        finish(exit_timeout);
+        return;
+    }
+    close_process_handles(process);
+    m_finished = true;
 }
 
 }  // namespace varne
