@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,6 +37,51 @@ TEST(WineBrowserHost, StartsAnswersAndLeavesNothingBehind)
     auto version = host->session().send("Browser.getVersion", nlohmann::json::object(), {}, std::chrono::seconds(5));
     EXPECT_NE(version.value("product", std::string()).find("Chrome/"), std::string::npos) << version.dump();
     host->close();
+    EXPECT_FALSE(running(pid));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// Nobody could see a window without a display: letting go of the browser ends it as close() does.
+TEST(WineBrowserHost, LettingGoOfABrowserThatShowsNoWindowEndsIt)
+{
+    auto host = WineBrowserHost::launch(false);
+    const int pid = host->pid();
+    const auto folder = host->folder();
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        host->close();
+        GTEST_SKIP() << "a display is named: the browser shows its window";
+    }
+    host->leave_open();
+    EXPECT_FALSE(running(pid));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// A window that a person sees stays open after the library lets go, until the browser exits; the
+// keeper then removes the profile.
+TEST(WineBrowserHost, LettingGoOfAHeadedBrowserLeavesItToItsKeeper)
+{
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        GTEST_SKIP() << "no display is named";
+    auto host = WineBrowserHost::launch(false);
+    const int pid = host->pid();
+    const auto folder = host->folder();
+    host->leave_open();
+    host.reset();
+    Sleep(3000);  // the browser would quit within this on the end of its connection
+    EXPECT_TRUE(running(pid));
+    std::wstring kill = L"/bin/kill -TERM " + std::to_wstring(pid);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, kill.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    for (HANDLE handle : {process.hProcess, process.hThread}) {
+        if (handle)
+            CloseHandle(handle);
+    }
+    for (int wait = 0; wait < 300 && (running(pid) || std::filesystem::exists(folder)); ++wait)
+        Sleep(100);
     EXPECT_FALSE(running(pid));
     EXPECT_FALSE(std::filesystem::exists(folder));
 }
