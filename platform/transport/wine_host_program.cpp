@@ -209,18 +209,26 @@ void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit
 {
     if (m_finished)
         return;
-    const std::string script =
-        shell_wait_for_exit(std::to_string(m_pid)) + "; exec rm -rf -- " + shell_quoted(m_host_folder);
+    const std::string script = "exec >/dev/null 2>&1; " + shell_wait_for_exit(std::to_string(m_pid)) +
+                               "; exec rm -rf -- " + shell_quoted(m_host_folder);
     std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = held;
-    startup.hStdOutput = held;
-    startup.hStdError = held;
+    // The keeper gets a copy of its own; `held` stays the caller's to close. Its output goes
+    // nowhere: a host program started without standard output of its own gets this process's,
+    // and under Wine 8 this process's output was lost from then on.
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        copy = nullptr;
+    startup.hStdInput = copy;
     PROCESS_INFORMATION process{};
-    if (m_pid <= 0 ||
-        !CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    const bool started =
+        m_pid > 0 && copy &&
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    if (copy)
+        CloseHandle(copy);
+    if (!started) {
         finish(exit_timeout);
         return;
     }
