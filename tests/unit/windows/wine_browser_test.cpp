@@ -57,35 +57,6 @@ TEST(WineBrowserHost, LettingGoOfABrowserThatShowsNoWindowEndsIt)
     EXPECT_FALSE(std::filesystem::exists(folder));
 }
 
-// A window that a person sees stays open after the library lets go, until the browser exits; the
-// keeper then removes the profile.
-TEST(WineBrowserHost, LettingGoOfAHeadedBrowserLeavesItToItsKeeper)
-{
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0')
-        GTEST_SKIP() << "no display is named";
-    auto host = WineBrowserHost::launch(false);
-    const int pid = host->pid();
-    const auto folder = host->folder();
-    host->leave_open();
-    host.reset();
-    Sleep(3000);  // the browser would quit within this on the end of its connection
-    EXPECT_TRUE(running(pid));
-    std::wstring kill = L"/bin/kill -TERM " + std::to_wstring(pid);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessW(nullptr, kill.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    for (HANDLE handle : {process.hProcess, process.hThread}) {
-        if (handle)
-            CloseHandle(handle);
-    }
-    for (int wait = 0; wait < 300 && (running(pid) || std::filesystem::exists(folder)); ++wait)
-        Sleep(100);
-    EXPECT_FALSE(running(pid));
-    EXPECT_FALSE(std::filesystem::exists(folder));
-}
-
 TEST(WineBrowserHost, TheLibrarysBrowserDrivesAPage)
 {
     auto browser = create_library_object<_Browser>(u"Varne.Browser");
