@@ -134,7 +134,8 @@ std::optional<std::string> SocketTransport::receive(Clock::time_point deadline)
 void SocketTransport::close(std::string_view reason)
 {
     mark_closed(reason);
-    ::shutdown(m_socket, SD_BOTH);
+    if (!m_keep_connection)
+        ::shutdown(m_socket, SD_BOTH);
 }
 
 }  // namespace varne

@@ -4,6 +4,7 @@
 
 #include <winsock2.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,12 +28,17 @@ public:
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Shuts the connection down both ways, so that the peer sees its end and waits here wake.
     void close(std::string_view reason) override;
+    // From now on close() only wakes the waits here, and destruction only drops this process's
+    // handle: the connection lives on in another process that holds the socket.
+    void keep_connection() { m_keep_connection = true; }
+    SOCKET socket() const { return m_socket; }
 
 private:
     std::optional<std::string> take_message();
 
     std::mutex m_send_mutex;
     SOCKET m_socket;
+    std::atomic<bool> m_keep_connection{false};
 
     // Receiver state: bytes from m_begin are unconsumed; those before m_scanned hold no NUL.
     std::string m_buffer;

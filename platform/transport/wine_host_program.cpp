@@ -94,6 +94,11 @@ std::string shell_quoted(const std::string& word)
     return quoted + "'";
 }
 
+std::string shell_wait_for_exit(const std::string& pid)
+{
+    return "while [ \"$(cut -d' ' -f3 /proc/" + pid + "/stat 2>/dev/null || echo Z)\" != Z ]; do sleep 1; done";
+}
+
 WineHostProgram::WineHostProgram(const std::string& prefix) : m_folder(make_folder(prefix))
 {
     try {
@@ -198,6 +203,37 @@ void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept
         while (std::filesystem::exists(m_folder, ignored) && std::chrono::steady_clock::now() < removed)
             std::this_thread::sleep_for(kPollInterval);
     }
+}
+
+void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept
+{
+    if (m_finished)
+        return;
+    const std::string script = "exec >/dev/null 2>&1; " + shell_wait_for_exit(std::to_string(m_pid)) +
+                               "; exec rm -rf -- " + shell_quoted(m_host_folder);
+    std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    // The keeper gets a copy of its own; `held` stays the caller's to close. Its output goes
+    // nowhere: a host program started without standard output of its own gets this process's,
+    // and under Wine 8 this process's output was lost from then on.
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), held, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        copy = nullptr;
+    startup.hStdInput = copy;
+    PROCESS_INFORMATION process{};
+    const bool started =
+        m_pid > 0 && copy &&
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    if (copy)
+        CloseHandle(copy);
+    if (!started) {
+        finish(exit_timeout);
+        return;
+    }
+    close_process_handles(process);
+    m_finished = true;
 }
 
 }  // namespace varne

@@ -42,6 +42,12 @@ public:
     // Waits up to `exit_timeout` for the program to exit, kills it when it stays, and removes the
     // folder. Never raises; later calls do nothing.
     void finish(std::chrono::milliseconds exit_timeout) noexcept;
+    // Leaves the program running with nothing of it kept here: a keeper of the host holds `held`
+    // (inheritable; its standard handles) until the program has exited, then removes the folder.
+    // Without a keeper the program is finished as by finish(). Never raises; later calls do nothing.
+    void hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept;
+    // Leaves the program and its folder to what the script set up to watch it. Later calls do nothing.
+    void let_go() noexcept { m_finished = true; }
 
 private:
     std::filesystem::path m_folder;
@@ -52,5 +58,9 @@ private:
 
 // One word for the host's shell, in single quotes.
 std::string shell_quoted(const std::string& word);
+
+// A line of the host's shell that returns once the process `pid` (a number or a shell
+// expansion) has exited; a zombie counts as exited.
+std::string shell_wait_for_exit(const std::string& pid);
 
 }  // namespace varne

@@ -61,11 +61,12 @@ void set_no_delay(SOCKET socket)
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-// Two connected loopback sockets: ours, and the browser's, which its child may inherit. The
-// accepted peer must be our own connecting socket, not another program that raced to connect.
+// Two connected loopback sockets: ours, and the browser's, which its child may inherit (ours too
+// is handed to a keeper later, so neither is overlapped: only a plain one reaches a host
+// program). The accepted peer must be our own connecting socket, not another program that raced
+// to connect.
 std::pair<SOCKET, SOCKET> socket_pair()
 {
-    // Not overlapped: the accepted socket inherits this, and only a plain one reaches a host program.
     Socket listener(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0));
     if (listener.get() == INVALID_SOCKET)
         throw server_unavailable(winsock_error("Cannot create a socket for the browser"));
@@ -77,7 +78,7 @@ std::pair<SOCKET, SOCKET> socket_pair()
         ::listen(listener.get(), 1) != 0 ||
         ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw server_unavailable(winsock_error("Cannot listen on 127.0.0.1 for the browser"));
-    Socket ours(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    Socket ours(WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0));
     if (ours.get() == INVALID_SOCKET ||
         ::connect(ours.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         throw server_unavailable(winsock_error("Cannot connect to 127.0.0.1 for the browser"));
@@ -104,16 +105,21 @@ std::string executable_path()
 
 // Perl clears the O_NONBLOCK that Wine puts on the socket (the browser takes EAGAIN for a closed
 // pipe) and execs the browser, keeping descriptor 3 across the exec.
-std::string launch_script(const std::string& folder, bool headless)
+bool display_named()
 {
     const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
+std::string launch_script(const std::string& folder, bool shows_window)
+{
     std::string script =
         "sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
         shell_quoted("$^F=255; open(my $p,q(+<&=),3); fcntl($p,F_SETFL,O_RDWR); exec {$ARGV[0]} @ARGV") + " " +
         shell_quoted(executable_path()) + " $sandbox";
     std::vector<std::string> flags(kBrowserSwitches.begin(), kBrowserSwitches.end());
     flags.push_back("--user-data-dir=" + folder + "/profile");
-    flags.emplace_back(!headless && display != nullptr && *display != '\0' ? "--ozone-platform=x11" : kHeadlessSwitch);
+    flags.emplace_back(shows_window ? "--ozone-platform=x11" : kHeadlessSwitch);
     for (const auto& flag : flags)
         script += " " + shell_quoted(flag);
     return script + " 3<&0 4>&1 </dev/null >" + shell_quoted(folder + "/chromium.log") + " 2>&1";
@@ -128,13 +134,14 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     auto program = std::make_unique<WineHostProgram>("varne-chromium-");
     auto [ours, theirs] = socket_pair();
     Socket browser_end(theirs);
-    auto session = std::make_unique<ProtocolSession>(std::make_unique<SocketTransport>(ours));
+    auto transport = std::make_unique<SocketTransport>(ours);
+    const bool shows_window = !headless && display_named();
     if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end.get()), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
         throw server_unavailable("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
-    program->start(launch_script(program->host_folder(), headless), reinterpret_cast<HANDLE>(browser_end.get()));
+    program->start(launch_script(program->host_folder(), shows_window), reinterpret_cast<HANDLE>(browser_end.get()));
     // Only the browser holds its end now: when it exits, our end sees the connection close.
     ::closesocket(browser_end.release());
-    std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(session)));
+    std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(transport), shows_window));
     try {
         if (!host->m_program->wait_for_pid(deadline))
             throw server_unavailable("the shell that starts it wrote no pid within " +
@@ -154,8 +161,12 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
     }
 }
 
-WineBrowserHost::WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<ProtocolSession> session)
-    : m_program(std::move(program)), m_session(std::move(session))
+WineBrowserHost::WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<SocketTransport> transport,
+                                 bool shows_window)
+    : m_program(std::move(program)),
+      m_transport(transport.get()),
+      m_session(std::make_unique<ProtocolSession>(std::move(transport))),
+      m_shows_window(shows_window)
 {
 }
 
@@ -170,6 +181,24 @@ void WineBrowserHost::close()
         return;
     ask_to_close(*m_session);
     finish();
+}
+
+// The browser quits when its connection ends, so the keeper holds our end of it from here on: it
+// must have its copy before the session lets go of ours.
+void WineBrowserHost::leave_open()
+{
+    if (m_closed)
+        return;
+    const auto socket = reinterpret_cast<HANDLE>(m_transport->socket());
+    if (!m_shows_window || m_session->closed() ||
+        !SetHandleInformation(socket, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
+        close();
+        return;
+    }
+    m_closed = true;
+    m_transport->keep_connection();
+    m_session->close();
+    m_program->hand_to_keeper(socket, kExitTimeout);
 }
 
 void WineBrowserHost::finish()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/transport/socket_transport.h"
 #include "platform/transport/wine_host_program.h"
 
 #include <chrono>
@@ -14,7 +15,9 @@ namespace varne {
 // a host program there, but a socket does: the browser gets one end of a loopback socket pair as
 // its descriptors 3 and 4, through a shell that writes its pid and a perl step that makes the
 // socket blocking again and keeps descriptor 3 open across exec. close() ends the browser
-// (watched through /proc, killed with /bin/kill when it stays) and removes its profile.
+// (watched through /proc, killed with /bin/kill when it stays) and removes its profile;
+// leave_open() hands a headed browser's connection to a keeper of the host, so that the browser
+// runs on until its last window closes, and the keeper then removes the profile.
 class WineBrowserHost final : public BrowserHost {
 public:
     // The host's Chromium unless the VARNE_CHROMIUM environment variable names another.
@@ -31,16 +34,20 @@ public:
 
     ProtocolSession& session() override { return *m_session; }
     void close() override;
+    void leave_open() override;
     // The browser's process id on the host, and the folder of its profile and log.
     int pid() const { return m_program->pid(); }
     const std::filesystem::path& folder() const { return m_program->folder(); }
 
 private:
-    WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<ProtocolSession> session);
+    WineBrowserHost(std::unique_ptr<WineHostProgram> program, std::unique_ptr<SocketTransport> transport,
+                    bool shows_window);
     void finish();
 
     std::unique_ptr<WineHostProgram> m_program;
+    SocketTransport* m_transport;  // the session's
     std::unique_ptr<ProtocolSession> m_session;
+    bool m_shows_window;
     bool m_closed = false;
 };
 

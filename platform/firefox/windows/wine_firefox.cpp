@@ -22,6 +22,7 @@ constexpr auto kCloseAnswerTimeout = 2000ms;
 constexpr auto kExitTimeout = 5000ms;
 constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
+constexpr const char* kKeptName = "kept";
 
 AutomationError start_error(std::string description)
 {
@@ -52,16 +53,19 @@ int host_pid()
 
 // Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
 // watchdog of the shell kills it, and removes its profile, once this process has gone (exec keeps
-// the shell's pid for Firefox). The variable stops Firefox's remote-settings lookups: release
-// builds take the profile's settings server only when it is set.
+// the shell's pid for Firefox). A browser let go of (the kept file in its folder) is left to run
+// until its window closes; the watchdog then removes the profile. The variable stops Firefox's
+// remote-settings lookups: release builds take the profile's settings server only when it is set.
 std::string launch_script(const std::string& folder, bool shows_window)
 {
     std::string script;
-    if (const int client = host_pid())
-        script = "browser=$$; (while kill -0 " + std::to_string(client) +
-                 " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser; "
-                 "sleep 1; rm -rf -- " +
+    if (const int client = host_pid()) {
+        const std::string kept = shell_quoted(folder + "/" + kKeptName);
+        script = "browser=$$; (while kill -0 " + std::to_string(client) + " 2>/dev/null && [ ! -e " + kept +
+                 " ]; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; [ -e " + kept +
+                 " ] || kill -KILL $browser; " + shell_wait_for_exit("$browser") + "; rm -rf -- " +
                  shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+    }
     script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
     if (!shows_window)
         script += " --headless";
@@ -157,6 +161,25 @@ void WineFirefox::close() noexcept
     if (m_session)
         m_session->close();
     m_program->finish(kExitTimeout);
+}
+
+void WineFirefox::leave_open() noexcept
+{
+    if (m_closed)
+        return;
+    // Without a watchdog (this process's host pid unknown) nothing would remove the profile.
+    std::ofstream kept;
+    if (m_shows_window && host_pid() != 0)
+        kept.open(m_program->folder() / kKeptName, std::ios::binary);
+    if (!kept.is_open()) {
+        close();
+        return;
+    }
+    kept.close();
+    m_closed = true;
+    if (m_session)
+        m_session->close();
+    m_program->let_go();
 }
 
 }  // namespace varne::bidi

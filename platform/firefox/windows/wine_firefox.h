@@ -12,7 +12,8 @@ namespace varne::bidi {
 // The host's own Firefox started from a Windows process under Wine: a program of the host in a
 // fresh profile under %TEMP%, which prints the port of its BiDi server, reached from here over a
 // WebSocket of 127.0.0.1. close() ends the session and the browser (killed with /bin/kill when it
-// stays) and removes the profile.
+// stays) and removes the profile; leave_open() lets go of a browser that shows its window, which
+// its watchdog then keeps until the browser exits, and removes the profile after.
 class WineFirefox final : public FirefoxHost {
 public:
     // The host's Firefox unless the VARNE_FIREFOX environment variable names another.
@@ -32,6 +33,7 @@ public:
     BidiSession& session() override { return *m_session; }
     bool window_on_this_machine() const override { return m_shows_window; }
     void close() noexcept override;
+    void leave_open() noexcept override;
     const std::filesystem::path& folder() const { return m_program->folder(); }
 
 private:

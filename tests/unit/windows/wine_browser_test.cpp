@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -36,6 +37,22 @@ TEST(WineBrowserHost, StartsAnswersAndLeavesNothingBehind)
     auto version = host->session().send("Browser.getVersion", nlohmann::json::object(), {}, std::chrono::seconds(5));
     EXPECT_NE(version.value("product", std::string()).find("Chrome/"), std::string::npos) << version.dump();
     host->close();
+    EXPECT_FALSE(running(pid));
+    EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// Nobody could see a window without a display: letting go of the browser ends it as close() does.
+TEST(WineBrowserHost, LettingGoOfABrowserThatShowsNoWindowEndsIt)
+{
+    auto host = WineBrowserHost::launch(false);
+    const int pid = host->pid();
+    const auto folder = host->folder();
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+        host->close();
+        GTEST_SKIP() << "a display is named: the browser shows its window";
+    }
+    host->leave_open();
     EXPECT_FALSE(running(pid));
     EXPECT_FALSE(std::filesystem::exists(folder));
 }

@@ -2,12 +2,19 @@
 // (declared by the header that widl makes from the type library's description), through
 // IDispatch with named and omitted arguments, across apartments, reads a page's missing objects
 // as Nothing (given the test site as its second argument), and asks the DLL whether it may be
-// unloaded. Prints "N passed, N failed".
+// unloaded. Last it creates and releases browsers on both engines, headless and (where DISPLAY
+// names a display) headed, has the DLL unloaded, and lives on while the headed windows stay open
+// and then close. Prints "N passed, N failed".
 #include <initguid.h>
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -334,11 +341,128 @@ void unloading()
     factory->Release();
 }
 
+// The browsers' folders under %TEMP% that the library made, each with the host pid of its browser.
+std::map<std::wstring, int> browser_folders()
+{
+    wchar_t temp[MAX_PATH + 1];
+    const std::wstring base(temp, GetTempPathW(MAX_PATH + 1, temp));
+    std::map<std::wstring, int> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((base + L"varne-*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        std::ifstream pid_file(std::filesystem::path(base + entry.cFileName) / L"pid");
+        int pid = 0;
+        pid_file >> pid;
+        found[base + entry.cFileName] = pid;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+bool host_process_runs(int pid)
+{
+    std::ifstream stat("Z:\\proc\\" + std::to_string(pid) + "\\stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto name_end = line.rfind(')');
+    return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] != 'Z';
+}
+
+// What a person closing the browser's last window does to it.
+void ask_to_close(int pid)
+{
+    std::wstring command = L"/bin/kill -TERM " + std::to_wstring(pid);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        if (process.hProcess)
+            CloseHandle(process.hProcess);
+        if (process.hThread)
+            CloseHandle(process.hThread);
+    }
+}
+
+// Polls `done` for up to `seconds`, serving this apartment's messages meanwhile.
+template <class Condition>
+bool eventually(Condition done, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(100);
+    }
+    return done();
+}
+
+void released_browsers_outlive_the_library(const std::wstring& site, bool headed)
+{
+    const auto before = browser_folders();
+    int headed_created = 0;
+    for (const wchar_t* engine : {L"chromium", L"firefox"}) {
+        _wputenv_s(L"VARNE_BROWSER", engine);
+        for (const bool headless : {true, false}) {
+            if (!headless && !headed)
+                continue;
+            _wputenv_s(L"VARNE_HEADLESS", headless ? L"1" : L"0");
+            _Browser* browser = nullptr;
+            CoCreateInstance(CLSID_Browser, nullptr, CLSCTX_INPROC_SERVER, IID__Browser,
+                             reinterpret_cast<void**>(&browser));
+            check("create a Browser to release", browser != nullptr);
+            if (!browser)
+                continue;
+            Bstr url((site + L"index.html").c_str());
+            check_hr("a page loaded before release", browser->GotoURL(&url.value), S_OK);
+            browser->Release();
+            headed_created += headless ? 0 : 1;
+        }
+    }
+    _wputenv_s(L"VARNE_HEADLESS", L"1");
+    const auto unloaded = [] {
+        CoFreeUnusedLibraries();
+        return GetModuleHandleW(L"Varne.dll") == nullptr;
+    };
+    check("the DLL unloads once every Browser is released", eventually(unloaded, 30));
+    std::map<std::wstring, int> kept;
+    for (const auto& [folder, pid] : browser_folders()) {
+        if (!before.contains(folder))
+            kept[folder] = pid;
+    }
+    check("a headless browser leaves nothing at release; a headed one stays",
+          static_cast<int>(kept.size()) == headed_created);
+    // Time for the browsers' later events to reach this process, which has none of the library left.
+    eventually([] { return false; }, 3);
+    for (const auto& [folder, pid] : kept) {
+        check("a released headed browser runs on", pid > 0 && host_process_runs(pid));
+        ask_to_close(pid);
+    }
+    for (const auto& [folder, pid] : kept) {
+        const bool gone = eventually(
+            [&] { return !host_process_runs(pid) && GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES; },
+            30);
+        check("a closed browser leaves no process and no profile", gone);
+        if (!gone)
+            std::printf("FAIL left: %ls (pid %d)\n", folder.c_str(), pid);
+    }
+    eventually([] { return false; }, 2);
+    check("this process lives on", true);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    // A crash must not take the lines already printed with it.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     std::wstring folder = argc > 1 ? argv[1] : L".";
+    // Every Browser before the last test is headless; that test asks for headed ones itself.
+    const char* display = std::getenv("DISPLAY");
+    const bool headed = display != nullptr && *display != '\0';
+    _wputenv_s(L"VARNE_HEADLESS", L"1");
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     early_bound_timing_and_logging();
     errors_through_the_table(folder);
@@ -347,6 +471,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc > 2)
         nothing_from_the_page(argv[2]);
     unloading();
+    if (argc > 2)
+        released_browsers_outlive_the_library(argv[2], headed);
     CoUninitialize();
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
