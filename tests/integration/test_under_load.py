@@ -16,6 +16,20 @@ CGROUP_ROOT = "/sys/fs/cgroup"
 CPU_CGROUP_V1 = os.path.join(CGROUP_ROOT, "cpu")
 PERIOD_US = 100000
 
+# The calls of a script's start: create the browser, load a page, read it, load another, read it.
+JOURNEY = textwrap.dedent("""
+    import sys
+    import varne
+    for round in range(int(sys.argv[2])):
+        browser = varne.CreateObject("Varne.Browser")
+        browser.GotoURL(sys.argv[1] + "/index.html")
+        assert browser.GetBrowser().Document.title == "Home"
+        browser.GotoURL(sys.argv[1] + "/second.html")
+        assert browser.GetBrowser().Document.title == "Second"
+        del browser
+    print("done")
+""")
+
 
 @pytest.fixture
 def cpu_hog():
