@@ -89,7 +89,7 @@ std::optional<PeerFrame> FrameReader::next()
             return broken("a control frame is fragmented or longer than 125 bytes");
         if (!control && length > m_max_message - m_message.size())
             return broken("a message is longer than " + std::to_string(m_max_message) + " bytes");
-        if (available - header < length) {
+        if (available < header || available - header < length) {
             m_bytes.erase(0, m_consumed);
             m_consumed = 0;
             return std::nullopt;

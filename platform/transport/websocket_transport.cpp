@@ -8,7 +8,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/websocket.hpp>
 
 #include <algorithm>
 #include <array>
@@ -29,7 +28,6 @@ namespace {
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
 using Clock = MessageTransport::Clock;
 
@@ -187,6 +185,18 @@ bool wait_ready(NativeSocket socket, bool for_writing, Clock::duration wait)
 }
 #endif
 
+// The nonce of an upgrade request: 16 random bytes in base64.
+std::string upgrade_key(std::mt19937& random)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string key;
+    for (int index = 0; index < 21; ++index)
+        key.push_back(kDigits[random() % 64]);
+    // The last digit holds the last two bits of the 16th byte, its low four bits zero.
+    key.push_back(kDigits[(random() % 4) * 16]);
+    return key + "==";
+}
+
 std::string connection_failure(int error)
 {
     const beast::error_code code(error, net::error::get_system_category());
@@ -243,7 +253,7 @@ HttpAnswer http_exchange(std::string_view method, const WebAddress& address, std
 // machine makes long).
 struct WebSocketTransport::Connection {
     net::io_context io;
-    websocket::stream<beast::tcp_stream> upgrade{io};
+    beast::tcp_stream stream{io};
 
     // Held for the whole of one frame, by send() and by a pong; guards `masks` too.
     std::timed_mutex send_mutex;
@@ -253,7 +263,7 @@ struct WebSocketTransport::Connection {
     FrameReader reader{kMaxMessage};
     std::string read_buffer = std::string(kReadPart, '\0');
 
-    tcp::socket& socket() { return beast::get_lowest_layer(upgrade).socket(); }
+    tcp::socket& socket() { return stream.socket(); }
     NativeSocket native() { return socket().native_handle(); }
 };
 
@@ -261,30 +271,40 @@ std::unique_ptr<WebSocketTransport> WebSocketTransport::connect(const WebAddress
                                                                 HostHeader host, Clock::time_point deadline)
 {
     auto connection = std::make_unique<Connection>();
-    auto& stream = beast::get_lowest_layer(connection->upgrade);
+    auto& stream = connection->stream;
     connect_stream(connection->io, stream, address, deadline);
-    const std::string host_value = host_header(stream, address, host);
-    connection->upgrade.set_option(websocket::stream_base::decorator([headers](websocket::request_type& request) {
-        request.set(http::field::user_agent, kUserAgent);
-        for (const auto& [name, value] : headers)
-            request.set(name, value);
-    }));
 
     const auto started = Clock::now();
     stream.expires_at(deadline);
-    websocket::response_type response;
+    http::request<http::empty_body> request(http::verb::get, target_of(address), 11);
+    request.set(http::field::host, host_header(stream, address, host));
+    request.set(http::field::upgrade, "websocket");
+    request.set(http::field::connection, "Upgrade");
+    request.set(http::field::sec_websocket_key, upgrade_key(connection->masks));
+    request.set(http::field::sec_websocket_version, "13");
+    request.set(http::field::user_agent, kUserAgent);
+    for (const auto& [name, value] : headers)
+        request.set(name, value);
     beast::error_code error;
-    connection->upgrade.async_handshake(response, host_value, target_of(address),
-                                        [&](const beast::error_code& failure) { error = failure; });
+    http::async_write(stream, request, [&](const beast::error_code& failure, size_t) { error = failure; });
     run(connection->io);
-    if (error == websocket::error::upgrade_declined)
-        throw unreachable(address, "it refused the WebSocket upgrade with HTTP " +
-                                       std::to_string(response.result_int()) +
-                                       (response.body().empty() ? "" : ": " + response.body()));
+    // The peer may send its first frames right behind its answer: what was read past the answer is theirs.
+    beast::flat_buffer arrived;
+    http::response<http::string_body> response;
+    if (!error) {
+        http::async_read(stream, arrived, response, [&](const beast::error_code& failure, size_t) { error = failure; });
+        run(connection->io);
+    }
     if (error == beast::error::timeout)
         throw unreachable(address, "no WebSocket upgrade within " + milliseconds_until(deadline, started));
     if (error)
         throw unreachable(address, "the WebSocket upgrade failed (" + error.message() + ")");
+    if (response.result() != http::status::switching_protocols)
+        throw unreachable(address, "it refused the WebSocket upgrade with HTTP " +
+                                       std::to_string(response.result_int()) +
+                                       (response.body().empty() ? "" : ": " + response.body()));
+    const std::string after_answer = beast::buffers_to_string(arrived.data());
+    connection->reader.feed(after_answer.data(), after_answer.size());
 
     // From here on every call carries its own deadline; the stream's own timer would end a quiet connection.
     stream.expires_never();
