@@ -1,13 +1,19 @@
 #!/usr/bin/python3
-"""Times the Firefox engine (firefox_bench) against a bare WebDriver BiDi client of the same
-Firefox, run alternately: launch to a usable page (a page served here on 127.0.0.1) and a round
-trip of script.evaluate('1+1'). Prints the medians and their ratios.
+"""Times the Firefox engine against a bare WebDriver BiDi client of the same Firefox, run
+alternately, on pages served here on 127.0.0.1: launch to a usable page and a round trip of
+script.evaluate('1+1') (firefox_bench), a click on a link that loads a page (ClickLink) and the
+count of 10,000 links by their text (LinkExists, against one evaluate that reads every link's
+text), both through the Python module with VARNE_BROWSER=firefox. Prints the medians and their ratios.
 
-    firefox_bench.py --firefox-bench build/bench/firefox_bench [--runs 3]
+    PYTHONPATH=build/python firefox_bench.py --firefox-bench build/bench/firefox_bench [--runs 3]
 """
 import argparse, http.server, json, os, re, shutil, socketserver, statistics, subprocess, tempfile, threading, time
 
 import websocket
+
+LINK_COUNT = 10000
+CLICKS = 20
+COUNTS = 5
 
 PREFS = {"remote.retry-on-abort": False, "dom.require_user_interaction_for_beforeunload": False,
          "media.gmp-provider.enabled": False, "media.gmp-manager.url": "",
@@ -19,7 +25,13 @@ class Page(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        body = b"<html><head><title>bench</title></head><body><a href='/'>link</a></body></html>"
+        if self.path == "/links":
+            links = "".join(f"<a href='#l{i}'>Link {i}</a>\n" for i in range(LINK_COUNT))
+        elif self.path in ("/a", "/b"):
+            links = "<a href='%s'>Onwards</a>" % ("/b" if self.path == "/a" else "/a")
+        else:
+            links = "<a href='/'>link</a>"
+        body = f"<html><head><title>bench</title></head><body>{links}</body></html>".encode()
         self.send_response(200)
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(body)))
@@ -67,14 +79,61 @@ def bare_client(url, round_trips):
         for _ in range(round_trips):
             send("script.evaluate", {"expression": "1+1", "target": {"context": context}, "awaitPromise": False})
         round_trip = (time.monotonic() - trips) * 1000 / round_trips
+
+        def evaluate(expression):
+            return send("script.evaluate", {"expression": expression, "target": {"context": context},
+                                            "awaitPromise": False})
+
+        def click_loading():
+            del loaded[:]
+            evaluate("document.links[0].click()")
+            while not any(event["params"]["context"] == context for event in loaded):
+                message = json.loads(socket.recv())
+                if message.get("method") == "browsingContext.load":
+                    loaded.append(message)
+
+        send("session.subscribe", {"events": ["browsingContext.load"]})
+        send("browsingContext.navigate", {"context": context, "url": url + "a", "wait": "complete"})
+        clicks = timed(click_loading, CLICKS)
+        send("browsingContext.navigate", {"context": context, "url": url + "links", "wait": "complete"})
+        counts = timed(lambda: evaluate("Array.from(document.links, a => a.innerText)"), COUNTS)
         send("browser.close", {})
         browser.wait(10)
-        return {"launch_ms": launch, "round_trip_ms": round_trip}
+        return {"launch_ms": launch, "round_trip_ms": round_trip, "click_ms": clicks, "count_ms": counts}
     finally:
         if browser.poll() is None:
             os.killpg(browser.pid, 9)
             browser.wait()
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def timed(work, times):
+    """The median time of `work` in milliseconds."""
+    spans = []
+    for _ in range(times):
+        started = time.monotonic()
+        work()
+        spans.append((time.monotonic() - started) * 1000)
+    return statistics.median(spans)
+
+
+def library_client(url):
+    """ClickLink between two pages and LinkExists over 10,000 links, through the Python module."""
+    os.environ["VARNE_BROWSER"] = "firefox"
+    import varne
+
+    browser = varne.CreateObject("Varne.Browser")
+    try:
+        browser.GotoURL(url + "a")
+        clicks = timed(lambda: browser.ClickLink(browser.GetBrowser().Document, "Onwards"), CLICKS)
+        browser.GotoURL(url + "links")
+        document = browser.GetBrowser().Document
+        last = "Link %d" % (LINK_COUNT - 1)
+        assert browser.LinkExists(document, last) == 1
+        counts = timed(lambda: browser.LinkExists(document, last), COUNTS)
+        return {"click_ms": clicks, "count_ms": counts}
+    finally:
+        del browser
 
 
 def main():
@@ -91,9 +150,10 @@ def main():
     for _ in range(options.runs):
         run = subprocess.run([options.firefox_bench, "--page", url, "--round-trips", str(options.round_trips)],
                              capture_output=True, text=True, check=True)
-        ours.append(json.loads(run.stdout))
+        ours.append(dict(json.loads(run.stdout), **library_client(url)))
         bare.append(bare_client(url, options.round_trips))
-    for figure in ("launch_ms", "round_trip_ms"):
+    print("load average %.2f %.2f %.2f" % os.getloadavg())
+    for figure in ("launch_ms", "round_trip_ms", "click_ms", "count_ms"):
         mine = statistics.median(r[figure] for r in ours)
         base = statistics.median(r[figure] for r in bare)
         print(f"{figure:14} varne {mine:9.2f}  bare BiDi {base:9.2f}  ratio {mine / base:5.2f}"

@@ -53,17 +53,16 @@ std::optional<int16_t> find_occurrence(int64_t length, int16_t occurrence, Match
     });
 }
 
-// How many positions `matches` accepts, counted with a 16-bit counter.
-template <class Matches>
-int16_t count_matches(int64_t length, Matches&& matches)
+// The most items that a 16-bit walk visits without overflowing.
+inline constexpr int64_t kMostWalkedItems = std::numeric_limits<int16_t>::max();
+
+// A count of matches taken in one go, as a walk with a 16-bit match counter would have taken it:
+// nothing (a collection of more items than a walk visits) overflows.
+inline int16_t walked_count(std::optional<int64_t> count)
 {
-    int16_t count = 0;
-    walk(length, [&](int16_t position) {
-        if (matches(position))
-            count = checked_add(count, 1);
-        return false;
-    });
-    return count;
+    if (!count || *count > kMostWalkedItems)
+        throw AutomationError::overflow();
+    return static_cast<int16_t>(*count);
 }
 
 }  // namespace varne

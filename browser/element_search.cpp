@@ -50,10 +50,8 @@ int16_t Browser::ImageExists(const Ref<Dispatch>& Document, const BStr& ImageTex
     auto images = dom::expect<dom::Document>(Document)->all()->tags(u"IMG");
     if (IdentMethod != brwImgAlt && IdentMethod != brwImgSrc)
         return unknown_method_answer(images->length(), -2, -1);
-    auto values =
-        images->read_each(IdentMethod == brwImgAlt ? dom::ElementProperty::alt : dom::ElementProperty::nameProp);
-    int16_t count = count_matches(static_cast<int64_t>(values.size()),
-                                  [&](int16_t position) { return text_matches(values[position], ImageText); });
+    const auto property = IdentMethod == brwImgAlt ? dom::ElementProperty::alt : dom::ElementProperty::nameProp;
+    int16_t count = walked_count(images->count_named(property, false, ImageText, kMostWalkedItems));
     return count > 0 ? count : int16_t(-1);
 }
 
@@ -62,9 +60,11 @@ int16_t Browser::LinkExists(const Ref<Dispatch>& Document, const BStr& LinkText,
     auto document = dom::expect<dom::Document>(Document);
     if (IdentMethod != brwImgAlt && IdentMethod != brwImgSrc && IdentMethod != brwInnerText)
         return unknown_method_answer(document->links()->length(), -1, 0);
-    auto identified = identify_links(*document, LinkText, IdentMethod);
-    return count_matches(static_cast<int64_t>(identified.size()),
-                         [&](int16_t position) { return identified[position]; });
+    const bool by_text = IdentMethod == brwInnerText;
+    const auto property = by_text                    ? dom::ElementProperty::innerText
+                          : IdentMethod == brwImgAlt ? dom::ElementProperty::alt
+                                                     : dom::ElementProperty::nameProp;
+    return walked_count(document->links()->count_named(property, !by_text, LinkText, kMostWalkedItems));
 }
 
 }  // namespace varne

@@ -1,5 +1,7 @@
 #include "browser/object_model.h"
 
+#include <algorithm>
+
 namespace varne::dom {
 
 Variant ElementCollection::item_at(int32_t index)
@@ -35,6 +37,22 @@ std::vector<std::optional<BStr>> ElementCollection::read_each_first_image(Elemen
             values.emplace_back(std::nullopt);
     }
     return values;
+}
+
+std::optional<int64_t> ElementCollection::count_named(ElementProperty property, bool first_image, const BStr& text,
+                                                      int64_t most_items)
+{
+    std::vector<std::optional<BStr>> values;
+    if (first_image) {
+        values = read_each_first_image(property);
+    } else {
+        for (auto& value : read_each(property))
+            values.emplace_back(std::move(value));
+    }
+    if (static_cast<int64_t>(values.size()) > most_items)
+        return std::nullopt;
+    return std::count_if(values.begin(), values.end(),
+                         [&](const auto& value) { return value && trim_spaces(*value) == text; });
 }
 
 }  // namespace varne::dom

@@ -54,6 +54,12 @@ public:
     // For every item, the property of the first IMG among its direct children, or nothing
     // for an item without one.
     virtual std::vector<std::optional<BStr>> read_each_first_image(ElementProperty property);
+    // How many items `text` names: the item's property (with `first_image`, that of the first IMG
+    // among its direct children; an item without one names nothing), trimmed of spaces, is exactly
+    // `text`. Nothing when the collection holds more than `most_items` items. This version reads
+    // every text back; an adapter that can compare them where they are overrides it.
+    virtual std::optional<int64_t> count_named(ElementProperty property, bool first_image, const BStr& text,
+                                               int64_t most_items);
 };
 
 class FrameCollection : public Dispatch, public Collection {

@@ -75,6 +75,16 @@ std::vector<std::optional<BStr>> RemoteCollection::read_each_first_image(dom::El
     return texts;
 }
 
+std::optional<int64_t> RemoteCollection::count_named(dom::ElementProperty property, bool first_image, const BStr& text,
+                                                     int64_t most_items)
+{
+    auto value = run("countNamed", {property_argument(property), CallArgument::of(first_image), text_argument(text),
+                                    number_argument(static_cast<double>(most_items))});
+    if (value.kind != RemoteValue::Kind::Number || value.number < 0)
+        return std::nullopt;
+    return static_cast<int64_t>(value.number);
+}
+
 Variant RemoteCollection::get_property(std::u16string_view name)
 {
     if (equals_ignoring_case(name, u"length"))

@@ -161,6 +161,9 @@ public:
     Ref<dom::ElementCollection> tags(const BStr& tag_name) override;
     std::vector<BStr> read_each(dom::ElementProperty property) override;
     std::vector<std::optional<BStr>> read_each_first_image(dom::ElementProperty property) override;
+    // Compares in the page, so that only the count comes back.
+    std::optional<int64_t> count_named(dom::ElementProperty property, bool first_image, const BStr& text,
+                                       int64_t most_items) override;
 
     Variant get_property(std::u16string_view name) override;
     Variant call_method(std::u16string_view name, std::span<const Variant> args) override;

@@ -22,6 +22,7 @@ function (task, kind, tagCount, ...rest) {
   }
   for (const tag of tags.slice(narrowed))
     c = Array.prototype.filter.call(c, e => e.tagName && e.tagName.toUpperCase() === tag.toUpperCase());
+  const firstImage = e => Array.prototype.find.call(e.children, k => k.tagName.toUpperCase() === 'IMG');
   switch (task) {
   case 'length':
     return c.length;
@@ -39,9 +40,25 @@ function (task, kind, tagCount, ...rest) {
     return Array.from(c, e => prop(e, a[0]));
   case 'readEachFirstImage':
     return Array.from(c, e => {
-      const i = Array.prototype.find.call(e.children, k => k.tagName.toUpperCase() === 'IMG');
+      const i = firstImage(e);
       return i ? prop(i, a[0]) : null;
     });
+  case 'countNamed': {
+    // Trims only U+0020 and compares UTF-16 code units, as the library does with texts it reads back.
+    if (c.length > a[3]) return -1;
+    const named = s => {
+      let from = 0, to = s.length;
+      while (from < to && s.charCodeAt(from) === 32) from++;
+      while (to > from && s.charCodeAt(to - 1) === 32) to--;
+      return to - from === a[2].length && s.slice(from, to) === a[2];
+    };
+    let count = 0;
+    for (const e of Array.from(c)) {
+      const i = a[1] ? firstImage(e) : e;
+      if (i && named(prop(i, a[0]))) count++;
+    }
+    return count;
+  }
   case 'get':
     return c[member(c, a[0])];
   case 'call': {

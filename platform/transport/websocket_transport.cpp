@@ -1,22 +1,25 @@
 #include "platform/transport/websocket_transport.h"
 
 #include "frame/automation_error.h"
+#include "platform/transport/websocket_frames.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/websocket.hpp>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <functional>
+#include <array>
+#include <cerrno>
+#include <climits>
 #include <mutex>
-#include <thread>
+#include <random>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/socket.h>
+#endif
 
 namespace varne {
 
@@ -25,13 +28,12 @@ namespace {
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
-namespace websocket = beast::websocket;
 using tcp = net::ip::tcp;
 using Clock = MessageTransport::Clock;
 
 // As large as the biggest answer the pipe has been seen to carry, with room to spare.
 constexpr size_t kMaxMessage = size_t{256} << 20;
-// Read in parts, so that a large message that is still arriving shows as progress.
+// Read (and written) in parts, so that a large message that is still arriving shows as progress.
 constexpr size_t kReadPart = size_t{1} << 20;
 constexpr const char* kUserAgent = "Varne";
 
@@ -110,6 +112,100 @@ std::string target_of(const WebAddress& address)
     return address.path.empty() ? "/" : address.path;
 }
 
+// Waits on the socket are cut into slices, so that a close from another thread is seen soon.
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+// How long a pong or the answer to a peer's close may take to go out.
+constexpr auto kControlAnswerTime = std::chrono::seconds(1);
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+constexpr int kSendFlags = 0;
+
+int last_socket_error()
+{
+    return WSAGetLastError();
+}
+
+bool would_block(int error)
+{
+    return error == WSAEWOULDBLOCK || error == WSAEINTR;
+}
+
+int64_t read_some(NativeSocket socket, char* buffer, size_t size)
+{
+    return ::recv(socket, buffer, static_cast<int>(std::min<size_t>(size, INT_MAX)), 0);
+}
+
+int64_t write_some(NativeSocket socket, const char* bytes, size_t size)
+{
+    return ::send(socket, bytes, static_cast<int>(std::min(size, kReadPart)), kSendFlags);
+}
+
+// True when the socket became ready (or failed: the next read or write tells which) within `wait`.
+bool wait_ready(NativeSocket socket, bool for_writing, Clock::duration wait)
+{
+    const auto micros = std::chrono::ceil<std::chrono::microseconds>(wait).count();
+    timeval timeout{static_cast<long>(micros / 1000000), static_cast<long>(micros % 1000000)};
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    return ::select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, nullptr, &timeout) != 0;
+}
+#else
+using NativeSocket = int;
+// A peer that has gone must not end this process with SIGPIPE.
+constexpr int kSendFlags = MSG_NOSIGNAL;
+
+int last_socket_error()
+{
+    return errno;
+}
+
+bool would_block(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
+}
+
+int64_t read_some(NativeSocket socket, char* buffer, size_t size)
+{
+    return ::recv(socket, buffer, size, 0);
+}
+
+int64_t write_some(NativeSocket socket, const char* bytes, size_t size)
+{
+    return ::send(socket, bytes, std::min(size, kReadPart), kSendFlags);
+}
+
+// True when the socket became ready (or failed: the next read or write tells which) within `wait`.
+bool wait_ready(NativeSocket socket, bool for_writing, Clock::duration wait)
+{
+    pollfd entry{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+    const auto millis = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+    return ::poll(&entry, 1, static_cast<int>(millis)) != 0;
+}
+#endif
+
+// The nonce of an upgrade request: 16 random bytes in base64.
+std::string upgrade_key(std::mt19937& random)
+{
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string key;
+    for (int index = 0; index < 21; ++index)
+        key.push_back(kDigits[random() % 64]);
+    // The last digit holds the last two bits of the 16th byte, its low four bits zero.
+    key.push_back(kDigits[(random() % 4) * 16]);
+    return key + "==";
+}
+
+std::string connection_failure(int error)
+{
+    const beast::error_code code(error, net::error::get_system_category());
+    if (code == net::error::connection_reset || code == net::error::broken_pipe ||
+        code == net::error::connection_aborted)
+        return "the peer ended the connection";
+    return "the WebSocket failed (" + code.message() + ")";
+}
+
 }  // namespace
 
 HttpAnswer http_exchange(std::string_view method, const WebAddress& address, std::string_view target,
@@ -151,181 +247,118 @@ HttpAnswer http_exchange(std::string_view method, const WebAddress& address, std
     return {static_cast<int>(response.result_int()), std::move(response.body())};
 }
 
-// The connection and everything the reading thread touches. Only that thread drives the socket;
-// other threads hand it work with post().
+// Once upgraded, the socket is read and written directly by the threads that need it: the sender
+// writes its own frames and the receiver reads its own, so that no message waits on the way for
+// another thread to wake and pass it on (each such hand-off costs a scheduling delay, which a busy
+// machine makes long).
 struct WebSocketTransport::Connection {
     net::io_context io;
-    websocket::stream<beast::tcp_stream> socket{io};
-    beast::flat_buffer buffer;
-    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
-    std::thread thread;
+    beast::tcp_stream stream{io};
 
-    // Guards the fields below it.
-    mutable std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::string> inbox;
-    bool closed = false;
-    std::string reason;
-
-    // Held by send() for the whole of one message.
+    // Held for the whole of one frame, by send() and by a pong; guards `masks` too.
     std::timed_mutex send_mutex;
+    std::mt19937 masks{std::random_device{}()};
 
-    // Returns whether this call closed it.
-    bool mark_closed(std::string_view why)
-    {
-        {
-            std::lock_guard lock(mutex);
-            if (closed)
-                return false;
-            closed = true;
-            reason = why;
-        }
-        changed.notify_all();
-        return true;
-    }
+    // Touched only by the receiving thread.
+    FrameReader reader{kMaxMessage};
+    std::string read_buffer = std::string(kReadPart, '\0');
 
-    void end_socket()
-    {
-        beast::error_code ignored;
-        auto& stream = beast::get_lowest_layer(socket);
-        stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream.close();
-    }
-
-    std::string ending(const beast::error_code& error) const
-    {
-        if (error == websocket::error::closed) {
-            const auto& close = socket.reason();
-            return "the peer closed the WebSocket (code " + std::to_string(close.code) +
-                   (close.reason.empty() ? "" : ", " + std::string(close.reason.c_str())) + ")";
-        }
-        if (error == net::error::eof || error == net::error::connection_reset || error == beast::error::timeout)
-            return "the peer ended the connection";
-        return "the WebSocket failed (" + error.message() + ")";
-    }
-
-    // Set once the transport exists, before the first read; told of every part of a message that
-    // is not the last.
-    std::function<void()> partial_arrived;
-
-    void read_next()
-    {
-        socket.async_read_some(buffer, kReadPart, [this](const beast::error_code& error, size_t) {
-            if (error) {
-                mark_closed(ending(error));
-                end_socket();
-                return;
-            }
-            if (!socket.is_message_done()) {
-                partial_arrived();
-                read_next();
-                return;
-            }
-            std::string message = beast::buffers_to_string(buffer.data());
-            buffer.consume(buffer.size());
-            {
-                std::lock_guard lock(mutex);
-                inbox.push_back(std::move(message));
-            }
-            changed.notify_all();
-            read_next();
-        });
-    }
+    tcp::socket& socket() { return stream.socket(); }
+    NativeSocket native() { return socket().native_handle(); }
 };
 
 std::unique_ptr<WebSocketTransport> WebSocketTransport::connect(const WebAddress& address, const HttpHeaders& headers,
                                                                 HostHeader host, Clock::time_point deadline)
 {
     auto connection = std::make_unique<Connection>();
-    auto& stream = beast::get_lowest_layer(connection->socket);
+    auto& stream = connection->stream;
     connect_stream(connection->io, stream, address, deadline);
-    const std::string host_value = host_header(stream, address, host);
-    connection->socket.set_option(websocket::stream_base::decorator([headers](websocket::request_type& request) {
-        request.set(http::field::user_agent, kUserAgent);
-        for (const auto& [name, value] : headers)
-            request.set(name, value);
-    }));
 
     const auto started = Clock::now();
     stream.expires_at(deadline);
-    websocket::response_type response;
+    http::request<http::empty_body> request(http::verb::get, target_of(address), 11);
+    request.set(http::field::host, host_header(stream, address, host));
+    request.set(http::field::upgrade, "websocket");
+    request.set(http::field::connection, "Upgrade");
+    request.set(http::field::sec_websocket_key, upgrade_key(connection->masks));
+    request.set(http::field::sec_websocket_version, "13");
+    request.set(http::field::user_agent, kUserAgent);
+    for (const auto& [name, value] : headers)
+        request.set(name, value);
     beast::error_code error;
-    connection->socket.async_handshake(response, host_value, target_of(address),
-                                       [&](const beast::error_code& failure) { error = failure; });
+    http::async_write(stream, request, [&](const beast::error_code& failure, size_t) { error = failure; });
     run(connection->io);
-    if (error == websocket::error::upgrade_declined)
-        throw unreachable(address, "it refused the WebSocket upgrade with HTTP " +
-                                       std::to_string(response.result_int()) +
-                                       (response.body().empty() ? "" : ": " + response.body()));
+    // The peer may send its first frames right behind its answer: what was read past the answer is theirs.
+    beast::flat_buffer arrived;
+    http::response<http::string_body> response;
+    if (!error) {
+        http::async_read(stream, arrived, response, [&](const beast::error_code& failure, size_t) { error = failure; });
+        run(connection->io);
+    }
     if (error == beast::error::timeout)
         throw unreachable(address, "no WebSocket upgrade within " + milliseconds_until(deadline, started));
     if (error)
         throw unreachable(address, "the WebSocket upgrade failed (" + error.message() + ")");
+    if (response.result() != http::status::switching_protocols)
+        throw unreachable(address, "it refused the WebSocket upgrade with HTTP " +
+                                       std::to_string(response.result_int()) +
+                                       (response.body().empty() ? "" : ": " + response.body()));
+    const std::string after_answer = beast::buffers_to_string(arrived.data());
+    connection->reader.feed(after_answer.data(), after_answer.size());
 
-    // From here on every call carries its own deadline; the stream's own timers would end a quiet connection.
+    // From here on every call carries its own deadline; the stream's own timer would end a quiet connection.
     stream.expires_never();
-    connection->socket.set_option(
-        websocket::stream_base::timeout{websocket::stream_base::none(), websocket::stream_base::none(), false});
-    connection->socket.text(true);
-    // Whole messages in one frame each: some peers do not take continuation frames.
-    connection->socket.auto_fragment(false);
-    connection->socket.read_message_max(kMaxMessage);
-    connection->work.emplace(connection->io.get_executor());
+    connection->socket().non_blocking(true, error);
+    if (error)
+        throw unreachable(address, "its socket cannot be used (" + error.message() + ")");
     return std::unique_ptr<WebSocketTransport>(new WebSocketTransport(std::move(connection)));
 }
 
-WebSocketTransport::WebSocketTransport(std::unique_ptr<Connection> connection) : m_connection(std::move(connection))
-{
-    m_connection->partial_arrived = [this] { note_partial_arrival(); };
-    m_connection->read_next();
-    m_connection->thread = std::thread([running = m_connection.get()] { running->io.run(); });
-}
+WebSocketTransport::WebSocketTransport(std::unique_ptr<Connection> connection) : m_connection(std::move(connection)) {}
 
 WebSocketTransport::~WebSocketTransport()
 {
     close("shut down by this program");
-    m_connection->work.reset();
-    m_connection->thread.join();
 }
 
 MessageTransport::SendResult WebSocketTransport::send(std::string_view message, Clock::time_point deadline)
 {
-    Connection& connection = *m_connection;
-    std::unique_lock send_lock(connection.send_mutex, deadline);
+    std::unique_lock send_lock(m_connection->send_mutex, deadline);
     if (closed())
         return SendResult::kClosed;
     if (!send_lock.owns_lock())
         return SendResult::kTimedOut;
+    return write_frame(FrameOpcode::kText, message, deadline);
+}
 
-    struct Outcome {
-        std::mutex mutex;
-        std::condition_variable done_changed;
-        bool done = false;
-        beast::error_code error;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    auto text = std::make_shared<std::string>(message);
-    net::post(connection.io, [&connection, outcome, text] {
-        connection.socket.async_write(net::buffer(*text), [outcome, text](const beast::error_code& error, size_t) {
-            {
-                std::lock_guard lock(outcome->mutex);
-                outcome->done = true;
-                outcome->error = error;
-            }
-            outcome->done_changed.notify_all();
-        });
-    });
-    std::unique_lock lock(outcome->mutex);
-    if (!outcome->done_changed.wait_until(lock, deadline, [&] { return outcome->done; })) {
-        lock.unlock();
-        close("a message was not taken within its time limit");
-        return SendResult::kTimedOut;
-    }
-    if (outcome->error) {
-        const std::string why = connection.ending(outcome->error);
-        lock.unlock();
-        close(why);
-        return SendResult::kClosed;
+MessageTransport::SendResult WebSocketTransport::write_frame(FrameOpcode opcode, std::string_view payload,
+                                                             Clock::time_point deadline)
+{
+    Connection& connection = *m_connection;
+    std::array<uint8_t, 4> mask;
+    for (auto& byte : mask)
+        byte = static_cast<uint8_t>(connection.masks());
+    const std::string frame = client_frame(opcode, payload, mask);
+    size_t sent = 0;
+    while (sent < frame.size()) {
+        if (closed())
+            return SendResult::kClosed;
+        const auto written = write_some(connection.native(), frame.data() + sent, frame.size() - sent);
+        if (written > 0) {
+            sent += static_cast<size_t>(written);
+            continue;
+        }
+        const int error = last_socket_error();
+        if (!would_block(error)) {
+            close(connection_failure(error));
+            return SendResult::kClosed;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            close("a message was not taken within its time limit");
+            return SendResult::kTimedOut;
+        }
+        wait_ready(connection.native(), true, std::min<Clock::duration>(deadline - now, kWaitSlice));
     }
     return SendResult::kSent;
 }
@@ -333,31 +366,70 @@ MessageTransport::SendResult WebSocketTransport::send(std::string_view message, 
 std::optional<std::string> WebSocketTransport::receive(Clock::time_point deadline)
 {
     Connection& connection = *m_connection;
-    std::unique_lock lock(connection.mutex);
-    connection.changed.wait_until(lock, deadline, [&] { return !connection.inbox.empty() || connection.closed; });
-    if (connection.inbox.empty())
-        return std::nullopt;
-    std::string message = std::move(connection.inbox.front());
-    connection.inbox.pop_front();
-    return message;
+    for (;;) {
+        if (auto frame = connection.reader.next()) {
+            switch (frame->kind) {
+            case PeerFrame::Kind::kMessage:
+                return std::move(frame->payload);
+            case PeerFrame::Kind::kPing:
+                answer_ping(frame->payload);
+                continue;
+            case PeerFrame::Kind::kClose:
+                close_answered(*frame);
+                return std::nullopt;
+            case PeerFrame::Kind::kBroken:
+                close("the WebSocket failed (" + frame->payload + ")");
+                return std::nullopt;
+            }
+        }
+        if (closed())
+            return std::nullopt;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return std::nullopt;
+        if (!wait_ready(connection.native(), false, std::min<Clock::duration>(deadline - now, kWaitSlice)))
+            continue;
+        const auto got = read_some(connection.native(), connection.read_buffer.data(), connection.read_buffer.size());
+        if (got > 0) {
+            connection.reader.feed(connection.read_buffer.data(), static_cast<size_t>(got));
+            if (connection.reader.within_message())
+                note_partial_arrival();
+        } else if (got == 0) {
+            close("the peer ended the connection");
+        } else if (const int error = last_socket_error(); !would_block(error)) {
+            close(connection_failure(error));
+        }
+    }
+}
+
+void WebSocketTransport::answer_ping(const std::string& payload)
+{
+    std::unique_lock send_lock(m_connection->send_mutex, Clock::now() + kControlAnswerTime);
+    if (send_lock.owns_lock() && !closed())
+        write_frame(FrameOpcode::kPong, payload, Clock::now() + kControlAnswerTime);
+}
+
+void WebSocketTransport::close_answered(const PeerFrame& frame)
+{
+    {
+        std::unique_lock send_lock(m_connection->send_mutex, Clock::now() + kControlAnswerTime);
+        if (send_lock.owns_lock() && !closed()) {
+            std::string echoed;
+            if (frame.close_code != 0)
+                echoed = {static_cast<char>(frame.close_code >> 8), static_cast<char>(frame.close_code & 0xFF)};
+            write_frame(FrameOpcode::kClose, echoed, Clock::now() + kControlAnswerTime);
+        }
+    }
+    close("the peer closed the WebSocket (code " + std::to_string(frame.close_code) +
+          (frame.payload.empty() ? "" : ", " + frame.payload) + ")");
 }
 
 void WebSocketTransport::close(std::string_view reason)
 {
-    if (m_connection->mark_closed(reason))
-        net::post(m_connection->io, [connection = m_connection.get()] { connection->end_socket(); });
-}
-
-bool WebSocketTransport::closed() const
-{
-    std::lock_guard lock(m_connection->mutex);
-    return m_connection->closed;
-}
-
-std::string WebSocketTransport::close_reason() const
-{
-    std::lock_guard lock(m_connection->mutex);
-    return m_connection->reason;
+    if (!mark_closed(reason))
+        return;
+    beast::error_code ignored;
+    m_connection->socket().shutdown(tcp::socket::shutdown_both, ignored);
 }
 
 }  // namespace varne

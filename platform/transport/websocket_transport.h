@@ -2,6 +2,7 @@
 
 #include "platform/transport/web_address.h"
 #include "platform/transport/message_transport.h"
+#include "platform/transport/websocket_frames.h"
 
 #include <memory>
 #include <optional>
@@ -29,7 +30,7 @@ HttpAnswer http_exchange(std::string_view method, const WebAddress& address, std
                          MessageTransport::Clock::time_point deadline);
 
 // Moves protocol messages as WebSocket text messages, one message per frame; knows framing, not meaning.
-// A thread of its own reads the connection, so that receive() only waits for what has arrived.
+// The thread that sends writes to the connection itself, and the one that receives reads from it.
 class WebSocketTransport final : public MessageTransport {
 public:
     // Connects to `address` (ws://) and completes the upgrade with `headers` and no Origin header,
@@ -44,15 +45,20 @@ public:
     // A message that the peer has not taken by the deadline closes the transport: whether part of it
     // went out is unknown, so the stream can no longer be trusted.
     SendResult send(std::string_view message, Clock::time_point deadline) override;
+    // Answers the peer's pings and its close on the way. Only one thread may receive at a time.
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Ends the TCP connection, so that the peer sees it end.
     void close(std::string_view reason) override;
-    bool closed() const override;
-    std::string close_reason() const override;
 
 private:
     struct Connection;
     explicit WebSocketTransport(std::unique_ptr<Connection> connection);
+
+    // Writes one frame; the caller holds the send lock.
+    SendResult write_frame(FrameOpcode opcode, std::string_view payload, Clock::time_point deadline);
+    void answer_ping(const std::string& payload);
+    // Echoes the peer's close, as the protocol asks, and closes with its code and reason.
+    void close_answered(const PeerFrame& frame);
 
     std::unique_ptr<Connection> m_connection;
 };

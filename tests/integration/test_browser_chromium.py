@@ -85,6 +85,21 @@ def test_element_search_on_links_and_images(browser, site):
     assert browser.FormExists(document, "login") == -1
 
 
+def test_links_are_counted_by_their_text_trimmed_of_spaces_only(browser, site):
+    """Only U+0020 is trimmed, and only from the page's text; case and every other character
+    count, compared in UTF-16 units (a lone surrogate too)."""
+    browser.GotoURL(site.url("index.html"))
+    document = browser.GetBrowser().Document
+    document.body.insertAdjacentHTML(
+        "beforeend", "<p style='white-space: pre'><a href='#a'>  Spaced  </a><a href='#b'>Spaced\u00a0</a>"
+        "<a href='#c'>spaced</a><a href='#d'>\tSpaced</a><a href='#e'>x\ud800</a><a href='#f'>x\ud800</a></p>")
+    assert browser.LinkExists(document, "Spaced") == 1
+    assert browser.LinkExists(document, "  Spaced") == 0
+    assert browser.LinkExists(document, "Spaced\u00a0") == 1
+    assert browser.LinkExists(document, "x\ud800") == 2
+    assert browser.LinkExists(document, "x\ufffd") == 0
+
+
 def test_clicks_log_their_lines(browser, site, log):
     browser.GotoURL(site.url("index.html"))
     assert browser.ClickLink(browser.GetBrowser().Document, "Next", Occurrence=1) == 0

@@ -11,7 +11,10 @@ import pytest
 import varne
 
 HOGS = 8
-CPU_CGROUP = "/sys/fs/cgroup/cpu"
+CGROUP_ROOT = "/sys/fs/cgroup"
+# Where the cpu controller has a hierarchy of its own (cgroup v1).
+CPU_CGROUP_V1 = os.path.join(CGROUP_ROOT, "cpu")
+PERIOD_US = 100000
 
 # The calls of a script's start: create the browser, load a page, read it, load another, read it.
 JOURNEY = textwrap.dedent("""
@@ -38,14 +41,31 @@ def cpu_hog():
         hog.wait()
 
 
+def make_cpu_quota_group(name, quota_us):
+    """A cgroup whose processes share quota_us of CPU time in every period: in the unified hierarchy
+    (cgroup v2) where it carries the cpu controller, else in the cpu hierarchy of cgroup v1. Raises
+    OSError where neither lets this process make one (it takes root, or a delegated subtree)."""
+    if os.path.exists(os.path.join(CGROUP_ROOT, "cgroup.controllers")):
+        with open(os.path.join(CGROUP_ROOT, "cgroup.subtree_control"), "w") as control:
+            control.write("+cpu")
+        group, limit_file, limit = os.path.join(CGROUP_ROOT, name), "cpu.max", "%d %d" % (quota_us, PERIOD_US)
+    else:
+        group, limit_file, limit = os.path.join(CPU_CGROUP_V1, name), "cpu.cfs_quota_us", str(quota_us)
+    os.mkdir(group)
+    try:
+        with open(os.path.join(group, limit_file), "w") as out:
+            out.write(limit)
+    except OSError:
+        os.rmdir(group)
+        raise
+    return group
+
+
 @pytest.fixture
 def half_a_core():
     """A cgroup whose processes share half a core; the test is skipped where none can be made."""
-    group = os.path.join(CPU_CGROUP, "varne-test-" + uuid.uuid4().hex[:8])
     try:
-        os.mkdir(group)
-        with open(os.path.join(group, "cpu.cfs_quota_us"), "w") as quota:
-            quota.write("50000")
+        group = make_cpu_quota_group("varne-test-" + uuid.uuid4().hex[:8], PERIOD_US // 2)
     except OSError as error:
         pytest.skip("no CPU quota can be set here: %s" % error)
     yield group

@@ -1,4 +1,5 @@
 #include "platform/transport/websocket_transport.h"
+#include "platform/transport/websocket_frames.h"
 
 #include "platform/chromium/protocol_session.h"
 #include "tests/support/automation_errors.h"
@@ -123,6 +124,73 @@ TEST(WebSocketTransportTest, MessagesGoBothWaysWholeAndTheUpgradeCarriesNoOrigin
     }
     EXPECT_EQ(transport->receive(in(50ms)), std::nullopt);
     EXPECT_FALSE(transport->closed());
+}
+
+TEST(WebSocketTransportTest, FragmentedMessagesArriveWholeAndPingsAreAnswered)
+{
+    std::promise<std::string> pong;
+    Peer peer([&](tcp::socket& socket, std::shared_future<void> finished) {
+        Request request;
+        auto stream = accept_upgrade(socket, request);
+        stream.control_callback([&](websocket::frame_type kind, beast::string_view payload) {
+            if (kind == websocket::frame_type::pong)
+                pong.set_value(std::string(payload));
+        });
+        stream.ping("are you there");
+        stream.text(true);
+        stream.write_some(false, net::buffer(std::string(R"({"id":1,)")));
+        stream.write_some(false, net::buffer(std::string(200000, ' ')));
+        stream.write_some(true, net::buffer(std::string(R"("result":{}})")));
+        beast::flat_buffer reply;
+        stream.read(reply);  // the pong comes before it
+        finished.wait();
+    });
+    auto transport = WebSocketTransport::connect(peer.address("ws"), {}, HostHeader::kAsGiven, in(5s));
+    EXPECT_EQ(transport->receive(in(5s)), R"({"id":1,)" + std::string(200000, ' ') + R"("result":{}})");
+    ASSERT_EQ(transport->send("{}", in(5s)), SendResult::kSent);
+    auto answered = pong.get_future();
+    ASSERT_EQ(answered.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(answered.get(), "are you there");
+}
+
+TEST(WebSocketFramesTest, FramesOfEveryLengthFormReadBackWholeFromAnyCut)
+{
+    for (size_t length : {size_t{0}, size_t{125}, size_t{126}, size_t{65535}, size_t{65536}}) {
+        std::string payload(length, 'a');
+        for (size_t index = 0; index < length; ++index)
+            payload[index] = static_cast<char>(index * 7);
+        const std::string frame = client_frame(FrameOpcode::kText, payload, {0x12, 0x34, 0x56, 0x78});
+        FrameReader reader(1 << 20);
+        for (size_t index = 0; index + 1 < frame.size(); ++index) {
+            reader.feed(&frame[index], 1);
+            ASSERT_FALSE(reader.next().has_value()) << "length " << length << ", byte " << index;
+            EXPECT_TRUE(reader.within_message());
+        }
+        reader.feed(&frame.back(), 1);
+        const auto read = reader.next();
+        ASSERT_TRUE(read) << "length " << length;
+        EXPECT_EQ(read->kind, PeerFrame::Kind::kMessage);
+        EXPECT_EQ(read->payload, payload) << "length " << length;
+        EXPECT_FALSE(reader.within_message());
+    }
+}
+
+TEST(WebSocketFramesTest, BytesThatBreakTheProtocolAreNamed)
+{
+    const auto first = [](std::string bytes, size_t max_message = 1 << 20) {
+        FrameReader reader(max_message);
+        reader.feed(bytes.data(), bytes.size());
+        return reader.next();
+    };
+    using namespace std::string_literals;
+    EXPECT_EQ(first("\x80\x01x")->payload, "a continuation frame came with no message to continue");
+    EXPECT_EQ(first("\x01\x01x\x81\x01y")->payload, "a message began before the one before it ended");
+    EXPECT_EQ(first("\x81\x05hello", 4)->payload, "a message is longer than 4 bytes");
+    EXPECT_EQ(first("\x09\x00"s)->payload, "a control frame is fragmented or longer than 125 bytes");
+    const auto close = first("\x88\x05\x03\xe9"s + "bye");
+    EXPECT_EQ(close->kind, PeerFrame::Kind::kClose);
+    EXPECT_EQ(close->close_code, 1001);
+    EXPECT_EQ(close->payload, "bye");
 }
 
 TEST(WebSocketTransportTest, APeerThatEndsTheConnectionFailsLaterCallsAtOnce)
