@@ -41,6 +41,18 @@ def test_a_frame_that_keeps_sending_the_window_away_never_fails_a_load_into_its_
         assert browser.WaitForBrowser() == 0
 
 
+def test_a_load_away_from_a_page_that_never_stays_lands_where_it_was_told(browser, site, log):
+    home = site.url("index.html")
+    app = browser.GetBrowser()
+    for attempt in range(5):
+        app.Navigate(site.url("keeps_sending_away.html"))
+        assert browser.WaitForText("Never staying", 10) == 0, attempt
+        browser.GotoURL(home)
+        assert re.fullmatch(r'Browser set to "%s"\. %s' % (re.escape(home), LAPSED), log()[-1]), attempt
+        assert app.LocationURL == home, attempt
+        assert app.Document.title == "Home", attempt
+
+
 def test_a_load_waits_for_its_own_document_never_for_the_frames_of_the_page_before(browser, site, log):
     app = browser.GetBrowser()
     app.Navigate(site.url("endless_frames.html"))
