@@ -4,13 +4,15 @@
 #include <string_view>
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 
 namespace varne::page {
 
 namespace {
 
-// How long a document may take to get its realm after it arrived.
-constexpr std::chrono::milliseconds kRealmTimeout{5000};
+// A document's realm comes with an event of the browser, which a busy machine delays as it delays
+// the answer to any command; a browser that is gone is told at each look.
+constexpr std::chrono::milliseconds kRealmTimeout = session_bounds::kCommand;
 // A call refused because the page shows a modal dialog (the runtime's "call rejected").
 constexpr int32_t kCallRejected = static_cast<int32_t>(0x80010001);
 
@@ -84,8 +86,14 @@ void BrowserPage::check_page_free() const
 std::string BrowserPage::realm_for(const std::string& frame_id) const
 {
     check_page_free();
-    auto realm = m_state.realm_of(frame_id, kRealmTimeout);
-    check_page_free();
+    std::optional<std::string> realm;
+    for (auto waited = std::chrono::milliseconds::zero(); !realm && waited < kRealmTimeout;
+         waited += session_bounds::kProgressCheck) {
+        realm = m_state.realm_of(frame_id, session_bounds::kProgressCheck);
+        check_page_free();
+        if (!m_state.has_frame(frame_id))
+            break;
+    }
     if (!realm)
         throw AutomationError(error_number::kObjectDisconnected,
                               "The object invoked has disconnected from its clients: the frame holds no document");

@@ -110,7 +110,9 @@ json call_argument(const page::CallArgument& argument)
     if (error.kind() == ProtocolError::Kind::kBrowserError &&
         (message.find("Cannot find context") != std::string::npos ||
          message.find("Could not find object") != std::string::npos ||
-         message.find("Cannot find default execution context") != std::string::npos))
+         message.find("Cannot find default execution context") != std::string::npos ||
+         // A call whose document was replaced while it ran.
+         message.find("Inspected target navigated or closed") != std::string::npos))
         throw AutomationError(error_number::kObjectDisconnected,
                               "The object invoked has disconnected from its clients: the page that held it is gone");
     throw error;

@@ -1,6 +1,7 @@
 #include "platform/firefox/attached_firefox.h"
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne::bidi {
@@ -11,10 +12,10 @@ using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
 constexpr auto kConnectTimeout = 5000ms;
-constexpr auto kAnswerTimeout = 10000ms;
+constexpr auto kAnswerTimeout = session_bounds::kCommand;
 // Firefox answers session.new only once its start-up tasks have run, which takes long on a busy
 // machine when it has just been started.
-constexpr auto kSessionTimeout = 45000ms;
+constexpr auto kSessionTimeout = session_bounds::kFirefoxSession;
 constexpr auto kCloseTimeout = 2000ms;
 
 AutomationError not_reachable(const WebAddress& address, const std::string& why)

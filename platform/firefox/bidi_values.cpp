@@ -80,6 +80,14 @@ std::string text_of(const Json& object, const char* key)
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
+std::string scheme_of(const std::string& url)
+{
+    std::string scheme = url.substr(0, url.find(':'));
+    for (char& c : scheme)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme;
+}
+
 std::string query_value(const std::string& url, const std::string& name)
 {
     const auto query = url.find('?');

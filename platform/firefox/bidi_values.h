@@ -15,6 +15,8 @@ namespace varne::bidi {
 std::string text_of(const nlohmann::json& object, const char* key);
 // The value of a query parameter of an address, %-escapes decoded; empty when it has none.
 std::string query_value(const std::string& url, const std::string& name);
+// The scheme of an address, in lower case.
+std::string scheme_of(const std::string& url);
 
 // An object held in the page: BiDi names it by a handle that only its realm knows, so the page
 // model's opaque handle text carries both.

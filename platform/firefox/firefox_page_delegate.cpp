@@ -2,10 +2,10 @@
 
 #include "platform/firefox/bidi_values.h"
 #include "platform/firefox/firefox_scripts.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/base64.h"
 
 #include <array>
-#include <cctype>
 
 namespace varne::bidi {
 
@@ -14,12 +14,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A navigation answers at its commit; the start comes within milliseconds even for a slow server.
-constexpr BidiSession::Timeout kNavigateTimeout = 10s;
+// A navigation answers at its commit; its start comes within milliseconds even for a slow server,
+// unless the machine is busy.
+constexpr BidiSession::Timeout kNavigateTimeout = session_bounds::kCommand;
 // How long a probe behind a click or a dialog's answer waits for the page to run on past it.
 constexpr BidiSession::Timeout kSettleTimeout = 2s;
 // A new window takes seconds on a busy machine (2.6 s measured under a load of 17).
-constexpr BidiSession::Timeout kOpenTimeout = 30s;
+constexpr BidiSession::Timeout kOpenTimeout = session_bounds::kCommand;
 
 constexpr std::array kEvents{"browsingContext.contextCreated",
                              "browsingContext.contextDestroyed",
@@ -37,46 +38,6 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "network.beforeRequestSent",
                              "network.responseCompleted",
                              "network.fetchError"};
-
-std::string scheme_of(const std::string& url)
-{
-    std::string scheme = url.substr(0, url.find(':'));
-    for (char& c : scheme)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return scheme;
-}
-
-// Firefox begins a navigation to any address, but announces nothing more for one that makes no
-// document (an unknown scheme, a script address): such a start is no load.
-bool loads_a_document(const std::string& url)
-{
-    static const std::set<std::string> kSchemes{"http", "https", "file", "about", "data", "blob", "view-source"};
-    return kSchemes.contains(scheme_of(url));
-}
-
-// The kinds of request that a document's load event waits for, apart from its frames, as a
-// request's destination names them.
-bool holds_the_load(const std::string& destination)
-{
-    return destination == "image" || destination == "style" || destination == "script" || destination == "font";
-}
-
-// "scheme://host:port" of an address, as a security origin is written.
-std::string origin_of(const std::string& url)
-{
-    const auto scheme_end = url.find("://");
-    if (scheme_end == std::string::npos)
-        return "null";
-    return url.substr(0, url.find('/', scheme_end + 3));
-}
-
-// Firefox shows a page of its own for a load that failed, at an about: address that names the
-// address asked for and the error.
-bool is_error_page(const std::string& url)
-{
-    return url.starts_with("about:neterror?") || url.starts_with("about:certerror?") ||
-           url.starts_with("about:blocked?");
-}
 
 [[noreturn]] void throw_task_error(const BidiError& error)
 {
@@ -176,7 +137,7 @@ page::RemoteValue FirefoxPageDelegate::evaluate(const std::string& realm_id, con
                                                             {"resultOwnership", by_value ? "none" : "root"},
                                                             {"serializationOptions", serialization(by_value)}}));
     } catch (const BidiError& error) {
-        rethrow_translated(error);
+        rethrow(error);
     }
 }
 
@@ -208,7 +169,7 @@ std::optional<page::RemoteValue> FirefoxPageDelegate::call_function(const std::s
             return std::nullopt;
         value = result_of(*outcome.result);
     } catch (const BidiError& error) {
-        rethrow_translated(error);
+        rethrow(error);
     }
     // A link's click() or a form's submit() announces its navigation only after the call's
     // answer, but before the answer of the next command.
@@ -232,7 +193,7 @@ std::string FirefoxPageDelegate::frame_of(const std::string& element_handle)
         const Json window = answer.value("result", Json::object());
         return text_of(window.value("value", Json::object()), "context");
     } catch (const BidiError& error) {
-        rethrow_translated(error);
+        rethrow(error);
     }
 }
 
@@ -336,6 +297,39 @@ std::string FirefoxPageDelegate::dialog_context() const
     return m_dialog_context;
 }
 
+bool FirefoxPageDelegate::tab_crashed()
+{
+    if (m_state.crashed())
+        return true;
+    try {
+        session().send("script.evaluate",
+                       {{"expression", "0"}, {"target", {{"context", m_main_frame_id}}}, {"awaitPromise", false}});
+    } catch (const BidiError& error) {
+        // The tab shows Firefox's own page for a crash, in the parent process, as soon as its
+        // content process is gone; the commit of that page is told later.
+        if (error.kind() == BidiError::Kind::kBrowserError && error.error() == "unsupported operation" &&
+            error.message().find("parent process") != std::string::npos) {
+            std::lock_guard lock(m_mutex);
+            if (!m_state.crashed()) {
+                m_crash_told = true;
+                m_state.page_crashed();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void FirefoxPageDelegate::rethrow(const BidiError& error)
+{
+    // A call into a document of a tab whose content process died fails as one into a document
+    // that has gone: the page crashed, which every later call tells.
+    if (error.kind() == BidiError::Kind::kBrowserError &&
+        (error.error() == "no such frame" || error.error() == "unsupported operation") && tab_crashed())
+        throw page::TaskError(error_number::kObjectDisconnected, "Firefox's tab crashed", true);
+    rethrow_translated(error);
+}
+
 void FirefoxPageDelegate::settle_after(const std::string& realm)
 {
     try {
@@ -345,163 +339,6 @@ void FirefoxPageDelegate::settle_after(const std::string& realm)
     } catch (const BidiError&) {
         // The document went away: its navigation has been announced.
     }
-}
-
-void FirefoxPageDelegate::on_event(const BidiEvent& event)
-{
-    const Json& params = event.params;
-    const std::string& method = event.method;
-    const std::string context = text_of(params, "context");
-    if (method == "script.realmDestroyed") {
-        m_state.realm_destroyed(text_of(params, "realm"));
-        return;
-    }
-    if (method == "browsingContext.contextCreated") {
-        const std::string parent = text_of(params, "parent");
-        {
-            std::lock_guard lock(m_mutex);
-            // Tabs and windows that the page opens are not this page's frames.
-            if (parent.empty() || !m_parents.contains(parent))
-                return;
-            m_parents[context] = parent;
-        }
-        m_state.frame_attached(context, parent);
-        return;
-    }
-    if (!is_page_event(event))
-        return;
-
-    if (method == "browsingContext.contextDestroyed") {
-        {
-            std::lock_guard lock(m_mutex);
-            m_parents.erase(context);
-        }
-        m_loads.erase(context);
-        m_error_pages.erase(context);
-        if (context == m_main_frame_id)
-            m_state.page_gone("Firefox closed the tab");
-        else
-            m_state.frame_detached(context);
-    } else if (method == "browsingContext.navigationStarted") {
-        on_navigation_started(context, params);
-    } else if (method == "browsingContext.navigationCommitted") {
-        on_navigation_committed(context, params);
-    } else if (method == "browsingContext.domContentLoaded") {
-        if (context == m_main_frame_id)
-            m_state.top_content_loaded();
-        // Firefox's own page for a failed load never fires load.
-        if (m_error_pages.contains(context))
-            end_load(context);
-    } else if (method == "browsingContext.load") {
-        end_load(context);
-    } else if (method == "browsingContext.navigationFailed") {
-        const auto load = m_loads.find(context);
-        if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation"))
-            end_load(context);
-    } else if (method == "browsingContext.fragmentNavigated" || method == "browsingContext.historyUpdated") {
-        m_state.navigated_within_document(context, text_of(params, "url"));
-    } else if (method == "browsingContext.userPromptOpened") {
-        {
-            std::lock_guard lock(m_mutex);
-            m_dialog_context = context;
-        }
-        m_state.dialog_opening({text_of(params, "type"), text_of(params, "message"), text_of(params, "defaultValue")});
-    } else if (method == "browsingContext.userPromptClosed") {
-        m_state.dialog_closed(params.value("accepted", false));
-    } else if (method == "script.realmCreated") {
-        // Sandboxes are the library's own worlds, not the document's.
-        if (text_of(params, "type") == "window" && !params.contains("sandbox"))
-            m_state.realm_created(text_of(params, "realm"), context);
-    } else if (method == "network.beforeRequestSent") {
-        const Json request = params.value("request", Json::object());
-        if (!params.contains("navigation") || params["navigation"].is_null()) {
-            if (holds_the_load(text_of(request, "destination")))
-                m_state.resource_requested(context, text_of(request, "request"));
-        }
-    } else if (method == "network.responseCompleted") {
-        m_state.resource_finished(text_of(params.value("request", Json::object()), "request"));
-        const auto load = m_loads.find(context);
-        const Json response = params.value("response", Json::object());
-        const int64_t status = response.value("status", int64_t{0});
-        if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation")) {
-            m_state.document_answered(context, static_cast<int32_t>(status));
-            if (status >= 400) {
-                std::string reason = "HTTP " + std::to_string(status);
-                if (const std::string text = text_of(response, "statusText"); !text.empty())
-                    reason += " " + text;
-                m_state.load_failed(text_of(response, "url"), reason);
-            }
-        }
-    } else if (method == "network.fetchError") {
-        on_fetch_error(context, params);
-    }
-}
-
-void FirefoxPageDelegate::on_navigation_started(const std::string& context, const Json& params)
-{
-    const std::string url = text_of(params, "url");
-    if (!loads_a_document(url))
-        return;
-    m_loads[context] = {text_of(params, "navigation"), url};
-    m_state.navigation_started(context);
-}
-
-void FirefoxPageDelegate::on_navigation_committed(const std::string& context, const Json& params)
-{
-    const std::string url = text_of(params, "url");
-    std::string parent;
-    {
-        std::lock_guard lock(m_mutex);
-        parent = m_parents[context];
-    }
-    // A content process that died leaves the tab at a page of Firefox's; a new navigation restores it.
-    if (url.starts_with("about:tabcrashed")) {
-        m_loads.erase(context);
-        if (context == m_main_frame_id)
-            m_state.page_crashed();
-        return;
-    }
-    if (!is_error_page(url)) {
-        m_error_pages.erase(context);
-        m_state.frame_navigated(context, parent, url, origin_of(url));
-        return;
-    }
-    // The frame shows the address asked for, as its location says.
-    std::string asked = query_value(url, "u");
-    if (asked.empty())
-        asked = url;
-    m_error_pages.insert(context);
-    Load& load = m_loads[context];
-    if (!load.failed) {
-        load.failed = true;
-        m_state.load_failed(asked, query_value(url, "e"));
-    }
-    m_state.frame_navigated(context, parent, asked, origin_of(asked));
-}
-
-void FirefoxPageDelegate::on_fetch_error(const std::string& context, const Json& params)
-{
-    m_state.resource_finished(text_of(params.value("request", Json::object()), "request"));
-    const auto load = m_loads.find(context);
-    if (load == m_loads.end() || load->second.navigation != text_of(params, "navigation"))
-        return;
-    const std::string reason = text_of(params, "errorText");
-    const std::string url = text_of(params.value("request", Json::object()), "url");
-    // A 204 or a download: the old document stays and Firefox says nothing more of this load
-    // until the next one begins.
-    if (reason == "NS_BINDING_ABORTED") {
-        m_state.load_cancelled(context, url, reason);
-        end_load(context);
-        return;
-    }
-    load->second.failed = true;
-    m_state.load_failed(url, reason);
-}
-
-void FirefoxPageDelegate::end_load(const std::string& context)
-{
-    m_loads.erase(context);
-    m_state.frame_stopped_loading(context);
 }
 
 }  // namespace varne::bidi

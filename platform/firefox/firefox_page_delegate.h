@@ -85,8 +85,12 @@ private:
     bool is_page_event(const BidiEvent& event) const;
     std::string dialog_context() const;
     void settle_after(const std::string& realm);
+    // Whether the tab's content process died, as a call that failed may mean; tells the page state.
+    bool tab_crashed();
+    // Raises what a failed script task means, as rethrow_translated() does, or that the tab crashed.
+    [[noreturn]] void rethrow(const BidiError& error);
 
-    // On the reader thread.
+    // On the reader thread (firefox_page_events.cpp).
     void on_event(const BidiEvent& event);
     void on_navigation_started(const std::string& context, const nlohmann::json& params);
     void on_navigation_committed(const std::string& context, const nlohmann::json& params);
@@ -100,11 +104,12 @@ private:
     BidiSession::ListenerId m_listener = 0;
     std::string m_subscription;
 
-    // The frames of this tab (the parent of each) and the context of the open dialog; written by
-    // the reader thread, read by conditions that run there and by the owner thread.
+    // The frames of this tab (the parent of each), the context of the open dialog and a crash told
+    // early; shared by the reader thread, the conditions that run there and the owner thread.
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_parents;
     std::string m_dialog_context;
+    bool m_crash_told = false;  // a crash told before Firefox committed its page for it
 
     // Touched by the reader thread only.
     std::map<std::string, Load> m_loads;  // by context

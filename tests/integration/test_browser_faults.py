@@ -144,9 +144,7 @@ def test_a_prompt_answered_with_ok_keeps_its_default(browser, site):
     assert document.getElementById("out").innerText == "null"
 
 
-def test_a_leave_this_page_dialog(browser, engine, site, log):
-    if engine == "firefox":
-        pytest.xfail("the Firefox delegate does not yet report a leave-this-page dialog as the page model expects")
+def test_a_leave_this_page_dialog(browser, site):
     browser.GotoURL(site.url("leave.html"))
     started = time.monotonic()
     assert browser.ClickLink(browser.GetBrowser().Document, "Away") == 0  # returns with the dialog open
@@ -223,8 +221,6 @@ def _crash_pages(engine):
 
 
 def test_a_crashed_page_fails_its_calls_and_the_next_load_brings_it_back(site, engine, tmp_path):
-    if engine == "firefox":
-        pytest.xfail("on Firefox a crashed page's calls fail as a page that is gone, not yet as a crashed one")
     browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("index.html"))
     old = browser.GetBrowser().Document

@@ -346,6 +346,10 @@ TEST_F(ChromiumScriptCallTest, AnObjectOfAGoneDocumentIsDisconnected)
     EXPECT_EQ(stale_context.description(),
               "The object invoked has disconnected from its clients: the page that held it is gone");
 
+    auto replaced_while_running = evaluate("document");
+    refuse(expect("Runtime.evaluate"), "Inspected target navigated or closed");
+    EXPECT_EQ(raised([&] { replaced_while_running.get(); }).number(), error_number::kObjectDisconnected);
+
     auto on_old_object = call("-7.2.5");
     refuse(expect("Runtime.callFunctionOn"), "Could not find object with given id");
     const AutomationError stale_object = raised([&] { on_old_object.get(); });

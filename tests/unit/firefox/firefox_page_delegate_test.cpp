@@ -356,6 +356,65 @@ TEST_F(FirefoxPageDelegateTest, AClickThatOpensADialogReturnsAndTheDialogIsAnswe
     EXPECT_FALSE(late.get());
 }
 
+TEST_F(FirefoxPageDelegateTest, TheNavigationALeaveThisPageDialogHoldsLoadsOnceTheDialogIsLeft)
+{
+    // Recorded: the link's navigation starts while the dialog is open, without its address.
+    event("browsingContext.userPromptOpened", {{"context", kTab}, {"type", "beforeunload"}, {"handler", "ignore"}});
+    event("browsingContext.navigationStarted", {{"context", kTab}, {"navigation", "2ff01496"}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4);  // the page shown is loaded; the dialog asks first
+    event("browsingContext.userPromptClosed", {{"context", kTab}, {"accepted", true}, {"type", "beforeunload"}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 1);
+    event("browsingContext.navigationCommitted", ids("2ff01496", kPage + "second.html"));
+    event("browsingContext.load", ids("2ff01496", kPage + "second.html"));
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4);
+
+    // Stay: the held navigation fails.
+    event("browsingContext.userPromptOpened", {{"context", kTab}, {"type", "beforeunload"}, {"handler", "ignore"}});
+    event("browsingContext.navigationStarted", {{"context", kTab}, {"navigation", "5c1e0a7b"}});
+    event("browsingContext.navigationFailed", {{"context", kTab}, {"navigation", "5c1e0a7b"}, {"url", ""}});
+    event("browsingContext.userPromptClosed", {{"context", kTab}, {"accepted", false}, {"type", "beforeunload"}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4);
+    EXPECT_EQ(m_state.url_of(kTab), kPage + "second.html");
+}
+
+TEST_F(FirefoxPageDelegateTest, ACallIntoATabWhoseContentProcessDiedTellsTheCrashBeforeFirefoxShowsIt)
+{
+    auto title = std::async(std::launch::async, [&] {
+        return m_delegate->call_function("r-blank aaf337f3", "function() { return this.title; }", {}, true, false);
+    });
+    refuse(expect("script.callFunction"), "no such frame", "Realm with id r-blank not found");
+    // Recorded: the tab shows Firefox's crash page in the parent process before its commit is told.
+    const Json probe = expect("script.evaluate");
+    EXPECT_EQ(probe["params"]["target"], Json({{"context", kTab}}));
+    refuse(probe, "unsupported operation",
+           "script.evaluate and script.callFunction are not supported for parent process browsing contexts: 13");
+    try {
+        title.get();
+        ADD_FAILURE() << "the call returned";
+    } catch (const page::TaskError& error) {
+        EXPECT_TRUE(error.cut_short());
+    }
+    EXPECT_TRUE(m_state.crashed());
+
+    // A navigation restores the page before Firefox tells the commit of its crash page.
+    m_state.page_restarting();
+    event("browsingContext.navigationCommitted", ids("c9617bc2", "about:tabcrashed?e=tabcrashed&u=x"));
+    sync();
+    EXPECT_FALSE(m_state.crashed());
+
+    // A call into a document that went with a navigation is stale, the tab alive.
+    auto stale = std::async(std::launch::async, [&] { return m_delegate->evaluate("r-old", "document", false); });
+    refuse(expect("script.evaluate"), "no such frame", "Realm with id r-old not found");
+    answer(expect("script.evaluate"),
+           {{"realm", "r-new"}, {"type", "success"}, {"result", {{"type", "number"}, {"value", 0}}}});
+    EXPECT_EQ(error_of([&] { stale.get(); }).number(), error_number::kObjectDisconnected);
+    EXPECT_FALSE(m_state.crashed());
+}
+
 TEST_F(FirefoxPageDelegateTest, ACrashedTabIsReportedAndANavigationRestoresIt)
 {
     event("script.realmDestroyed", {{"realm", "r-blank"}});
