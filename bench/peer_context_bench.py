@@ -72,54 +72,62 @@ def run_node_peer(peer, url, count):
     return json.loads(done.stdout)
 
 
+class BareBidi:
+    """A WebDriver BiDi client of a Firefox of its own, in a fresh profile under /dev/shm."""
+
+    def __init__(self):
+        import websocket
+        from firefox_bench import PREFS
+        self.folder = tempfile.mkdtemp(prefix="firefox-peer-", dir="/dev/shm")
+        profile = os.path.join(self.folder, "profile")
+        os.mkdir(profile)
+        prefs = "".join(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n" for name, value in PREFS.items())
+        with open(os.path.join(profile, "user.js"), "w") as user_js:
+            user_js.write(prefs)
+        command = [FIREFOX, "--headless", "--remote-debugging-port=0", "--no-remote", "--profile", profile]
+        self.process = subprocess.Popen(command + ["about:blank"], stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True,
+                                        env=dict(os.environ, MOZ_REMOTE_SETTINGS_DEVTOOLS="1"))
+        listening = re.compile(rb"WebDriver BiDi listening on ws://[^:]+:(\d+)")
+        port = next(found.group(1) for found in map(listening.search, self.process.stderr) if found)
+        self.socket = websocket.create_connection(f"ws://127.0.0.1:{int(port)}/session", suppress_origin=True)
+        self.last_id = 0
+
+    def __call__(self, method, params):
+        self.last_id += 1
+        self.socket.send(json.dumps({"id": self.last_id, "method": method, "params": params}))
+        answer = {}
+        while answer.get("id") != self.last_id:
+            answer = json.loads(self.socket.recv())
+        if "error" in answer:
+            raise RuntimeError(answer)
+        return answer["result"]
+
+    def end(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, 9)
+            self.process.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
 def run_bare_bidi(url, count):
-    import websocket
-    from firefox_bench import PREFS
-    folder = tempfile.mkdtemp(prefix="firefox-peer-", dir="/dev/shm")
-    profile = os.path.join(folder, "profile")
-    os.mkdir(profile)
-    with open(os.path.join(profile, "user.js"), "w") as user_js:
-        user_js.writelines(f"user_pref({json.dumps(k)}, {json.dumps(v)});\n" for k, v in PREFS.items())
-    browser = subprocess.Popen(
-        [FIREFOX, "--headless", "--remote-debugging-port=0", "--no-remote", "--profile", profile, "about:blank"],
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-        env=dict(os.environ, MOZ_REMOTE_SETTINGS_DEVTOOLS="1"), start_new_session=True)
+    firefox = BareBidi()
     try:
-        for line in browser.stderr:
-            found = re.search(rb"WebDriver BiDi listening on ws://[^:]+:(\d+)", line)
-            if found:
-                break
-        socket = websocket.create_connection(f"ws://127.0.0.1:{int(found.group(1))}/session", suppress_origin=True)
-        ids = iter(range(1, 1 << 30))
-
-        def send(method, params):
-            command = next(ids)
-            socket.send(json.dumps({"id": command, "method": method, "params": params}))
-            while True:
-                message = json.loads(socket.recv())
-                if message.get("id") == command:
-                    if "error" in message:
-                        raise RuntimeError(message)
-                    return message["result"]
-
-        send("session.new", {"capabilities": {}})
+        firefox("session.new", {"capabilities": {}})
         contexts = []
         for _ in range(count):
             start = time.monotonic()
-            user_context = send("browser.createUserContext", {})["userContext"]
-            tab = send("browsingContext.create", {"type": "window", "userContext": user_context})["context"]
+            user_context = firefox("browser.createUserContext", {})["userContext"]
+            tab = firefox("browsingContext.create", {"type": "window", "userContext": user_context})["context"]
             contexts.append(ms_since(start))
-            send("browsingContext.navigate", {"context": tab, "url": url, "wait": "complete"})
-            send("script.evaluate", {"expression": "document.title", "target": {"context": tab},
+            firefox("browsingContext.navigate", {"context": tab, "url": url, "wait": "complete"})
+            firefox("script.evaluate", {"expression": "document.title", "target": {"context": tab},
                                      "awaitPromise": False})
-        send("browser.close", {})
-        browser.wait(10)
+        firefox("browser.close", {})
+        firefox.process.wait(10)
         return {"contexts": contexts}
     finally:
-        if browser.poll() is None:
-            os.killpg(browser.pid, 9)
-            browser.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+        firefox.end()
 
 
 def later(result):
