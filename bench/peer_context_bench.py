@@ -59,9 +59,11 @@ def varne_child(engine, url, count):
 
 
 def run_varne(module_dir, engine, url, count):
-    env = dict(os.environ, PYTHONPATH=module_dir, VARNE_HEADLESS="1")
-    done = subprocess.run([sys.executable, __file__, "--varne-child", engine, url, str(count)], env=env,
-                          capture_output=True, text=True, check=True)
+    # A build keeps the library beside the module's folder: another build's module must find its own.
+    env = dict(os.environ, PYTHONPATH=module_dir, VARNE_HEADLESS="1",
+               LD_LIBRARY_PATH=os.path.dirname(os.path.abspath(module_dir)))
+    child = [sys.executable, os.path.join(HERE, "peer_context_bench.py"), "--varne-child", engine, url, str(count)]
+    done = subprocess.run(child, env=env, capture_output=True, text=True, check=True)
     return json.loads(done.stdout)
 
 
