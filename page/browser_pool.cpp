@@ -13,6 +13,10 @@ struct BrowserPool::Slot {
     int leases = 0;
     bool idle = false;
     std::chrono::steady_clock::time_point idle_until;
+    // The window opened ahead for the next page, and the thread that opens it; both go before the
+    // browser ends.
+    std::unique_ptr<SpareWindow> spare;
+    std::thread preparer;
 };
 
 struct BrowserPool::State {
@@ -46,6 +50,8 @@ struct BrowserPool::State {
 
 namespace {
 
+using Slots = std::vector<std::shared_ptr<BrowserPool::Slot>>;
+
 void end(SharedBrowser& browser)
 {
     if (browser.shows_windows())
@@ -54,10 +60,51 @@ void end(SharedBrowser& browser)
         browser.close();
 }
 
-void end_browsers(std::vector<std::unique_ptr<SharedBrowser>> browsers)
+void open_spare(BrowserPool::State* state, BrowserPool::Slot* slot)
 {
-    for (auto& browser : browsers)
-        end(*browser);
+    std::unique_ptr<SpareWindow> spare;
+    try {
+        spare = slot->browser->open_spare_window();
+    } catch (...) {
+        // The next page opens its window itself, and fails there if the browser does.
+    }
+    std::unique_lock lock(state->mutex);
+    if (!slot->spare)
+        slot->spare = std::move(spare);
+    lock.unlock();
+}
+
+// Starts opening the next page's window ahead in a browser that the pool holds, unless one is
+// ready or on its way. Called under the state's lock.
+void prepare_next(BrowserPool::State& state, const std::shared_ptr<BrowserPool::Slot>& slot)
+{
+    if (state.shut || !state.holds(slot) || slot->spare || slot->preparer.joinable() ||
+        slot->browser->shows_windows() || !slot->browser->alive())
+        return;
+    slot->preparer = std::thread(open_spare, &state, slot.get());
+}
+
+// Ends the browser of a slot that the pool no longer holds, once its spare window is gone.
+// Called without the state's lock.
+void retire(BrowserPool::State& state, const std::shared_ptr<BrowserPool::Slot>& slot)
+{
+    std::unique_lock lock(state.mutex);
+    std::thread preparing = std::move(slot->preparer);
+    lock.unlock();
+    if (preparing.joinable())
+        preparing.join();
+    lock.lock();
+    auto spare = std::move(slot->spare);
+    auto browser = std::move(slot->browser);
+    lock.unlock();
+    spare.reset();
+    end(*browser);
+}
+
+void retire_all(BrowserPool::State& state, const Slots& slots)
+{
+    for (const auto& slot : slots)
+        retire(state, slot);
 }
 
 }  // namespace
@@ -66,13 +113,13 @@ BrowserPool::BrowserPool(std::chrono::milliseconds idle_grace) : m_state(std::ma
 
 BrowserPool::~BrowserPool()
 {
-    std::vector<std::unique_ptr<SharedBrowser>> idle;
+    Slots idle;
     {
         std::lock_guard lock(m_state->mutex);
         m_state->shut = true;
         for (auto slot = m_state->shared.begin(); slot != m_state->shared.end();) {
             if (slot->second->idle) {
-                idle.push_back(std::move(slot->second->browser));
+                idle.push_back(slot->second);
                 slot = m_state->shared.erase(slot);
             } else {
                 ++slot;
@@ -82,10 +129,9 @@ BrowserPool::~BrowserPool()
     }
     if (m_state->watcher.joinable())
         m_state->watcher.join();
-    const int ended = static_cast<int>(idle.size());
-    end_browsers(std::move(idle));
+    retire_all(*m_state, idle);
     std::lock_guard lock(m_state->mutex);
-    m_state->count_running(-ended);
+    m_state->count_running(-static_cast<int>(idle.size()));
 }
 
 int BrowserPool::running() const
@@ -104,7 +150,7 @@ std::shared_ptr<SharedBrowser> BrowserPool::lease_any(const std::string& key,
                                               [state, slot](SharedBrowser*) { give_back(state, slot); });
     };
     std::lock_guard starting(m_start_mutex);
-    std::vector<std::unique_ptr<SharedBrowser>> dead;
+    Slots dead;
     if (!key.empty()) {
         std::lock_guard lock(m_state->mutex);
         auto found = m_state->shared.find(key);
@@ -115,11 +161,11 @@ std::shared_ptr<SharedBrowser> BrowserPool::lease_any(const std::string& key,
             // Its pages, if any, fail as pages of a dead browser and end it with the last of them.
             m_state->shared.erase(found);
             if (slot->leases == 0)
-                dead.push_back(std::move(slot->browser));
+                dead.push_back(slot);
         }
     }
     if (!dead.empty()) {
-        end_browsers(std::move(dead));
+        retire_all(*m_state, dead);
         std::lock_guard lock(m_state->mutex);
         m_state->count_running(-1);
     }
@@ -132,6 +178,29 @@ std::shared_ptr<SharedBrowser> BrowserPool::lease_any(const std::string& key,
     if (!key.empty())
         m_state->shared[key] = slot;
     return hand_out(slot);
+}
+
+std::unique_ptr<SpareWindow> BrowserPool::take_any_spare(const SharedBrowser& browser)
+{
+    std::shared_ptr<Slot> slot;
+    std::thread preparing;
+    {
+        std::lock_guard lock(m_state->mutex);
+        for (const auto& [key, held] : m_state->shared) {
+            if (held->browser.get() == &browser)
+                slot = held;
+        }
+        if (!slot)
+            return nullptr;
+        preparing = std::move(slot->preparer);
+    }
+    // The window on its way is most of the way to the page already.
+    if (preparing.joinable())
+        preparing.join();
+    std::lock_guard lock(m_state->mutex);
+    auto spare = std::move(slot->spare);
+    prepare_next(*m_state, slot);
+    return spare;
 }
 
 void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shared_ptr<Slot>& slot)
@@ -151,14 +220,14 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
             hold_background_work(true);
             state->watcher = std::thread(watch_idle, state);
         }
+        prepare_next(*state, slot);
         state->changed.notify_all();
         return;
     }
     if (shared)
         state->shared.erase(slot->key);
-    auto browser = std::move(slot->browser);
     lock.unlock();
-    end(*browser);
+    retire(*state, slot);
     lock.lock();
     state->count_running(-1);
 }
@@ -172,11 +241,11 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
     std::unique_lock lock(state->mutex);
     while (!state->shut) {
         const auto now = std::chrono::steady_clock::now();
-        std::vector<std::unique_ptr<SharedBrowser>> over;
+        Slots over;
         std::optional<std::chrono::steady_clock::time_point> next;
         for (auto slot = state->shared.begin(); slot != state->shared.end();) {
             if (slot->second->idle && slot->second->idle_until <= now) {
-                over.push_back(std::move(slot->second->browser));
+                over.push_back(slot->second);
                 slot = state->shared.erase(slot);
                 continue;
             }
@@ -187,7 +256,7 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
         if (!over.empty()) {
             const int ended = static_cast<int>(over.size());
             lock.unlock();
-            end_browsers(std::move(over));
+            retire_all(*state, over);
             lock.lock();
             state->count_running(-ended);
             continue;

@@ -15,10 +15,21 @@
 // every engine follows; an engine names what it shares and how to start it.
 namespace varne::page {
 
+// A window in an isolated context of its own, opened ahead in a shared browser so that the next
+// page finds one ready; nobody has used it. Its destructor disposes of both, never raising.
+class SpareWindow {
+public:
+    virtual ~SpareWindow() = default;
+};
+
 // A browser that pages share, as the pool sees it.
 class SharedBrowser {
 public:
     virtual ~SharedBrowser() = default;
+    // Opens a spare window; called on a thread of the pool's own while pages use the browser, and
+    // never once the browser is being ended. Nothing where the browser keeps no spare (the
+    // default). May raise: the next page then opens its own window.
+    virtual std::unique_ptr<SpareWindow> open_spare_window() { return nullptr; }
     // Whether it still answers; a browser that died is never handed out again.
     virtual bool alive() const = 0;
     // Whether a person may see its windows: it is then let go of at once when its last page is
@@ -52,15 +63,26 @@ public:
         return std::shared_ptr<Browser>(std::move(shared), browser);
     }
 
+    // The spare window that the pool opened ahead in `browser` (a browser it leased and that is
+    // held, so still in use), waiting for one on its way; nothing when it has none. Starts opening
+    // the next one. A browser that shows windows to a person never has one: it would show it.
+    template <class Window>
+    std::unique_ptr<Window> take_spare(const SharedBrowser& browser)
+    {
+        return std::unique_ptr<Window>(static_cast<Window*>(take_any_spare(browser).release()));
+    }
+
     // The number of browsers held: in use or waiting idle.
     int running() const;
 
-private:
+    // The pool's own bookkeeping, opaque outside its source.
     struct Slot;
     struct State;
 
+private:
     std::shared_ptr<SharedBrowser> lease_any(const std::string& key,
                                              const std::function<std::unique_ptr<SharedBrowser>()>& start);
+    std::unique_ptr<SpareWindow> take_any_spare(const SharedBrowser& browser);
     static void give_back(const std::shared_ptr<State>& state, const std::shared_ptr<Slot>& slot);
     static void watch_idle(std::shared_ptr<State> state);
 

@@ -39,6 +39,10 @@ public:
     // The browser context that a page opened here belongs to; empty for the browser's default one.
     virtual std::string browser_context() const { return {}; }
 
+    // A blank page target that the host opened ahead in that context for the page, which takes it
+    // rather than opening one; empty when the page opens its own.
+    virtual std::string opened_target() const { return {}; }
+
 protected:
     // Asks the browser to close, waiting a couple of seconds for its answer; one that is gone or
     // stuck is the caller's to end either way.

@@ -3,6 +3,9 @@
 #include "platform/chromium/browser_host.h"
 #include "platform/chromium/chromium_page_delegate.h"
 
+#include <tuple>
+#include <utility>
+
 namespace varne::cdp {
 
 namespace {
@@ -15,39 +18,96 @@ constexpr auto kIdleGrace = 2000ms;
 // A browser on a busy machine takes seconds for a new context (as for its start).
 constexpr auto kContextTimeout = 30000ms;
 
-// A browser that pages share; the browser-level connection is the host's.
+// A new browser context, one that a person never sees when `hidden`: it then goes with the
+// connection, should this process end without disposing of it.
+std::string create_context(ProtocolSession& session, bool hidden)
+{
+    const auto created =
+        session.send("Target.createBrowserContext", {{"disposeOnDetach", hidden}}, {}, kContextTimeout);
+    const auto id = created.find("browserContextId");
+    if (id == created.end() || !id->is_string())
+        throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,
+                            "Chromium answered Target.createBrowserContext without its browserContextId: " +
+                                created.dump());
+    return id->get<std::string>();
+}
+
+void dispose_context(ProtocolSession& session, const std::string& context) noexcept
+{
+    if (context.empty() || session.closed())
+        return;
+    try {
+        session.send("Target.disposeBrowserContext", {{"browserContextId", context}});
+    } catch (const AutomationError&) {
+        // A browser that does not answer ends with its last page.
+    }
+}
+
+// A blank page in a context of its own, opened ahead for the next page; disposed of unless adopted.
+class SpareTab final : public page::SpareWindow {
+public:
+    explicit SpareTab(ProtocolSession& session) : m_session(session), m_context(create_context(session, true))
+    {
+        try {
+            const auto created = session.send(
+                "Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {}, kContextTimeout);
+            m_target = created.value("targetId", "");
+        } catch (...) {
+            dispose_context(m_session, m_context);
+            throw;
+        }
+    }
+    ~SpareTab() override { dispose_context(m_session, m_context); }
+
+    // The context and its page, now the caller's to dispose of.
+    std::pair<std::string, std::string> adopt() { return {std::exchange(m_context, {}), std::exchange(m_target, {})}; }
+
+private:
+    ProtocolSession& m_session;
+    std::string m_context;
+    std::string m_target;
+};
+
+// A browser that pages share; the browser-level connection is the host's. Only a browser that
+// nobody sees keeps a spare tab: in a window on the screen, or in a browser someone else runs, it
+// would show.
 class SharedChromium final : public page::SharedBrowser {
 public:
-    SharedChromium(std::unique_ptr<BrowserHost> host, bool headless) : m_host(std::move(host)), m_headless(headless) {}
+    SharedChromium(std::unique_ptr<BrowserHost> host, bool headless, bool keeps_spare)
+        : m_host(std::move(host)), m_headless(headless), m_keeps_spare(keeps_spare)
+    {
+    }
 
     BrowserHost& host() { return *m_host; }
     bool alive() const override { return !m_host->session().closed(); }
     bool shows_windows() const override { return !m_headless && m_host->window_on_this_machine(); }
     void close() noexcept override { m_host->close(); }
     void leave_open() noexcept override { m_host->leave_open(); }
+    std::unique_ptr<page::SpareWindow> open_spare_window() override
+    {
+        if (!m_keeps_spare)
+            return nullptr;
+        return std::make_unique<SpareTab>(m_host->session());
+    }
 
 private:
     std::unique_ptr<BrowserHost> m_host;
     bool m_headless;
+    bool m_keeps_spare;
 };
 
 // The part of a shared browser that one page has: a browser context of its own, disposed of with
 // the page (its popups with it), or left with its window for a person to close.
 class ContextHost final : public BrowserHost {
 public:
-    ContextHost(std::shared_ptr<SharedChromium> browser, bool own_context) : m_browser(std::move(browser))
+    // `spare`: a tab opened ahead, which the page then takes with its context.
+    ContextHost(std::shared_ptr<SharedChromium> browser, bool own_context, std::unique_ptr<SpareTab> spare)
+        : m_browser(std::move(browser))
     {
-        if (!own_context)
-            return;
-        // A context nobody sees goes with the connection, should this process end without closing it.
-        const auto created = session().send("Target.createBrowserContext",
-                                            {{"disposeOnDetach", !m_browser->shows_windows()}}, {}, kContextTimeout);
-        const auto id = created.find("browserContextId");
-        if (id == created.end() || !id->is_string())
-            throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,
-                                "Chromium answered Target.createBrowserContext without its browserContextId: " +
-                                    created.dump());
-        m_context = id->get<std::string>();
+        if (spare)
+            std::tie(m_context, m_target) = spare->adopt();
+        else if (own_context)
+            m_context = create_context(session(), !m_browser->shows_windows());
     }
     ~ContextHost() override { close(); }
 
@@ -55,18 +115,13 @@ public:
     bool window_on_this_machine() const override { return m_browser->host().window_on_this_machine(); }
     std::optional<int32_t> native_window() override { return m_browser->host().native_window(); }
     std::string browser_context() const override { return m_context; }
+    std::string opened_target() const override { return m_target; }
 
     void close() override
     {
         if (!m_browser)
             return;
-        if (!m_context.empty() && !session().closed()) {
-            try {
-                session().send("Target.disposeBrowserContext", {{"browserContextId", m_context}});
-            } catch (const AutomationError&) {
-                // A browser that does not answer ends with its last page.
-            }
-        }
+        dispose_context(session(), m_context);
         m_browser.reset();
     }
     void leave_open() override { m_browser.reset(); }
@@ -74,6 +129,7 @@ public:
 private:
     std::shared_ptr<SharedChromium> m_browser;
     std::string m_context;
+    std::string m_target;
 };
 
 }  // namespace
@@ -88,10 +144,13 @@ bool ChromiumEngine::can_show_window() const
 std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& state, bool headless)
 {
     const std::string key = shared_browser_key(headless);
-    auto browser = m_browsers.lease<SharedChromium>(
-        key, [headless] { return std::make_unique<SharedChromium>(open_browser_host(headless), headless); });
-    return std::make_unique<ChromiumPageDelegate>(std::make_unique<ContextHost>(std::move(browser), !key.empty()),
-                                                  state);
+    const bool keeps_spare = key.starts_with("headless ");
+    auto browser = m_browsers.lease<SharedChromium>(key, [headless, keeps_spare] {
+        return std::make_unique<SharedChromium>(open_browser_host(headless), headless, keeps_spare);
+    });
+    auto spare = m_browsers.take_spare<SpareTab>(*browser);
+    return std::make_unique<ChromiumPageDelegate>(
+        std::make_unique<ContextHost>(std::move(browser), !key.empty(), std::move(spare)), state);
 }
 
 }  // namespace varne::cdp

@@ -44,11 +44,14 @@ ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, pa
 void ChromiumPageDelegate::prepare_page()
 {
     ProtocolSession& session = m_host->session();
-    json target{{"url", "about:blank"}};
-    if (const std::string context = m_host->browser_context(); !context.empty())
-        target["browserContextId"] = context;
-    const json created = session.send("Target.createTarget", target);
-    m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
+    m_target_id = m_host->opened_target();
+    if (m_target_id.empty()) {
+        json target{{"url", "about:blank"}};
+        if (const std::string context = m_host->browser_context(); !context.empty())
+            target["browserContextId"] = context;
+        const json created = session.send("Target.createTarget", target);
+        m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
+    }
     m_session_id = session.attach_to_target(m_target_id);
     m_main_frame_id = m_target_id;  // a page's main frame has the target's id
     m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });

@@ -58,6 +58,23 @@ def test_a_later_browser_shares_the_running_browser_and_sees_nothing_of_the_firs
     assert first.GetBrowserHWnd() != second.GetBrowserHWnd()
 
 
+def test_each_browser_in_turn_gets_a_fresh_window_with_nothing_of_the_one_released_before(site, engine):
+    running = None
+    for turn in range(4):
+        browser = varne.CreateObject("Varne.Browser")
+        browser.GotoURL(site.url("index.html"))
+        assert window_of(browser).eval("document.cookie") == ""
+        assert window_of(browser).eval("String(localStorage.getItem('turn'))") == "null"
+        window_of(browser).eval(f"document.cookie = 'turn={turn}; path=/'; localStorage.setItem('turn', '{turn}')")
+        browser.GotoURL(site.url("second.html"))
+        assert browser.GetBrowser().Document.title == "Second"
+        if running is None:
+            running = browsers(engine)
+        assert browsers(engine) == running  # the browser kept for the next one serves them all
+        del browser
+        gc.collect()
+
+
 def test_a_dialog_open_in_one_browser_does_not_hold_another(site):
     first = varne.CreateObject("Varne.Browser")
     first.GotoURL(site.url("dialogs.html"))

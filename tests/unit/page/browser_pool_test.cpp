@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -18,6 +19,32 @@ struct Record {
     std::atomic<int> started{0};
     std::atomic<int> ended{0};
     std::atomic<int> left_open{0};
+    std::atomic<int> spares_opened{0};
+    std::atomic<int> spares_disposed{0};
+    std::atomic<int> spares_outliving_their_browser{0};
+    std::atomic<bool> spares_fail{false};
+};
+
+class FakeSpare final : public SpareWindow {
+public:
+    FakeSpare(Record& record, std::shared_ptr<const std::atomic<bool>> browser_ended)
+        : m_record(record), m_browser_ended(std::move(browser_ended))
+    {
+        ++m_record.spares_opened;
+    }
+    ~FakeSpare() override
+    {
+        if (!m_adopted)
+            ++m_record.spares_disposed;
+        if (*m_browser_ended)
+            ++m_record.spares_outliving_their_browser;
+    }
+    void adopt() { m_adopted = true; }
+
+private:
+    Record& m_record;
+    std::shared_ptr<const std::atomic<bool>> m_browser_ended;
+    bool m_adopted = false;
 };
 
 class FakeBrowser final : public SharedBrowser {
@@ -25,11 +52,22 @@ public:
     FakeBrowser(Record& record, bool headed) : m_record(record), m_headed(headed) { ++m_record.started; }
     bool alive() const override { return m_alive; }
     bool shows_windows() const override { return m_headed; }
-    void close() noexcept override { ++m_record.ended; }
+    void close() noexcept override
+    {
+        *m_ended = true;
+        ++m_record.ended;
+    }
     void leave_open() noexcept override
     {
+        *m_ended = true;
         ++m_record.ended;
         ++m_record.left_open;
+    }
+    std::unique_ptr<SpareWindow> open_spare_window() override
+    {
+        if (m_record.spares_fail)
+            throw std::runtime_error("no window");
+        return std::make_unique<FakeSpare>(m_record, m_ended);
     }
     void die() { m_alive = false; }
 
@@ -37,6 +75,7 @@ private:
     Record& m_record;
     bool m_headed;
     std::atomic<bool> m_alive{true};
+    std::shared_ptr<std::atomic<bool>> m_ended = std::make_shared<std::atomic<bool>>(false);
 };
 
 std::function<std::unique_ptr<FakeBrowser>()> starter(Record& record, bool headed = false)
@@ -161,6 +200,75 @@ TEST(BrowserPool, AFailedStartLeavesNothingAndPagesAskedForTogetherShareOneStart
     EXPECT_EQ(record.started, 1);
     for (const auto& page : pages)
         EXPECT_EQ(page.get(), pages.front().get());
+}
+
+TEST(BrowserPool, EachPageTakesTheWindowOpenedAheadForItAndTheNextOneIsOpenedAtOnce)
+{
+    Record record;
+    BrowserPool pool(60s);
+    auto first = pool.lease("local", starter(record));
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*first), nullptr);  // a browser just started has none yet
+    auto second = pool.lease("local", starter(record));
+    auto spare = pool.take_spare<FakeSpare>(*second);
+    ASSERT_NE(spare, nullptr);
+    spare->adopt();
+    spare.reset();
+    settle([&] { return record.spares_opened == 2; });
+    EXPECT_EQ(record.spares_opened, 2);
+    EXPECT_EQ(record.spares_disposed, 0);
+
+    first.reset();
+    second.reset();
+    EXPECT_EQ(record.ended, 0);  // the idle browser keeps its spare for the next page
+    auto third = pool.lease("local", starter(record));
+    EXPECT_NE(pool.take_spare<FakeSpare>(*third), nullptr);
+}
+
+TEST(BrowserPool, ASpareWindowGoesBeforeItsBrowserEndsHoweverItEnds)
+{
+    Record record;
+    {
+        BrowserPool pool(0ms);
+        auto page = pool.lease("local", starter(record));
+        pool.take_spare<FakeSpare>(*page);
+        page.reset();  // no idle moment: ends at once, with a spare open or on its way
+        EXPECT_EQ(record.ended, 1);
+
+        auto idle = pool.lease("idle", starter(record));
+        pool.take_spare<FakeSpare>(*idle);
+        auto dying = pool.lease("dying", starter(record));
+        pool.take_spare<FakeSpare>(*dying);
+        dying->die();
+        dying.reset();
+        pool.lease("dying", starter(record)).reset();
+        BrowserPool timed(1ms);
+        auto brief = timed.lease("local", starter(record));
+        timed.take_spare<FakeSpare>(*brief);
+        brief.reset();
+        settle([&] { return record.ended == 4; });
+        idle.reset();
+    }
+    EXPECT_EQ(record.ended, record.started);
+    EXPECT_EQ(record.spares_opened, record.spares_disposed);
+    EXPECT_EQ(record.spares_outliving_their_browser, 0);
+    EXPECT_EQ(background_work(), 0);
+}
+
+TEST(BrowserPool, NoSpareWindowForAHeadedOrUnsharedBrowserOrWhenOpeningOneFails)
+{
+    Record record;
+    BrowserPool pool(60s);
+    auto headed = pool.lease("headed", starter(record, true));
+    auto unshared = pool.lease("", starter(record));
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*headed), nullptr);
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*unshared), nullptr);
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*headed), nullptr);
+    EXPECT_EQ(record.spares_opened, 0);
+
+    record.spares_fail = true;
+    auto failing = pool.lease("local", starter(record));
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*failing), nullptr);
+    EXPECT_EQ(pool.take_spare<FakeSpare>(*failing), nullptr);  // the failure is the next page's to bear
 }
 
 }  // namespace
