@@ -78,18 +78,22 @@ private:
 
 }  // namespace
 
-ChromiumEngine::ChromiumEngine() : m_browsers(kIdleGrace) {}
+ChromiumEngine::ChromiumEngine(EnvironmentLookup environment)
+    : m_environment(std::move(environment)), m_browsers(kIdleGrace)
+{
+}
 
 bool ChromiumEngine::can_show_window() const
 {
-    return can_show_browser_window();
+    return can_show_browser_window(m_environment);
 }
 
 std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& state, bool headless)
 {
-    const std::string key = shared_browser_key(headless);
-    auto browser = m_browsers.lease<SharedChromium>(
-        key, [headless] { return std::make_unique<SharedChromium>(open_browser_host(headless), headless); });
+    const std::string key = shared_browser_key(m_environment, headless);
+    auto browser = m_browsers.lease<SharedChromium>(key, [this, headless] {
+        return std::make_unique<SharedChromium>(open_browser_host(m_environment, headless), headless);
+    });
     return std::make_unique<ChromiumPageDelegate>(std::make_unique<ContextHost>(std::move(browser), !key.empty()),
                                                   state);
 }
