@@ -28,6 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "composition/process_environment.h"
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
 #include "platform/chromium/chromium_process.h"
@@ -224,7 +225,7 @@ private:
 class BarePage {
 public:
     // Launch until the page answers: the part that the launch figure times.
-    BarePage() : m_process(ChromiumProcess::launch())
+    BarePage() : m_process(ChromiumProcess::launch(process_environment))
     {
         const std::string target =
             session().send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>();
@@ -402,7 +403,9 @@ private:
         auto bare_launch = [&] {
             const auto started = Clock::now();
             std::unique_ptr<ChromiumProcess> process;
-            part("bare: ChromiumProcess::launch").push_back(time_ms([&] { process = ChromiumProcess::launch(); }));
+            part("bare: ChromiumProcess::launch").push_back(time_ms([&] {
+                process = ChromiumProcess::launch(process_environment);
+            }));
             auto& session = process->session();
             std::string session_id;
             part("bare: createTarget + attachToTarget").push_back(time_ms([&] {
@@ -416,7 +419,7 @@ private:
         };
         auto browser_commands = [&] {
             const auto started = Clock::now();
-            auto process = ChromiumProcess::launch();
+            auto process = ChromiumProcess::launch(process_environment);
             auto& session = process->session();
             const std::string session_id = session.attach_to_target(
                 session.send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>());

@@ -4,6 +4,7 @@
 //
 //   firefox_bench --page URL [--round-trips N]
 
+#include "composition/process_environment.h"
 #include "page/page_state.h"
 #include "platform/firefox/firefox_engine.h"
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     try {
         const auto start = Clock::now();
         varne::page::PageState state;
-        auto delegate = varne::bidi::FirefoxEngine().open_page(state, true);
+        auto delegate = varne::bidi::FirefoxEngine(varne::process_environment).open_page(state, true);
         state.set_main_frame(delegate->main_frame_id());
         state.navigation_requested(delegate->main_frame_id());
         delegate->navigate(delegate->main_frame_id(), page);

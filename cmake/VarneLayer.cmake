@@ -18,8 +18,8 @@ endforeach()
 set(VARNE_LAYER_TARGETS
   frame=varne_frame records=varne_records settings=varne_settings browser=varne_browser
   spreadsheet=varne_spreadsheet spreadsheet/engine=varne_workbook page=varne_page platform=varne_platform
-  platform/transport=varne_transport platform/chromium=varne_chromium platform/firefox=varne_firefox
-  composition=varne_composition)
+  platform/transport=varne_transport platform/session=varne_session platform/chromium=varne_chromium
+  platform/firefox=varne_firefox composition=varne_composition)
 
 function(varne_layer_target layer out)
   set(folder ${layer})

@@ -1,4 +1,5 @@
 #include "composition/offered_engines.h"
+#include "composition/process_environment.h"
 
 #include <array>
 
@@ -10,8 +11,8 @@ namespace varne {
 const OfferedEngines& offered_engines()
 {
     static constexpr std::array<std::string_view, 2> kNames{"chromium", "firefox"};
-    static cdp::ChromiumEngine chromium;
-    static bidi::FirefoxEngine firefox;
+    static cdp::ChromiumEngine chromium{process_environment};
+    static bidi::FirefoxEngine firefox{process_environment};
     static const OfferedEngines offered = [] {
         OfferedEngines engines{.registry = {}, .names = kNames};
         engines.registry.add("chromium", chromium);

@@ -1,4 +1,5 @@
 #include "composition/offered_engines.h"
+#include "composition/process_environment.h"
 
 #include <array>
 
@@ -13,8 +14,8 @@ const OfferedEngines& offered_engines()
 {
     static constexpr std::array<std::string_view, 2> kNames{"chromium", "firefox"};
     static constexpr std::array<std::string_view, 1> kWindowsNames{"chromium"};
-    static cdp::ChromiumEngine chromium;
-    static bidi::FirefoxEngine firefox;
+    static cdp::ChromiumEngine chromium{process_environment};
+    static bidi::FirefoxEngine firefox{process_environment};
     static const OfferedEngines offered = [] {
         const bool wine = running_under_wine();
         OfferedEngines engines{.registry = {},

@@ -5,10 +5,7 @@
 
 #include "browser/object_model.h"
 #include "page/browser_page.h"
-
-namespace varne {
-class FileSystem;
-}
+#include "platform/file_system.h"
 
 namespace varne::page {
 

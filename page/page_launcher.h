@@ -6,10 +6,7 @@
 #include "browser/object_model.h"
 #include "page/page_delegate.h"
 #include "platform/environment.h"
-
-namespace varne {
-class FileSystem;
-}
+#include "platform/file_system.h"
 
 namespace varne::page {
 

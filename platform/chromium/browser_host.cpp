@@ -5,24 +5,22 @@
 #include "platform/chromium/grid_browser.h"
 #include "platform/transport/browser_location.h"
 
-#include <cstdlib>
-
 namespace varne {
 
 namespace {
 
-BrowserLocation chromium_location()
+BrowserLocation chromium_location(const EnvironmentLookup& environment)
 {
     static const AttachVariable running_chromium{
         "VARNE_CDP_URL", {"ws", "http"}, "ws://host:port/devtools/browser/<id>"};
-    return browser_location([](const char* name) { return std::getenv(name); }, running_chromium);
+    return browser_location(environment, running_chromium);
 }
 
 }  // namespace
 
-std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environment, bool headless)
 {
-    const BrowserLocation location = chromium_location();
+    const BrowserLocation location = chromium_location(environment);
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return GridBrowser::open(location);
@@ -31,12 +29,12 @@ std::unique_ptr<BrowserHost> open_browser_host(bool headless)
     case BrowserLocation::Kind::kLocal:
         break;
     }
-    return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
+    return ChromiumProcess::launch(environment, {.extra_args = {}, .headless = headless});
 }
 
-std::string shared_browser_key(bool headless)
+std::string shared_browser_key(const EnvironmentLookup& environment, bool headless)
 {
-    const BrowserLocation location = chromium_location();
+    const BrowserLocation location = chromium_location(environment);
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return {};
@@ -45,16 +43,14 @@ std::string shared_browser_key(bool headless)
     case BrowserLocation::Kind::kLocal:
         break;
     }
-    const char* chosen = std::getenv("VARNE_CHROMIUM");
-    const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : ChromiumProcess::kDefaultExecutable;
-    const bool headed = !headless && can_show_browser_window();
-    return (headed ? "headed " + std::string(std::getenv("DISPLAY")) + " " : "headless ") + program;
+    const std::string program = variable_or(environment, "VARNE_CHROMIUM", ChromiumProcess::kDefaultExecutable);
+    const bool headed = !headless && can_show_browser_window(environment);
+    return (headed ? "headed " + std::string(environment("DISPLAY")) + " " : "headless ") + program;
 }
 
-bool can_show_browser_window()
+bool can_show_browser_window(const EnvironmentLookup& environment)
 {
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
+    return variable_set(environment, "DISPLAY");
 }
 
 }  // namespace varne

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/protocol_session.h"
+#include "platform/environment.h"
 
 #include <cstdint>
 #include <memory>
@@ -74,17 +75,17 @@ protected:
     std::unique_ptr<ProtocolSession> m_session;
 };
 
-// The browser for a new application: a local child, a Grid's browser or a running Chromium, as the
-// environment says at this call. Raises AutomationError saying why when none can be had.
-std::unique_ptr<BrowserHost> open_browser_host(bool headless);
+// The browser for a new application: a local child, a Grid's browser or a running Chromium, as
+// `environment` says at this call. Raises AutomationError saying why when none can be had.
+std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environment, bool headless);
 
 // What the browser that open_browser_host() would give now is known by: applications whose keys
 // are equal share one browser, each in a context of its own. Empty where each application needs
 // a browser of its own (a Grid balances its sessions, not contexts).
-std::string shared_browser_key(bool headless);
+std::string shared_browser_key(const EnvironmentLookup& environment, bool headless);
 
 // Whether a browser started here now could show its window to a person: on Linux where DISPLAY
 // names a display, on Windows in an interactive window station.
-bool can_show_browser_window();
+bool can_show_browser_window(const EnvironmentLookup& environment);
 
 }  // namespace varne

@@ -134,19 +134,22 @@ private:
 
 }  // namespace
 
-ChromiumEngine::ChromiumEngine() : m_browsers(kIdleGrace) {}
+ChromiumEngine::ChromiumEngine(EnvironmentLookup environment)
+    : m_environment(std::move(environment)), m_browsers(kIdleGrace)
+{
+}
 
 bool ChromiumEngine::can_show_window() const
 {
-    return can_show_browser_window();
+    return can_show_browser_window(m_environment);
 }
 
 std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& state, bool headless)
 {
-    const std::string key = shared_browser_key(headless);
+    const std::string key = shared_browser_key(m_environment, headless);
     const bool keeps_spare = key.starts_with("headless ");
-    auto browser = m_browsers.lease<SharedChromium>(key, [headless, keeps_spare] {
-        return std::make_unique<SharedChromium>(open_browser_host(headless), headless, keeps_spare);
+    auto browser = m_browsers.lease<SharedChromium>(key, [this, headless, keeps_spare] {
+        return std::make_unique<SharedChromium>(open_browser_host(m_environment, headless), headless, keeps_spare);
     });
     auto spare = m_browsers.take_spare<SpareTab>(*browser);
     return std::make_unique<ChromiumPageDelegate>(

@@ -2,6 +2,7 @@
 
 #include "page/browser_pool.h"
 #include "page/page_delegate.h"
+#include "platform/environment.h"
 
 namespace varne::cdp {
 
@@ -10,13 +11,15 @@ namespace varne::cdp {
 // browser while any of them lives, each in a browser context (and so a window) of its own.
 class ChromiumEngine final : public page::Engine {
 public:
-    ChromiumEngine();
+    // Reads where the browser runs, and how, through `environment` each time a page is opened.
+    explicit ChromiumEngine(EnvironmentLookup environment);
 
     std::u16string name() const override { return u"Chromium"; }
     bool can_show_window() const override;
     std::unique_ptr<page::PageDelegate> open_page(page::PageState& state, bool headless) override;
 
 private:
+    EnvironmentLookup m_environment;
     page::BrowserPool m_browsers;
 };
 

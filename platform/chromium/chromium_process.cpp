@@ -78,12 +78,6 @@ Pipe make_pipe()
     return pipe;
 }
 
-std::string executable_path()
-{
-    const char* chosen = std::getenv("VARNE_CHROMIUM");
-    return chosen != nullptr && *chosen != '\0' ? chosen : ChromiumProcess::kDefaultExecutable;
-}
-
 // Profile folders are locked (flock on the folder) by the process that uses them, for as long as
 // it runs: the kernel drops the lock when that process ends, however it ends, so a folder that
 // can be locked is one that nobody will use again. A folder is made under another name and gets
@@ -122,9 +116,9 @@ void remove_abandoned_folders(const std::string& base)
 }
 
 // A fresh folder, locked.
-std::filesystem::path make_folder()
+std::filesystem::path make_folder(const EnvironmentLookup& environment)
 {
-    const std::string base = posix::profile_base_folder();
+    const std::string base = posix::profile_base_folder(environment);
     remove_abandoned_folders(base);
     std::string made = base + "/" + kNewFolderPrefix + "XXXXXX";
     if (::mkdtemp(made.data()) == nullptr)
@@ -168,19 +162,13 @@ std::string read_file(const std::filesystem::path& path)
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-bool shows_window(const ChromiumLaunchOptions& options)
-{
-    const char* display = std::getenv("DISPLAY");
-    return !options.headless && display != nullptr && *display != '\0';
-}
-
 std::vector<std::string> browser_arguments(const std::string& executable, const std::filesystem::path& folder,
-                                           const ChromiumLaunchOptions& options)
+                                           const ChromiumLaunchOptions& options, bool shows_window)
 {
     std::vector<std::string> args{executable};
     if (::geteuid() == 0)
         args.emplace_back("--no-sandbox");
-    if (shows_window(options))
+    if (shows_window)
         args.emplace_back("--ozone-platform=x11");
     else
         args.emplace_back(kHeadlessSwitch);
@@ -233,19 +221,21 @@ pid_t spawn_keeper(pid_t browser, const std::filesystem::path& folder, int comma
 
 }  // namespace
 
-std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOptions& options)
+std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const EnvironmentLookup& environment,
+                                                         const ChromiumLaunchOptions& options)
 {
     posix::reap_let_go_children();
-    const std::string executable = executable_path();
-    const std::filesystem::path folder = make_folder();
+    const std::string executable = variable_or(environment, "VARNE_CHROMIUM", kDefaultExecutable);
+    const bool shows_window = !options.headless && variable_set(environment, "DISPLAY");
+    const std::filesystem::path folder = make_folder(environment);
     pid_t pid = 0;
     Pipe commands;
     Pipe messages;
     try {
         commands = make_pipe();
         messages = make_pipe();
-        pid = spawn(browser_arguments(executable, folder, options), folder / kLogName, commands.read_end.get(),
-                    messages.write_end.get());
+        pid = spawn(browser_arguments(executable, folder, options, shows_window), folder / kLogName,
+                    commands.read_end.get(), messages.write_end.get());
     } catch (const AutomationError&) {
         remove_folder(folder);
         throw;
@@ -258,7 +248,7 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
     try {
         process.reset(
             new ChromiumProcess(executable, folder, pid, commands.write_end.release(), messages.read_end.release()));
-        process->m_shows_window = shows_window(options);
+        process->m_shows_window = shows_window;
     } catch (...) {
         ::killpg(pid, SIGKILL);
         ::waitpid(pid, nullptr, 0);

@@ -33,10 +33,12 @@ public:
     // The executable used unless the VARNE_CHROMIUM environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/lib/chromium/chromium";
 
-    // Starts the browser with no window and waits for its answer to Browser.getVersion. Ends within
-    // options.start_timeout, or raises AutomationError (server unavailable) saying whether the
-    // executable could not be started, exited at once or did not answer, with the end of its log.
-    static std::unique_ptr<ChromiumProcess> launch(const ChromiumLaunchOptions& options = {});
+    // Starts the browser with no window and waits for its answer to Browser.getVersion, reading
+    // VARNE_CHROMIUM, DISPLAY and TMPDIR through `environment`. Ends within options.start_timeout,
+    // or raises AutomationError (server unavailable) saying whether the executable could not be
+    // started, exited at once or did not answer, with the end of its log.
+    static std::unique_ptr<ChromiumProcess> launch(const EnvironmentLookup& environment,
+                                                   const ChromiumLaunchOptions& options = {});
 
     ~ChromiumProcess() override;
 

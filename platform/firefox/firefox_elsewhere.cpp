@@ -4,16 +4,13 @@
 #include "platform/firefox/grid_firefox.h"
 #include "platform/transport/browser_location.h"
 
-#include <cstdlib>
-
 namespace varne::bidi {
 
-std::unique_ptr<FirefoxHost> open_firefox_elsewhere()
+std::unique_ptr<FirefoxHost> open_firefox_elsewhere(const EnvironmentLookup& environment)
 {
     // Firefox's BiDi server takes its sessions at /session, the path used when none is given.
     static const AttachVariable running_firefox{"VARNE_BIDI_URL", {"ws"}, ""};
-    const BrowserLocation location =
-        browser_location([](const char* name) { return std::getenv(name); }, running_firefox);
+    const BrowserLocation location = browser_location(environment, running_firefox);
     switch (location.kind) {
     case BrowserLocation::Kind::kGrid:
         return GridFirefox::open(location);

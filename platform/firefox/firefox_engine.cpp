@@ -4,7 +4,6 @@
 #include "platform/firefox/firefox_page_delegate.h"
 #include "platform/firefox/firefox_process.h"
 
-#include <cstdlib>
 #include <mutex>
 #include <optional>
 #include <tuple>
@@ -21,12 +20,6 @@ using Json = nlohmann::json;
 // How long a Firefox with no page left waits for the next one (see the Chromium engine).
 constexpr auto kIdleGrace = 2000ms;
 constexpr auto kContextTimeout = 30s;
-
-bool display_available()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
-}
 
 void remove_user_context(BidiSession& session, const std::string& user_context) noexcept
 {
@@ -154,23 +147,26 @@ private:
 
 }  // namespace
 
-FirefoxEngine::FirefoxEngine() : m_browsers(kIdleGrace) {}
+FirefoxEngine::FirefoxEngine(EnvironmentLookup environment)
+    : m_environment(std::move(environment)), m_browsers(kIdleGrace)
+{
+}
 
 bool FirefoxEngine::can_show_window() const
 {
-    return display_available();
+    return variable_set(m_environment, "DISPLAY");
 }
 
 std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& state, bool headless)
 {
-    if (auto elsewhere = open_firefox_elsewhere())
+    if (auto elsewhere = open_firefox_elsewhere(m_environment))
         return std::make_unique<FirefoxPageDelegate>(std::move(elsewhere), state);
-    const char* chosen = std::getenv("VARNE_FIREFOX");
-    const bool headed = !headless && display_available();
-    const std::string key = (headed ? "headed " + std::string(std::getenv("DISPLAY")) + " " : "headless ") +
-                            (chosen != nullptr ? chosen : FirefoxProcess::kDefaultExecutable);
-    auto browser = m_browsers.lease<SharedFirefox>(
-        key, [headless] { return std::make_unique<SharedFirefox>(FirefoxProcess::launch({.headless = headless})); });
+    const bool headed = !headless && can_show_window();
+    const std::string key = (headed ? "headed " + std::string(m_environment("DISPLAY")) + " " : "headless ") +
+                            variable_or(m_environment, "VARNE_FIREFOX", FirefoxProcess::kDefaultExecutable);
+    auto browser = m_browsers.lease<SharedFirefox>(key, [this, headless] {
+        return std::make_unique<SharedFirefox>(FirefoxProcess::launch(m_environment, {.headless = headless}));
+    });
     auto spare = m_browsers.take_spare<SpareFirefoxWindow>(*browser);
     auto page =
         std::make_unique<FirefoxPageDelegate>(std::make_unique<UserContextHost>(browser, std::move(spare)), state);

@@ -2,6 +2,7 @@
 
 #include "page/browser_pool.h"
 #include "page/page_delegate.h"
+#include "platform/environment.h"
 
 #include <memory>
 #include <string>
@@ -14,7 +15,8 @@ namespace varne::bidi {
 // Firefox elsewhere (firefox_elsewhere.h).
 class FirefoxEngine final : public page::Engine {
 public:
-    FirefoxEngine();
+    // Reads where Firefox runs, and how, through `environment` each time a page is opened.
+    explicit FirefoxEngine(EnvironmentLookup environment);
 
     std::u16string name() const override { return u"Firefox"; }
     // Where DISPLAY names an X display.
@@ -23,6 +25,7 @@ public:
     std::unique_ptr<page::PageDelegate> open_page(page::PageState& state, bool headless) override;
 
 private:
+    EnvironmentLookup m_environment;
     page::BrowserPool m_browsers;
 };
 

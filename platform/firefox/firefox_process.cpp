@@ -35,21 +35,9 @@ constexpr int kOutputTailLines = 5;
 constexpr const char* kOutputName = "firefox.log";
 constexpr const char* kProfileName = "profile";
 
-std::string executable_path()
+std::filesystem::path make_folder(const EnvironmentLookup& environment)
 {
-    const char* chosen = std::getenv("VARNE_FIREFOX");
-    return chosen != nullptr && *chosen != '\0' ? chosen : FirefoxProcess::kDefaultExecutable;
-}
-
-bool display_available()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
-}
-
-std::filesystem::path make_folder()
-{
-    const std::string base = posix::profile_base_folder();
+    const std::string base = posix::profile_base_folder(environment);
     std::string made = base + "/varne-firefox-XXXXXX";
     if (::mkdtemp(made.data()) == nullptr)
         throw server_unavailable("Cannot create a folder for Firefox's profile in " + base + ": " +
@@ -125,11 +113,12 @@ std::string read_file(const std::filesystem::path& path)
 
 }  // namespace
 
-std::unique_ptr<FirefoxProcess> FirefoxProcess::launch(const FirefoxLaunchOptions& options)
+std::unique_ptr<FirefoxProcess> FirefoxProcess::launch(const EnvironmentLookup& environment,
+                                                       const FirefoxLaunchOptions& options)
 {
-    const std::string executable = executable_path();
-    const std::filesystem::path folder = make_folder();
-    const bool shows_window = !options.headless && display_available();
+    const std::string executable = variable_or(environment, "VARNE_FIREFOX", kDefaultExecutable);
+    const std::filesystem::path folder = make_folder(environment);
+    const bool shows_window = !options.headless && variable_set(environment, "DISPLAY");
     int watchdog_line[2] = {-1, -1};
     pid_t pid = 0;
     try {

@@ -39,10 +39,11 @@ public:
     static constexpr const char* kDefaultExecutable = "/usr/bin/firefox-esr";
 
     // Starts Firefox, connects to its BiDi server and opens a session that leaves dialogs open
-    // for the library. Raises AutomationError (server unavailable) naming the step that failed:
-    // the program could not start, exited (with what it printed), printed no address within
-    // options.listen_timeout, or did not answer session.new within options.session_timeout.
-    static std::unique_ptr<FirefoxProcess> launch(const FirefoxLaunchOptions& options = {});
+    // for the library, reading VARNE_FIREFOX, DISPLAY and TMPDIR through `environment`. Raises AutomationError (server
+    // unavailable) naming the step that failed: the program could not start, exited (with what it printed), printed no
+    // address within options.listen_timeout, or did not answer session.new within options.session_timeout.
+    static std::unique_ptr<FirefoxProcess> launch(const EnvironmentLookup& environment,
+                                                  const FirefoxLaunchOptions& options = {});
 
     ~FirefoxProcess();
 

@@ -186,12 +186,11 @@ void reap_let_go_children()
     });
 }
 
-std::string profile_base_folder()
+std::string profile_base_folder(const EnvironmentLookup& environment)
 {
     if (::access("/dev/shm", W_OK | X_OK) == 0)
         return "/dev/shm";
-    const char* tmpdir = std::getenv("TMPDIR");
-    return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+    return variable_or(environment, "TMPDIR", "/tmp");
 }
 
 std::string last_lines(std::string_view text, size_t count)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/environment.h"
+
 #include <chrono>
 #include <filesystem>
 #include <initializer_list>
@@ -62,7 +64,7 @@ void reap_let_go_children();
 
 // A folder for a fresh profile: in memory where /dev/shm is usable (a profile on a disk busy with
 // write-back makes a start two to three times slower), else in TMPDIR or /tmp.
-std::string profile_base_folder();
+std::string profile_base_folder(const EnvironmentLookup& environment);
 
 // The last `count` lines of `text` that are not blank, joined by " | ".
 std::string last_lines(std::string_view text, size_t count);

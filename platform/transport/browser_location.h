@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/environment.h"
 #include "platform/transport/web_address.h"
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,8 +29,6 @@ struct BrowserLocation {
     HttpHeaders headers;
     std::chrono::seconds queue_timeout = kDefaultQueueTimeout;
 };
-
-using EnvironmentLookup = std::function<const char*(const char* name)>;
 
 // The variable that names an engine's browser that runs already, the schemes its address may take,
 // and the form of a ws:// address where the engine needs its path ("" when any path will do).

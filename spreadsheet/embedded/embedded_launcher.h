@@ -1,10 +1,7 @@
 #pragma once
 
+#include "platform/file_system.h"
 #include "spreadsheet/spreadsheet_launcher.h"
-
-namespace varne {
-class FileSystem;
-}
 
 namespace varne::embedded {
 

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cwctype>
 
 #include "platform/chromium/windows/windows_browser_host.h"
@@ -27,28 +26,26 @@ bool chosen_windows_program()
 
 }  // namespace
 
-std::unique_ptr<BrowserHost> open_browser_host(bool headless)
+std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environment, bool headless)
 {
     if (running_under_wine() && !chosen_windows_program())
-        return WineBrowserHost::launch(headless);
+        return WineBrowserHost::launch(environment, headless);
     return WindowsBrowserHost::launch(headless);
 }
 
 // Each application of the Windows build has a browser of its own: a headed window is found by its
 // process, and a shared browser would outlive the script's host, whose exit runs under the loader
 // lock, where the pool's threads cannot be joined.
-std::string shared_browser_key(bool)
+std::string shared_browser_key(const EnvironmentLookup&, bool)
 {
     return {};
 }
 
-bool can_show_browser_window()
+bool can_show_browser_window(const EnvironmentLookup& environment)
 {
     // Under Wine the browser's window would be shown on the host's display.
-    if (running_under_wine()) {
-        const char* display = std::getenv("DISPLAY");
-        return display != nullptr && *display != '\0';
-    }
+    if (running_under_wine())
+        return variable_set(environment, "DISPLAY");
     // A service's window station is not visible: nobody could see or close a window there.
     USEROBJECTFLAGS flags{};
     return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "frame/automation_error.h"
@@ -97,26 +96,14 @@ std::pair<SOCKET, SOCKET> socket_pair()
     return {ours.release(), theirs.release()};
 }
 
-std::string executable_path()
-{
-    const char* chosen = std::getenv("VARNE_CHROMIUM");
-    return chosen != nullptr && *chosen != '\0' ? chosen : WineBrowserHost::kDefaultExecutable;
-}
-
 // Perl clears the O_NONBLOCK that Wine puts on the socket (the browser takes EAGAIN for a closed
 // pipe) and execs the browser, keeping descriptor 3 across the exec.
-bool display_named()
-{
-    const char* display = std::getenv("DISPLAY");
-    return display != nullptr && *display != '\0';
-}
-
-std::string launch_script(const std::string& folder, bool shows_window)
+std::string launch_script(const std::string& executable, const std::string& folder, bool shows_window)
 {
     std::string script =
         "sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
         shell_quoted("$^F=255; open(my $p,q(+<&=),3); fcntl($p,F_SETFL,O_RDWR); exec {$ARGV[0]} @ARGV") + " " +
-        shell_quoted(executable_path()) + " $sandbox";
+        shell_quoted(executable) + " $sandbox";
     std::vector<std::string> flags(kBrowserSwitches.begin(), kBrowserSwitches.end());
     flags.push_back("--user-data-dir=" + folder + "/profile");
     flags.emplace_back(shows_window ? "--ozone-platform=x11" : kHeadlessSwitch);
@@ -127,18 +114,21 @@ std::string launch_script(const std::string& folder, bool shows_window)
 
 }  // namespace
 
-std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chrono::milliseconds start_timeout)
+std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(const EnvironmentLookup& environment, bool headless,
+                                                         std::chrono::milliseconds start_timeout)
 {
+    const std::string executable = variable_or(environment, "VARNE_CHROMIUM", kDefaultExecutable);
+    const bool shows_window = !headless && variable_set(environment, "DISPLAY");
     start_winsock();
     const auto deadline = std::chrono::steady_clock::now() + start_timeout;
     auto program = std::make_unique<WineHostProgram>("varne-chromium-");
     auto [ours, theirs] = socket_pair();
     Socket browser_end(theirs);
     auto transport = std::make_unique<SocketTransport>(ours);
-    const bool shows_window = !headless && display_named();
     if (!SetHandleInformation(reinterpret_cast<HANDLE>(browser_end.get()), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
         throw server_unavailable("Cannot hand the browser its socket (error " + std::to_string(GetLastError()) + ")");
-    program->start(launch_script(program->host_folder(), shows_window), reinterpret_cast<HANDLE>(browser_end.get()));
+    program->start(launch_script(executable, program->host_folder(), shows_window),
+                   reinterpret_cast<HANDLE>(browser_end.get()));
     // Only the browser holds its end now: when it exits, our end sees the connection close.
     ::closesocket(browser_end.release());
     std::unique_ptr<WineBrowserHost> host(new WineBrowserHost(std::move(program), std::move(transport), shows_window));
@@ -151,8 +141,7 @@ std::unique_ptr<WineBrowserHost> WineBrowserHost::launch(bool headless, std::chr
                              std::max(left, std::chrono::milliseconds(1)));
         return host;
     } catch (const AutomationError& error) {
-        std::string description =
-            "Chromium (" + executable_path() + ") under Wine did not start: " + error.description();
+        std::string description = "Chromium (" + executable + ") under Wine did not start: " + error.description();
         const std::string tail = host->m_program->tail_of("chromium.log");
         if (!tail.empty())
             description += "; its log ends: " + tail;

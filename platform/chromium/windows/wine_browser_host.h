@@ -23,9 +23,9 @@ public:
     // The host's Chromium unless the VARNE_CHROMIUM environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/lib/chromium/chromium";
 
-    // Raises AutomationError (server unavailable) saying why when the browser cannot be started
-    // or does not answer within start_timeout.
-    static std::unique_ptr<WineBrowserHost> launch(bool headless,
+    // Reads VARNE_CHROMIUM and DISPLAY through `environment`. Raises AutomationError (server
+    // unavailable) saying why when the browser cannot be started or does not answer within start_timeout.
+    static std::unique_ptr<WineBrowserHost> launch(const EnvironmentLookup& environment, bool headless,
                                                    std::chrono::milliseconds start_timeout = std::chrono::seconds(10));
 
     ~WineBrowserHost() override;

@@ -29,12 +29,6 @@ AutomationError start_error(std::string description)
     return {error_number::kServerUnavailable, std::move(description)};
 }
 
-std::string executable_path()
-{
-    const char* chosen = std::getenv("VARNE_FIREFOX");
-    return chosen != nullptr && *chosen != '\0' ? chosen : WineFirefox::kDefaultExecutable;
-}
-
 std::string read_text(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -56,7 +50,7 @@ int host_pid()
 // the shell's pid for Firefox). A browser let go of (the kept file in its folder) is left to run
 // until its window closes; the watchdog then removes the profile. The variable stops Firefox's
 // remote-settings lookups: release builds take the profile's settings server only when it is set.
-std::string launch_script(const std::string& folder, bool shows_window)
+std::string launch_script(const std::string& executable, const std::string& folder, bool shows_window)
 {
     std::string script;
     if (const int client = host_pid()) {
@@ -66,7 +60,7 @@ std::string launch_script(const std::string& folder, bool shows_window)
                  " ] || kill -KILL $browser; " + shell_wait_for_exit("$browser") + "; rm -rf -- " +
                  shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
     }
-    script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable_path());
+    script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable);
     if (!shows_window)
         script += " --headless";
     script += " --remote-debugging-port=0 --no-remote --profile " + shell_quoted(folder + "/profile") + " about:blank";
@@ -75,11 +69,12 @@ std::string launch_script(const std::string& folder, bool shows_window)
 
 }  // namespace
 
-std::unique_ptr<WineFirefox> WineFirefox::launch(bool headless, std::chrono::milliseconds listen_timeout,
+std::unique_ptr<WineFirefox> WineFirefox::launch(const EnvironmentLookup& environment, bool headless,
+                                                 std::chrono::milliseconds listen_timeout,
                                                  std::chrono::milliseconds session_timeout)
 {
-    const char* display = std::getenv("DISPLAY");
-    const bool shows_window = !headless && display != nullptr && *display != '\0';
+    const std::string executable = variable_or(environment, "VARNE_FIREFOX", kDefaultExecutable);
+    const bool shows_window = !headless && variable_set(environment, "DISPLAY");
     auto program = std::make_unique<WineHostProgram>("varne-firefox-");
     std::error_code error;
     std::filesystem::create_directory(program->folder() / "profile", error);
@@ -88,14 +83,14 @@ std::unique_ptr<WineFirefox> WineFirefox::launch(bool headless, std::chrono::mil
     user_js.close();
     if (error || !user_js)
         throw start_error("Cannot write Firefox's profile in " + program->folder().string());
-    program->start(launch_script(program->host_folder(), shows_window));
-    std::unique_ptr<WineFirefox> firefox(new WineFirefox(std::move(program), shows_window));
+    program->start(launch_script(executable, program->host_folder(), shows_window));
+    std::unique_ptr<WineFirefox> firefox(new WineFirefox(std::move(program), executable, shows_window));
     firefox->connect(listen_timeout, session_timeout);
     return firefox;
 }
 
-WineFirefox::WineFirefox(std::unique_ptr<WineHostProgram> program, bool shows_window)
-    : m_program(std::move(program)), m_shows_window(shows_window)
+WineFirefox::WineFirefox(std::unique_ptr<WineHostProgram> program, std::string executable, bool shows_window)
+    : m_program(std::move(program)), m_executable(std::move(executable)), m_shows_window(shows_window)
 {
 }
 
@@ -107,7 +102,7 @@ WineFirefox::~WineFirefox()
 void WineFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono::milliseconds session_timeout)
 {
     const auto fail = [this](const std::string& what) {
-        std::string description = "Firefox (" + executable_path() + ") under Wine " + what;
+        std::string description = "Firefox (" + m_executable + ") under Wine " + what;
         const std::string tail = m_program->tail_of(kOutputName);
         if (!tail.empty())
             description += "; it printed: " + tail;

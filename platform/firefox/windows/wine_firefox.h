@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/environment.h"
 #include "platform/firefox/firefox_page_delegate.h"
 #include "platform/transport/wine_host_program.h"
 
@@ -19,10 +20,11 @@ public:
     // The host's Firefox unless the VARNE_FIREFOX environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/bin/firefox-esr";
 
-    // Raises AutomationError (server unavailable) saying which step of the start failed: the shell
+    // Reads VARNE_FIREFOX and DISPLAY through `environment`. Raises AutomationError (server
+    // unavailable) saying which step of the start failed: the shell
     // or the program could not start, it printed no BiDi address within listen_timeout, or it did
     // not answer session.new within session_timeout (Firefox answers once its start-up tasks have run).
-    static std::unique_ptr<WineFirefox> launch(bool headless,
+    static std::unique_ptr<WineFirefox> launch(const EnvironmentLookup& environment, bool headless,
                                                std::chrono::milliseconds listen_timeout = std::chrono::seconds(30),
                                                std::chrono::milliseconds session_timeout = std::chrono::seconds(45));
 
@@ -37,10 +39,11 @@ public:
     const std::filesystem::path& folder() const { return m_program->folder(); }
 
 private:
-    WineFirefox(std::unique_ptr<WineHostProgram> program, bool shows_window);
+    WineFirefox(std::unique_ptr<WineHostProgram> program, std::string executable, bool shows_window);
     void connect(std::chrono::milliseconds listen_timeout, std::chrono::milliseconds session_timeout);
 
     std::unique_ptr<WineHostProgram> m_program;
+    std::string m_executable;
     bool m_shows_window;
     std::unique_ptr<BidiSession> m_session;
     bool m_closed = false;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "tests/support/disk_files.h"
+#include "tests/support/fake_environment.h"
 #include "tests/support/posix/posix_processes.h"
 
 namespace varne {
@@ -45,20 +46,18 @@ while True:
 
 class ChromiumProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override { ::unsetenv("DISPLAY"); }
-
     // Writes an executable script and makes it the browser that launch() starts.
     std::string use_browser(const std::string& name, const std::string& text)
     {
         const auto path = m_scripts.add(name, text);
-        ::setenv("VARNE_CHROMIUM", path.c_str(), 1);
+        m_environment["VARNE_CHROMIUM"] = path.string();
         return path.string();
     }
 
-    static std::string launch_error(const ChromiumLaunchOptions& options = {})
+    std::string launch_error(const ChromiumLaunchOptions& options = {})
     {
         try {
-            ChromiumProcess::launch(options);
+            ChromiumProcess::launch(testing::environment_of(m_environment), options);
         } catch (const AutomationError& error) {
             EXPECT_EQ(error.number(), error_number::kServerUnavailable);
             return error.description();
@@ -68,6 +67,7 @@ protected:
     }
 
     testing::ScriptFolder m_scripts;
+    testing::Variables m_environment;
 };
 
 TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesNothingBehind)
@@ -79,7 +79,7 @@ TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesN
 
     ChromiumLaunchOptions options;
     options.extra_args = {"--leave-child", "--proxy-server=127.0.0.1:9"};
-    auto browser = ChromiumProcess::launch(options);
+    auto browser = ChromiumProcess::launch(testing::environment_of(m_environment), options);
     ::close(leaked);
 
     const Json& version = browser->version();
@@ -119,7 +119,7 @@ TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesN
 
 TEST_F(ChromiumProcessTest, ABrowserThatCannotStartSaysWhy)
 {
-    ::setenv("VARNE_CHROMIUM", (m_scripts.path() / "missing").c_str(), 1);
+    m_environment["VARNE_CHROMIUM"] = (m_scripts.path() / "missing").string();
     EXPECT_EQ(launch_error(),
               "Cannot start Chromium (" + (m_scripts.path() / "missing").string() + "): No such file or directory");
 

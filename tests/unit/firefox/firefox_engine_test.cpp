@@ -1,6 +1,7 @@
 #include "platform/firefox/firefox_engine.h"
 
 #include "page/page_state.h"
+#include "tests/support/fake_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +43,7 @@ protected:
     {
         if (::access("/usr/bin/firefox-esr", X_OK) != 0)
             GTEST_SKIP() << "firefox-esr is not installed";
-        ::unsetenv("VARNE_FIREFOX");
-        m_page = FirefoxEngine().open_page(m_state, true);
+        m_page = FirefoxEngine(testing::environment_of(m_environment)).open_page(m_state, true);
         m_state.set_main_frame(m_page->main_frame_id());
     }
 
@@ -67,6 +67,7 @@ protected:
                                       {page::CallArgument::of(property)}, true, false);
     }
 
+    const testing::Variables m_environment;  // none: a Firefox of this machine, started here
     page::PageState m_state;
     std::unique_ptr<page::PageDelegate> m_page;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fake_environment.h"
 #include "tests/support/posix/posix_processes.h"
 
 #include <cstdlib>
@@ -34,23 +35,22 @@ case "$FAKE_MODE" in
 esac
 )";
 
+using testing::environment_of;
 using testing::group_alive;
 using testing::process_alive;
 
+// The library reads its variables through the lookup; the fake browser reads its own (FAKE_*)
+// from the environment that it inherits.
+const testing::Variables kNoVariables;
+
 class FirefoxProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ::unsetenv("DISPLAY");
-        ::setenv("FAKE_REPORT", report().c_str(), 1);
-    }
-
-    void TearDown() override { ::unsetenv("VARNE_FIREFOX"); }
+    void SetUp() override { ::setenv("FAKE_REPORT", report().c_str(), 1); }
 
     void use_fake(const char* mode)
     {
         const auto path = m_scripts.add("firefox", kFakeFirefox);
-        ::setenv("VARNE_FIREFOX", path.c_str(), 1);
+        m_environment["VARNE_FIREFOX"] = path.string();
         ::setenv("FAKE_MODE", mode, 1);
     }
 
@@ -70,7 +70,7 @@ protected:
     AutomationError launch_error(const FirefoxLaunchOptions& options)
     {
         try {
-            FirefoxProcess::launch(options);
+            FirefoxProcess::launch(environment_of(m_environment), options);
         } catch (const AutomationError& error) {
             return error;
         }
@@ -79,6 +79,7 @@ protected:
     }
 
     testing::ScriptFolder m_scripts;
+    testing::Variables m_environment;
 };
 
 TEST(FirefoxProfile, ReadsTheListenLineAndWritesEveryPrefOnce)
@@ -153,13 +154,12 @@ protected:
     {
         if (::access(FirefoxProcess::kDefaultExecutable, X_OK) != 0)
             GTEST_SKIP() << FirefoxProcess::kDefaultExecutable << " is not installed";
-        ::unsetenv("VARNE_FIREFOX");
     }
 };
 
 TEST_F(RealFirefoxTest, OpensASessionThatLeavesDialogsAloneAndLeavesNothingBehind)
 {
-    auto firefox = FirefoxProcess::launch({.headless = true});
+    auto firefox = FirefoxProcess::launch(environment_of(kNoVariables), {.headless = true});
     EXPECT_EQ(firefox->capabilities()["capabilities"]["unhandledPromptBehavior"], Json({{"default", "ignore"}}));
     const Json tree = firefox->session().send("browsingContext.getTree");
     ASSERT_EQ(tree["contexts"].size(), 1u);
@@ -176,7 +176,7 @@ TEST_F(RealFirefoxTest, SaysWhichStepTimedOutAndHowLongItWaited)
 {
     const std::string description = [] {
         try {
-            FirefoxProcess::launch({.headless = true, .session_timeout = 1ms});
+            FirefoxProcess::launch(environment_of(kNoVariables), {.headless = true, .session_timeout = 1ms});
         } catch (const AutomationError& error) {
             return error.description();
         }
@@ -195,14 +195,14 @@ struct DeadClient {
     bool shows_window = false;
 };
 
-DeadClient launch_in_a_client_that_dies(const FirefoxLaunchOptions& options)
+DeadClient launch_in_a_client_that_dies(const testing::Variables& variables, const FirefoxLaunchOptions& options)
 {
     int report[2];
     EXPECT_EQ(::pipe(report), 0);
     const pid_t client = ::fork();
     if (client == 0) {
         ::close(report[0]);
-        auto firefox = FirefoxProcess::launch(options);
+        auto firefox = FirefoxProcess::launch(environment_of(variables), options);
         const std::string text = std::to_string(firefox->pid()) + " " + firefox->folder().string() + " " +
                                  (firefox->shows_window() ? "window" : "headless");
         [[maybe_unused]] const auto written = ::write(report[1], text.data(), text.size());
@@ -231,7 +231,7 @@ void wait_until_gone(const DeadClient& dead)
 
 TEST_F(RealFirefoxTest, AClientThatDiesTakesItsHeadlessFirefoxAndProfileWithIt)
 {
-    const DeadClient dead = launch_in_a_client_that_dies({.headless = true});
+    const DeadClient dead = launch_in_a_client_that_dies(kNoVariables, {.headless = true});
     ASSERT_GT(dead.pid, 0);
     wait_until_gone(dead);
     EXPECT_FALSE(group_alive(dead.pid)) << "Firefox outlived its client";
@@ -256,9 +256,10 @@ TEST_F(RealFirefoxTest, AHeadedWindowOutlivesItsClientAndItsProfileGoesOnceItIsC
         ::waitpid(xvfb, nullptr, 0);
         GTEST_SKIP() << "Xvfb could not start";
     }
+    // Firefox finds the display in the environment that it inherits.
     ::setenv("DISPLAY", (":" + number).c_str(), 1);
 
-    const DeadClient dead = launch_in_a_client_that_dies({});
+    const DeadClient dead = launch_in_a_client_that_dies({{"DISPLAY", ":" + number}}, {});
     if (dead.pid <= 0) {
         ::kill(xvfb, SIGTERM);
         ::waitpid(xvfb, nullptr, 0);

@@ -1,6 +1,7 @@
 #include "platform/transport/browser_location.h"
 
 #include "tests/support/automation_errors.h"
+#include "tests/support/fake_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,7 @@ const AttachVariable kRunningFirefox{"VARNE_BIDI_URL", {"ws"}, ""};
 BrowserLocation location_of(const std::map<std::string, std::string>& environment,
                             const AttachVariable& attach = kRunningChromium)
 {
-    return browser_location(
-        [&environment](const char* name) -> const char* {
-            auto found = environment.find(name);
-            return found == environment.end() ? nullptr : found->second.c_str();
-        },
-        attach);
+    return browser_location(testing::environment_of(environment), attach);
 }
 
 std::string refusal(const std::map<std::string, std::string>& environment,

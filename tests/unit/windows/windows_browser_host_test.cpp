@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "composition/process_environment.h"
 #include "frame/automation_error.h"
 
 namespace varne {
@@ -189,7 +190,7 @@ TEST_F(WindowsBrowserHostTest, AStartRemovesProfilesOfEndedBrowsersAndKeepsThose
 
 TEST_F(WindowsBrowserHostTest, UnderWineAWindowsProgramInVarneChromiumTakesThePipe)
 {
-    auto host = open_browser_host(true);
+    auto host = open_browser_host(process_environment, true);
     EXPECT_NE(dynamic_cast<WindowsBrowserHost*>(host.get()), nullptr);
 }
 

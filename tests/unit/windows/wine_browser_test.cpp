@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "composition/process_environment.h"
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
 
@@ -29,7 +30,7 @@ bool running(int pid)
 TEST(WineBrowserHost, StartsAnswersAndLeavesNothingBehind)
 {
     ASSERT_TRUE(running_under_wine());
-    auto host = WineBrowserHost::launch(true);
+    auto host = WineBrowserHost::launch(process_environment, true);
     const int pid = host->pid();
     const auto folder = host->folder();
     EXPECT_TRUE(running(pid));
