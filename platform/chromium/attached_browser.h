@@ -21,12 +21,14 @@ public:
 
     ~AttachedBrowser() override;
 
+    ProtocolSession& session() override { return *m_session; }
     // Closes every page target that this connection opened or that opened from them, then the connection.
     void close() override;
 
 private:
     explicit AttachedBrowser(std::unique_ptr<ProtocolSession> session);
 
+    std::unique_ptr<ProtocolSession> m_session;
     ProtocolSession::ListenerId m_listener = 0;
     std::mutex m_targets_mutex;
     std::set<std::string> m_targets;

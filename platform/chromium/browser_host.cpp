@@ -22,15 +22,8 @@ BrowserLocation chromium_location()
 
 std::unique_ptr<BrowserHost> open_browser_host(bool headless)
 {
-    const BrowserLocation location = chromium_location();
-    switch (location.kind) {
-    case BrowserLocation::Kind::kGrid:
-        return GridBrowser::open(location);
-    case BrowserLocation::Kind::kAttached:
-        return AttachedBrowser::open(location.address);
-    case BrowserLocation::Kind::kLocal:
-        break;
-    }
+    if (auto elsewhere = open_elsewhere<BrowserHost, GridBrowser, AttachedBrowser>(chromium_location()))
+        return elsewhere;
     return ChromiumProcess::launch({.extra_args = {}, .headless = headless});
 }
 

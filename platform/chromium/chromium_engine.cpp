@@ -2,18 +2,11 @@
 
 #include "platform/chromium/browser_host.h"
 #include "platform/chromium/chromium_page_delegate.h"
+#include "platform/session/session_bounds.h"
 
 namespace varne::cdp {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// How long a browser with no page left waits for the next one: a test suite that opens a Browser
-// per test opens the next one within milliseconds of releasing the last.
-constexpr auto kIdleGrace = 2000ms;
-// A browser on a busy machine takes seconds for a new context (as for its start).
-constexpr auto kContextTimeout = 30000ms;
 
 // A browser that pages share; the browser-level connection is the host's.
 class SharedChromium final : public page::SharedBrowser {
@@ -41,7 +34,7 @@ public:
             return;
         // A context nobody sees goes with the connection, should this process end without closing it.
         const auto created = session().send("Target.createBrowserContext",
-                                            {{"disposeOnDetach", !m_browser->shows_windows()}}, {}, kContextTimeout);
+                                            {{"disposeOnDetach", !m_browser->shows_windows()}}, {}, session_bounds::kContext);
         const auto id = created.find("browserContextId");
         if (id == created.end() || !id->is_string())
             throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,
@@ -78,7 +71,7 @@ private:
 
 }  // namespace
 
-ChromiumEngine::ChromiumEngine() : m_browsers(kIdleGrace) {}
+ChromiumEngine::ChromiumEngine() : m_browsers(session_bounds::kIdleGrace) {}
 
 bool ChromiumEngine::can_show_window() const
 {

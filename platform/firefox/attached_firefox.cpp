@@ -1,6 +1,7 @@
 #include "platform/firefox/attached_firefox.h"
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne::bidi {
@@ -10,12 +11,10 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kAnswerTimeout = 10000ms;
 // Firefox answers session.new only once its start-up tasks have run, which takes long on a busy
 // machine when it has just been started.
 constexpr auto kSessionTimeout = 45000ms;
-constexpr auto kCloseTimeout = 2000ms;
 
 AutomationError not_reachable(const WebAddress& address, const std::string& why)
 {
@@ -29,7 +28,7 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
     if (address.path.empty() || address.path == "/")
         address.path = "/session";
     auto session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-        address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
+        address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
     const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
     try {
         session->send("session.new", {{"capabilities", capabilities}}, kSessionTimeout);
@@ -83,14 +82,14 @@ void AttachedFirefox::close() noexcept
         if (m_session->closed())
             break;
         try {
-            m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}}, kCloseTimeout);
+            m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}}, session_bounds::kCloseAnswer);
         } catch (const AutomationError&) {
             // Already closed by its page or by the user.
         }
     }
     try {
         if (!m_session->closed())
-            m_session->send("session.end", Json::object(), kCloseTimeout);
+            m_session->send("session.end", Json::object(), session_bounds::kCloseAnswer);
     } catch (const AutomationError&) {
         // Firefox is gone, or ends the session with the connection that closes below.
     }

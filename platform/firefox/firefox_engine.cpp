@@ -3,6 +3,7 @@
 #include "platform/firefox/firefox_elsewhere.h"
 #include "platform/firefox/firefox_page_delegate.h"
 #include "platform/firefox/firefox_process.h"
+#include "platform/session/session_bounds.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -13,12 +14,7 @@ namespace varne::bidi {
 
 namespace {
 
-using namespace std::chrono_literals;
 using Json = nlohmann::json;
-
-// How long a Firefox with no page left waits for the next one (see the Chromium engine).
-constexpr auto kIdleGrace = 2000ms;
-constexpr auto kContextTimeout = 30s;
 
 bool display_available()
 {
@@ -32,7 +28,7 @@ public:
     explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
     {
         for (const Json& tab :
-             session().send("browsingContext.getTree", {{"maxDepth", 0}}, kContextTimeout).value("contexts", Json()))
+             session().send("browsingContext.getTree", {{"maxDepth", 0}}, session_bounds::kContext).value("contexts", Json()))
             m_first_tabs.push_back(tab.value("context", ""));
     }
 
@@ -67,7 +63,7 @@ public:
     explicit UserContextHost(std::shared_ptr<SharedFirefox> browser) : m_browser(std::move(browser))
     {
         m_user_context =
-            session().send("browser.createUserContext", Json::object(), kContextTimeout).value("userContext", "");
+            session().send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 
@@ -96,7 +92,7 @@ private:
 
 }  // namespace
 
-FirefoxEngine::FirefoxEngine() : m_browsers(kIdleGrace) {}
+FirefoxEngine::FirefoxEngine() : m_browsers(session_bounds::kIdleGrace) {}
 
 bool FirefoxEngine::can_show_window() const
 {

@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/posix/child_process.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/server_unavailable.h"
 #include "platform/transport/websocket_transport.h"
 
@@ -26,10 +27,6 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
-constexpr auto kCloseAnswerTimeout = 2000ms;
-constexpr auto kExitTimeout = 5000ms;
-constexpr auto kGroupExitTimeout = 2000ms;
 constexpr auto kPollInterval = 5ms;
 constexpr int kOutputTailLines = 5;
 constexpr const char* kOutputName = "firefox.log";
@@ -184,7 +181,7 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
     WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
     try {
         m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
+            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
     } catch (const AutomationError& error) {
         fail_start("could not be reached at " + server.text() + ": " + error.description());
     }
@@ -196,7 +193,7 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
         if (error.kind() == BidiError::Kind::kTimedOut)
             fail_start("did not answer session.new within " + std::to_string(options.session_timeout.count()) +
                        " ms (it answers once its start-up tasks have run)");
-        if (error.kind() == BidiError::Kind::kDisconnected && m_process.wait_for_exit(kExitTimeout))
+        if (error.kind() == BidiError::Kind::kDisconnected && m_process.wait_for_exit(session_bounds::kExit))
             fail_start(m_process.exit_description());
         fail_start("refused a new session: " + error.description());
     }
@@ -218,12 +215,12 @@ void FirefoxProcess::close()
         return;
     if (m_session && !m_session->closed()) {
         try {
-            m_session->send("browser.close", Json::object(), kCloseAnswerTimeout);
+            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
         } catch (const AutomationError&) {
             // Firefox is gone or stuck; finish() ends it either way.
         }
     }
-    finish(kExitTimeout);
+    finish(session_bounds::kExit);
 }
 
 void FirefoxProcess::leave_open()
@@ -250,8 +247,8 @@ void FirefoxProcess::finish(std::chrono::milliseconds exit_timeout)
         m_session->close();
     m_process.wait_for_exit(exit_timeout);
     // Content processes outlive the main one briefly; once it has exited they have nothing to save.
-    m_process.end_group(kGroupExitTimeout);
-    m_process.wait_for_exit(kExitTimeout);
+    m_process.end_group(session_bounds::kGroupExit);
+    m_process.wait_for_exit(session_bounds::kExit);
     release_watchdog();
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);
@@ -263,7 +260,7 @@ void FirefoxProcess::release_watchdog()
         [[maybe_unused]] const auto written = ::write(m_watchdog_fd, "\n", 1);
         ::close(std::exchange(m_watchdog_fd, -1));
     }
-    m_watchdog.wait_for_exit(kExitTimeout);
+    m_watchdog.wait_for_exit(session_bounds::kExit);
 }
 
 }  // namespace varne

@@ -2,6 +2,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/firefox/firefox_profile.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 #include <cstdlib>
@@ -16,10 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kPidTimeout = 10000ms;
-constexpr auto kCloseAnswerTimeout = 2000ms;
-constexpr auto kExitTimeout = 5000ms;
 constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
 
@@ -127,7 +125,7 @@ void WineFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono:
     const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
     try {
         m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
+            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
     } catch (const AutomationError& error) {
         fail("could not be reached at " + server.text() + ": " + error.description());
     }
@@ -149,14 +147,14 @@ void WineFirefox::close() noexcept
     m_closed = true;
     if (m_session && !m_session->closed()) {
         try {
-            m_session->send("browser.close", Json::object(), kCloseAnswerTimeout);
+            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
         } catch (const AutomationError&) {
             // Firefox is gone or stuck; finish() ends it either way.
         }
     }
     if (m_session)
         m_session->close();
-    m_program->finish(kExitTimeout);
+    m_program->finish(session_bounds::kExit);
 }
 
 }  // namespace varne::bidi
