@@ -1,6 +1,7 @@
 #include "platform/firefox/attached_firefox.h"
 
 #include "frame/automation_error.h"
+#include "platform/firefox/firefox_start.h"
 #include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
@@ -29,9 +30,8 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
         address.path = "/session";
     auto session = std::make_unique<BidiSession>(WebSocketTransport::connect(
         address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
-    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
     try {
-        session->send("session.new", {{"capabilities", capabilities}}, kSessionTimeout);
+        session->send("session.new", new_session_params(), kSessionTimeout);
     } catch (const BidiError& error) {
         if (error.error() == "session not created")
             throw not_reachable(address, error.message() + " (Firefox serves one client at a time)");

@@ -1,10 +1,10 @@
 #include "platform/firefox/firefox_process.h"
 
 #include "frame/automation_error.h"
+#include "platform/firefox/firefox_start.h"
 #include "platform/posix/child_process.h"
 #include "platform/session/session_bounds.h"
 #include "platform/transport/server_unavailable.h"
-#include "platform/transport/websocket_transport.h"
 
 #include <cerrno>
 #include <csignal>
@@ -171,42 +171,32 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
     std::optional<std::pair<std::string, uint16_t>> address;
     while (!(address = bidi_listen_address(read_file(m_folder / kOutputName)))) {
         if (m_process.wait_for_exit(0ms))
-            fail_start(m_process.exit_description());
+            throw start_failure(m_process.exit_description());
         if (std::chrono::steady_clock::now() >= listen_deadline)
-            fail_start("printed no WebDriver BiDi address within " + std::to_string(options.listen_timeout.count()) +
+            throw start_failure("printed no WebDriver BiDi address within " + std::to_string(options.listen_timeout.count()) +
                        " ms of its start");
         std::this_thread::sleep_for(kPollInterval);
     }
 
-    WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
-    try {
-        m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
-    } catch (const AutomationError& error) {
-        fail_start("could not be reached at " + server.text() + ": " + error.description());
-    }
-
-    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
-    try {
-        m_capabilities = m_session->send("session.new", {{"capabilities", capabilities}}, options.session_timeout);
-    } catch (const BidiError& error) {
-        if (error.kind() == BidiError::Kind::kTimedOut)
-            fail_start("did not answer session.new within " + std::to_string(options.session_timeout.count()) +
-                       " ms (it answers once its start-up tasks have run)");
-        if (error.kind() == BidiError::Kind::kDisconnected && m_process.wait_for_exit(session_bounds::kExit))
-            fail_start(m_process.exit_description());
-        fail_start("refused a new session: " + error.description());
-    }
+    const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
+    m_capabilities = open_started_session(
+        m_session, server, options.session_timeout,
+        [this](const std::string& what) { return start_failure(what); },
+        [this]() -> std::optional<std::string> {
+            if (m_process.wait_for_exit(session_bounds::kExit))
+                return m_process.exit_description();
+            return std::nullopt;
+        });
 }
 
-void FirefoxProcess::fail_start(std::string description)
+AutomationError FirefoxProcess::start_failure(std::string description)
 {
     description = "Firefox (" + m_executable + ") " + description;
     const std::string printed = posix::last_lines(read_file(m_folder / kOutputName), kOutputTailLines);
     if (!printed.empty())
         description += "; it printed: " + printed;
     finish(0ms);
-    throw server_unavailable(std::move(description));
+    return server_unavailable(std::move(description));
 }
 
 void FirefoxProcess::close()
