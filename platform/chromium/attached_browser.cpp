@@ -70,8 +70,7 @@ AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session) : m_s
         const auto& target = event.params.value("targetInfo", nlohmann::json::object());
         if (target.value("type", "") != "page")
             return;
-        std::lock_guard lock(m_targets_mutex);
-        m_targets.insert(target.value("targetId", ""));
+        m_targets.add(target.value("targetId", ""));
     });
 }
 
@@ -86,20 +85,9 @@ void AttachedBrowser::close()
         return;
     m_closed = true;
     m_session->remove_listener(m_listener);
-    std::set<std::string> targets;
-    {
-        std::lock_guard lock(m_targets_mutex);
-        targets.swap(m_targets);
-    }
-    for (const auto& target : targets) {
-        if (m_session->closed())
-            break;
-        try {
-            m_session->send("Target.closeTarget", {{"targetId", target}}, {}, session_bounds::kCloseAnswer);
-        } catch (const AutomationError&) {
-            // Already closed by its page or by the user.
-        }
-    }
+    m_targets.close_all(*m_session, [this](const std::string& target) {
+        m_session->send("Target.closeTarget", {{"targetId", target}}, {}, session_bounds::kCloseAnswer);
+    });
     m_session->close();
 }
 

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/session/opened_pages.h"
 #include "platform/transport/browser_location.h"
 
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 
 namespace varne {
@@ -30,8 +29,7 @@ private:
 
     std::unique_ptr<ProtocolSession> m_session;
     ProtocolSession::ListenerId m_listener = 0;
-    std::mutex m_targets_mutex;
-    std::set<std::string> m_targets;
+    OpenedPages m_targets;
     bool m_closed = false;
 };
 

@@ -44,8 +44,7 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
     } catch (const BidiError& error) {
         throw not_reachable(address, "it opens no tab: " + error.description());
     }
-    std::lock_guard lock(firefox->m_tabs_mutex);
-    firefox->m_tabs.insert(firefox->m_tab);
+    firefox->m_tabs.add(firefox->m_tab);
     return firefox;
 }
 
@@ -55,9 +54,7 @@ AttachedFirefox::AttachedFirefox(std::unique_ptr<BidiSession> session) : m_sessi
     m_listener = m_session->add_listener([this](const BidiEvent& event) {
         if (event.method != "browsingContext.contextCreated" || event.params.value("parent", Json()).is_string())
             return;
-        std::lock_guard lock(m_tabs_mutex);
-        if (m_tabs.contains(event.params.value("originalOpener", "")))
-            m_tabs.insert(event.params.value("context", ""));
+        m_tabs.add_if_opened_by(event.params.value("originalOpener", ""), event.params.value("context", ""));
     });
 }
 
@@ -72,21 +69,11 @@ void AttachedFirefox::close() noexcept
         return;
     m_closed = true;
     m_session->remove_listener(m_listener);
-    std::set<std::string> tabs;
-    {
-        std::lock_guard lock(m_tabs_mutex);
-        tabs.swap(m_tabs);
-    }
     // Firefox keeps its only session taken until the session ends; a dropped socket does not end it.
-    for (const auto& tab : tabs) {
-        if (m_session->closed())
-            break;
-        try {
-            m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}}, session_bounds::kCloseAnswer);
-        } catch (const AutomationError&) {
-            // Already closed by its page or by the user.
-        }
-    }
+    m_tabs.close_all(*m_session, [this](const std::string& tab) {
+        m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}},
+                        session_bounds::kCloseAnswer);
+    });
     try {
         if (!m_session->closed())
             m_session->send("session.end", Json::object(), session_bounds::kCloseAnswer);
