@@ -33,8 +33,9 @@ public:
         if (!own_context)
             return;
         // A context nobody sees goes with the connection, should this process end without closing it.
-        const auto created = session().send("Target.createBrowserContext",
-                                            {{"disposeOnDetach", !m_browser->shows_windows()}}, {}, session_bounds::kContext);
+        const auto created =
+            session().send("Target.createBrowserContext", {{"disposeOnDetach", !m_browser->shows_windows()}}, {},
+                           session_bounds::kContext);
         const auto id = created.find("browserContextId");
         if (id == created.end() || !id->is_string())
             throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,

@@ -4,6 +4,7 @@
 #include "platform/chromium/browser_switches.h"
 #include "platform/posix/child_process.h"
 #include "platform/session/session_bounds.h"
+#include "platform/transport/output_tail.h"
 #include "platform/transport/pipe_transport.h"
 #include "platform/transport/server_unavailable.h"
 
@@ -283,7 +284,7 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const ChromiumLaunchOpt
                                ? process->m_process.exit_description()
                                : "closed its pipe at start but kept running";
         }
-        const std::string tail = posix::last_lines(read_file(process->log_path()), kLogTailLines);
+        const std::string tail = last_lines(read_file(process->log_path()), kLogTailLines);
         if (!tail.empty())
             description += "; its log ends: " + tail;
         process->finish(std::chrono::milliseconds::zero());

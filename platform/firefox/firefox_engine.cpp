@@ -27,8 +27,9 @@ class SharedFirefox final : public page::SharedBrowser {
 public:
     explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
     {
-        for (const Json& tab :
-             session().send("browsingContext.getTree", {{"maxDepth", 0}}, session_bounds::kContext).value("contexts", Json()))
+        for (const Json& tab : session()
+                                   .send("browsingContext.getTree", {{"maxDepth", 0}}, session_bounds::kContext)
+                                   .value("contexts", Json()))
             m_first_tabs.push_back(tab.value("context", ""));
     }
 
@@ -62,8 +63,9 @@ class UserContextHost final : public FirefoxHost {
 public:
     explicit UserContextHost(std::shared_ptr<SharedFirefox> browser) : m_browser(std::move(browser))
     {
-        m_user_context =
-            session().send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", "");
+        m_user_context = session()
+                             .send("browser.createUserContext", Json::object(), session_bounds::kContext)
+                             .value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 

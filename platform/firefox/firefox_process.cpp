@@ -4,6 +4,7 @@
 #include "platform/firefox/firefox_start.h"
 #include "platform/posix/child_process.h"
 #include "platform/session/session_bounds.h"
+#include "platform/transport/output_tail.h"
 #include "platform/transport/server_unavailable.h"
 
 #include <cerrno>
@@ -173,15 +174,14 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
         if (m_process.wait_for_exit(0ms))
             throw start_failure(m_process.exit_description());
         if (std::chrono::steady_clock::now() >= listen_deadline)
-            throw start_failure("printed no WebDriver BiDi address within " + std::to_string(options.listen_timeout.count()) +
-                       " ms of its start");
+            throw start_failure("printed no WebDriver BiDi address within " +
+                                std::to_string(options.listen_timeout.count()) + " ms of its start");
         std::this_thread::sleep_for(kPollInterval);
     }
 
     const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
     m_capabilities = open_started_session(
-        m_session, server, options.session_timeout,
-        [this](const std::string& what) { return start_failure(what); },
+        m_session, server, options.session_timeout, [this](const std::string& what) { return start_failure(what); },
         [this]() -> std::optional<std::string> {
             if (m_process.wait_for_exit(session_bounds::kExit))
                 return m_process.exit_description();
@@ -192,7 +192,7 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
 AutomationError FirefoxProcess::start_failure(std::string description)
 {
     description = "Firefox (" + m_executable + ") " + description;
-    const std::string printed = posix::last_lines(read_file(m_folder / kOutputName), kOutputTailLines);
+    const std::string printed = last_lines(read_file(m_folder / kOutputName), kOutputTailLines);
     if (!printed.empty())
         description += "; it printed: " + printed;
     finish(0ms);

@@ -166,7 +166,8 @@ void give_to(HANDLE process, HANDLE handle)
 std::string exit_description(HANDLE process)
 {
     DWORD code = 0;
-    if (WaitForSingleObject(process, static_cast<DWORD>(session_bounds::kExitAfterFailedStart.count())) != WAIT_OBJECT_0 ||
+    if (WaitForSingleObject(process, static_cast<DWORD>(session_bounds::kExitAfterFailedStart.count())) !=
+            WAIT_OBJECT_0 ||
         !GetExitCodeProcess(process, &code))
         return "closed its pipe at start but kept running";
     return "exited at start with status " + std::to_string(code);
