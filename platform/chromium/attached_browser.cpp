@@ -1,6 +1,7 @@
 #include "platform/chromium/attached_browser.h"
 
 #include "frame/automation_error.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
 namespace varne {
@@ -9,9 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kAnswerTimeout = 5000ms;
-constexpr auto kCloseTargetTimeout = 2000ms;
 
 AutomationError not_a_browser(const WebAddress& address, const std::string& why)
 {
@@ -26,7 +25,7 @@ WebAddress browser_socket(const WebAddress& address)
         return address;
     const auto answer =
         http_exchange("GET", address, address.path + "/json/version", {}, std::nullopt, HostHeader::kResolvedAddress,
-                      kConnectTimeout, MessageTransport::Clock::now() + kAnswerTimeout);
+                      session_bounds::kConnect, MessageTransport::Clock::now() + kAnswerTimeout);
     if (answer.status != 200)
         throw not_a_browser(address, "/json/version answered HTTP " + std::to_string(answer.status));
     const auto version = nlohmann::json::parse(answer.body, nullptr, false);
@@ -51,7 +50,7 @@ std::unique_ptr<AttachedBrowser> AttachedBrowser::open(const WebAddress& address
 {
     const WebAddress socket = browser_socket(address);
     auto transport = WebSocketTransport::connect(socket, {}, HostHeader::kResolvedAddress,
-                                                 MessageTransport::Clock::now() + kConnectTimeout);
+                                                 MessageTransport::Clock::now() + session_bounds::kConnect);
     auto session = std::make_unique<ProtocolSession>(std::move(transport));
     try {
         session->send("Browser.getVersion", nlohmann::json::object(), {}, kAnswerTimeout);
@@ -61,9 +60,8 @@ std::unique_ptr<AttachedBrowser> AttachedBrowser::open(const WebAddress& address
     return std::unique_ptr<AttachedBrowser>(new AttachedBrowser(std::move(session)));
 }
 
-AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session)
+AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session) : m_session(std::move(session))
 {
-    m_session = std::move(session);
     // Pages are attached over this connection only when this library opened them, or when they
     // opened from a page that it opened; the user's own pages stay unseen.
     m_listener = m_session->add_listener([this](const ProtocolEvent& event) {
@@ -72,8 +70,7 @@ AttachedBrowser::AttachedBrowser(std::unique_ptr<ProtocolSession> session)
         const auto& target = event.params.value("targetInfo", nlohmann::json::object());
         if (target.value("type", "") != "page")
             return;
-        std::lock_guard lock(m_targets_mutex);
-        m_targets.insert(target.value("targetId", ""));
+        m_targets.add(target.value("targetId", ""));
     });
 }
 
@@ -88,20 +85,9 @@ void AttachedBrowser::close()
         return;
     m_closed = true;
     m_session->remove_listener(m_listener);
-    std::set<std::string> targets;
-    {
-        std::lock_guard lock(m_targets_mutex);
-        targets.swap(m_targets);
-    }
-    for (const auto& target : targets) {
-        if (m_session->closed())
-            break;
-        try {
-            m_session->send("Target.closeTarget", {{"targetId", target}}, {}, kCloseTargetTimeout);
-        } catch (const AutomationError&) {
-            // Already closed by its page or by the user.
-        }
-    }
+    m_targets.close_all(*m_session, [this](const std::string& target) {
+        m_session->send("Target.closeTarget", {{"targetId", target}}, {}, session_bounds::kCloseAnswer);
+    });
     m_session->close();
 }
 

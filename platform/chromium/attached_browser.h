@@ -1,11 +1,10 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/session/opened_pages.h"
 #include "platform/transport/browser_location.h"
 
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 
 namespace varne {
@@ -21,15 +20,16 @@ public:
 
     ~AttachedBrowser() override;
 
+    ProtocolSession& session() override { return *m_session; }
     // Closes every page target that this connection opened or that opened from them, then the connection.
     void close() override;
 
 private:
     explicit AttachedBrowser(std::unique_ptr<ProtocolSession> session);
 
+    std::unique_ptr<ProtocolSession> m_session;
     ProtocolSession::ListenerId m_listener = 0;
-    std::mutex m_targets_mutex;
-    std::set<std::string> m_targets;
+    OpenedPages m_targets;
     bool m_closed = false;
 };
 

@@ -20,15 +20,8 @@ BrowserLocation chromium_location(const EnvironmentLookup& environment)
 
 std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environment, bool headless)
 {
-    const BrowserLocation location = chromium_location(environment);
-    switch (location.kind) {
-    case BrowserLocation::Kind::kGrid:
-        return GridBrowser::open(location);
-    case BrowserLocation::Kind::kAttached:
-        return AttachedBrowser::open(location.address);
-    case BrowserLocation::Kind::kLocal:
-        break;
-    }
+    if (auto elsewhere = open_elsewhere<BrowserHost, GridBrowser, AttachedBrowser>(chromium_location(environment)))
+        return elsewhere;
     return ChromiumProcess::launch(environment, {.extra_args = {}, .headless = headless});
 }
 

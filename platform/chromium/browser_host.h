@@ -66,13 +66,10 @@ public:
     RemoteBrowserHost(const RemoteBrowserHost&) = delete;
     RemoteBrowserHost& operator=(const RemoteBrowserHost&) = delete;
 
-    ProtocolSession& session() override { return *m_session; }
     bool window_on_this_machine() const override { return false; }
 
 protected:
     RemoteBrowserHost() = default;
-
-    std::unique_ptr<ProtocolSession> m_session;
 };
 
 // The browser for a new application: a local child, a Grid's browser or a running Chromium, as

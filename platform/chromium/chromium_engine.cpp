@@ -2,6 +2,7 @@
 
 #include "platform/chromium/browser_host.h"
 #include "platform/chromium/chromium_page_delegate.h"
+#include "platform/session/session_bounds.h"
 
 #include <tuple>
 #include <utility>
@@ -10,20 +11,12 @@ namespace varne::cdp {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-// How long a browser with no page left waits for the next one: a test suite that opens a Browser
-// per test opens the next one within milliseconds of releasing the last.
-constexpr auto kIdleGrace = 2000ms;
-// A browser on a busy machine takes seconds for a new context (as for its start).
-constexpr auto kContextTimeout = 30000ms;
-
 // A new browser context, one that a person never sees when `hidden`: it then goes with the
 // connection, should this process end without disposing of it.
 std::string create_context(ProtocolSession& session, bool hidden)
 {
     const auto created =
-        session.send("Target.createBrowserContext", {{"disposeOnDetach", hidden}}, {}, kContextTimeout);
+        session.send("Target.createBrowserContext", {{"disposeOnDetach", hidden}}, {}, session_bounds::kContext);
     const auto id = created.find("browserContextId");
     if (id == created.end() || !id->is_string())
         throw ProtocolError(ProtocolError::Kind::kBrowserError, error_number::kServerUnavailable,
@@ -50,7 +43,7 @@ public:
     {
         try {
             const auto created = session.send(
-                "Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {}, kContextTimeout);
+                "Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {}, session_bounds::kContext);
             m_target = created.value("targetId", "");
         } catch (...) {
             dispose_context(m_session, m_context);
@@ -135,7 +128,7 @@ private:
 }  // namespace
 
 ChromiumEngine::ChromiumEngine(EnvironmentLookup environment)
-    : m_environment(std::move(environment)), m_browsers(kIdleGrace)
+    : m_environment(std::move(environment)), m_browsers(session_bounds::kIdleGrace)
 {
 }
 

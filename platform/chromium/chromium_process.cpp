@@ -3,6 +3,8 @@
 #include "frame/automation_error.h"
 #include "platform/chromium/browser_switches.h"
 #include "platform/posix/child_process.h"
+#include "platform/session/session_bounds.h"
+#include "platform/transport/output_tail.h"
 #include "platform/transport/pipe_transport.h"
 #include "platform/transport/server_unavailable.h"
 
@@ -23,11 +25,6 @@ namespace varne {
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kExitTimeout = 5000ms;
-constexpr auto kExitAfterFailedStart = 2000ms;
-constexpr auto kGroupExitTimeout = 2000ms;
 // Below this the browser's own descriptors 3 and 4 could collide with ours while they are moved.
 constexpr int kFirstParentFd = 10;
 constexpr int kLogTailLines = 5;
@@ -273,11 +270,11 @@ std::unique_ptr<ChromiumProcess> ChromiumProcess::launch(const EnvironmentLookup
             description += "failed at start: " + error.description();
         } else {
             process->session().close();
-            description += process->m_process.wait_for_exit(kExitAfterFailedStart)
+            description += process->m_process.wait_for_exit(session_bounds::kExitAfterFailedStart)
                                ? process->m_process.exit_description()
                                : "closed its pipe at start but kept running";
         }
-        const std::string tail = posix::last_lines(read_file(process->log_path()), kLogTailLines);
+        const std::string tail = last_lines(read_file(process->log_path()), kLogTailLines);
         if (!tail.empty())
             description += "; its log ends: " + tail;
         process->finish(std::chrono::milliseconds::zero());
@@ -309,7 +306,7 @@ void ChromiumProcess::close()
     if (m_closed)
         return;
     ask_to_close(*m_session);
-    finish(kExitTimeout);
+    finish(session_bounds::kExit);
 }
 
 void ChromiumProcess::leave_open()
@@ -333,10 +330,10 @@ void ChromiumProcess::finish(std::chrono::milliseconds exit_timeout)
     m_session->close();
     if (!m_process.wait_for_exit(exit_timeout)) {
         ::killpg(m_process.pid(), SIGKILL);
-        m_process.wait_for_exit(kExitTimeout);
+        m_process.wait_for_exit(session_bounds::kExit);
     }
     // Renderers and zygotes outlive the browser process by up to a second.
-    m_process.end_group(kGroupExitTimeout);
+    m_process.end_group(session_bounds::kGroupExit);
     m_keeper.wait_for_exit(std::chrono::milliseconds::zero());
     remove_folder(m_folder);
 }

@@ -1,16 +1,13 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/session/grid_link.h"
 #include "platform/transport/browser_location.h"
-#include "platform/transport/grid_session.h"
-#include "platform/transport/grid_watcher.h"
 
 #include <memory>
 #include <string>
 
 namespace varne {
-
-class MessageTransport;
 
 // A browser session of a WebDriver Grid, driven over the session's DevTools WebSocket (se:cdp).
 // While it lives, a watcher keeps the session from the Grid's idle time-out and notices a session
@@ -22,19 +19,15 @@ public:
     // Grid cannot be reached (within seconds), refuses (with the Grid's message) or gives no slot in time.
     static std::unique_ptr<GridBrowser> open(const BrowserLocation& location);
 
-    ~GridBrowser() override;
-
-    const std::string& session_id() const { return m_grid.id(); }
+    ProtocolSession& session() override { return m_link.session(); }
+    const std::string& session_id() const { return m_link.grid().id(); }
     // Stops the watcher, ends the connection and deletes the session, freeing its slot.
-    void close() override;
+    void close() override { m_link.close(); }
 
 private:
-    explicit GridBrowser(GridSession grid);
+    explicit GridBrowser(GridSession grid) : m_link(std::move(grid)) {}
 
-    GridSession m_grid;
-    MessageTransport* m_transport = nullptr;  // owned by m_session
-    std::unique_ptr<GridWatcher> m_watcher;
-    bool m_closed = false;
+    GridLink<ProtocolSession> m_link;
 };
 
 }  // namespace varne

@@ -1,7 +1,5 @@
 #include "platform/chromium/protocol_session.h"
 
-#include <charconv>
-
 namespace varne {
 
 namespace {
@@ -134,11 +132,7 @@ std::optional<int64_t> ProtocolSession::unreadable_answer_id(std::string_view te
     constexpr std::string_view kIdPrefix = R"({"id":)";
     if (!text.starts_with(kIdPrefix))
         return std::nullopt;
-    int64_t id = 0;
-    const auto digits = text.substr(kIdPrefix.size());
-    if (std::from_chars(digits.data(), digits.data() + digits.size(), id).ec != std::errc())
-        return std::nullopt;
-    return id;
+    return leading_id(text.substr(kIdPrefix.size()));
 }
 
 std::exception_ptr ProtocolSession::failure(CommandFailure kind, std::string description) const

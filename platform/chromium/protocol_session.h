@@ -44,6 +44,8 @@ private:
 // sessions. The only code of the Chromium engine that reads or writes protocol JSON.
 class ProtocolSession final : public JsonSession {
 public:
+    using Error = ProtocolError;
+
     explicit ProtocolSession(std::unique_ptr<MessageTransport> transport);
     // Closes the connection and fails every call still waiting.
     ~ProtocolSession() override;

@@ -1,6 +1,7 @@
 #include "platform/firefox/attached_firefox.h"
 
 #include "frame/automation_error.h"
+#include "platform/firefox/firefox_start.h"
 #include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
@@ -11,12 +12,10 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kAnswerTimeout = session_bounds::kCommand;
 // Firefox answers session.new only once its start-up tasks have run, which takes long on a busy
 // machine when it has just been started.
 constexpr auto kSessionTimeout = session_bounds::kFirefoxSession;
-constexpr auto kCloseTimeout = 2000ms;
 
 AutomationError not_reachable(const WebAddress& address, const std::string& why)
 {
@@ -30,10 +29,9 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
     if (address.path.empty() || address.path == "/")
         address.path = "/session";
     auto session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-        address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
-    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
+        address, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + session_bounds::kConnect));
     try {
-        session->send("session.new", {{"capabilities", capabilities}}, kSessionTimeout);
+        session->send("session.new", new_session_params(), kSessionTimeout);
     } catch (const BidiError& error) {
         if (error.error() == "session not created")
             throw not_reachable(address, error.message() + " (Firefox serves one client at a time)");
@@ -46,8 +44,7 @@ std::unique_ptr<AttachedFirefox> AttachedFirefox::open(WebAddress address)
     } catch (const BidiError& error) {
         throw not_reachable(address, "it opens no tab: " + error.description());
     }
-    std::lock_guard lock(firefox->m_tabs_mutex);
-    firefox->m_tabs.insert(firefox->m_tab);
+    firefox->m_tabs.add(firefox->m_tab);
     return firefox;
 }
 
@@ -57,9 +54,7 @@ AttachedFirefox::AttachedFirefox(std::unique_ptr<BidiSession> session) : m_sessi
     m_listener = m_session->add_listener([this](const BidiEvent& event) {
         if (event.method != "browsingContext.contextCreated" || event.params.value("parent", Json()).is_string())
             return;
-        std::lock_guard lock(m_tabs_mutex);
-        if (m_tabs.contains(event.params.value("originalOpener", "")))
-            m_tabs.insert(event.params.value("context", ""));
+        m_tabs.add_if_opened_by(event.params.value("originalOpener", ""), event.params.value("context", ""));
     });
 }
 
@@ -74,24 +69,14 @@ void AttachedFirefox::close() noexcept
         return;
     m_closed = true;
     m_session->remove_listener(m_listener);
-    std::set<std::string> tabs;
-    {
-        std::lock_guard lock(m_tabs_mutex);
-        tabs.swap(m_tabs);
-    }
     // Firefox keeps its only session taken until the session ends; a dropped socket does not end it.
-    for (const auto& tab : tabs) {
-        if (m_session->closed())
-            break;
-        try {
-            m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}}, kCloseTimeout);
-        } catch (const AutomationError&) {
-            // Already closed by its page or by the user.
-        }
-    }
+    m_tabs.close_all(*m_session, [this](const std::string& tab) {
+        m_session->send("browsingContext.close", {{"context", tab}, {"promptUnload", false}},
+                        session_bounds::kCloseAnswer);
+    });
     try {
         if (!m_session->closed())
-            m_session->send("session.end", Json::object(), kCloseTimeout);
+            m_session->send("session.end", Json::object(), session_bounds::kCloseAnswer);
     } catch (const AutomationError&) {
         // Firefox is gone, or ends the session with the connection that closes below.
     }

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "platform/firefox/firefox_page_delegate.h"
+#include "platform/session/opened_pages.h"
 #include "platform/transport/web_address.h"
 
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 
 namespace varne::bidi {
@@ -37,8 +36,7 @@ private:
     std::unique_ptr<BidiSession> m_session;
     std::string m_tab;
     BidiSession::ListenerId m_listener = 0;
-    std::mutex m_tabs_mutex;
-    std::set<std::string> m_tabs;  // the own tab and those opened from it
+    OpenedPages m_tabs;  // the own tab and those opened from it
     bool m_closed = false;
 };
 

@@ -1,7 +1,5 @@
 #include "platform/firefox/bidi_session.h"
 
-#include <charconv>
-
 namespace varne {
 
 namespace {
@@ -102,11 +100,7 @@ std::optional<int64_t> BidiSession::unreadable_answer_id(std::string_view text) 
     const auto key = text.substr(0, 40).find(kIdKey);
     if (key == std::string_view::npos)
         return std::nullopt;
-    const auto digits = text.substr(key + kIdKey.size());
-    int64_t id = 0;
-    if (std::from_chars(digits.data(), digits.data() + digits.size(), id).ec != std::errc())
-        return std::nullopt;
-    return id;
+    return leading_id(text.substr(key + kIdKey.size()));
 }
 
 std::exception_ptr BidiSession::failure(CommandFailure kind, std::string description) const

@@ -45,6 +45,8 @@ private:
 // The only code of the Firefox engine that reads or writes protocol JSON.
 class BidiSession final : public JsonSession {
 public:
+    using Error = BidiError;
+
     explicit BidiSession(std::unique_ptr<MessageTransport> transport);
     // Closes the connection and fails every call still waiting.
     ~BidiSession() override;

@@ -3,6 +3,7 @@
 #include "platform/firefox/firefox_elsewhere.h"
 #include "platform/firefox/firefox_page_delegate.h"
 #include "platform/firefox/firefox_process.h"
+#include "platform/session/session_bounds.h"
 
 #include <mutex>
 #include <optional>
@@ -14,12 +15,7 @@ namespace varne::bidi {
 
 namespace {
 
-using namespace std::chrono_literals;
 using Json = nlohmann::json;
-
-// How long a Firefox with no page left waits for the next one (see the Chromium engine).
-constexpr auto kIdleGrace = 2000ms;
-constexpr auto kContextTimeout = 30s;
 
 void remove_user_context(BidiSession& session, const std::string& user_context) noexcept
 {
@@ -38,12 +34,12 @@ public:
     explicit SpareFirefoxWindow(BidiSession& session)
         : m_session(session),
           m_user_context(
-              session.send("browser.createUserContext", Json::object(), kContextTimeout).value("userContext", ""))
+              session.send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", ""))
     {
         try {
             m_tab = session
                         .send("browsingContext.create", {{"type", "window"}, {"userContext", m_user_context}},
-                              kContextTimeout)
+                              session_bounds::kContext)
                         .value("context", "");
         } catch (...) {
             remove_user_context(m_session, m_user_context);
@@ -70,8 +66,9 @@ class SharedFirefox final : public page::SharedBrowser {
 public:
     explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
     {
-        for (const Json& tab :
-             session().send("browsingContext.getTree", {{"maxDepth", 0}}, kContextTimeout).value("contexts", Json()))
+        for (const Json& tab : session()
+                                   .send("browsingContext.getTree", {{"maxDepth", 0}}, session_bounds::kContext)
+                                   .value("contexts", Json()))
             m_first_tabs.push_back(tab.value("context", ""));
     }
 
@@ -117,7 +114,7 @@ public:
             std::tie(m_user_context, m_tab) = spare->adopt();
         else
             m_user_context =
-                session().send("browser.createUserContext", Json::object(), kContextTimeout).value("userContext", "");
+                session().send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 
@@ -148,7 +145,7 @@ private:
 }  // namespace
 
 FirefoxEngine::FirefoxEngine(EnvironmentLookup environment)
-    : m_environment(std::move(environment)), m_browsers(kIdleGrace)
+    : m_environment(std::move(environment)), m_browsers(session_bounds::kIdleGrace)
 {
 }
 

@@ -1,9 +1,11 @@
 #include "platform/firefox/firefox_process.h"
 
 #include "frame/automation_error.h"
+#include "platform/firefox/firefox_start.h"
 #include "platform/posix/child_process.h"
+#include "platform/session/session_bounds.h"
+#include "platform/transport/output_tail.h"
 #include "platform/transport/server_unavailable.h"
-#include "platform/transport/websocket_transport.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,10 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
-constexpr auto kCloseAnswerTimeout = 2000ms;
-constexpr auto kExitTimeout = 5000ms;
-constexpr auto kGroupExitTimeout = 2000ms;
 constexpr auto kPollInterval = 5ms;
 constexpr int kOutputTailLines = 5;
 constexpr const char* kOutputName = "firefox.log";
@@ -163,42 +161,31 @@ void FirefoxProcess::connect(const FirefoxLaunchOptions& options)
     std::optional<std::pair<std::string, uint16_t>> address;
     while (!(address = bidi_listen_address(read_file(m_folder / kOutputName)))) {
         if (m_process.wait_for_exit(0ms))
-            fail_start(m_process.exit_description());
+            throw start_failure(m_process.exit_description());
         if (std::chrono::steady_clock::now() >= listen_deadline)
-            fail_start("printed no WebDriver BiDi address within " + std::to_string(options.listen_timeout.count()) +
-                       " ms of its start");
+            throw start_failure("printed no WebDriver BiDi address within " +
+                                std::to_string(options.listen_timeout.count()) + " ms of its start");
         std::this_thread::sleep_for(kPollInterval);
     }
 
-    WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
-    try {
-        m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
-    } catch (const AutomationError& error) {
-        fail_start("could not be reached at " + server.text() + ": " + error.description());
-    }
-
-    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
-    try {
-        m_capabilities = m_session->send("session.new", {{"capabilities", capabilities}}, options.session_timeout);
-    } catch (const BidiError& error) {
-        if (error.kind() == BidiError::Kind::kTimedOut)
-            fail_start("did not answer session.new within " + std::to_string(options.session_timeout.count()) +
-                       " ms (it answers once its start-up tasks have run)");
-        if (error.kind() == BidiError::Kind::kDisconnected && m_process.wait_for_exit(kExitTimeout))
-            fail_start(m_process.exit_description());
-        fail_start("refused a new session: " + error.description());
-    }
+    const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
+    m_capabilities = open_started_session(
+        m_session, server, options.session_timeout, [this](const std::string& what) { return start_failure(what); },
+        [this]() -> std::optional<std::string> {
+            if (m_process.wait_for_exit(session_bounds::kExit))
+                return m_process.exit_description();
+            return std::nullopt;
+        });
 }
 
-void FirefoxProcess::fail_start(std::string description)
+AutomationError FirefoxProcess::start_failure(std::string description)
 {
     description = "Firefox (" + m_executable + ") " + description;
-    const std::string printed = posix::last_lines(read_file(m_folder / kOutputName), kOutputTailLines);
+    const std::string printed = last_lines(read_file(m_folder / kOutputName), kOutputTailLines);
     if (!printed.empty())
         description += "; it printed: " + printed;
     finish(0ms);
-    throw server_unavailable(std::move(description));
+    return server_unavailable(std::move(description));
 }
 
 void FirefoxProcess::close()
@@ -207,12 +194,12 @@ void FirefoxProcess::close()
         return;
     if (m_session && !m_session->closed()) {
         try {
-            m_session->send("browser.close", Json::object(), kCloseAnswerTimeout);
+            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
         } catch (const AutomationError&) {
             // Firefox is gone or stuck; finish() ends it either way.
         }
     }
-    finish(kExitTimeout);
+    finish(session_bounds::kExit);
 }
 
 void FirefoxProcess::leave_open()
@@ -239,8 +226,8 @@ void FirefoxProcess::finish(std::chrono::milliseconds exit_timeout)
         m_session->close();
     m_process.wait_for_exit(exit_timeout);
     // Content processes outlive the main one briefly; once it has exited they have nothing to save.
-    m_process.end_group(kGroupExitTimeout);
-    m_process.wait_for_exit(kExitTimeout);
+    m_process.end_group(session_bounds::kGroupExit);
+    m_process.wait_for_exit(session_bounds::kExit);
     release_watchdog();
     std::error_code ignored;
     std::filesystem::remove_all(m_folder, ignored);
@@ -252,7 +239,7 @@ void FirefoxProcess::release_watchdog()
         [[maybe_unused]] const auto written = ::write(m_watchdog_fd, "\n", 1);
         ::close(std::exchange(m_watchdog_fd, -1));
     }
-    m_watchdog.wait_for_exit(kExitTimeout);
+    m_watchdog.wait_for_exit(session_bounds::kExit);
 }
 
 }  // namespace varne

@@ -71,7 +71,8 @@ private:
     FirefoxProcess(std::string executable, std::filesystem::path folder, pid_t pid, bool shows_window);
 
     void connect(const FirefoxLaunchOptions& options);
-    [[noreturn]] void fail_start(std::string description);
+    // Ends the browser that failed to start, and gives the error that says why.
+    AutomationError start_failure(std::string description);
     void finish(std::chrono::milliseconds exit_timeout);
     void release_watchdog();
 

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "platform/firefox/firefox_page_delegate.h"
+#include "platform/session/grid_link.h"
 #include "platform/transport/browser_location.h"
-#include "platform/transport/grid_session.h"
-#include "platform/transport/grid_watcher.h"
 
 #include <memory>
 
@@ -22,23 +21,15 @@ public:
     // browser with no BiDi socket.
     static std::unique_ptr<GridFirefox> open(const BrowserLocation& location);
 
-    ~GridFirefox() override;
-    GridFirefox(const GridFirefox&) = delete;
-    GridFirefox& operator=(const GridFirefox&) = delete;
-
-    BidiSession& session() override { return *m_session; }
+    BidiSession& session() override { return m_link.session(); }
     bool window_on_this_machine() const override { return false; }
     // Stops the watcher, ends the connection and deletes the session, freeing its slot.
-    void close() noexcept override;
+    void close() noexcept override { m_link.close(); }
 
 private:
-    explicit GridFirefox(GridSession grid);
+    explicit GridFirefox(GridSession grid) : m_link(std::move(grid)) {}
 
-    GridSession m_grid;
-    MessageTransport* m_transport = nullptr;  // owned by m_session
-    std::unique_ptr<BidiSession> m_session;
-    std::unique_ptr<GridWatcher> m_watcher;
-    bool m_closed = false;
+    GridLink<BidiSession> m_link;
 };
 
 // The capabilities that the Grid is asked for: a Firefox with a BiDi socket and the prefs of the

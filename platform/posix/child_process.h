@@ -66,7 +66,4 @@ void reap_let_go_children();
 // write-back makes a start two to three times slower), else in TMPDIR or /tmp.
 std::string profile_base_folder(const EnvironmentLookup& environment);
 
-// The last `count` lines of `text` that are not blank, joined by " | ".
-std::string last_lines(std::string_view text, size_t count);
-
 }  // namespace varne::posix

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 
 namespace varne {
@@ -80,6 +81,14 @@ CommandOutcome JsonSession::call(std::string_view method, Json params, std::stri
                                                               " cannot wait for its answer inside a " + m_peer +
                                                               " event listener");
     return await(start_command(method, params, target, std::move(until), timeout ? *timeout : default_timeout()));
+}
+
+std::optional<int64_t> JsonSession::leading_id(std::string_view text)
+{
+    int64_t id = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), id).ec != std::errc())
+        return std::nullopt;
+    return id;
 }
 
 bool JsonSession::post_command(std::string_view method, const Json& params, std::string_view target)

@@ -100,6 +100,8 @@ protected:
     virtual void dispatch(nlohmann::json& message) = 0;
     // The id at the start of an answer that is no valid JSON, when it has one.
     virtual std::optional<int64_t> unreadable_answer_id(std::string_view text) const = 0;
+    // The number whose digits start `text`, as such an id is read.
+    static std::optional<int64_t> leading_id(std::string_view text);
     // The engine's error for a command that failed, to be raised in its caller's thread.
     virtual std::exception_ptr failure(CommandFailure kind, std::string description) const = 0;
     // The engine's error for `method`, refused with the answer `message`.

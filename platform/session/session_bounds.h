@@ -28,6 +28,26 @@ inline constexpr std::chrono::milliseconds kStall = 10000ms;
 // How often such a wait looks again.
 inline constexpr std::chrono::milliseconds kProgressCheck = 500ms;
 
+// A new browser context (Chromium) or user context (Firefox), which takes seconds on a busy
+// machine, as a start does.
+inline constexpr std::chrono::milliseconds kContext = 30000ms;
+// How long a browser with no page left waits for the next one: a test suite that opens a Browser
+// per test opens the next one within milliseconds of releasing the last.
+inline constexpr std::chrono::milliseconds kIdleGrace = 2000ms;
+
+// Connecting to a browser's socket, which a live browser that listens accepts at once.
+inline constexpr std::chrono::milliseconds kConnect = 5000ms;
+// The answer to a command sent on the way out (closing a tab, ending the session or the browser):
+// a browser that does not answer it soon is gone or stuck, and is ended anyway.
+inline constexpr std::chrono::milliseconds kCloseAnswer = 2000ms;
+// A local browser's exit once it has been asked to close, or its main process has ended, before it
+// is killed.
+inline constexpr std::chrono::milliseconds kExit = 5000ms;
+// A browser whose start failed: how long its exit is awaited for the exit status to tell why.
+inline constexpr std::chrono::milliseconds kExitAfterFailedStart = 2000ms;
+// The rest of a local browser's process group, once the main process has exited or was killed.
+inline constexpr std::chrono::milliseconds kGroupExit = 2000ms;
+
 // How long a Grid may give no answer, neither over its browser's socket nor to a status request,
 // before its session counts as lost.
 inline constexpr std::chrono::milliseconds kGridSilence = 60000ms;

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,5 +44,21 @@ struct AttachVariable {
 // and the engine's attach variable through `lookup` (empty counts as unset). Raises AutomationError
 // (invalid procedure call) naming the variable and what is wrong with its value.
 BrowserLocation browser_location(const EnvironmentLookup& lookup, const AttachVariable& attach);
+
+// The engine's host of a browser elsewhere that `location` names: its Grid's session (`Grid::open`)
+// or the browser that runs already (`Attached::open`); nothing for a browser of this machine's own.
+template <class Host, class Grid, class Attached>
+std::unique_ptr<Host> open_elsewhere(const BrowserLocation& location)
+{
+    switch (location.kind) {
+    case BrowserLocation::Kind::kGrid:
+        return Grid::open(location);
+    case BrowserLocation::Kind::kAttached:
+        return Attached::open(location.address);
+    case BrowserLocation::Kind::kLocal:
+        break;
+    }
+    return nullptr;
+}
 
 }  // namespace varne

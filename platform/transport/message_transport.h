@@ -18,6 +18,9 @@ public:
     enum class SendResult { kSent, kTimedOut, kClosed };
 
     virtual ~MessageTransport() = default;
+    // A transport owns its connection's ends and the waits on them: a copy would close them twice.
+    MessageTransport(const MessageTransport&) = delete;
+    MessageTransport& operator=(const MessageTransport&) = delete;
 
     // Writes `message` as one unit; safe from any thread. Ends when the peer has taken it (kSent), the
     // deadline passes (kTimedOut) or the transport closes (kClosed). A deadline that passes after part
@@ -42,6 +45,8 @@ public:
     Clock::time_point last_partial_arrival() const;
 
 protected:
+    MessageTransport() = default;
+
     // Keeps the first reason; true for the call that closed the transport, which then wakes its waits.
     bool mark_closed(std::string_view reason);
     void note_partial_arrival();

@@ -17,9 +17,6 @@ public:
     PipeTransport(int write_fd, int read_fd);
     ~PipeTransport() override;
 
-    PipeTransport(const PipeTransport&) = delete;
-    PipeTransport& operator=(const PipeTransport&) = delete;
-
     // Each message goes out followed by its terminating NUL.
     SendResult send(std::string_view message, Clock::time_point deadline) override;
     std::optional<std::string> receive(Clock::time_point deadline) override;

@@ -21,9 +21,6 @@ public:
     explicit SocketTransport(SOCKET socket);
     ~SocketTransport() override;
 
-    SocketTransport(const SocketTransport&) = delete;
-    SocketTransport& operator=(const SocketTransport&) = delete;
-
     SendResult send(std::string_view message, Clock::time_point deadline) override;
     std::optional<std::string> receive(Clock::time_point deadline) override;
     // Shuts the connection down both ways, so that the peer sees its end and waits here wake.

@@ -39,8 +39,6 @@ public:
                                                        HostHeader host, Clock::time_point deadline);
 
     ~WebSocketTransport() override;
-    WebSocketTransport(const WebSocketTransport&) = delete;
-    WebSocketTransport& operator=(const WebSocketTransport&) = delete;
 
     // A message that the peer has not taken by the deadline closes the transport: whether part of it
     // went out is unknown, so the stream can no longer be trusted.

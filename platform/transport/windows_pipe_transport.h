@@ -20,9 +20,6 @@ public:
     WindowsPipeTransport(HANDLE write_pipe, HANDLE read_pipe);
     ~WindowsPipeTransport() override;
 
-    WindowsPipeTransport(const WindowsPipeTransport&) = delete;
-    WindowsPipeTransport& operator=(const WindowsPipeTransport&) = delete;
-
     // A send that misses its deadline closes the transport: a cancelled pipe write may have handed
     // part of the message to the reader, and the stream could no longer be framed.
     SendResult send(std::string_view message, Clock::time_point deadline) override;

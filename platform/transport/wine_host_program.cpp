@@ -3,11 +3,12 @@
 #include "frame/automation_error.h"
 #include "frame/text.h"
 #include "platform/transport/crt_pipe_launch.h"
+#include "platform/transport/output_tail.h"
 
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
-#include <vector>
 
 namespace varne {
 
@@ -165,18 +166,9 @@ bool WineHostProgram::alive() const
 std::string WineHostProgram::tail_of(const std::string& file_name) const
 {
     std::ifstream in(m_folder / file_name);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
-            continue;
-        lines.push_back(line);
-        if (lines.size() > kTailLines)
-            lines.erase(lines.begin());
-    }
-    std::string tail;
-    for (const auto& line : lines)
-        tail += (tail.empty() ? "" : " | ") + line;
-    return tail;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return last_lines(text.str(), kTailLines);
 }
 
 void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept

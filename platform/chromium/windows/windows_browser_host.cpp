@@ -9,6 +9,7 @@
 #include "frame/automation_error.h"
 #include "frame/text.h"
 #include "platform/chromium/browser_switches.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/crt_pipe_launch.h"
 #include "platform/transport/server_unavailable.h"
 #include "platform/transport/windows_pipe_transport.h"
@@ -19,8 +20,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kExitTimeout = 5000ms;
-constexpr auto kExitAfterFailedStart = 2000ms;
 constexpr auto kJobEndTimeout = 2000ms;
 // Children of the browser may hold files of the profile for a moment after it has exited.
 constexpr auto kRemoveTimeout = 2000ms;
@@ -167,7 +166,8 @@ void give_to(HANDLE process, HANDLE handle)
 std::string exit_description(HANDLE process)
 {
     DWORD code = 0;
-    if (WaitForSingleObject(process, static_cast<DWORD>(kExitAfterFailedStart.count())) != WAIT_OBJECT_0 ||
+    if (WaitForSingleObject(process, static_cast<DWORD>(session_bounds::kExitAfterFailedStart.count())) !=
+            WAIT_OBJECT_0 ||
         !GetExitCodeProcess(process, &code))
         return "closed its pipe at start but kept running";
     return "exited at start with status " + std::to_string(code);
@@ -296,7 +296,7 @@ void WindowsBrowserHost::close()
         return;
     if (m_session)
         ask_to_close(*m_session);
-    finish(kExitTimeout);
+    finish(session_bounds::kExit);
 }
 
 void WindowsBrowserHost::leave_open()
@@ -322,7 +322,7 @@ void WindowsBrowserHost::finish(std::chrono::milliseconds exit_timeout)
     if (m_process) {
         if (WaitForSingleObject(m_process, static_cast<DWORD>(exit_timeout.count())) != WAIT_OBJECT_0) {
             TerminateProcess(m_process, 1);
-            WaitForSingleObject(m_process, static_cast<DWORD>(kExitTimeout.count()));
+            WaitForSingleObject(m_process, static_cast<DWORD>(session_bounds::kExit.count()));
         }
         CloseHandle(std::exchange(m_process, nullptr));
     }

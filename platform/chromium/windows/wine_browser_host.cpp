@@ -9,6 +9,7 @@
 
 #include "frame/automation_error.h"
 #include "platform/chromium/browser_switches.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/server_unavailable.h"
 #include "platform/transport/socket_transport.h"
 #include "platform/transport/wine_host_program.h"
@@ -16,10 +17,6 @@
 namespace varne {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-constexpr auto kExitTimeout = 5000ms;
 
 std::string winsock_error(std::string_view what)
 {
@@ -194,7 +191,7 @@ void WineBrowserHost::finish()
 {
     m_closed = true;
     m_session->close();
-    m_program->finish(kExitTimeout);
+    m_program->finish(session_bounds::kExit);
 }
 
 }  // namespace varne

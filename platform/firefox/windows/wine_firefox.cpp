@@ -2,7 +2,9 @@
 
 #include "frame/automation_error.h"
 #include "platform/firefox/firefox_profile.h"
-#include "platform/transport/websocket_transport.h"
+#include "platform/firefox/firefox_start.h"
+#include "platform/session/session_bounds.h"
+#include "platform/transport/server_unavailable.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -16,18 +18,10 @@ namespace {
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-constexpr auto kConnectTimeout = 5000ms;
 constexpr auto kPidTimeout = 10000ms;
-constexpr auto kCloseAnswerTimeout = 2000ms;
-constexpr auto kExitTimeout = 5000ms;
 constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
 constexpr const char* kKeptName = "kept";
-
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
 
 std::string read_text(const std::filesystem::path& path)
 {
@@ -82,7 +76,7 @@ std::unique_ptr<WineFirefox> WineFirefox::launch(const EnvironmentLookup& enviro
     user_js << firefox_user_js();
     user_js.close();
     if (error || !user_js)
-        throw start_error("Cannot write Firefox's profile in " + program->folder().string());
+        throw server_unavailable("Cannot write Firefox's profile in " + program->folder().string());
     program->start(launch_script(executable, program->host_folder(), shows_window));
     std::unique_ptr<WineFirefox> firefox(new WineFirefox(std::move(program), executable, shows_window));
     firefox->connect(listen_timeout, session_timeout);
@@ -101,44 +95,30 @@ WineFirefox::~WineFirefox()
 
 void WineFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono::milliseconds session_timeout)
 {
-    const auto fail = [this](const std::string& what) {
+    const auto failure = [this](const std::string& what) {
         std::string description = "Firefox (" + m_executable + ") under Wine " + what;
         const std::string tail = m_program->tail_of(kOutputName);
         if (!tail.empty())
             description += "; it printed: " + tail;
         m_closed = true;
         m_program->finish(0ms);
-        throw start_error(std::move(description));
+        return server_unavailable(std::move(description));
     };
     if (!m_program->wait_for_pid(std::chrono::steady_clock::now() + kPidTimeout))
-        fail("did not start: the shell that starts it wrote no pid within " + std::to_string(kPidTimeout.count()) +
-             " ms");
+        throw failure("did not start: the shell that starts it wrote no pid within " +
+                      std::to_string(kPidTimeout.count()) + " ms");
     const auto listen_deadline = std::chrono::steady_clock::now() + listen_timeout;
     std::optional<std::pair<std::string, uint16_t>> address;
     while (!(address = bidi_listen_address(read_text(m_program->folder() / kOutputName)))) {
         if (!m_program->alive())
-            fail("exited at start");
+            throw failure("exited at start");
         if (std::chrono::steady_clock::now() >= listen_deadline)
-            fail("printed no WebDriver BiDi address within " + std::to_string(listen_timeout.count()) +
-                 " ms of its start");
+            throw failure("printed no WebDriver BiDi address within " + std::to_string(listen_timeout.count()) +
+                          " ms of its start");
         std::this_thread::sleep_for(kPollInterval);
     }
     const WebAddress server{"ws", {}, {}, address->first, address->second, "/session"};
-    try {
-        m_session = std::make_unique<BidiSession>(WebSocketTransport::connect(
-            server, {}, HostHeader::kAsGiven, MessageTransport::Clock::now() + kConnectTimeout));
-    } catch (const AutomationError& error) {
-        fail("could not be reached at " + server.text() + ": " + error.description());
-    }
-    const Json capabilities{{"alwaysMatch", {{"unhandledPromptBehavior", {{"default", "ignore"}}}}}};
-    try {
-        m_session->send("session.new", {{"capabilities", capabilities}}, session_timeout);
-    } catch (const BidiError& error) {
-        if (error.kind() == BidiError::Kind::kTimedOut)
-            fail("did not answer session.new within " + std::to_string(session_timeout.count()) +
-                 " ms (it answers once its start-up tasks have run)");
-        fail("refused a new session: " + error.description());
-    }
+    open_started_session(m_session, server, session_timeout, failure, [] { return std::optional<std::string>(); });
 }
 
 void WineFirefox::close() noexcept
@@ -148,14 +128,14 @@ void WineFirefox::close() noexcept
     m_closed = true;
     if (m_session && !m_session->closed()) {
         try {
-            m_session->send("browser.close", Json::object(), kCloseAnswerTimeout);
+            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
         } catch (const AutomationError&) {
             // Firefox is gone or stuck; finish() ends it either way.
         }
     }
     if (m_session)
         m_session->close();
-    m_program->finish(kExitTimeout);
+    m_program->finish(session_bounds::kExit);
 }
 
 void WineFirefox::leave_open() noexcept

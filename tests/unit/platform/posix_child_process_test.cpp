@@ -93,11 +93,5 @@ TEST(ChildProcess, OneLetGoIsReapedOnceItEnds)
     EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(pid))) << "left a zombie";
 }
 
-TEST(ChildProcess, LastLinesSkipBlankOnes)
-{
-    EXPECT_EQ(last_lines("a\n\nb\n  \nc\n\r\nd", 3), "b | c | d");
-    EXPECT_EQ(last_lines("", 3), "");
-}
-
 }  // namespace
 }  // namespace varne::posix
