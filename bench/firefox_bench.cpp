@@ -4,6 +4,7 @@
 //
 //   firefox_bench --page URL [--round-trips N]
 
+#include "bench/measure.h"
 #include "page/page_state.h"
 #include "platform/firefox/firefox_engine.h"
 
@@ -17,13 +18,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using varne::bench::Clock;
 using namespace std::chrono_literals;
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using varne::bench::ms_since;
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 //
 //   load_bench --page URL [--runs N] [--large-mb M]
 
+#include "bench/measure.h"
 #include "platform/chromium/chromium_process.h"
 #include "platform/chromium/protocol_session.h"
 #include "platform/firefox/firefox_process.h"
@@ -19,22 +20,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-template <class Work>
-double time_ms(Work&& work)
-{
-    const auto start = Clock::now();
-    work();
-    return ms_since(start);
-}
+using varne::bench::time_ms;
 
 // A page script whose value is a string of `megabytes` MB.
 std::string large_value(int megabytes)

@@ -4,7 +4,6 @@ import gc
 import json
 import os
 import subprocess
-import time
 import urllib.request
 
 import pytest
@@ -16,6 +15,7 @@ from test_browser_chromium import (  # noqa: F401  collected here too, run in th
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
     test_window_handle_is_stable_and_unique)
 from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_leaves_its_outputs  # noqa: F401
+from waiting import eventually
 
 SERVER_UNAVAILABLE = -2147023174
 
@@ -32,9 +32,7 @@ def chromium(tmp_path_factory):
          "--remote-debugging-port=0", "--user-data-dir=%s" % profile, "about:blank"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, start_new_session=True)
     port_file = profile / "DevToolsActivePort"
-    deadline = time.monotonic() + 20
-    while not (port_file.exists() and port_file.read_text().count("\n") >= 1) and time.monotonic() < deadline:
-        time.sleep(0.05)
+    eventually(lambda: port_file.exists() and port_file.read_text().count("\n") >= 1, seconds=20, step=0.05)
     port = int(port_file.read_text().split("\n")[0])
     yield process, "http://127.0.0.1:%d" % port
     end_group(process)
@@ -57,26 +55,19 @@ def _json(address, path):
         return json.load(answer)
 
 
-def _wait_for(condition, seconds=5):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return condition()
-
-
 def _pages(address):
     return sorted(target["id"] for target in _json(address, "/json/list") if target["type"] == "page")
 
 
 def test_release_closes_the_pages_it_opened_and_leaves_the_browser(chromium, site):
     process, address = chromium
-    _wait_for(lambda: len(_pages(address)) == 1)  # the browser's own start page
+    eventually(lambda: len(_pages(address)) == 1, seconds=5, step=0.05)  # the browser's own start page
     before = _pages(address)
     browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("index.html"))
     assert len(_pages(address)) == len(before) + 1
     del browser
-    assert _wait_for(lambda: _pages(address) == before)
+    assert eventually(lambda: _pages(address) == before, seconds=5, step=0.05)
     assert process.poll() is None
     assert "Browser" in _json(address, "/json/version")
 

@@ -19,6 +19,7 @@ from test_browser_chromium import (  # noqa: F401  collected here too, run on th
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
     test_window_handle_is_stable_and_unique)
 from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_leaves_its_outputs  # noqa: F401
+from waiting import eventually
 
 SERVER_UNAVAILABLE = -2147023174
 QUEUE_SECONDS = 12
@@ -40,19 +41,12 @@ def on_the_grid(grid, monkeypatch):
     yield
     gc.collect()
     if grid.process is not None and grid.process.poll() is None:
-        _wait_for(lambda: grid.sessions() == [])
+        eventually(lambda: grid.sessions() == [])
 
 
 @pytest.fixture
 def journey():
     return ["/usr/bin/python3", os.path.join(EXAMPLES, "demo_journey.py")]
-
-
-def _wait_for(condition, seconds=10):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return condition()
 
 
 def test_two_browsers_at_once_on_two_slots(grid, site):
@@ -64,7 +58,7 @@ def test_two_browsers_at_once_on_two_slots(grid, site):
     assert first.GetBrowser().Document.title == "Home"
     assert second.GetBrowser().Document.title != "Home"
     del first, second
-    assert _wait_for(lambda: grid.sessions() == [])
+    assert eventually(lambda: grid.sessions() == [])
 
 
 def test_a_full_grid_refuses_after_its_queue_time_out(grid):
@@ -124,8 +118,8 @@ def test_bad_settings_and_unreachable_grids_fail_the_creation(monkeypatch):
 
 
 def test_released_browsers_leave_no_session_driver_or_browser(grid):
-    assert _wait_for(lambda: grid.sessions() == [])
-    assert _wait_for(lambda: group_members(grid.process.pid) == [grid.process.pid])
+    assert eventually(lambda: grid.sessions() == [])
+    assert eventually(lambda: group_members(grid.process.pid) == [grid.process.pid])
 
 
 def test_a_grid_that_pauses_for_eight_seconds_keeps_its_browser(grid, site):
