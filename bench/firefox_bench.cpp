@@ -4,6 +4,7 @@
 //
 //   firefox_bench --page URL [--round-trips N]
 
+#include "bench/arguments.h"
 #include "bench/measure.h"
 #include "page/page_state.h"
 #include "platform/firefox/firefox_engine.h"
@@ -26,15 +27,9 @@ using varne::bench::ms_since;
 
 int main(int argc, char** argv)
 {
-    std::string page = "about:blank";
-    int round_trips = 1000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        if (name == "--page")
-            page = argv[i + 1];
-        else if (name == "--round-trips")
-            round_trips = std::stoi(argv[i + 1]);
-    }
+    const varne::bench::NamedArguments arguments(argc, argv);
+    const std::string page = arguments.text("--page", "about:blank");
+    const int round_trips = arguments.number("--round-trips", 1000);
     try {
         const auto start = Clock::now();
         varne::page::PageState state;

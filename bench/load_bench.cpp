@@ -5,6 +5,7 @@
 //
 //   load_bench --page URL [--runs N] [--large-mb M]
 
+#include "bench/arguments.h"
 #include "bench/measure.h"
 #include "platform/chromium/chromium_process.h"
 #include "platform/chromium/protocol_session.h"
@@ -103,18 +104,10 @@ Json firefox_run(const std::string& page, int megabytes)
 
 int main(int argc, char** argv)
 {
-    std::string page = "about:blank";
-    int runs = 3;
-    int megabytes = 50;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        if (name == "--page")
-            page = argv[i + 1];
-        else if (name == "--runs")
-            runs = std::stoi(argv[i + 1]);
-        else if (name == "--large-mb")
-            megabytes = std::stoi(argv[i + 1]);
-    }
+    const varne::bench::NamedArguments arguments(argc, argv);
+    const std::string page = arguments.text("--page", "about:blank");
+    const int runs = arguments.number("--runs", 3);
+    const int megabytes = arguments.number("--large-mb", 50);
     for (int run = 0; run < runs; ++run) {
         for (const char* engine : {"chromium", "firefox"}) {
             try {
