@@ -9,6 +9,7 @@ import urllib.request
 import pytest
 
 import varne
+from creation import creation_error
 from grid_server import end_group
 from test_browser_chromium import (  # noqa: F401  collected here too, run in the attached browser
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel,
@@ -81,7 +82,6 @@ def test_the_browser_socket_address_works_too(chromium, site, monkeypatch):
 
 def test_an_address_where_no_browser_listens(monkeypatch):
     monkeypatch.setenv("VARNE_CDP_URL", "http://127.0.0.1:9")
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description == "Cannot reach http://127.0.0.1:9: Connection refused"
+    error = creation_error()
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description == "Cannot reach http://127.0.0.1:9: Connection refused"

@@ -8,6 +8,7 @@ import json
 import pytest
 
 import varne
+from creation import creation_error
 from test_grid import SERVER_UNAVAILABLE, grid  # noqa: F401  the Grid of the Chromium tests' kind
 from test_browser_chromium import (  # noqa: F401  collected here too, run over the Grid's BiDi socket
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel, test_element_search_on_links_and_images,
@@ -40,7 +41,6 @@ def test_a_session_is_driven_over_its_bidi_socket_and_deleted_with_its_browser(g
 
 def test_a_firefox_is_asked_for_unless_the_capabilities_say_otherwise(grid, monkeypatch):
     monkeypatch.delenv("VARNE_REMOTE_CAPABILITIES")
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description.startswith("The Grid at %s did not create a browser" % grid.url)
+    error = creation_error()
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description.startswith("The Grid at %s did not create a browser" % grid.url)
