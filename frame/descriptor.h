@@ -54,7 +54,7 @@ struct LiteralSyntax {
     std::string_view other;
 };
 
-std::string default_literal(const Variant& value, const LiteralSyntax& syntax);
+std::string literal(const Variant& value, const LiteralSyntax& syntax);
 
 struct ParamDescriptor {
     std::u16string_view name;

@@ -213,7 +213,7 @@ std::string type_name(const TypeDescriptor& type, std::string_view ValueTypeName
     return std::string(written.empty() ? type.name : written);
 }
 
-std::string default_literal(const Variant& value, const LiteralSyntax& syntax)
+std::string literal(const Variant& value, const LiteralSyntax& syntax)
 {
     switch (value.type()) {
     case VarType::I2:

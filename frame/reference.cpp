@@ -95,7 +95,7 @@ std::string python_literal(const Variant& value)
 {
     static constexpr LiteralSyntax kPython{[](std::u16string_view text) { return "'" + to_utf8(text) + "'"; }, "True",
                                            "False", "None"};
-    return default_literal(value, kPython);
+    return literal(value, kPython);
 }
 
 std::string python_type(const TypeDescriptor& type)

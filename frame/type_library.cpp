@@ -33,7 +33,7 @@ std::string quoted(std::u16string_view text)
 std::string default_value(const Variant& value)
 {
     static constexpr LiteralSyntax kIdl{quoted, "-1", "0", "0"};
-    return default_literal(value, kIdl);
+    return literal(value, kIdl);
 }
 
 std::string parameter(const ParamDescriptor& param)
