@@ -10,36 +10,34 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "bench/bare_page.h"
+#include "bench/measure.h"
+#include "bench/report.h"
 #include "composition/process_environment.h"
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
 #include "platform/chromium/chromium_process.h"
-#include "platform/chromium/protocol_session.h"
 
 namespace varne::bench {
 
 namespace {
 
 using nlohmann::json;
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kLaunchRuns = 7;
@@ -47,7 +45,6 @@ constexpr int kPageRuns = 15;
 constexpr int kRoundTrips = 1000;
 // Left between launches, so that the zygotes of the browser just closed are gone before the next start.
 constexpr auto kSettleAfterClose = 500ms;
-constexpr auto kEventTimeout = 10s;
 constexpr int kLinkCount = 10000;
 
 constexpr double kLaunchTarget = 1.2;
@@ -64,230 +61,10 @@ const char kReadEachInnerText[] =
     " const v = e[p]; return v === undefined || v === null ? '' : String(v); };"
     " const c = this; return Array.from(c, e => prop(e, a[0])); }";
 
-double elapsed_ms(Clock::time_point since)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
-}
-
-template <class Work>
-double time_ms(Work&& work)
-{
-    const auto start = Clock::now();
-    work();
-    return elapsed_ms(start);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-// Runs every work once per round, each round starting with the next work, so that no work always
-// follows the same other; gives the times of each work in the order given.
-std::vector<std::vector<double>> interleaved(int rounds, const std::vector<std::function<void()>>& works)
-{
-    std::vector<std::vector<double>> times(works.size());
-    for (int round = 0; round < rounds; ++round) {
-        for (size_t turn = 0; turn < works.size(); ++turn) {
-            const size_t index = (round + turn) % works.size();
-            times[index].push_back(time_ms(works[index]));
-        }
-    }
-    return times;
-}
-
 void progress(const std::string& text)
 {
     std::cerr << "browser_bench: " << text << std::endl;
 }
-
-// One line of the report. A row without a target is reported only.
-struct Row {
-    std::string name;
-    double figure;
-    std::optional<double> baseline;
-    std::string unit;
-    enum class Target { kReportOnly, kRatioAtMost, kFigureBelow } target = Target::kReportOnly;
-    double limit = 0;
-};
-
-std::string number(double value, const std::string& unit)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, value < 10 ? "%.3f %s" : "%.1f %s", value, unit.c_str());
-    return text;
-}
-
-std::vector<std::string> columns(const Row& row)
-{
-    char ratio[32] = "-";
-    if (row.baseline && *row.baseline > 0)
-        std::snprintf(ratio, sizeof ratio, "%.2fx", row.figure / *row.baseline);
-    std::string target = "report";
-    std::string verdict = "-";
-    char limit[32];
-    if (row.target == Row::Target::kRatioAtMost) {
-        std::snprintf(limit, sizeof limit, "<= %.1fx", row.limit);
-        target = limit;
-        verdict = row.figure <= row.limit * *row.baseline ? "PASS" : "FAIL";
-    } else if (row.target == Row::Target::kFigureBelow) {
-        target = "< " + number(row.limit, row.unit);
-        verdict = row.figure < row.limit ? "PASS" : "FAIL";
-    }
-    return {row.name, number(row.figure, row.unit), row.baseline ? number(*row.baseline, row.unit) : "-", ratio, target,
-            verdict};
-}
-
-void print_table(const std::vector<Row>& rows)
-{
-    std::vector<std::vector<std::string>> lines{{"figure", "value", "baseline", "ratio", "target", "result"}};
-    for (const auto& row : rows)
-        lines.push_back(columns(row));
-    std::vector<size_t> widths(lines.front().size(), 0);
-    for (const auto& line : lines) {
-        for (size_t column = 0; column < line.size(); ++column)
-            widths[column] = std::max(widths[column], line[column].size());
-    }
-    for (const auto& line : lines) {
-        std::string text = line[0] + std::string(widths[0] - line[0].size(), ' ');
-        for (size_t column = 1; column < line.size(); ++column)
-            text += "  " + std::string(widths[column] - line[column].size(), ' ') + line[column];
-        std::cout << text << '\n';
-    }
-    std::cout.flush();
-}
-
-// The rows as raw numbers, one per line: name, figure, baseline, unit, target kind, limit.
-void print_tab_separated(const std::vector<Row>& rows)
-{
-    for (const auto& row : rows) {
-        const char* kind = row.target == Row::Target::kRatioAtMost   ? "ratio"
-                           : row.target == Row::Target::kFigureBelow ? "below"
-                                                                     : "report";
-        std::cout << row.name << '\t' << row.figure << '\t' << (row.baseline ? std::to_string(*row.baseline) : "")
-                  << '\t' << row.unit << '\t' << kind << '\t' << row.limit << '\n';
-    }
-    std::cout.flush();
-}
-
-// Counts the events of one target session by method, so that bare runs can wait for the next one.
-class EventCounter {
-public:
-    EventCounter(ProtocolSession& session, std::string session_id)
-        : m_session(session),
-          m_session_id(std::move(session_id)),
-          m_listener(m_session.add_listener([this](const ProtocolEvent& event) { count(event); }))
-    {
-    }
-    ~EventCounter() { m_session.remove_listener(m_listener); }
-
-    EventCounter(const EventCounter&) = delete;
-    EventCounter& operator=(const EventCounter&) = delete;
-
-    int64_t seen(const std::string& method)
-    {
-        std::lock_guard lock(m_mutex);
-        return m_counts[method];
-    }
-
-    // Ends once more than `before` events of `method` have come; throws after kEventTimeout.
-    void wait_beyond(const std::string& method, int64_t before)
-    {
-        std::unique_lock lock(m_mutex);
-        if (!m_arrived.wait_for(lock, kEventTimeout, [&] { return m_counts[method] > before; }))
-            throw std::runtime_error("no " + method + " within " + std::to_string(kEventTimeout.count()) + " s");
-    }
-
-private:
-    void count(const ProtocolEvent& event)
-    {
-        if (event.session_id != m_session_id)
-            return;
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_counts[event.method];
-        }
-        m_arrived.notify_all();
-    }
-
-    ProtocolSession& m_session;
-    std::string m_session_id;
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::map<std::string, int64_t> m_counts;
-    ProtocolSession::ListenerId m_listener;
-};
-
-// The same Chromium as Browser starts, launched over the pipe with one page target attached and
-// driven by plain protocol commands: the baseline that every figure is set against.
-class BarePage {
-public:
-    // Launch until the page answers: the part that the launch figure times.
-    BarePage() : m_process(ChromiumProcess::launch(process_environment))
-    {
-        const std::string target =
-            session().send("Target.createTarget", {{"url", "about:blank"}})["targetId"].get<std::string>();
-        m_session_id = session().attach_to_target(target);
-        evaluate("1");
-    }
-
-    ProtocolSession& session() { return m_process->session(); }
-
-    json evaluate(const std::string& expression, bool by_value = false)
-    {
-        return session().send("Runtime.evaluate", {{"expression", expression}, {"returnByValue", by_value}},
-                              m_session_id);
-    }
-
-    // Page events from here on; needed by navigate(), click_and_load() and open_dialog().
-    void watch_page()
-    {
-        m_events = std::make_unique<EventCounter>(session(), m_session_id);
-        session().send("Page.enable", json::object(), m_session_id);
-    }
-
-    // Page.navigate, then the page's load event.
-    void navigate(const std::string& url)
-    {
-        const int64_t before = m_events->seen("Page.loadEventFired");
-        session().send("Page.navigate", {{"url", url}}, m_session_id);
-        m_events->wait_beyond("Page.loadEventFired", before);
-    }
-
-    // Clicks the first link, then waits for the load event of the page it leads to.
-    void click_and_load()
-    {
-        const int64_t before = m_events->seen("Page.loadEventFired");
-        evaluate("document.links[0].click()");
-        m_events->wait_beyond("Page.loadEventFired", before);
-    }
-
-    // Clicks the first link, whose handler opens a dialog, and waits for the dialog. The click's own
-    // answer comes only once the dialog is answered, so it is not waited for.
-    void open_dialog()
-    {
-        const int64_t before = m_events->seen("Page.javascriptDialogOpening");
-        session().post("Runtime.evaluate", {{"expression", "document.links[0].click()"}}, m_session_id);
-        m_events->wait_beyond("Page.javascriptDialogOpening", before);
-    }
-
-    // Runtime.callFunctionOn with `this` set to the object and its result by value.
-    json call_function(const std::string& object_id, const std::string& declaration)
-    {
-        return session().send("Runtime.callFunctionOn",
-                              {{"objectId", object_id}, {"functionDeclaration", declaration}, {"returnByValue", true}},
-                              m_session_id);
-    }
-
-    void accept_dialog() { session().send("Page.handleJavaScriptDialog", {{"accept", true}}, m_session_id); }
-
-private:
-    std::unique_ptr<ChromiumProcess> m_process;
-    std::string m_session_id;
-    std::unique_ptr<EventCounter> m_events;
-};
 
 // A Browser made through the library, as a program that uses it makes one, logging into a temporary folder.
 class LibraryBrowser {
@@ -342,6 +119,23 @@ private:
     std::string url(const std::string& path) const { return m_site + "/" + path; }
 
     void add(Row row) { m_rows.push_back(std::move(row)); }
+
+    // Runs `run` (given the run's number) once unmeasured and then kPageRuns times; it gives the
+    // times of its bare step and of its member. Adds the medians, the bare one as the baseline.
+    template <class Run>
+    void add_against_bare(const std::string& name, Run&& run)
+    {
+        std::vector<double> base;
+        std::vector<double> member;
+        for (int number = -1; number < kPageRuns; ++number) {
+            const auto [bare_ms, member_ms] = run(number);
+            if (number >= 0) {
+                base.push_back(bare_ms);
+                member.push_back(member_ms);
+            }
+        }
+        add({name, median(member), median(base), "ms"});
+    }
 
     // Browser creation until its first page is ready, against a bare launch until its page target
     // answers; interleaved, alternating which goes first, after one unmeasured start of each.
@@ -403,9 +197,7 @@ private:
         auto bare_launch = [&] {
             const auto started = Clock::now();
             std::unique_ptr<ChromiumProcess> process;
-            part("bare: ChromiumProcess::launch").push_back(time_ms([&] {
-                process = ChromiumProcess::launch(process_environment);
-            }));
+            part("bare: ChromiumProcess::launch").push_back(time_ms([&] { process = ChromiumProcess::launch(process_environment); }));
             auto& session = process->session();
             std::string session_id;
             part("bare: createTarget + attachToTarget").push_back(time_ms([&] {
@@ -415,7 +207,7 @@ private:
             part("bare: first Runtime.evaluate \"1\"").push_back(time_ms([&] {
                 session.send("Runtime.evaluate", {{"expression", "1"}}, session_id);
             }));
-            part("bare total").push_back(elapsed_ms(started));
+            part("bare total").push_back(ms_since(started));
         };
         auto browser_commands = [&] {
             const auto started = Clock::now();
@@ -427,7 +219,7 @@ private:
                 part("Browser's commands, bare: " + method).push_back(time_ms([&] {
                     session.send(method, params, session_id);
                 }));
-            part("Browser's commands, bare: total").push_back(elapsed_ms(started));
+            part("Browser's commands, bare: total").push_back(ms_since(started));
         };
         auto browser = [&] {
             Ref<_Browser> created;
@@ -464,18 +256,11 @@ private:
     void goto_small_page(BarePage& bare, LibraryBrowser& browser)
     {
         progress("GotoURL");
-        std::vector<double> base;
-        std::vector<double> member;
-        for (int run = -1; run < kPageRuns; ++run) {
+        add_against_bare("GotoURL small page (base: Page.navigate + load event)", [&](int run) {
             const std::string page = url(run % 2 ? "small_a.html" : "small_b.html");
             const double bare_ms = time_ms([&] { bare.navigate(page); });
-            const double member_ms = time_ms([&] { browser->GotoURL(from_utf8(page)); });
-            if (run >= 0) {
-                base.push_back(bare_ms);
-                member.push_back(member_ms);
-            }
-        }
-        add({"GotoURL small page (base: Page.navigate + load event)", median(member), median(base), "ms"});
+            return std::pair{bare_ms, time_ms([&] { browser->GotoURL(from_utf8(page)); })};
+        });
     }
 
     void search_links(BarePage& bare, LibraryBrowser& browser)
@@ -529,19 +314,14 @@ private:
         progress("ClickLink");
         bare.navigate(url("small_a.html"));
         browser->GotoURL(from_utf8(url("small_a.html")));
-        std::vector<double> base;
-        std::vector<double> member;
-        for (int run = -1; run < kPageRuns; ++run) {
+        add_against_bare("ClickLink + its wait (base: click + load event)", [&](int run) {
             const double bare_ms = time_ms([&] { bare.click_and_load(); });
             const std::u16string text = run % 2 ? u"Next" : u"Back";
-            const double member_ms = time_ms(
-                [&] { expect(browser->ClickLink(browser.document(), text, brwInnerText, 0) == 0, "ClickLink"); });
-            if (run >= 0) {
-                base.push_back(bare_ms);
-                member.push_back(member_ms);
-            }
-        }
-        add({"ClickLink + its wait (base: click + load event)", median(member), median(base), "ms"});
+            return std::pair{bare_ms, time_ms([&] {
+                                 expect(browser->ClickLink(browser.document(), text, brwInnerText, 0) == 0,
+                                        "ClickLink");
+                             })};
+        });
     }
 
     // A link whose handler calls confirm(): the dialog is opened, then answered with OK.
@@ -550,19 +330,12 @@ private:
         progress("PopupClickOk");
         bare.navigate(url("confirm.html"));
         browser->GotoURL(from_utf8(url("confirm.html")));
-        std::vector<double> base;
-        std::vector<double> member;
-        for (int run = -1; run < kPageRuns; ++run) {
+        add_against_bare("PopupClickOk on confirm() (base: handleJavaScriptDialog)", [&](int) {
             bare.open_dialog();
             const double bare_ms = time_ms([&] { bare.accept_dialog(); });
             expect(browser->ClickLink(browser.document(), u"Ask", brwInnerText, 0) == 0, "ClickLink of Ask");
-            const double member_ms = time_ms([&] { expect(browser->PopupClickOk() == 0, "PopupClickOk"); });
-            if (run >= 0) {
-                base.push_back(bare_ms);
-                member.push_back(member_ms);
-            }
-        }
-        add({"PopupClickOk on confirm() (base: handleJavaScriptDialog)", median(member), median(base), "ms"});
+            return std::pair{bare_ms, time_ms([&] { expect(browser->PopupClickOk() == 0, "PopupClickOk"); })};
+        });
     }
 
     void round_trips()

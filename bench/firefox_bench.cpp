@@ -4,6 +4,8 @@
 //
 //   firefox_bench --page URL [--round-trips N]
 
+#include "bench/arguments.h"
+#include "bench/measure.h"
 #include "composition/process_environment.h"
 #include "page/page_state.h"
 #include "platform/firefox/firefox_engine.h"
@@ -18,27 +20,17 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using varne::bench::Clock;
 using namespace std::chrono_literals;
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
+using varne::bench::ms_since;
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    std::string page = "about:blank";
-    int round_trips = 1000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        if (name == "--page")
-            page = argv[i + 1];
-        else if (name == "--round-trips")
-            round_trips = std::stoi(argv[i + 1]);
-    }
+    const varne::bench::NamedArguments arguments(argc, argv);
+    const std::string page = arguments.text("--page", "about:blank");
+    const int round_trips = arguments.number("--round-trips", 1000);
     try {
         const auto start = Clock::now();
         varne::page::PageState state;

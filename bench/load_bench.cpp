@@ -5,6 +5,8 @@
 //
 //   load_bench --page URL [--runs N] [--large-mb M]
 
+#include "bench/arguments.h"
+#include "bench/measure.h"
 #include "composition/process_environment.h"
 #include "platform/chromium/chromium_process.h"
 #include "platform/chromium/protocol_session.h"
@@ -20,22 +22,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
 using namespace std::chrono_literals;
-
-double ms_since(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-template <class Work>
-double time_ms(Work&& work)
-{
-    const auto start = Clock::now();
-    work();
-    return ms_since(start);
-}
+using varne::bench::time_ms;
 
 // A page script whose value is a string of `megabytes` MB.
 std::string large_value(int megabytes)
@@ -48,9 +37,7 @@ Json chromium_run(const std::string& page, int megabytes)
     using varne::ChromiumProcess;
     Json figures;
     std::unique_ptr<ChromiumProcess> process;
-    figures["launch_to_first_answer"] = time_ms([&] {
-        process = ChromiumProcess::launch(varne::process_environment, {{}, true, 120s});
-    });
+    figures["launch_to_first_answer"] = time_ms([&] { process = ChromiumProcess::launch(varne::process_environment, {{}, true, 120s}); });
     auto& session = process->session();
     const auto slow = 120000ms;
     std::string target;
@@ -92,9 +79,7 @@ Json firefox_run(const std::string& page, int megabytes)
     using varne::FirefoxProcess;
     Json figures;
     std::unique_ptr<FirefoxProcess> process;
-    figures["launch_to_session"] = time_ms([&] {
-        process = FirefoxProcess::launch(varne::process_environment, {true, 120s, 120s});
-    });
+    figures["launch_to_session"] = time_ms([&] { process = FirefoxProcess::launch(varne::process_environment, {true, 120s, 120s}); });
     auto& session = process->session();
     const auto slow = 120000ms;
     std::string context;
@@ -120,18 +105,10 @@ Json firefox_run(const std::string& page, int megabytes)
 
 int main(int argc, char** argv)
 {
-    std::string page = "about:blank";
-    int runs = 3;
-    int megabytes = 50;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string name = argv[i];
-        if (name == "--page")
-            page = argv[i + 1];
-        else if (name == "--runs")
-            runs = std::stoi(argv[i + 1]);
-        else if (name == "--large-mb")
-            megabytes = std::stoi(argv[i + 1]);
-    }
+    const varne::bench::NamedArguments arguments(argc, argv);
+    const std::string page = arguments.text("--page", "about:blank");
+    const int runs = arguments.number("--runs", 3);
+    const int megabytes = arguments.number("--large-mb", 50);
     for (int run = 0; run < runs; ++run) {
         for (const char* engine : {"chromium", "firefox"}) {
             try {

@@ -12,26 +12,15 @@ import gc
 import os
 import socketserver
 import statistics
+import sys
 import threading
 import time
 
 import varne
 from firefox_bench import Page
 
-
-def descendants(pid):
-    parents = {}
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
-        except (OSError, IndexError, ValueError):
-            pass
-    found, frontier = set(), {pid}
-    while frontier:
-        frontier = {child for child, parent in parents.items() if parent in frontier}
-        found |= frontier
-    return found
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "integration"))
+from processes import descendants  # noqa: E402
 
 
 def pss_mb(pids):

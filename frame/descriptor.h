@@ -45,6 +45,17 @@ const ValueTypeNames& names_of(ValueType kind);
 // The type as one description writes it, e.g. type_name(type, &ValueTypeNames::idl).
 std::string type_name(const TypeDescriptor& type, std::string_view ValueTypeNames::*description);
 
+// How a description writes a parameter's default: integers in decimal, strings through `quoted`,
+// booleans by its own words, and `other` for a value of any other type.
+struct LiteralSyntax {
+    std::string (*quoted)(std::u16string_view text);
+    std::string_view true_text;
+    std::string_view false_text;
+    std::string_view other;
+};
+
+std::string literal(const Variant& value, const LiteralSyntax& syntax);
+
 struct ParamDescriptor {
     std::u16string_view name;
     TypeDescriptor type;

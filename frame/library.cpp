@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <string>
 
 namespace varne {
 
@@ -210,6 +211,22 @@ std::string type_name(const TypeDescriptor& type, std::string_view ValueTypeName
 {
     const std::string_view written = names_of(type.kind).*description;
     return std::string(written.empty() ? type.name : written);
+}
+
+std::string literal(const Variant& value, const LiteralSyntax& syntax)
+{
+    switch (value.type()) {
+    case VarType::I2:
+        return std::to_string(value.i2());
+    case VarType::I4:
+        return std::to_string(value.i4());
+    case VarType::String:
+        return syntax.quoted(value.string());
+    case VarType::Bool:
+        return std::string(value.boolean() ? syntax.true_text : syntax.false_text);
+    default:
+        return std::string(syntax.other);
+    }
 }
 
 const LibraryDescriptor& library_descriptor()

@@ -93,18 +93,9 @@ std::string parameter_summary(const ParamDescriptor& param, const MemberDescript
 
 std::string python_literal(const Variant& value)
 {
-    switch (value.type()) {
-    case VarType::I2:
-        return std::to_string(value.i2());
-    case VarType::I4:
-        return std::to_string(value.i4());
-    case VarType::String:
-        return "'" + to_utf8(value.string()) + "'";
-    case VarType::Bool:
-        return value.boolean() ? "True" : "False";
-    default:
-        return "None";
-    }
+    static constexpr LiteralSyntax kPython{[](std::u16string_view text) { return "'" + to_utf8(text) + "'"; }, "True",
+                                           "False", "None"};
+    return literal(value, kPython);
 }
 
 std::string python_type(const TypeDescriptor& type)

@@ -32,16 +32,8 @@ std::string quoted(std::u16string_view text)
 
 std::string default_value(const Variant& value)
 {
-    switch (value.type()) {
-    case VarType::I2:
-        return std::to_string(value.i2());
-    case VarType::I4:
-        return std::to_string(value.i4());
-    case VarType::String:
-        return quoted(value.string());
-    default:
-        return "0";
-    }
+    static constexpr LiteralSyntax kIdl{quoted, "-1", "0", "0"};
+    return literal(value, kIdl);
 }
 
 std::string parameter(const ParamDescriptor& param)

@@ -44,33 +44,19 @@ double parse_number(const BStr& text)
 template <class Int>
 Int to_integer(const Variant& value)
 {
-    double number = 0;
     switch (value.type()) {
     case VarType::Empty:
         return 0;
-    case VarType::I2:
-        number = value.i2();
-        break;
-    case VarType::I4:
-        number = value.i4();
-        break;
     case VarType::Bool:
         return value.boolean() ? Int(-1) : Int(0);
-    case VarType::R8:
-        number = value.r8();
-        break;
-    case VarType::Date:
-        number = value.date();
-        break;
-    case VarType::String:
-        number = parse_number(value.string());
-        break;
     case VarType::Null:
         throw AutomationError(error_number::kInvalidUseOfNull, "Invalid use of Null");
     case VarType::Object:
         throw AutomationError::type_mismatch();
+    default:
+        break;
     }
-    double rounded = std::nearbyint(number);  // the default rounding mode rounds half to even
+    double rounded = std::nearbyint(to_r8(value));  // the default rounding mode rounds half to even
     if (!(rounded >= std::numeric_limits<Int>::min() && rounded <= std::numeric_limits<Int>::max()))
         throw AutomationError::overflow();
     return static_cast<Int>(rounded);
@@ -109,6 +95,10 @@ int32_t to_i4(const Variant& value)
 double to_r8(const Variant& value)
 {
     switch (value.type()) {
+    case VarType::I2:
+        return value.i2();
+    case VarType::I4:
+        return value.i4();
     case VarType::R8:
         return value.r8();
     case VarType::Date:

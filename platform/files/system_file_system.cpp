@@ -20,24 +20,22 @@ bool is_separator(char16_t c)
     return native::separators().find(c) != std::u16string_view::npos;
 }
 
+// The runtime's own title of each file error.
 const char* title_of(int32_t number)
 {
-    switch (number) {
-    case error_number::kFileNotFound:
-        return "File not found";
-    case error_number::kPathNotFound:
-        return "Path not found";
-    case error_number::kPermissionDenied:
-        return "Permission denied";
-    case error_number::kPathFileAccessError:
-        return "Path/File access error";
-    case error_number::kDiskFull:
-        return "Disk full";
-    case error_number::kBadFileNameOrNumber:
-        return "Bad file name or number";
-    default:
-        return "Device I/O error";
+    static constexpr std::pair<int32_t, const char*> kTitles[] = {
+        {error_number::kFileNotFound, "File not found"},
+        {error_number::kPathNotFound, "Path not found"},
+        {error_number::kPermissionDenied, "Permission denied"},
+        {error_number::kPathFileAccessError, "Path/File access error"},
+        {error_number::kDiskFull, "Disk full"},
+        {error_number::kBadFileNameOrNumber, "Bad file name or number"},
+    };
+    for (const auto& [known, title] : kTitles) {
+        if (known == number)
+            return title;
     }
+    return "Device I/O error";
 }
 
 // The name as the system takes it; a NUL would silently cut it short, so it is refused.

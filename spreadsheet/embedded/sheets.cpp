@@ -14,6 +14,65 @@ std::string quoted(std::u16string_view text)
 
 using Taken = Range::Taken;
 
+// Columns(2), Columns("B") or Columns("B:D"): whole columns of the sheet.
+std::optional<workbook::CellArea> named_columns(const Variant& given)
+{
+    if (given.type() == VarType::String) {
+        const BStr& text = given.string();
+        if (text.find(u':') != BStr::npos) {
+            auto area = workbook::parse_a1_reference(text);
+            if (area && (area->first.row != 1 || area->last.row != workbook::kMaxRows))
+                return std::nullopt;
+            return area;
+        }
+        if (auto column = workbook::parse_column_letters(text))
+            return workbook::whole_columns(*column, *column);
+        return std::nullopt;
+    }
+    if (int32_t column = to_i4(given); column >= 1 && column <= workbook::kMaxColumns)
+        return workbook::whole_columns(static_cast<uint16_t>(column), static_cast<uint16_t>(column));
+    return std::nullopt;
+}
+
+// Rows(2), Rows("2") or Rows("2:4"): whole rows of the sheet.
+std::optional<workbook::CellArea> named_rows(const Variant& given)
+{
+    if (given.type() == VarType::String)
+        return workbook::parse_row_numbers(given.string());
+    if (int32_t row = to_i4(given); row >= 1 && row <= int32_t{workbook::kMaxRows})
+        return workbook::whole_rows(static_cast<uint32_t>(row), static_cast<uint32_t>(row));
+    return std::nullopt;
+}
+
+// A sheet's Columns or Rows: the member, how its range is taken, all of the sheet's lines, the
+// lines that an argument names, and what the sheet has, as an error tells it.
+struct SheetLines {
+    std::u16string_view member;
+    Taken taken;
+    workbook::CellArea all;
+    std::optional<workbook::CellArea> (*named)(const Variant& given);
+    const char* kind;
+    const char* extent;
+};
+
+const SheetLines kColumns{u"Columns",    Taken::columns, workbook::whole_columns(1, workbook::kMaxColumns),
+                          named_columns, "columns",      "columns 1 to 256 (A to IV)"};
+const SheetLines kRows{u"Rows",    Taken::rows, workbook::whole_rows(1, workbook::kMaxRows),
+                       named_rows, "rows",      "rows 1 to 65536"};
+
+// The whole sheet's lines without an argument, else the lines that it names.
+Variant lines_named(const SheetRef& sheet, std::span<const Variant> args, const SheetLines& lines)
+{
+    check_arguments(args, 0, 1, lines.member);
+    if (args.empty())
+        return new_object<Range>(sheet, lines.all, lines.taken);
+    const auto area = lines.named(args[0]);
+    if (!area)
+        throw object_error(to_utf8(lines.member) + "(" + to_utf8(to_bstr(args[0])) + ") names no " + lines.kind +
+                           " of the sheet, which has " + lines.extent);
+    return new_object<Range>(sheet, *area, lines.taken);
+}
+
 }  // namespace
 
 Variant worksheet_object(const BookRef& book, size_t index)
@@ -161,54 +220,22 @@ Variant Worksheet::cells(std::span<const Variant> args)
 
 Variant Worksheet::columns()
 {
-    return new_object<Range>(m_sheet, workbook::whole_columns(1, workbook::kMaxColumns), Taken::columns);
+    return new_object<Range>(m_sheet, kColumns.all, kColumns.taken);
 }
 
-// Columns(2), Columns("B") or Columns("B:D"): whole columns of the sheet.
 Variant Worksheet::columns_of(std::span<const Variant> args)
 {
-    check_arguments(args, 0, 1, u"Columns");
-    if (args.empty())
-        return columns();
-    std::optional<workbook::CellArea> area;
-    if (args[0].type() == VarType::String) {
-        const BStr& text = args[0].string();
-        if (text.find(u':') != BStr::npos) {
-            area = workbook::parse_a1_reference(text);
-            if (area && (area->first.row != 1 || area->last.row != workbook::kMaxRows))
-                area.reset();
-        } else if (auto column = workbook::parse_column_letters(text)) {
-            area = workbook::whole_columns(*column, *column);
-        }
-    } else if (int32_t column = to_i4(args[0]); column >= 1 && column <= workbook::kMaxColumns) {
-        area = workbook::whole_columns(static_cast<uint16_t>(column), static_cast<uint16_t>(column));
-    }
-    if (!area)
-        throw object_error("Columns(" + to_utf8(to_bstr(args[0])) +
-                           ") names no columns of the sheet, which has columns 1 to 256 (A to IV)");
-    return new_object<Range>(m_sheet, *area, Taken::columns);
+    return lines_named(m_sheet, args, kColumns);
 }
 
 Variant Worksheet::rows()
 {
-    return new_object<Range>(m_sheet, workbook::whole_rows(1, workbook::kMaxRows), Taken::rows);
+    return new_object<Range>(m_sheet, kRows.all, kRows.taken);
 }
 
-// Rows(2), Rows("2") or Rows("2:4"): whole rows of the sheet.
 Variant Worksheet::rows_of(std::span<const Variant> args)
 {
-    check_arguments(args, 0, 1, u"Rows");
-    if (args.empty())
-        return rows();
-    std::optional<workbook::CellArea> area;
-    if (args[0].type() == VarType::String)
-        area = workbook::parse_row_numbers(args[0].string());
-    else if (int32_t row = to_i4(args[0]); row >= 1 && row <= int32_t{workbook::kMaxRows})
-        area = workbook::whole_rows(static_cast<uint32_t>(row), static_cast<uint32_t>(row));
-    if (!area)
-        throw object_error("Rows(" + to_utf8(to_bstr(args[0])) +
-                           ") names no rows of the sheet, which has rows 1 to 65536");
-    return new_object<Range>(m_sheet, *area, Taken::rows);
+    return lines_named(m_sheet, args, kRows);
 }
 
 workbook::CellArea Worksheet::area_of(const Variant& reference) const

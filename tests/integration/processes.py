@@ -97,3 +97,11 @@ def runs(pid, folder):
     except OSError:
         return False
     return state != "Z" and f"{folder}/" in line
+
+
+def let_end(client, seconds=10):
+    """Gives a client of start_client the line it waits for, closes its input and waits, within
+    `seconds`, until it has ended."""
+    client.stdin.write(b"\n")
+    client.stdin.close()
+    client.wait(seconds)

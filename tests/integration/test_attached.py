@@ -4,18 +4,19 @@ import gc
 import json
 import os
 import subprocess
-import time
 import urllib.request
 
 import pytest
 
 import varne
+from creation import creation_error
 from grid_server import end_group
 from test_browser_chromium import (  # noqa: F401  collected here too, run in the attached browser
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel,
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
     test_window_handle_is_stable_and_unique)
 from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_leaves_its_outputs  # noqa: F401
+from waiting import eventually
 
 SERVER_UNAVAILABLE = -2147023174
 
@@ -32,9 +33,7 @@ def chromium(tmp_path_factory):
          "--remote-debugging-port=0", "--user-data-dir=%s" % profile, "about:blank"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, start_new_session=True)
     port_file = profile / "DevToolsActivePort"
-    deadline = time.monotonic() + 20
-    while not (port_file.exists() and port_file.read_text().count("\n") >= 1) and time.monotonic() < deadline:
-        time.sleep(0.05)
+    eventually(lambda: port_file.exists() and port_file.read_text().count("\n") >= 1, seconds=20, step=0.05)
     port = int(port_file.read_text().split("\n")[0])
     yield process, "http://127.0.0.1:%d" % port
     end_group(process)
@@ -57,26 +56,19 @@ def _json(address, path):
         return json.load(answer)
 
 
-def _wait_for(condition, seconds=5):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return condition()
-
-
 def _pages(address):
     return sorted(target["id"] for target in _json(address, "/json/list") if target["type"] == "page")
 
 
 def test_release_closes_the_pages_it_opened_and_leaves_the_browser(chromium, site):
     process, address = chromium
-    _wait_for(lambda: len(_pages(address)) == 1)  # the browser's own start page
+    eventually(lambda: len(_pages(address)) == 1, seconds=5, step=0.05)  # the browser's own start page
     before = _pages(address)
     browser = varne.CreateObject("Varne.Browser")
     browser.GotoURL(site.url("index.html"))
     assert len(_pages(address)) == len(before) + 1
     del browser
-    assert _wait_for(lambda: _pages(address) == before)
+    assert eventually(lambda: _pages(address) == before, seconds=5, step=0.05)
     assert process.poll() is None
     assert "Browser" in _json(address, "/json/version")
 
@@ -90,7 +82,6 @@ def test_the_browser_socket_address_works_too(chromium, site, monkeypatch):
 
 def test_an_address_where_no_browser_listens(monkeypatch):
     monkeypatch.setenv("VARNE_CDP_URL", "http://127.0.0.1:9")
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description == "Cannot reach http://127.0.0.1:9: Connection refused"
+    error = creation_error()
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description == "Cannot reach http://127.0.0.1:9: Connection refused"

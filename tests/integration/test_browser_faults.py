@@ -11,7 +11,8 @@ import time
 import pytest
 
 import varne
-from processes import browser_of, browsers, descendants, runs, start_client
+from processes import browser_of, browsers, descendants, let_end, runs, start_client
+from waiting import eventually
 
 LAPSED = r"\[0 days 00:00:\d\d\]"
 CALL_REJECTED = -2147418111
@@ -295,9 +296,7 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
     for pid, line in descendants(dead.pid).items():
         if "varne-keeper" in line:
             os.kill(pid, signal.SIGKILL)  # as if the whole group had been killed, with nobody to remove it
-    dead.stdin.write(b"\n")
-    dead.stdin.close()
-    dead.wait(10)
+    let_end(dead)
     assert os.path.isdir(left)
 
     alive = start_client("sys.stdin.readline()")
@@ -309,9 +308,7 @@ def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
         ours.stdin.close()
         ours.wait(20)
     finally:
-        alive.stdin.write(b"\n")
-        alive.stdin.close()
-        alive.wait(20)
+        let_end(alive, 20)
     assert not os.path.exists(theirs)
 
 
@@ -330,9 +327,7 @@ def test_a_headed_window_stays_open_after_release_and_after_its_process_ends(sit
         client.stdin.write(b"\n")
         client.stdin.flush()
         assert client.stdout.readline() == b"released\n"
-        client.stdin.write(b"\n")
-        client.stdin.close()
-        client.wait(10)
+        let_end(client)
         time.sleep(2)  # a browser whose pipe closed would be gone by now
         assert runs(browser, folder)
         assert os.path.isdir(folder)
@@ -351,13 +346,8 @@ def test_a_headless_browser_still_closes_with_its_process(site):
                      "os._exit(0)\n")
     assert client.stdout.readline() == b"loaded\n"
     browser, folder = browser_of(client)
-    client.stdin.write(b"\n")
-    client.stdin.close()
-    client.wait(10)
-    deadline = time.monotonic() + 10
-    while runs(browser, folder) and time.monotonic() < deadline:
-        time.sleep(0.1)
-    assert not runs(browser, folder)
+    let_end(client)
+    assert eventually(lambda: not runs(browser, folder))
 
 
 def test_frames_that_replace_themselves_are_waited_for(browser, site):

@@ -10,6 +10,7 @@ import time
 import pytest
 
 import varne
+from creation import creation_error
 from grid_server import GridServer, group_members
 from test_browser_chromium import (  # noqa: F401  collected here too, run on the Grid
     test_alert_has_no_cancel_button, test_alert_while_the_page_loads, test_a_document_of_a_page_that_is_gone_is_stale,
@@ -19,6 +20,7 @@ from test_browser_chromium import (  # noqa: F401  collected here too, run on th
     test_frameset_with_nested_and_slow_frames, test_navigation_waits_and_logs_the_address_as_given,
     test_window_handle_is_stable_and_unique)
 from test_demo_journey import EXAMPLES, test_the_journey_passes_every_step_and_leaves_its_outputs  # noqa: F401
+from waiting import eventually
 
 SERVER_UNAVAILABLE = -2147023174
 QUEUE_SECONDS = 12
@@ -40,19 +42,12 @@ def on_the_grid(grid, monkeypatch):
     yield
     gc.collect()
     if grid.process is not None and grid.process.poll() is None:
-        _wait_for(lambda: grid.sessions() == [])
+        eventually(lambda: grid.sessions() == [])
 
 
 @pytest.fixture
 def journey():
     return ["/usr/bin/python3", os.path.join(EXAMPLES, "demo_journey.py")]
-
-
-def _wait_for(condition, seconds=10):
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return condition()
 
 
 def test_two_browsers_at_once_on_two_slots(grid, site):
@@ -64,28 +59,26 @@ def test_two_browsers_at_once_on_two_slots(grid, site):
     assert first.GetBrowser().Document.title == "Home"
     assert second.GetBrowser().Document.title != "Home"
     del first, second
-    assert _wait_for(lambda: grid.sessions() == [])
+    assert eventually(lambda: grid.sessions() == [])
 
 
 def test_a_full_grid_refuses_after_its_queue_time_out(grid):
     held = [varne.CreateObject("Varne.Browser") for _ in range(2)]
     started = time.monotonic()
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
+    error = creation_error()
     assert QUEUE_SECONDS - 1 <= time.monotonic() - started < QUEUE_SECONDS + 20
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description.startswith(
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description.startswith(
         "The Grid at %s did not create a browser (HTTP 500): session not created: " % grid.url)
-    assert "timed out" in raised.value.description
+    assert "timed out" in error.description
     del held
 
 
 def test_our_queue_bound_gives_up_first(grid, monkeypatch):
     monkeypatch.setenv("VARNE_REMOTE_QUEUE_TIMEOUT", "1")
     monkeypatch.setenv("VARNE_REMOTE_CAPABILITIES", '{"browserName": "firefox"}')  # no slot ever serves it
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.description == (
+    error = creation_error()
+    assert error.description == (
         "The Grid at %s gave no browser within 1 s of waiting in its queue (VARNE_REMOTE_QUEUE_TIMEOUT)" % grid.url)
 
 
@@ -109,24 +102,22 @@ def test_a_session_that_the_grid_ended_fails_within_seconds(grid, site):
 
 def test_bad_settings_and_unreachable_grids_fail_the_creation(monkeypatch):
     monkeypatch.setenv("VARNE_REMOTE_URL", "127.0.0.1:4444")
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == 5
-    assert raised.value.description == (
+    error = creation_error()
+    assert error.number == 5
+    assert error.description == (
         'VARNE_REMOTE_URL is not usable: "127.0.0.1:4444" is not an address starting with http://')
 
     monkeypatch.setenv("VARNE_REMOTE_URL", "http://127.0.0.1:9")
     started = time.monotonic()
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
+    error = creation_error()
     assert time.monotonic() - started < 6
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description == "Cannot reach http://127.0.0.1:9: Connection refused"
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description == "Cannot reach http://127.0.0.1:9: Connection refused"
 
 
 def test_released_browsers_leave_no_session_driver_or_browser(grid):
-    assert _wait_for(lambda: grid.sessions() == [])
-    assert _wait_for(lambda: group_members(grid.process.pid) == [grid.process.pid])
+    assert eventually(lambda: grid.sessions() == [])
+    assert eventually(lambda: group_members(grid.process.pid) == [grid.process.pid])
 
 
 def test_a_grid_that_pauses_for_eight_seconds_keeps_its_browser(grid, site):

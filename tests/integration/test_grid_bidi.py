@@ -8,10 +8,12 @@ import json
 import pytest
 
 import varne
-from test_grid import SERVER_UNAVAILABLE, _wait_for, grid  # noqa: F401  the Grid of the Chromium tests' kind
+from creation import creation_error
+from test_grid import SERVER_UNAVAILABLE, grid  # noqa: F401  the Grid of the Chromium tests' kind
 from test_browser_chromium import (  # noqa: F401  collected here too, run over the Grid's BiDi socket
     test_clicks_log_their_lines, test_confirm_answered_with_ok_and_with_cancel, test_element_search_on_links_and_images,
     test_forms_fill_through_the_dom_and_submit, test_navigation_waits_and_logs_the_address_as_given)
+from waiting import eventually
 
 pytestmark = pytest.mark.firefox_only(reason="the BiDi route of VARNE_BROWSER=firefox through a Grid")
 
@@ -24,7 +26,7 @@ def on_the_grid(grid, monkeypatch):
     monkeypatch.setenv("VARNE_REMOTE_CAPABILITIES", json.dumps({"browserName": "chrome"}))
     yield
     gc.collect()
-    _wait_for(lambda: grid.sessions() == [])
+    eventually(lambda: grid.sessions() == [])
 
 
 def test_a_session_is_driven_over_its_bidi_socket_and_deleted_with_its_browser(grid, site):
@@ -34,12 +36,11 @@ def test_a_session_is_driven_over_its_bidi_socket_and_deleted_with_its_browser(g
     browser.GotoURL(site.url("index.html"))
     assert browser.GetBrowser().Document.title == "Home"
     del browser
-    assert _wait_for(lambda: grid.sessions() == [])
+    assert eventually(lambda: grid.sessions() == [])
 
 
 def test_a_firefox_is_asked_for_unless_the_capabilities_say_otherwise(grid, monkeypatch):
     monkeypatch.delenv("VARNE_REMOTE_CAPABILITIES")
-    with pytest.raises(varne.AutomationError) as raised:
-        varne.CreateObject("Varne.Browser")
-    assert raised.value.number == SERVER_UNAVAILABLE
-    assert raised.value.description.startswith("The Grid at %s did not create a browser" % grid.url)
+    error = creation_error()
+    assert error.number == SERVER_UNAVAILABLE
+    assert error.description.startswith("The Grid at %s did not create a browser" % grid.url)

@@ -9,17 +9,10 @@ import time
 import pytest
 
 import varne
-from processes import browser_of, browsers, runs, start_client
+from processes import browser_of, browsers, let_end, runs, start_client
+from waiting import eventually
 
 SERVER_UNAVAILABLE = -2147023174
-
-
-def eventually(condition, seconds=30):
-    """Waits, within a bound, until `condition` holds; the caller asserts it as usual."""
-    deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
-        time.sleep(0.1)
-    return condition()
 
 
 def thread_count():
@@ -104,7 +97,7 @@ def test_a_shared_browser_that_dies_fails_every_browser_on_it_and_the_next_start
             except varne.AutomationError as error:
                 return error
             return None
-        assert eventually(failed)
+        assert eventually(failed, seconds=30)
         assert failed().number == SERVER_UNAVAILABLE
         assert failed().description.startswith("The browser is gone")
 
@@ -129,7 +122,7 @@ def test_released_headless_browsers_leave_nothing_once_the_last_one_goes(site, e
 
     del second
     gc.collect()
-    assert eventually(lambda: all(gone(pid, folder) for pid, folder in running.items()))
+    assert eventually(lambda: all(gone(pid, folder) for pid, folder in running.items()), seconds=30)
 
 
 @pytest.mark.parametrize("ending", ["exit", "os._exit", "SIGKILL"])
@@ -146,7 +139,7 @@ def test_the_shared_browser_and_its_profile_go_with_the_process(site, ending):
         started.stdin.write(b"\n")
         started.stdin.close()
     started.wait(30)
-    assert eventually(lambda: gone(pid, folder))
+    assert eventually(lambda: gone(pid, folder), seconds=30)
 
 
 def test_a_headed_window_outlives_its_process_and_its_profile_goes_once_the_browser_closes(site, display, monkeypatch):
@@ -160,12 +153,10 @@ def test_a_headed_window_outlives_its_process_and_its_profile_goes_once_the_brow
     assert started.stdout.readline() == b"released\n"
     pid, folder = browser_of(started)
     try:
-        started.stdin.write(b"\n")
-        started.stdin.close()
-        started.wait(10)
+        let_end(started)
         assert runs(pid, folder)
         os.kill(pid, signal.SIGTERM)  # as its last window closing ends it
-        assert eventually(lambda: gone(pid, folder))
+        assert eventually(lambda: gone(pid, folder), seconds=30)
     finally:
         with contextlib.suppress(ProcessLookupError):
             os.killpg(pid, signal.SIGKILL)

@@ -14,8 +14,14 @@ TemporaryFolder::TemporaryFolder(const std::string& prefix)
 
 TemporaryFolder::~TemporaryFolder()
 {
+    namespace fs = std::filesystem;
     std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
+    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (auto entry = fs::recursive_directory_iterator(m_path, ignored); entry != fs::recursive_directory_iterator();
+         entry.increment(ignored)) {
+        fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(m_path, ignored);
 }
 
 BStr TemporaryFolder::name(const std::string& file) const
@@ -34,25 +40,6 @@ std::string read_bytes(const std::filesystem::path& path)
 void write_bytes(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-ScratchFolder::ScratchFolder(const std::string& prefix)
-{
-    std::random_device random;
-    m_path = std::filesystem::temp_directory_path() / (prefix + std::to_string(random()));
-    std::filesystem::create_directories(m_path);
-}
-
-ScratchFolder::~ScratchFolder()
-{
-    namespace fs = std::filesystem;
-    std::error_code ignored;
-    fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    for (auto entry = fs::recursive_directory_iterator(m_path, ignored); entry != fs::recursive_directory_iterator();
-         entry.increment(ignored)) {
-        fs::permissions(entry->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(m_path, ignored);
 }
 
 }  // namespace varne::testing

@@ -7,7 +7,8 @@
 
 namespace varne::testing {
 
-// A folder of the test's own under the system's temporary folder, removed with all it holds.
+// A folder of the test's own under the system's temporary folder, removed with all it holds, even
+// what a test made read-only.
 class TemporaryFolder {
 public:
     // The folder's name starts with `prefix`; a random number makes it the test's own.
@@ -16,6 +17,8 @@ public:
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path path(const std::string& file) const { return m_path / file; }
     operator const std::filesystem::path&() const { return m_path; }
     std::filesystem::path operator/(const std::string& file) const { return m_path / file; }
     // The file of the folder as the library takes a name.
@@ -30,22 +33,6 @@ private:
 std::string read_bytes(const std::filesystem::path& path);
 // Replaces the file with exactly these bytes.
 void write_bytes(const std::filesystem::path& path, const std::string& bytes);
-
-// A fresh folder under the system's temporary folder, named from `prefix`, removed with everything
-// in it, even what a test made read-only.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& prefix);
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path path(const std::string& name) const { return m_path / name; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 // Permission bits bind root only through its effective user; for its lifetime a test run as root takes a plain one.
 class Unprivileged {

@@ -1,9 +1,7 @@
 #include "tests/support/posix/posix_processes.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace varne::testing {
 
@@ -46,23 +44,9 @@ bool group_alive(pid_t pgid)
     return false;
 }
 
-ScriptFolder::ScriptFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "varne-scripts-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot make a folder for test scripts");
-    m_path = pattern;
-}
-
-ScriptFolder::~ScriptFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
 std::filesystem::path ScriptFolder::add(const std::string& name, const std::string& text) const
 {
-    const auto path = m_path / name;
+    const auto path = this->path(name);
     std::ofstream(path, std::ios::binary) << text;
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include "tests/support/disk_files.h"
+
 namespace varne::testing {
 
 // Whether the process runs and is no zombie, read from /proc.
@@ -13,19 +15,12 @@ bool process_alive(pid_t pid);
 bool group_alive(pid_t pgid);
 
 // A temporary folder of executable scripts, removed with it.
-class ScriptFolder {
+class ScriptFolder : public TemporaryFolder {
 public:
-    ScriptFolder();
-    ~ScriptFolder();
-    ScriptFolder(const ScriptFolder&) = delete;
-    ScriptFolder& operator=(const ScriptFolder&) = delete;
+    ScriptFolder() : TemporaryFolder("varne-scripts-") {}
 
-    const std::filesystem::path& path() const { return m_path; }
     // Writes an executable script and returns its path.
     std::filesystem::path add(const std::string& name, const std::string& text) const;
-
-private:
-    std::filesystem::path m_path;
 };
 
 }  // namespace varne::testing

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/chromium/browser_switches.h"
 #include "tests/support/disk_files.h"
 #include "tests/support/fake_environment.h"
 #include "tests/support/posix/posix_processes.h"
@@ -90,18 +91,11 @@ TEST_F(ChromiumProcessTest, StartsTheBrowserOnThePipeWithAFreshProfileAndLeavesN
     EXPECT_TRUE(std::find(fds.begin(), fds.end(), 3) != fds.end());
     EXPECT_TRUE(std::find(fds.begin(), fds.end(), 4) != fds.end());
 
-    std::vector<std::string> expected{"--headless=new",
-                                      "--disable-gpu",
-                                      "--disable-quic",
-                                      "--no-first-run",
-                                      "--disable-background-networking",
-                                      "--disable-component-update",
-                                      "--disable-sync",
-                                      "--remote-debugging-pipe",
-                                      "--no-startup-window",
-                                      "--user-data-dir=" + (browser->folder() / "profile").string(),
-                                      "--leave-child",
-                                      "--proxy-server=127.0.0.1:9"};
+    // The library's own switches first, then the profile, then the caller's.
+    std::vector<std::string> expected{kHeadlessSwitch};
+    expected.insert(expected.end(), kBrowserSwitches.begin(), kBrowserSwitches.end());
+    expected.insert(expected.end(), {"--user-data-dir=" + (browser->folder() / "profile").string(), "--leave-child",
+                                     "--proxy-server=127.0.0.1:9"});
     if (::geteuid() == 0)
         expected.insert(expected.begin(), "--no-sandbox");
     auto argv = version["argv"].get<std::vector<std::string>>();

@@ -26,9 +26,9 @@ using testing::raised;
 using testing::read_bytes;
 
 // A fresh folder under %TEMP%, naming its files as the file system takes them.
-class Scratch : public testing::ScratchFolder {
+class Scratch : public testing::TemporaryFolder {
 public:
-    Scratch() : ScratchFolder("varne-win32-") {}
+    Scratch() : TemporaryFolder("varne-win32-") {}
     BStr name(const char* name) const { return path(name).u16string(); }
 };
 

@@ -15,9 +15,9 @@
 namespace varne::workbook::testing {
 
 // A fresh folder of its own for each test's workbooks.
-class ScratchFolder : public varne::testing::ScratchFolder {
+class ScratchFolder : public varne::testing::TemporaryFolder {
 public:
-    ScratchFolder() : varne::testing::ScratchFolder("varne-workbook-") {}
+    ScratchFolder() : varne::testing::TemporaryFolder("varne-workbook-") {}
 
     std::string file(const std::string& name) const { return path(name).string(); }
     size_t entry_count() const

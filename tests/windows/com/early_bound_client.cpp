@@ -58,6 +58,16 @@ std::wstring error_description()
     return description;
 }
 
+// An object of the class through the interface, counted as a check; nullptr when none is made.
+template <class Interface>
+Interface* create(const CLSID& cls, const IID& iid, const char* what)
+{
+    Interface* object = nullptr;
+    CoCreateInstance(cls, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object));
+    check(what, object != nullptr);
+    return object;
+}
+
 struct Bstr {
     BSTR value;
     explicit Bstr(const wchar_t* text) : value(SysAllocString(text)) {}
@@ -103,9 +113,7 @@ void early_bound_timing_and_logging()
     }
     timing->Release();
 
-    _Logging* log = nullptr;
-    CoCreateInstance(CLSID_Logging, nullptr, CLSCTX_INPROC_SERVER, IID__Logging, reinterpret_cast<void**>(&log));
-    check("create Logging", log != nullptr);
+    auto* log = create<_Logging>(CLSID_Logging, IID__Logging, "create Logging");
     if (!log)
         return;
     VARIANT_BOOL open = 1;
@@ -120,9 +128,7 @@ void early_bound_timing_and_logging()
 
 void errors_through_the_table(const std::wstring& folder)
 {
-    _Config* config = nullptr;
-    CoCreateInstance(CLSID_Config, nullptr, CLSCTX_INPROC_SERVER, IID__Config, reinterpret_cast<void**>(&config));
-    check("create Config", config != nullptr);
+    auto* config = create<_Config>(CLSID_Config, IID__Config, "create Config");
     if (!config)
         return;
     Bstr path((folder + L"\\long.cfg").c_str());
@@ -134,9 +140,7 @@ void errors_through_the_table(const std::wstring& folder)
 
 void late_bound_with_named_and_omitted_arguments(const std::wstring& folder)
 {
-    IDispatch* conn = nullptr;
-    CoCreateInstance(CLSID_ExcelConn, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&conn));
-    check("create ExcelConn", conn != nullptr);
+    auto* conn = create<IDispatch>(CLSID_ExcelConn, IID_IDispatch, "create ExcelConn");
     if (!conn)
         return;
     LPOLESTR names[] = {const_cast<LPOLESTR>(L"saveworkbook"), const_cast<LPOLESTR>(L"DEFAULTSHEET"),
