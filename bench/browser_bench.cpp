@@ -197,7 +197,9 @@ private:
         auto bare_launch = [&] {
             const auto started = Clock::now();
             std::unique_ptr<ChromiumProcess> process;
-            part("bare: ChromiumProcess::launch").push_back(time_ms([&] { process = ChromiumProcess::launch(process_environment); }));
+            part("bare: ChromiumProcess::launch").push_back(time_ms([&] {
+                process = ChromiumProcess::launch(process_environment);
+            }));
             auto& session = process->session();
             std::string session_id;
             part("bare: createTarget + attachToTarget").push_back(time_ms([&] {

@@ -37,7 +37,9 @@ Json chromium_run(const std::string& page, int megabytes)
     using varne::ChromiumProcess;
     Json figures;
     std::unique_ptr<ChromiumProcess> process;
-    figures["launch_to_first_answer"] = time_ms([&] { process = ChromiumProcess::launch(varne::process_environment, {{}, true, 120s}); });
+    figures["launch_to_first_answer"] = time_ms([&] {
+        process = ChromiumProcess::launch(varne::process_environment, {{}, true, 120s});
+    });
     auto& session = process->session();
     const auto slow = 120000ms;
     std::string target;
@@ -79,7 +81,9 @@ Json firefox_run(const std::string& page, int megabytes)
     using varne::FirefoxProcess;
     Json figures;
     std::unique_ptr<FirefoxProcess> process;
-    figures["launch_to_session"] = time_ms([&] { process = FirefoxProcess::launch(varne::process_environment, {true, 120s, 120s}); });
+    figures["launch_to_session"] = time_ms([&] {
+        process = FirefoxProcess::launch(varne::process_environment, {true, 120s, 120s});
+    });
     auto& session = process->session();
     const auto slow = 120000ms;
     std::string context;

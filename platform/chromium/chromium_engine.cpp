@@ -42,8 +42,9 @@ public:
     explicit SpareTab(ProtocolSession& session) : m_session(session), m_context(create_context(session, true))
     {
         try {
-            const auto created = session.send(
-                "Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {}, session_bounds::kContext);
+            const auto created =
+                session.send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {},
+                             session_bounds::kContext);
             m_target = created.value("targetId", "");
         } catch (...) {
             dispose_context(m_session, m_context);

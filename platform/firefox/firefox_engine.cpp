@@ -33,8 +33,8 @@ class SpareFirefoxWindow final : public page::SpareWindow {
 public:
     explicit SpareFirefoxWindow(BidiSession& session)
         : m_session(session),
-          m_user_context(
-              session.send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", ""))
+          m_user_context(session.send("browser.createUserContext", Json::object(), session_bounds::kContext)
+                             .value("userContext", ""))
     {
         try {
             m_tab = session
@@ -113,8 +113,9 @@ public:
         if (spare)
             std::tie(m_user_context, m_tab) = spare->adopt();
         else
-            m_user_context =
-                session().send("browser.createUserContext", Json::object(), session_bounds::kContext).value("userContext", "");
+            m_user_context = session()
+                                 .send("browser.createUserContext", Json::object(), session_bounds::kContext)
+                                 .value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 

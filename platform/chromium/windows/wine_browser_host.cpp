@@ -184,7 +184,7 @@ void WineBrowserHost::leave_open()
     m_closed = true;
     m_transport->keep_connection();
     m_session->close();
-    m_program->hand_to_keeper(socket, kExitTimeout);
+    m_program->hand_to_keeper(socket, session_bounds::kExit);
 }
 
 void WineBrowserHost::finish()
