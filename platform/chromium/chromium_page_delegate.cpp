@@ -14,6 +14,8 @@ namespace {
 
 // How long answering a dialog waits for the page to run on past it.
 constexpr std::chrono::milliseconds kSettleTimeout{2000};
+// A live blank page answers within milliseconds; one whose renderer is gone never does.
+constexpr std::chrono::milliseconds kAdoptedPageCheck{2000};
 
 // A field of an answer that this code cannot go on without; an answer that lacks it is the
 // browser's failure of that command, not a reason to fail in some other way.
@@ -35,9 +37,27 @@ ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, pa
     try {
         prepare_page();
     } catch (const ProtocolError& error) {
+        // The listener refers to this object, which is never made; the page goes with it.
+        close();
         if (error.kind() == ProtocolError::Kind::kTimedOut)
             throw AutomationError(error_number::kStartTimedOut, "The browser did not start: " + error.description());
         throw;
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+bool ChromiumPageDelegate::attach_adopted_page()
+{
+    try {
+        m_session_id = session().attach_to_target(m_target_id);
+        session().send("Runtime.evaluate", {{"expression", "1"}}, m_session_id, kAdoptedPageCheck);
+        return true;
+    } catch (const ProtocolError& error) {
+        if (error.kind() == ProtocolError::Kind::kDisconnected)
+            throw;
+        return false;
     }
 }
 
@@ -45,14 +65,19 @@ void ChromiumPageDelegate::prepare_page()
 {
     ProtocolSession& session = m_host->session();
     m_target_id = m_host->opened_target();
+    // A page opened ahead may have lost its renderer since; a fresh one takes its place.
+    if (!m_target_id.empty() && !attach_adopted_page()) {
+        session.post("Target.closeTarget", {{"targetId", m_target_id}});
+        m_target_id.clear();
+    }
     if (m_target_id.empty()) {
         json target{{"url", "about:blank"}};
         if (const std::string context = m_host->browser_context(); !context.empty())
             target["browserContextId"] = context;
         const json created = session.send("Target.createTarget", target);
         m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
+        m_session_id = session.attach_to_target(m_target_id);
     }
-    m_session_id = session.attach_to_target(m_target_id);
     m_main_frame_id = m_target_id;  // a page's main frame has the target's id
     m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
     session.send("Page.enable", json::object(), m_session_id);

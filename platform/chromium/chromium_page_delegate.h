@@ -65,6 +65,7 @@ private:
     ProtocolSession& session() const { return m_host->session(); }
     // Opens the page target and turns on the events the page model reads.
     void prepare_page();
+    bool attach_adopted_page();
     void on_event(const ProtocolEvent& event);
     void on_network_event(const ProtocolEvent& event);
     void on_frame_stopped_loading(const std::string& frame_id);

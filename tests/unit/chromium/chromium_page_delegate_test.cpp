@@ -24,12 +24,17 @@ const std::string kPage = "http://127.0.0.1:41733/";
 
 class ScriptedHost final : public BrowserHost {
 public:
-    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire) : m_session(std::make_unique<ScriptedTransport>(wire)) {}
+    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire, std::string opened_target = {})
+        : m_session(std::make_unique<ScriptedTransport>(wire)), m_opened_target(std::move(opened_target))
+    {
+    }
     ProtocolSession& session() override { return m_session; }
+    std::string opened_target() const override { return m_opened_target; }
     void close() override { m_session.close(); }
 
 private:
     ProtocolSession m_session;
+    std::string m_opened_target;
 };
 
 class ChromiumExchange {
@@ -68,10 +73,11 @@ public:
     }
 
     // Plays the page's creation up to the answer of `last` (every command before it succeeds).
-    std::future<std::unique_ptr<ChromiumPageDelegate>> open_page()
+    std::future<std::unique_ptr<ChromiumPageDelegate>> open_page(const std::string& opened_target = {})
     {
-        return std::async(std::launch::async, [this] {
-            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire), m_state);
+        return std::async(std::launch::async, [this, opened_target] {
+            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire, opened_target),
+                                                          m_state);
         });
     }
 
@@ -169,6 +175,23 @@ TEST_F(ChromiumPageDelegateTest, CreatesABlankPageAttachesFlattenedAndHoldsNeste
     EXPECT_EQ(m_auto_attach, Json({{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}}));
     EXPECT_EQ(m_delegate->main_frame_id(), kTarget);
     EXPECT_EQ(m_state.realm_of(kTarget, 0ms), "1");
+}
+
+TEST(ChromiumPageOpenedAhead, APageWhoseRendererIsGoneIsClosedAndAFreshOneTakesItsPlace)
+{
+    ChromiumExchange chromium;
+    const std::string ahead = "0F1E2D3C4B5A69788796A5B4C3D2E1F0";
+    auto opening = chromium.open_page(ahead);
+    const Json attach = chromium.expect("Target.attachToTarget");
+    EXPECT_EQ(attach["params"]["targetId"], ahead);
+    chromium.answer(attach, {{"sessionId", "AHEAD"}});
+    chromium.refuse(chromium.expect("Runtime.evaluate"), "Target crashed");
+    EXPECT_EQ(chromium.expect("Target.closeTarget")["params"]["targetId"], ahead);
+    chromium.answer(chromium.expect("Target.createTarget"), {{"targetId", kTarget}});
+    chromium.answer(chromium.expect("Target.attachToTarget"), {{"sessionId", kSession}});
+    for (const char* method : {"Page.enable", "Runtime.enable", "Network.enable", "Target.setAutoAttach"})
+        chromium.answer(chromium.expect(method), Json::object());
+    EXPECT_EQ(opening.get()->main_frame_id(), kTarget);
 }
 
 TEST_F(ChromiumPageDelegateTest, ANavigationLoadsFromItsStartToTheFrameStoppingLoading)
