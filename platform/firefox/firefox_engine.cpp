@@ -15,17 +15,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-void remove_user_context(BidiSession& session, const std::string& user_context) noexcept
-{
-    if (user_context.empty() || session.closed())
-        return;
-    try {
-        session.send("browser.removeUserContext", {{"userContext", user_context}});
-    } catch (const AutomationError&) {
-        // A Firefox that does not answer ends with its last page.
-    }
-}
-
 // A Firefox started here that pages share.
 class SharedFirefox final : public page::SharedBrowser {
 public:
@@ -80,7 +69,13 @@ public:
     {
         if (!m_browser)
             return;
-        remove_user_context(session(), m_user_context);
+        if (!m_user_context.empty() && !session().closed()) {
+            try {
+                session().send("browser.removeUserContext", {{"userContext", m_user_context}});
+            } catch (const AutomationError&) {
+                // A Firefox that does not answer ends with its last page.
+            }
+        }
         m_browser.reset();
     }
     void leave_open() noexcept override { m_browser.reset(); }

@@ -23,9 +23,8 @@ public:
     virtual ~FirefoxHost() = default;
     virtual BidiSession& session() = 0;
     virtual bool window_on_this_machine() const = 0;
-    // The tab that the host opened for the page: where the browser is not the library's alone, or
-    // a blank window opened ahead in the page's user context; nothing when the page opens a window
-    // of its own in the host's user context.
+    // The tab that the host opened for the page, where the browser is not the library's alone;
+    // nothing when the page opens a window of its own in the host's user context.
     virtual std::optional<std::string> own_tab() const { return std::nullopt; }
     // The user context that the page's window opens in; empty for the default one.
     virtual std::string user_context() const { return {}; }
