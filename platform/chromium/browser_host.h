@@ -41,8 +41,13 @@ public:
     virtual std::string browser_context() const { return {}; }
 
     // A blank page target that the host opened ahead in that context for the page, which takes it
-    // rather than opening one; empty when the page opens its own.
-    virtual std::string opened_target() const { return {}; }
+    // rather than opening one, attached as ChromiumPageDelegate::attach_ahead() leaves it; empty ids
+    // when the page opens its own.
+    struct OpenedPage {
+        std::string target_id;
+        std::string session_id;
+    };
+    virtual OpenedPage opened_page() const { return {}; }
 
 protected:
     // Asks the browser to close, waiting a couple of seconds for its answer; one that is gone or

@@ -4,6 +4,7 @@
 #include "platform/chromium/chromium_page_delegate.h"
 #include "platform/session/session_bounds.h"
 
+#include "/tmp/ctxi/trace.h"
 #include <tuple>
 #include <utility>
 
@@ -36,16 +37,20 @@ void dispose_context(ProtocolSession& session, const std::string& context) noexc
     }
 }
 
-// A blank page in a context of its own, opened ahead for the next page; disposed of unless adopted.
+// A blank page in a context of its own, opened ahead for the next page and attached, so that its
+// renderer has started and its watches are on by the time a page takes it; disposed of unless adopted.
 class SpareTab final : public page::SpareWindow {
 public:
-    explicit SpareTab(ProtocolSession& session) : m_session(session), m_context(create_context(session, true))
+    explicit SpareTab(ProtocolSession& session) : m_session(session), m_context((ctx_trace("spare start"), create_context(session, true)))
     {
         try {
             const auto created =
                 session.send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {},
                              session_bounds::kContext);
-            m_target = created.value("targetId", "");
+            m_page.target_id = created.value("targetId", "");
+            ctx_trace("spare target made");
+            m_page.session_id = ChromiumPageDelegate::attach_ahead(session, m_page.target_id);
+            ctx_trace("spare ready");
         } catch (...) {
             dispose_context(m_session, m_context);
             throw;
@@ -54,12 +59,15 @@ public:
     ~SpareTab() override { dispose_context(m_session, m_context); }
 
     // The context and its page, now the caller's to dispose of.
-    std::pair<std::string, std::string> adopt() { return {std::exchange(m_context, {}), std::exchange(m_target, {})}; }
+    std::pair<std::string, BrowserHost::OpenedPage> adopt()
+    {
+        return {std::exchange(m_context, {}), std::exchange(m_page, {})};
+    }
 
 private:
     ProtocolSession& m_session;
     std::string m_context;
-    std::string m_target;
+    BrowserHost::OpenedPage m_page;
 };
 
 // A browser that pages share; the browser-level connection is the host's. Only a browser that
@@ -99,7 +107,7 @@ public:
         : m_browser(std::move(browser))
     {
         if (spare)
-            std::tie(m_context, m_target) = spare->adopt();
+            std::tie(m_context, m_page) = spare->adopt();
         else if (own_context)
             m_context = create_context(session(), !m_browser->shows_windows());
     }
@@ -109,7 +117,7 @@ public:
     bool window_on_this_machine() const override { return m_browser->host().window_on_this_machine(); }
     std::optional<int32_t> native_window() override { return m_browser->host().native_window(); }
     std::string browser_context() const override { return m_context; }
-    std::string opened_target() const override { return m_target; }
+    OpenedPage opened_page() const override { return m_page; }
 
     void close() override
     {
@@ -123,7 +131,7 @@ public:
 private:
     std::shared_ptr<SharedChromium> m_browser;
     std::string m_context;
-    std::string m_target;
+    OpenedPage m_page;
 };
 
 }  // namespace
@@ -140,12 +148,15 @@ bool ChromiumEngine::can_show_window() const
 
 std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& state, bool headless)
 {
+    ctx_trace("open_page start");
     const std::string key = shared_browser_key(m_environment, headless);
     const bool keeps_spare = key.starts_with("headless ");
     auto browser = m_browsers.lease<SharedChromium>(key, [this, headless, keeps_spare] {
         return std::make_unique<SharedChromium>(open_browser_host(m_environment, headless), headless, keeps_spare);
     });
+    ctx_trace("leased");
     auto spare = m_browsers.take_spare<SpareTab>(*browser);
+    ctx_trace(spare ? "took spare" : "no spare");
     return std::make_unique<ChromiumPageDelegate>(
         std::make_unique<ContextHost>(std::move(browser), !key.empty(), std::move(spare)), state);
 }

@@ -1,6 +1,9 @@
 #include "platform/chromium/chromium_page_delegate.h"
 
+#include "/tmp/ctxi/trace.h"
+#include "/tmp/ctxi/trace.h"
 #include <charconv>
+#include <utility>
 
 #include "frame/automation_error.h"
 #include "platform/chromium/protocol_values.h"
@@ -16,6 +19,19 @@ namespace {
 constexpr std::chrono::milliseconds kSettleTimeout{2000};
 // A live blank page answers within milliseconds; one whose renderer is gone never does.
 constexpr std::chrono::milliseconds kAdoptedPageCheck{2000};
+
+// What the page model watches in a page that tells nothing of a blank page itself, so that a page
+// opened ahead can have it on before anyone watches: its contexts are told when the runtime is
+// turned on, which is left to the page's delegate.
+std::vector<BatchedCommand> blank_page_watches()
+{
+    return {{"Page.enable"},
+            // Only the network tells why a document did not load.
+            {"Network.enable"},
+            // Nested targets (out-of-process frames, popups) wait until their events are watched, and
+            // must then be told to run, or the page that made them waits with them.
+            {"Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}}}};
+}
 
 // A field of an answer that this code cannot go on without; an answer that lacks it is the
 // browser's failure of that command, not a reason to fail in some other way.
@@ -48,46 +64,49 @@ ChromiumPageDelegate::ChromiumPageDelegate(std::unique_ptr<BrowserHost> host, pa
     }
 }
 
-bool ChromiumPageDelegate::attach_adopted_page()
+std::string ChromiumPageDelegate::attach_ahead(ProtocolSession& session, const std::string& target_id)
 {
+    std::string session_id = session.attach_to_target(target_id);
+    session.send_all(blank_page_watches(), session_id);
+    return session_id;
+}
+
+bool ChromiumPageDelegate::take_page_opened_ahead(const BrowserHost::OpenedPage& ahead)
+{
+    m_target_id = ahead.target_id;
+    m_session_id = ahead.session_id;
+    m_listener = session().add_listener([this](const ProtocolEvent& event) { on_event(event); });
     try {
-        m_session_id = session().attach_to_target(m_target_id);
-        session().send("Runtime.evaluate", {{"expression", "1"}}, m_session_id, kAdoptedPageCheck);
+        // Its answer also tells that the page still has its renderer: one that is gone never answers.
+        session().send("Runtime.enable", json::object(), m_session_id, kAdoptedPageCheck);
+        ctx_trace("adopted");
         return true;
     } catch (const ProtocolError& error) {
         if (error.kind() == ProtocolError::Kind::kDisconnected)
             throw;
-        return false;
     }
+    session().remove_listener(std::exchange(m_listener, 0));
+    session().post("Target.closeTarget", {{"targetId", m_target_id}});
+    return false;
 }
 
 void ChromiumPageDelegate::prepare_page()
 {
     ProtocolSession& session = m_host->session();
-    m_target_id = m_host->opened_target();
     // A page opened ahead may have lost its renderer since; a fresh one takes its place.
-    if (!m_target_id.empty() && !attach_adopted_page()) {
-        session.post("Target.closeTarget", {{"targetId", m_target_id}});
-        m_target_id.clear();
-    }
-    if (m_target_id.empty()) {
+    if (const auto ahead = m_host->opened_page(); ahead.target_id.empty() || !take_page_opened_ahead(ahead)) {
         json target{{"url", "about:blank"}};
         if (const std::string context = m_host->browser_context(); !context.empty())
             target["browserContextId"] = context;
         const json created = session.send("Target.createTarget", target);
         m_target_id = required(created, "targetId", json::value_t::string, "Target.createTarget").get<std::string>();
         m_session_id = session.attach_to_target(m_target_id);
+        m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
+        auto watches = blank_page_watches();
+        watches.push_back({"Runtime.enable"});
+        session.send_all(watches, m_session_id);
     }
     m_main_frame_id = m_target_id;  // a page's main frame has the target's id
-    m_listener = session.add_listener([this](const ProtocolEvent& event) { on_event(event); });
-    session.send("Page.enable", json::object(), m_session_id);
-    session.send("Runtime.enable", json::object(), m_session_id);
-    // Only the network tells why a document did not load.
-    session.send("Network.enable", json::object(), m_session_id);
-    // Nested targets (out-of-process frames, popups) wait until their events are watched, and
-    // must then be told to run, or the page that made them waits with them.
-    session.send("Target.setAutoAttach", {{"autoAttach", true}, {"waitForDebuggerOnStart", true}, {"flatten", true}},
-                 m_session_id);
 }
 
 ChromiumPageDelegate::~ChromiumPageDelegate()

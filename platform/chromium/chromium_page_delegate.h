@@ -28,6 +28,11 @@ public:
     ChromiumPageDelegate(const ChromiumPageDelegate&) = delete;
     ChromiumPageDelegate& operator=(const ChromiumPageDelegate&) = delete;
 
+    // Attaches to a blank page that is opened ahead for a page to come, and turns on there what needs no
+    // delegate to watch it, so that the page that takes it has little left to do. Returns the session's id;
+    // raises as the session's send does.
+    static std::string attach_ahead(ProtocolSession& session, const std::string& target_id);
+
     const std::string& main_frame_id() const override { return m_main_frame_id; }
     // Page.navigate of one frame (the main frame for the whole page).
     page::NavigationStart navigate(const std::string& frame_id, const std::string& url) override;
@@ -65,7 +70,8 @@ private:
     ProtocolSession& session() const { return m_host->session(); }
     // Opens the page target and turns on the events the page model reads.
     void prepare_page();
-    bool attach_adopted_page();
+    // Watches the page that the host opened ahead; false, with the page closed, when its renderer is gone.
+    bool take_page_opened_ahead(const BrowserHost::OpenedPage& ahead);
     void on_event(const ProtocolEvent& event);
     void on_network_event(const ProtocolEvent& event);
     void on_frame_stopped_loading(const std::string& frame_id);

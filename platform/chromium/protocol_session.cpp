@@ -73,6 +73,12 @@ Json ProtocolSession::send(std::string_view method, Json params, std::string_vie
     return std::move(*call(method, std::move(params), session_id, nullptr, timeout).result);
 }
 
+std::vector<Json> ProtocolSession::send_all(const std::vector<BatchedCommand>& commands, std::string_view session_id,
+                                           std::optional<Timeout> timeout)
+{
+    return call_all(commands, session_id, timeout);
+}
+
 CommandOutcome ProtocolSession::send_until(std::string_view method, Json params, std::string_view session_id,
                                            EventCondition until, std::optional<Timeout> timeout)
 {

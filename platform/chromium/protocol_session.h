@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varne {
 
@@ -64,6 +65,11 @@ public:
     // event, under the session's lock: it must only look at the event.
     CommandOutcome send_until(std::string_view method, nlohmann::json params, std::string_view session_id,
                               EventCondition until, std::optional<Timeout> timeout = std::nullopt);
+
+    // Sends every command to the target session before waiting for any answer; the results come in
+    // the commands' order. Raises as send() does, for the first command that failed.
+    std::vector<nlohmann::json> send_all(const std::vector<BatchedCommand>& commands, std::string_view session_id = {},
+                                         std::optional<Timeout> timeout = std::nullopt);
 
     // Sends without waiting; the answer is dropped. Safe from listeners. Returns false when the
     // connection is closed or the message could not be written within the default timeout.

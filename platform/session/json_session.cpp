@@ -73,14 +73,53 @@ void JsonSession::start_reading()
     m_reader = std::thread([this] { read_loop(); });
 }
 
-CommandOutcome JsonSession::call(std::string_view method, Json params, std::string_view target, EventCondition until,
-                                 std::optional<Timeout> timeout)
+void JsonSession::check_may_wait(std::string_view method) const
 {
     if (t_reading_session == this)
         throw AutomationError(error_number::kUnspecified, std::string(method) +
                                                               " cannot wait for its answer inside a " + m_peer +
                                                               " event listener");
+}
+
+CommandOutcome JsonSession::call(std::string_view method, Json params, std::string_view target, EventCondition until,
+                                 std::optional<Timeout> timeout)
+{
+    check_may_wait(method);
     return await(start_command(method, params, target, std::move(until), timeout ? *timeout : default_timeout()));
+}
+
+std::vector<Json> JsonSession::call_all(const std::vector<BatchedCommand>& commands, std::string_view target,
+                                        std::optional<Timeout> timeout)
+{
+    if (!commands.empty())
+        check_may_wait(commands.front().method);
+    std::vector<std::shared_ptr<Pending>> sent;
+    std::exception_ptr failed;
+    for (const auto& command : commands) {
+        try {
+            sent.push_back(start_command(command.method, command.params, target, nullptr,
+                                         timeout ? *timeout : default_timeout()));
+        } catch (...) {
+            failed = std::current_exception();
+            break;
+        }
+    }
+    // Every command sent is waited for, so that none is left in the table when one fails.
+    std::vector<Json> results;
+    std::exception_ptr first_failed;
+    for (const auto& pending : sent) {
+        try {
+            results.push_back(std::move(*await(pending).result));
+        } catch (...) {
+            if (!first_failed)
+                first_failed = std::current_exception();
+        }
+    }
+    if (first_failed)
+        std::rethrow_exception(first_failed);
+    if (failed)
+        std::rethrow_exception(failed);
+    return results;
 }
 
 std::optional<int64_t> JsonSession::leading_id(std::string_view text)

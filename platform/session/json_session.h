@@ -34,6 +34,12 @@ struct CommandOutcome {
     std::optional<SessionEvent> event;
 };
 
+// One command of several sent together: its method and parameters.
+struct BatchedCommand {
+    std::string method;
+    nlohmann::json params = nlohmann::json::object();
+};
+
 // Why a command has no result, for the engine's own error type.
 enum class CommandFailure {
     kRefused,  // the browser answered with an error, or with text that is no JSON
@@ -92,6 +98,12 @@ protected:
     // look at the event. Must not be called from a listener.
     CommandOutcome call(std::string_view method, nlohmann::json params, std::string_view target, EventCondition until,
                         std::optional<Timeout> timeout);
+    // Sends every command to `target` before waiting for any answer, then waits for all of them: a
+    // browser that takes a target's commands in turn answers them in about one round trip rather than
+    // one each. The results come in the commands' order. Raises as call() does, with the failure of
+    // the first command that failed, once no answer is waited for any more.
+    std::vector<nlohmann::json> call_all(const std::vector<BatchedCommand>& commands, std::string_view target,
+                                         std::optional<Timeout> timeout);
     // Sends without waiting; the answer is dropped. Safe from listeners. False when the connection is
     // closed or the message could not be written within the default timeout.
     bool post_command(std::string_view method, const nlohmann::json& params, std::string_view target);
@@ -119,6 +131,8 @@ private:
     struct Pending;
     struct ListenerEntry;
 
+    // Raises unless called off the reader thread, where a wait for an answer could never end.
+    void check_may_wait(std::string_view method) const;
     std::shared_ptr<Pending> start_command(std::string_view method, const nlohmann::json& params,
                                            std::string_view target, EventCondition until, Timeout timeout);
     CommandOutcome await(const std::shared_ptr<Pending>& pending);

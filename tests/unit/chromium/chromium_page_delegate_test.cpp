@@ -24,17 +24,17 @@ const std::string kPage = "http://127.0.0.1:41733/";
 
 class ScriptedHost final : public BrowserHost {
 public:
-    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire, std::string opened_target = {})
-        : m_session(std::make_unique<ScriptedTransport>(wire)), m_opened_target(std::move(opened_target))
+    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire, OpenedPage opened_page = {})
+        : m_session(std::make_unique<ScriptedTransport>(wire)), m_opened_page(std::move(opened_page))
     {
     }
     ProtocolSession& session() override { return m_session; }
-    std::string opened_target() const override { return m_opened_target; }
+    OpenedPage opened_page() const override { return m_opened_page; }
     void close() override { m_session.close(); }
 
 private:
     ProtocolSession m_session;
-    std::string m_opened_target;
+    BrowserHost::OpenedPage m_opened_page;
 };
 
 class ChromiumExchange {
@@ -73,10 +73,10 @@ public:
     }
 
     // Plays the page's creation up to the answer of `last` (every command before it succeeds).
-    std::future<std::unique_ptr<ChromiumPageDelegate>> open_page(const std::string& opened_target = {})
+    std::future<std::unique_ptr<ChromiumPageDelegate>> open_page(const BrowserHost::OpenedPage& opened_page = {})
     {
-        return std::async(std::launch::async, [this, opened_target] {
-            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire, opened_target),
+        return std::async(std::launch::async, [this, opened_page] {
+            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire, opened_page),
                                                           m_state);
         });
     }
@@ -96,13 +96,15 @@ protected:
         const Json attach = expect("Target.attachToTarget");
         m_attached_with = attach["params"];
         answer(attach, {{"sessionId", kSession}});
-        for (const char* method : {"Page.enable", "Runtime.enable", "Network.enable", "Target.setAutoAttach"}) {
-            const Json command = expect(method);
-            EXPECT_EQ(command.value("sessionId", ""), kSession) << method;
-            if (std::string(method) == "Target.setAutoAttach")
-                m_auto_attach = command["params"];
-            answer(command, Json::object());
+        // Sent together: each is expected before any is answered.
+        std::vector<Json> watches;
+        for (const char* method : {"Page.enable", "Network.enable", "Target.setAutoAttach", "Runtime.enable"}) {
+            watches.push_back(expect(method));
+            EXPECT_EQ(watches.back().value("sessionId", ""), kSession) << method;
         }
+        m_auto_attach = watches[2]["params"];
+        for (const auto& command : watches)
+            answer(command, Json::object());
         m_delegate = opening.get();
         m_state.set_main_frame(m_delegate->main_frame_id());
         event("Runtime.executionContextCreated",
@@ -177,20 +179,54 @@ TEST_F(ChromiumPageDelegateTest, CreatesABlankPageAttachesFlattenedAndHoldsNeste
     EXPECT_EQ(m_state.realm_of(kTarget, 0ms), "1");
 }
 
+TEST(ChromiumPageOpenedAhead, IsAttachedWithItsWatchesOnButNotItsRuntimeWhoseContextsItsPageMustHear)
+{
+    ChromiumExchange chromium;
+    ProtocolSession session(std::make_unique<ScriptedTransport>(chromium.m_wire));
+    auto attaching = std::async(std::launch::async, [&] { return ChromiumPageDelegate::attach_ahead(session, kTarget); });
+    const Json attach = chromium.expect("Target.attachToTarget");
+    EXPECT_EQ(attach["params"], Json({{"targetId", kTarget}, {"flatten", true}}));
+    chromium.answer(attach, {{"sessionId", "AHEAD"}});
+    std::vector<Json> watches;
+    for (const char* method : {"Page.enable", "Network.enable", "Target.setAutoAttach"}) {
+        watches.push_back(chromium.expect(method));
+        EXPECT_EQ(watches.back()["sessionId"], "AHEAD") << method;
+    }
+    for (const auto& command : watches)
+        chromium.answer(command, Json::object());
+    EXPECT_EQ(attaching.get(), "AHEAD");
+    EXPECT_EQ(chromium.m_wire->next_sent(ScriptedWire::Clock::now() + 200ms), std::nullopt);
+}
+
+TEST(ChromiumPageOpenedAhead, IsTakenWithOneCommandThatTellsItsRealmAndThatItsRendererLives)
+{
+    ChromiumExchange chromium;
+    auto opening = chromium.open_page({kTarget, "AHEAD"});
+    const Json runtime = chromium.expect("Runtime.enable");
+    EXPECT_EQ(runtime["sessionId"], "AHEAD");
+    chromium.event("Runtime.executionContextCreated",
+                   {{"context", {{"id", 7}, {"auxData", {{"isDefault", true}, {"frameId", kTarget}}}}}}, "AHEAD");
+    chromium.answer(runtime, Json::object());
+    auto delegate = opening.get();
+    EXPECT_EQ(delegate->main_frame_id(), kTarget);
+    chromium.m_state.set_main_frame(kTarget);
+    EXPECT_EQ(chromium.m_state.realm_of(kTarget, 0ms), "7");
+}
+
 TEST(ChromiumPageOpenedAhead, APageWhoseRendererIsGoneIsClosedAndAFreshOneTakesItsPlace)
 {
     ChromiumExchange chromium;
     const std::string ahead = "0F1E2D3C4B5A69788796A5B4C3D2E1F0";
-    auto opening = chromium.open_page(ahead);
-    const Json attach = chromium.expect("Target.attachToTarget");
-    EXPECT_EQ(attach["params"]["targetId"], ahead);
-    chromium.answer(attach, {{"sessionId", "AHEAD"}});
-    chromium.refuse(chromium.expect("Runtime.evaluate"), "Target crashed");
+    auto opening = chromium.open_page({ahead, "AHEAD"});
+    chromium.refuse(chromium.expect("Runtime.enable"), "Target crashed");
     EXPECT_EQ(chromium.expect("Target.closeTarget")["params"]["targetId"], ahead);
     chromium.answer(chromium.expect("Target.createTarget"), {{"targetId", kTarget}});
     chromium.answer(chromium.expect("Target.attachToTarget"), {{"sessionId", kSession}});
-    for (const char* method : {"Page.enable", "Runtime.enable", "Network.enable", "Target.setAutoAttach"})
-        chromium.answer(chromium.expect(method), Json::object());
+    std::vector<Json> watches;
+    for (const char* method : {"Page.enable", "Network.enable", "Target.setAutoAttach", "Runtime.enable"})
+        watches.push_back(chromium.expect(method));
+    for (const auto& command : watches)
+        chromium.answer(command, Json::object());
     EXPECT_EQ(opening.get()->main_frame_id(), kTarget);
 }
 
