@@ -1,6 +1,5 @@
 #include "page/page_launcher.h"
 
-#include "/tmp/ctxi/trace.h"
 #include <string_view>
 
 #include "frame/automation_error.h"
@@ -28,7 +27,6 @@ Ref<dom::Application> PageLauncher::start_application()
     const bool headless = (forced && std::string_view(forced) == "1") || !engine->can_show_window();
     auto page = std::make_shared<BrowserPage>(*engine, browser_registry().next_window(), headless);
     browser_registry().add(page);
-    ctx_trace("page made");
     return make_object<BrowserApplication>(page, engine->name(), m_files);
 }
 

@@ -4,7 +4,6 @@
 #include "platform/chromium/chromium_page_delegate.h"
 #include "platform/session/session_bounds.h"
 
-#include "/tmp/ctxi/trace.h"
 #include <tuple>
 #include <utility>
 
@@ -41,16 +40,14 @@ void dispose_context(ProtocolSession& session, const std::string& context) noexc
 // renderer has started and its watches are on by the time a page takes it; disposed of unless adopted.
 class SpareTab final : public page::SpareWindow {
 public:
-    explicit SpareTab(ProtocolSession& session) : m_session(session), m_context((ctx_trace("spare start"), create_context(session, true)))
+    explicit SpareTab(ProtocolSession& session) : m_session(session), m_context(create_context(session, true))
     {
         try {
             const auto created =
                 session.send("Target.createTarget", {{"url", "about:blank"}, {"browserContextId", m_context}}, {},
                              session_bounds::kContext);
             m_page.target_id = created.value("targetId", "");
-            ctx_trace("spare target made");
             m_page.session_id = ChromiumPageDelegate::attach_ahead(session, m_page.target_id);
-            ctx_trace("spare ready");
         } catch (...) {
             dispose_context(m_session, m_context);
             throw;
@@ -148,15 +145,12 @@ bool ChromiumEngine::can_show_window() const
 
 std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& state, bool headless)
 {
-    ctx_trace("open_page start");
     const std::string key = shared_browser_key(m_environment, headless);
     const bool keeps_spare = key.starts_with("headless ");
     auto browser = m_browsers.lease<SharedChromium>(key, [this, headless, keeps_spare] {
         return std::make_unique<SharedChromium>(open_browser_host(m_environment, headless), headless, keeps_spare);
     });
-    ctx_trace("leased");
     auto spare = m_browsers.take_spare<SpareTab>(*browser);
-    ctx_trace(spare ? "took spare" : "no spare");
     return std::make_unique<ChromiumPageDelegate>(
         std::make_unique<ContextHost>(std::move(browser), !key.empty(), std::move(spare)), state);
 }

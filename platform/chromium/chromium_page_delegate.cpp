@@ -1,7 +1,5 @@
 #include "platform/chromium/chromium_page_delegate.h"
 
-#include "/tmp/ctxi/trace.h"
-#include "/tmp/ctxi/trace.h"
 #include <charconv>
 #include <utility>
 
@@ -79,7 +77,6 @@ bool ChromiumPageDelegate::take_page_opened_ahead(const BrowserHost::OpenedPage&
     try {
         // Its answer also tells that the page still has its renderer: one that is gone never answers.
         session().send("Runtime.enable", json::object(), m_session_id, kAdoptedPageCheck);
-        ctx_trace("adopted");
         return true;
     } catch (const ProtocolError& error) {
         if (error.kind() == ProtocolError::Kind::kDisconnected)

@@ -74,7 +74,7 @@ Json ProtocolSession::send(std::string_view method, Json params, std::string_vie
 }
 
 std::vector<Json> ProtocolSession::send_all(const std::vector<BatchedCommand>& commands, std::string_view session_id,
-                                           std::optional<Timeout> timeout)
+                                            std::optional<Timeout> timeout)
 {
     return call_all(commands, session_id, timeout);
 }

@@ -97,8 +97,8 @@ std::vector<Json> JsonSession::call_all(const std::vector<BatchedCommand>& comma
     std::exception_ptr failed;
     for (const auto& command : commands) {
         try {
-            sent.push_back(start_command(command.method, command.params, target, nullptr,
-                                         timeout ? *timeout : default_timeout()));
+            sent.push_back(
+                start_command(command.method, command.params, target, nullptr, timeout ? *timeout : default_timeout()));
         } catch (...) {
             failed = std::current_exception();
             break;

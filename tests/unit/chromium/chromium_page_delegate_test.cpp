@@ -76,8 +76,7 @@ public:
     std::future<std::unique_ptr<ChromiumPageDelegate>> open_page(const BrowserHost::OpenedPage& opened_page = {})
     {
         return std::async(std::launch::async, [this, opened_page] {
-            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire, opened_page),
-                                                          m_state);
+            return std::make_unique<ChromiumPageDelegate>(std::make_unique<ScriptedHost>(m_wire, opened_page), m_state);
         });
     }
 
@@ -183,7 +182,8 @@ TEST(ChromiumPageOpenedAhead, IsAttachedWithItsWatchesOnButNotItsRuntimeWhoseCon
 {
     ChromiumExchange chromium;
     ProtocolSession session(std::make_unique<ScriptedTransport>(chromium.m_wire));
-    auto attaching = std::async(std::launch::async, [&] { return ChromiumPageDelegate::attach_ahead(session, kTarget); });
+    auto attaching =
+        std::async(std::launch::async, [&] { return ChromiumPageDelegate::attach_ahead(session, kTarget); });
     const Json attach = chromium.expect("Target.attachToTarget");
     EXPECT_EQ(attach["params"], Json({{"targetId", kTarget}, {"flatten", true}}));
     chromium.answer(attach, {{"sessionId", "AHEAD"}});
