@@ -2,6 +2,8 @@
 
 #include "frame/server_locks.h"
 
+#include <deque>
+#include <list>
 #include <optional>
 #include <vector>
 
@@ -13,10 +15,16 @@ struct BrowserPool::Slot {
     int leases = 0;
     bool idle = false;
     std::chrono::steady_clock::time_point idle_until;
-    // The window opened ahead for the next page, and the thread that opens it; both go before the
-    // browser ends.
-    std::unique_ptr<SpareWindow> spare;
-    std::thread preparer;
+    // The windows opened ahead for the next pages, oldest first, and the threads that open them;
+    // all go before the browser ends.
+    std::deque<std::unique_ptr<SpareWindow>> spares;
+    struct Preparer {
+        std::thread thread;
+        bool done = false;
+    };
+    std::list<Preparer> preparers;
+    int on_the_way = 0;
+    std::condition_variable spare_came;
 };
 
 struct BrowserPool::State {
@@ -60,7 +68,11 @@ void end(SharedBrowser& browser)
         browser.close();
 }
 
-void open_spare(BrowserPool::State* state, BrowserPool::Slot* slot)
+// How many windows a browser keeps opened ahead, or on their way. A script that creates pages back
+// to back outruns the start of one renderer on a busy machine; two starting side by side keep up.
+constexpr size_t kSparesAhead = 2;
+
+void open_spare(BrowserPool::State* state, BrowserPool::Slot* slot, BrowserPool::Slot::Preparer* preparer)
 {
     std::unique_ptr<SpareWindow> spare;
     try {
@@ -68,36 +80,46 @@ void open_spare(BrowserPool::State* state, BrowserPool::Slot* slot)
     } catch (...) {
         // The next page opens its window itself, and fails there if the browser does.
     }
-    std::unique_lock lock(state->mutex);
-    if (!slot->spare)
-        slot->spare = std::move(spare);
-    lock.unlock();
+    std::lock_guard lock(state->mutex);
+    if (spare)
+        slot->spares.push_back(std::move(spare));
+    --slot->on_the_way;
+    preparer->done = true;
+    slot->spare_came.notify_all();
 }
 
-// Starts opening the next page's window ahead in a browser that the pool holds, unless one is
-// ready or on its way. Called under the state's lock.
+// Starts opening windows ahead for the next pages in a browser that the pool holds, up to the
+// number it keeps. Called under the state's lock.
 void prepare_next(BrowserPool::State& state, const std::shared_ptr<BrowserPool::Slot>& slot)
 {
-    if (state.shut || !state.holds(slot) || slot->spare || slot->preparer.joinable() ||
-        slot->browser->shows_windows() || !slot->browser->alive())
+    std::erase_if(slot->preparers, [](BrowserPool::Slot::Preparer& preparer) {
+        if (preparer.done)
+            preparer.thread.join();  // it marked itself done under the lock held here: it is on its way out
+        return preparer.done;
+    });
+    if (state.shut || !state.holds(slot) || slot->browser->shows_windows() || !slot->browser->alive())
         return;
-    slot->preparer = std::thread(open_spare, &state, slot.get());
+    while (slot->spares.size() + static_cast<size_t>(slot->on_the_way) < kSparesAhead) {
+        auto& preparer = slot->preparers.emplace_back();
+        ++slot->on_the_way;
+        preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
+    }
 }
 
-// Ends the browser of a slot that the pool no longer holds, once its spare window is gone.
+// Ends the browser of a slot that the pool no longer holds, once its spare windows are gone.
 // Called without the state's lock.
 void retire(BrowserPool::State& state, const std::shared_ptr<BrowserPool::Slot>& slot)
 {
     std::unique_lock lock(state.mutex);
-    std::thread preparing = std::move(slot->preparer);
+    auto preparing = std::move(slot->preparers);
     lock.unlock();
-    if (preparing.joinable())
-        preparing.join();
+    for (auto& preparer : preparing)
+        preparer.thread.join();
     lock.lock();
-    auto spare = std::move(slot->spare);
+    auto spares = std::move(slot->spares);
     auto browser = std::move(slot->browser);
     lock.unlock();
-    spare.reset();
+    spares.clear();
     end(*browser);
 }
 
@@ -180,27 +202,35 @@ std::shared_ptr<SharedBrowser> BrowserPool::lease_any(const std::string& key,
     return hand_out(slot);
 }
 
+std::shared_ptr<BrowserPool::Slot> BrowserPool::slot_of(const SharedBrowser& browser) const
+{
+    for (const auto& [key, held] : m_state->shared) {
+        if (held->browser.get() == &browser)
+            return held;
+    }
+    return nullptr;
+}
+
 std::unique_ptr<SpareWindow> BrowserPool::take_any_spare(const SharedBrowser& browser)
 {
-    std::shared_ptr<Slot> slot;
-    std::thread preparing;
-    {
-        std::lock_guard lock(m_state->mutex);
-        for (const auto& [key, held] : m_state->shared) {
-            if (held->browser.get() == &browser)
-                slot = held;
-        }
-        if (!slot)
-            return nullptr;
-        preparing = std::move(slot->preparer);
-    }
-    // The window on its way is most of the way to the page already.
-    if (preparing.joinable())
-        preparing.join();
-    std::lock_guard lock(m_state->mutex);
-    auto spare = std::move(slot->spare);
-    prepare_next(*m_state, slot);
+    std::unique_lock lock(m_state->mutex);
+    const auto slot = slot_of(browser);
+    if (!slot)
+        return nullptr;
+    // A window on its way is most of the way to the page already.
+    slot->spare_came.wait(lock, [&] { return !slot->spares.empty() || slot->on_the_way == 0; });
+    if (slot->spares.empty())
+        return nullptr;
+    auto spare = std::move(slot->spares.front());
+    slot->spares.pop_front();
     return spare;
+}
+
+void BrowserPool::open_spares(const SharedBrowser& browser)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (const auto slot = slot_of(browser))
+        prepare_next(*m_state, slot);
 }
 
 void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shared_ptr<Slot>& slot)

@@ -63,14 +63,17 @@ public:
         return std::shared_ptr<Browser>(std::move(shared), browser);
     }
 
-    // The spare window that the pool opened ahead in `browser` (a browser it leased and that is
-    // held, so still in use), waiting for one on its way; nothing when it has none. Starts opening
-    // the next one. A browser that shows windows to a person never has one: it would show it.
+    // The oldest spare window that the pool opened ahead in `browser` (a browser it leased and that
+    // is held, so still in use), waiting for one on its way; nothing when it has none. A browser that
+    // shows windows to a person never has one: it would show it.
     template <class Window>
     std::unique_ptr<Window> take_spare(const SharedBrowser& browser)
     {
         return std::unique_ptr<Window>(static_cast<Window*>(take_any_spare(browser).release()));
     }
+    // Starts opening spare windows in `browser` (leased and held) for the pages to come, up to the
+    // number kept. Called once a page has its window: their renderers' start would slow it.
+    void open_spares(const SharedBrowser& browser);
 
     // The number of browsers held: in use or waiting idle.
     int running() const;
@@ -83,6 +86,7 @@ private:
     std::shared_ptr<SharedBrowser> lease_any(const std::string& key,
                                              const std::function<std::unique_ptr<SharedBrowser>()>& start);
     std::unique_ptr<SpareWindow> take_any_spare(const SharedBrowser& browser);
+    std::shared_ptr<Slot> slot_of(const SharedBrowser& browser) const;
     static void give_back(const std::shared_ptr<State>& state, const std::shared_ptr<Slot>& slot);
     static void watch_idle(std::shared_ptr<State> state);
 

@@ -151,8 +151,11 @@ std::unique_ptr<page::PageDelegate> ChromiumEngine::open_page(page::PageState& s
         return std::make_unique<SharedChromium>(open_browser_host(m_environment, headless), headless, keeps_spare);
     });
     auto spare = m_browsers.take_spare<SpareTab>(*browser);
-    return std::make_unique<ChromiumPageDelegate>(
+    const page::SharedBrowser& shared = *browser;
+    auto page = std::make_unique<ChromiumPageDelegate>(
         std::make_unique<ContextHost>(std::move(browser), !key.empty(), std::move(spare)), state);
+    m_browsers.open_spares(shared);
+    return page;
 }
 
 }  // namespace varne::cdp

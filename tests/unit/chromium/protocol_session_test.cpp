@@ -132,6 +132,33 @@ TEST_F(ProtocolSessionTest, MatchesAnswersToCallersByIdWhateverTheirOrder)
     EXPECT_EQ(evaluate.get(), (Json{{"result", {{"value", 2}}}}));
 }
 
+TEST_F(ProtocolSessionTest, SendAllSendsEveryCommandBeforeAnyAnswerAndRaisesTheFirstThatFailedOnceAllAnswered)
+{
+    const std::vector<BatchedCommand> commands{{"Page.enable"}, {"Network.enable"}, {"Runtime.evaluate", {{"x", 1}}}};
+    auto all = std::async(std::launch::async, [&] { return m_session.send_all(commands, "PAGE-1", kPatient); });
+    std::vector<Json> sent;
+    for (int i = 0; i < 3; ++i)
+        sent.push_back(m_browser.next_command());
+    EXPECT_EQ(sent[2]["params"], (Json{{"x", 1}}));
+    for (const auto& command : sent)
+        EXPECT_EQ(command["sessionId"], "PAGE-1");
+    m_browser.answer(sent[2], {{"n", 3}});
+    m_browser.answer(sent[0], {{"n", 1}});
+    m_browser.answer(sent[1], {{"n", 2}});
+    EXPECT_EQ(all.get(), (std::vector<Json>{{{"n", 1}}, {{"n", 2}}, {{"n", 3}}}));
+
+    auto failing = std::async(std::launch::async, [&] { return m_session.send_all(commands, "PAGE-1", kPatient); });
+    sent.clear();
+    for (int i = 0; i < 3; ++i)
+        sent.push_back(m_browser.next_command());
+    for (size_t i : {1, 2})
+        m_browser.write(
+            Json{{"id", sent[i]["id"]}, {"error", {{"code", -32000}, {"message", "no " + std::to_string(i)}}}}.dump());
+    EXPECT_EQ(failing.wait_for(200ms), std::future_status::timeout);  // the first is still waited for
+    m_browser.answer(sent[0], Json::object());
+    EXPECT_EQ(error_of([&] { failing.get(); }).message(), "no 1");
+}
+
 TEST_F(ProtocolSessionTest, ABrowserErrorNamesTheCommandAndWhatTheBrowserSaid)
 {
     auto navigate = send_async("Page.navigate", {{"url", "about:blank"}});

@@ -202,26 +202,35 @@ TEST(BrowserPool, AFailedStartLeavesNothingAndPagesAskedForTogetherShareOneStart
         EXPECT_EQ(page.get(), pages.front().get());
 }
 
-TEST(BrowserPool, EachPageTakesTheWindowOpenedAheadForItAndTheNextOneIsOpenedAtOnce)
+TEST(BrowserPool, EachPageTakesAWindowOpenedAheadForItAndTwoAreKeptOpenOrOnTheirWay)
 {
     Record record;
     BrowserPool pool(60s);
     auto first = pool.lease("local", starter(record));
     EXPECT_EQ(pool.take_spare<FakeSpare>(*first), nullptr);  // a browser just started has none yet
+    EXPECT_EQ(record.spares_opened, 0);  // nor opens one before its first page has its window
+    pool.open_spares(*first);
+    settle([&] { return record.spares_opened == 2; });
     auto second = pool.lease("local", starter(record));
     auto spare = pool.take_spare<FakeSpare>(*second);
     ASSERT_NE(spare, nullptr);
     spare->adopt();
     spare.reset();
-    settle([&] { return record.spares_opened == 2; });
-    EXPECT_EQ(record.spares_opened, 2);
+    pool.open_spares(*second);
+    settle([&] { return record.spares_opened == 3; });
+    EXPECT_EQ(record.spares_opened, 3);
     EXPECT_EQ(record.spares_disposed, 0);
 
     first.reset();
     second.reset();
-    EXPECT_EQ(record.ended, 0);  // the idle browser keeps its spare for the next page
+    EXPECT_EQ(record.ended, 0);  // the idle browser keeps its spares for the next pages
     auto third = pool.lease("local", starter(record));
+    auto fourth = pool.lease("local", starter(record));
     EXPECT_NE(pool.take_spare<FakeSpare>(*third), nullptr);
+    EXPECT_NE(pool.take_spare<FakeSpare>(*fourth), nullptr);
+    pool.open_spares(*fourth);
+    settle([&] { return record.spares_opened == 5; });
+    EXPECT_EQ(record.spares_opened, 5);
 }
 
 TEST(BrowserPool, ASpareWindowGoesBeforeItsBrowserEndsHoweverItEnds)
@@ -230,20 +239,20 @@ TEST(BrowserPool, ASpareWindowGoesBeforeItsBrowserEndsHoweverItEnds)
     {
         BrowserPool pool(0ms);
         auto page = pool.lease("local", starter(record));
-        pool.take_spare<FakeSpare>(*page);
+        pool.open_spares(*page);
         page.reset();  // no idle moment: ends at once, with a spare open or on its way
         EXPECT_EQ(record.ended, 1);
 
         auto idle = pool.lease("idle", starter(record));
-        pool.take_spare<FakeSpare>(*idle);
+        pool.open_spares(*idle);
         auto dying = pool.lease("dying", starter(record));
-        pool.take_spare<FakeSpare>(*dying);
+        pool.open_spares(*dying);
         dying->die();
         dying.reset();
         pool.lease("dying", starter(record)).reset();
         BrowserPool timed(1ms);
         auto brief = timed.lease("local", starter(record));
-        timed.take_spare<FakeSpare>(*brief);
+        timed.open_spares(*brief);
         brief.reset();
         settle([&] { return record.ended == 4; });
         idle.reset();
@@ -260,14 +269,17 @@ TEST(BrowserPool, NoSpareWindowForAHeadedOrUnsharedBrowserOrWhenOpeningOneFails)
     BrowserPool pool(60s);
     auto headed = pool.lease("headed", starter(record, true));
     auto unshared = pool.lease("", starter(record));
+    pool.open_spares(*headed);
+    pool.open_spares(*unshared);
     EXPECT_EQ(pool.take_spare<FakeSpare>(*headed), nullptr);
     EXPECT_EQ(pool.take_spare<FakeSpare>(*unshared), nullptr);
-    EXPECT_EQ(pool.take_spare<FakeSpare>(*headed), nullptr);
     EXPECT_EQ(record.spares_opened, 0);
 
     record.spares_fail = true;
     auto failing = pool.lease("local", starter(record));
+    pool.open_spares(*failing);
     EXPECT_EQ(pool.take_spare<FakeSpare>(*failing), nullptr);
+    pool.open_spares(*failing);
     EXPECT_EQ(pool.take_spare<FakeSpare>(*failing), nullptr);  // the failure is the next page's to bear
 }
 
