@@ -51,6 +51,16 @@ def test_a_later_browser_shares_the_running_browser_and_sees_nothing_of_the_firs
     assert first.GetBrowserHWnd() != second.GetBrowserHWnd()
 
 
+@pytest.mark.chromium_only(reason="only Chromium keeps pages opened ahead for the next Browser")
+def test_a_later_browser_on_a_page_opened_ahead_knows_its_blank_document_before_any_load(site):
+    first = varne.CreateObject("Varne.Browser")
+    first.GotoURL(site.url("index.html"))
+    later = varne.CreateObject("Varne.Browser")
+    later.GotoURL("javascript:void(document.title = 'still blank')")
+    assert later.GetBrowser().Document.title == "still blank"
+    assert later.GetBrowser().LocationURL == "about:blank"
+
+
 def test_each_browser_in_turn_gets_a_fresh_window_with_nothing_of_the_one_released_before(site, engine):
     running = None
     for turn in range(4):
