@@ -6,6 +6,8 @@
 #include "platform/session/session_bounds.h"
 
 #include <mutex>
+#include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -15,7 +17,55 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A Firefox started here that pages share.
+void remove_user_context(BidiSession& session, const std::string& user_context) noexcept
+{
+    if (user_context.empty() || session.closed())
+        return;
+    try {
+        session.send("browser.removeUserContext", {{"userContext", user_context}});
+    } catch (const AutomationError&) {
+        // A Firefox that does not answer ends with its last page.
+    }
+}
+
+// A blank window in a user context of its own, opened ahead for the next page, with the page's
+// events already asked for; removed unless adopted.
+class SpareFirefoxWindow final : public page::SpareWindow {
+public:
+    explicit SpareFirefoxWindow(BidiSession& session)
+        : m_session(session),
+          m_user_context(session.send("browser.createUserContext", Json::object(), session_bounds::kContext)
+                             .value("userContext", ""))
+    {
+        try {
+            m_tab = session
+                        .send("browsingContext.create", {{"type", "window"}, {"userContext", m_user_context}},
+                              session_bounds::kContext)
+                        .value("context", "");
+            m_subscription = subscribe_to_page_events(session, m_tab);
+        } catch (...) {
+            remove_user_context(m_session, m_user_context);
+            throw;
+        }
+    }
+    ~SpareFirefoxWindow() override { remove_user_context(m_session, m_user_context); }
+
+    // The user context, now the caller's to remove, its window's tab and the subscription to the
+    // tab's events.
+    std::tuple<std::string, std::string, std::string> adopt()
+    {
+        return {std::exchange(m_user_context, {}), std::move(m_tab), std::move(m_subscription)};
+    }
+
+private:
+    BidiSession& m_session;
+    std::string m_user_context;
+    std::string m_tab;
+    std::string m_subscription;
+};
+
+// A Firefox started here that pages share. Only a headless one keeps a spare window: a person
+// would see it.
 class SharedFirefox final : public page::SharedBrowser {
 public:
     explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
@@ -31,6 +81,12 @@ public:
     bool shows_windows() const override { return m_process->shows_window(); }
     void close() noexcept override { m_process->close(); }
     void leave_open() noexcept override { m_process->leave_open(); }
+    std::unique_ptr<page::SpareWindow> open_spare_window() override
+    {
+        if (shows_windows())
+            return nullptr;
+        return std::make_unique<SpareFirefoxWindow>(session());
+    }
 
     // Firefox quits with its last window: a headless one keeps the window it started with, so that
     // it waits for the next page; a headed one closes it once a page has its own, so that a person
@@ -54,28 +110,34 @@ private:
 // windows with it), or left with its window for a person to close.
 class UserContextHost final : public FirefoxHost {
 public:
-    explicit UserContextHost(std::shared_ptr<SharedFirefox> browser) : m_browser(std::move(browser))
+    // `spare`: a window opened ahead, which the page then takes with its user context.
+    UserContextHost(std::shared_ptr<SharedFirefox> browser, std::unique_ptr<SpareFirefoxWindow> spare)
+        : m_browser(std::move(browser))
     {
-        m_user_context = session()
-                             .send("browser.createUserContext", Json::object(), session_bounds::kContext)
-                             .value("userContext", "");
+        if (spare)
+            std::tie(m_user_context, m_tab, m_subscription) = spare->adopt();
+        else
+            m_user_context = session()
+                                 .send("browser.createUserContext", Json::object(), session_bounds::kContext)
+                                 .value("userContext", "");
     }
     ~UserContextHost() override { close(); }
 
     BidiSession& session() override { return m_browser->session(); }
     bool window_on_this_machine() const override { return m_browser->shows_windows(); }
     std::string user_context() const override { return m_user_context; }
+    std::optional<std::string> own_tab() const override
+    {
+        if (m_tab.empty())
+            return std::nullopt;
+        return m_tab;
+    }
+    std::string own_tab_subscription() const override { return m_subscription; }
     void close() noexcept override
     {
         if (!m_browser)
             return;
-        if (!m_user_context.empty() && !session().closed()) {
-            try {
-                session().send("browser.removeUserContext", {{"userContext", m_user_context}});
-            } catch (const AutomationError&) {
-                // A Firefox that does not answer ends with its last page.
-            }
-        }
+        remove_user_context(session(), m_user_context);
         m_browser.reset();
     }
     void leave_open() noexcept override { m_browser.reset(); }
@@ -83,6 +145,8 @@ public:
 private:
     std::shared_ptr<SharedFirefox> m_browser;
     std::string m_user_context;
+    std::string m_tab;
+    std::string m_subscription;
 };
 
 }  // namespace
@@ -107,7 +171,9 @@ std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& st
     auto browser = m_browsers.lease<SharedFirefox>(key, [this, headless] {
         return std::make_unique<SharedFirefox>(FirefoxProcess::launch(m_environment, {.headless = headless}));
     });
-    auto page = std::make_unique<FirefoxPageDelegate>(std::make_unique<UserContextHost>(browser), state);
+    auto spare = m_browsers.take_spare<SpareFirefoxWindow>(*browser);
+    auto page =
+        std::make_unique<FirefoxPageDelegate>(std::make_unique<UserContextHost>(browser, std::move(spare)), state);
     browser->page_opened();
     return page;
 }

@@ -35,6 +35,7 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "browsingContext.userPromptClosed",
                              "script.realmCreated",
                              "script.realmDestroyed",
+                             "script.message",
                              "network.beforeRequestSent",
                              "network.responseCompleted",
                              "network.fetchError"};
@@ -51,6 +52,13 @@ Json serialization(bool by_value)
 }
 
 }  // namespace
+
+std::string subscribe_to_page_events(BidiSession& session, const std::string& tab)
+{
+    const Json subscribed =
+        session.send("session.subscribe", {{"events", kEvents}, {"contexts", Json::array({tab})}}, kOpenTimeout);
+    return text_of(subscribed, "subscription");
+}
 
 FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page::PageState& state)
     : m_host(std::move(host)), m_state(state)
@@ -69,9 +77,9 @@ FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page
         }
         m_parents[m_main_frame_id] = "";
         m_listener = session().add_listener([this](const BidiEvent& event) { on_event(event); });
-        const Json subscribed = session().send(
-            "session.subscribe", {{"events", kEvents}, {"contexts", Json::array({m_main_frame_id})}}, kOpenTimeout);
-        m_subscription = text_of(subscribed, "subscription");
+        m_subscription = m_host->own_tab_subscription();
+        if (m_subscription.empty())
+            m_subscription = subscribe_to_page_events(session(), m_main_frame_id);
         // The tab's first realm came before anyone listened.
         const Json realms = session().send("script.getRealms", {{"context", m_main_frame_id}, {"type", "window"}});
         for (const Json& realm : realms.value("realms", Json::array())) {

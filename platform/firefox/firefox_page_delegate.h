@@ -23,9 +23,13 @@ public:
     virtual ~FirefoxHost() = default;
     virtual BidiSession& session() = 0;
     virtual bool window_on_this_machine() const = 0;
-    // The tab that the host opened for the page, where the browser is not the library's alone;
-    // nothing when the page opens a window of its own in the host's user context.
+    // The tab that the host opened for the page: where the browser is not the library's alone, or
+    // a blank window opened ahead in the page's user context; nothing when the page opens a window
+    // of its own in the host's user context.
     virtual std::optional<std::string> own_tab() const { return std::nullopt; }
+    // The subscription to the page's events that the host made for its own tab; empty when the
+    // page subscribes itself.
+    virtual std::string own_tab_subscription() const { return {}; }
     // The user context that the page's window opens in; empty for the default one.
     virtual std::string user_context() const { return {}; }
     // Ends what the library started for the page and leaves nothing behind. Never raises.
@@ -33,6 +37,10 @@ public:
     // Lets go of the page, leaving its window open for the person who sees it. Never raises.
     virtual void leave_open() noexcept { close(); }
 };
+
+// Asks for the events that a page delegate reads, of `tab` and its frames; returns the
+// subscription's id. Raises BidiError as the session's send does.
+std::string subscribe_to_page_events(BidiSession& session, const std::string& tab);
 
 // The tab of a window of its own in a Firefox (or the host's own tab), with the browsingContext,
 // script and network events of it and its frames feeding the page model's state. Tabs that the
@@ -95,6 +103,12 @@ private:
     void on_navigation_started(const std::string& context, const nlohmann::json& params);
     void on_navigation_committed(const std::string& context, const nlohmann::json& params);
     void on_fetch_error(const std::string& context, const nlohmann::json& params);
+    // Whether a load or parse event belongs to the navigation that the frame loads now.
+    bool of_current_load(const std::string& context, const nlohmann::json& params) const;
+    // Asks the top document, once parsed, to say when its own images and fonts have come: only then
+    // does it count as parsed, since Firefox may tell the parse before the requests for them.
+    void watch_own_load(const std::string& navigation);
+    void on_own_load(const nlohmann::json& params);
     void end_load(const std::string& context);
 
     std::unique_ptr<FirefoxHost> m_host;

@@ -1,6 +1,7 @@
 #include "platform/firefox/firefox_page_delegate.h"
 
 #include "platform/firefox/bidi_values.h"
+#include "platform/firefox/firefox_scripts.h"
 
 #include <utility>
 
@@ -9,6 +10,9 @@ namespace varne::bidi {
 using Json = nlohmann::json;
 
 namespace {
+
+// The channel over which a top document says that its own images and fonts have come.
+constexpr const char* kOwnLoadChannel = "varne.ownLoad";
 
 // Firefox begins a navigation to any address, but announces nothing more for one that makes no
 // document (an unknown scheme, a script address): such a start is no load.
@@ -53,6 +57,10 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
         m_state.realm_destroyed(text_of(params, "realm"));
         return;
     }
+    if (method == "script.message") {
+        on_own_load(params);
+        return;
+    }
     if (method == "browsingContext.contextCreated") {
         const std::string parent = text_of(params, "parent");
         {
@@ -84,13 +92,19 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
     } else if (method == "browsingContext.navigationCommitted") {
         on_navigation_committed(context, params);
     } else if (method == "browsingContext.domContentLoaded") {
-        if (context == m_main_frame_id)
-            m_state.top_content_loaded();
+        if (!of_current_load(context, params))
+            return;
         // Firefox's own page for a failed load never fires load.
-        if (m_error_pages.contains(context))
+        if (m_error_pages.contains(context)) {
+            if (context == m_main_frame_id)
+                m_state.top_content_loaded();
             end_load(context);
+        } else if (context == m_main_frame_id) {
+            watch_own_load(text_of(params, "navigation"));
+        }
     } else if (method == "browsingContext.load") {
-        end_load(context);
+        if (of_current_load(context, params))
+            end_load(context);
     } else if (method == "browsingContext.navigationFailed") {
         const auto load = m_loads.find(context);
         if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation"))
@@ -198,6 +212,37 @@ void FirefoxPageDelegate::on_fetch_error(const std::string& context, const Json&
     }
     load->second.failed = true;
     m_state.load_failed(url, reason);
+}
+
+bool FirefoxPageDelegate::of_current_load(const std::string& context, const Json& params) const
+{
+    // The load event of a document that a later navigation replaces can come after that
+    // navigation began, the first empty document's above all.
+    const auto load = m_loads.find(context);
+    return load == m_loads.end() || load->second.navigation == text_of(params, "navigation");
+}
+
+void FirefoxPageDelegate::watch_own_load(const std::string& navigation)
+{
+    session().post("script.callFunction",
+                   {{"functionDeclaration", std::string(scripts::kOwnLoad)},
+                    {"arguments", Json::array({{{"type", "channel"}, {"value", {{"channel", kOwnLoadChannel}}}},
+                                               {{"type", "string"}, {"value", navigation}}})},
+                    {"target", {{"context", m_main_frame_id}}},
+                    {"awaitPromise", false},
+                    {"resultOwnership", "none"}});
+}
+
+void FirefoxPageDelegate::on_own_load(const Json& params)
+{
+    if (text_of(params, "channel") != kOwnLoadChannel)
+        return;
+    const Json source = params.value("source", Json::object());
+    const Json data = params.value("data", Json::object());
+    const auto load = m_loads.find(m_main_frame_id);
+    if (text_of(source, "context") == m_main_frame_id && load != m_loads.end() &&
+        load->second.navigation == text_of(data, "value"))
+        m_state.top_content_loaded();
 }
 
 void FirefoxPageDelegate::end_load(const std::string& context)

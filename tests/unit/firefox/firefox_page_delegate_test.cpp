@@ -21,13 +21,28 @@ const std::string kPage = "http://127.0.0.1:48345/";
 
 class ScriptedHost final : public FirefoxHost {
 public:
-    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire) : m_session(std::make_unique<ScriptedTransport>(wire)) {}
+    // `spare_tab`, `subscription`: a window opened ahead, with its page's events asked for.
+    explicit ScriptedHost(std::shared_ptr<ScriptedWire> wire, std::string spare_tab = {}, std::string subscription = {})
+        : m_session(std::make_unique<ScriptedTransport>(wire)),
+          m_spare_tab(std::move(spare_tab)),
+          m_subscription(std::move(subscription))
+    {
+    }
     BidiSession& session() override { return m_session; }
     bool window_on_this_machine() const override { return false; }
+    std::optional<std::string> own_tab() const override
+    {
+        if (m_spare_tab.empty())
+            return std::nullopt;
+        return m_spare_tab;
+    }
+    std::string own_tab_subscription() const override { return m_subscription; }
     void close() noexcept override { m_session.close(); }
 
 private:
     BidiSession m_session;
+    std::string m_spare_tab;
+    std::string m_subscription;
 };
 
 class FirefoxPageDelegateTest : public ::testing::Test {
@@ -78,6 +93,23 @@ protected:
     {
         m_wire->deliver(Json{{"type", "event"}, {"method", method}, {"params", std::move(params)}}.dump());
     }
+    // The top document's DOMContentLoaded, and the library asking the document to say when its own
+    // images and fonts have come.
+    void parsed(const std::string& navigation, const std::string& url)
+    {
+        event("browsingContext.domContentLoaded", {{"context", kTab}, {"navigation", navigation}, {"url", url}});
+        const Json call = expect("script.callFunction");
+        EXPECT_EQ(call["params"]["target"], Json({{"context", kTab}}));
+        EXPECT_EQ(call["params"]["arguments"][1], Json({{"type", "string"}, {"value", navigation}}));
+        m_own_load_channel = call["params"]["arguments"][0]["value"]["channel"];
+    }
+    // The document's word that its own images and fonts came, as Firefox relays it.
+    void own_load_told(const std::string& navigation, const std::string& context = kTab)
+    {
+        event("script.message", {{"channel", m_own_load_channel},
+                                 {"data", {{"type", "string"}, {"value", navigation}}},
+                                 {"source", {{"realm", "d14a186f"}, {"context", context}}}});
+    }
     // Every event delivered before has been handled once this returns.
     void sync()
     {
@@ -107,6 +139,7 @@ protected:
     page::PageState m_state;
     std::unique_ptr<FirefoxPageDelegate> m_delegate;
     Json m_subscribed;
+    Json m_own_load_channel;
 };
 
 Json ids(const std::string& navigation, const std::string& url, const std::string& context = kTab)
@@ -136,7 +169,7 @@ TEST_F(FirefoxPageDelegateTest, ANavigationLoadsFromItsStartToItsLoadEvent)
           {{"realm", "d14a186f"}, {"origin", "http://127.0.0.1:48345"}, {"context", kTab}, {"type", "window"}});
     event("script.realmCreated", {{"realm", "s1"}, {"context", kTab}, {"type", "window"}, {"sandbox", "s1"}});
     event("browsingContext.navigationCommitted", ids("8501e5aa", kPage));
-    event("browsingContext.domContentLoaded", ids("8501e5aa", kPage));
+    parsed("8501e5aa", kPage);
     sync();
     EXPECT_EQ(m_state.ready_state(), 1);
     EXPECT_EQ(m_state.url_of(kTab), kPage);
@@ -164,12 +197,44 @@ TEST_F(FirefoxPageDelegateTest, TheTopDocumentsOwnImageHoldsItsLoadBesideItsFram
     };
     subresource("network.beforeRequestSent", "slow.png", "image");
     subresource("network.beforeRequestSent", "poll", "");
-    event("browsingContext.domContentLoaded", ids("8501e5aa", kPage));
+    parsed("8501e5aa", kPage);
+    own_load_told("8501e5aa");
     sync();
     EXPECT_EQ(m_state.ready_state(), 1);
     subresource("network.responseCompleted", "slow.png", "image");
     sync();
     EXPECT_EQ(m_state.ready_state(), 4) << "only the frame loads; a request of a script's own holds nothing";
+}
+
+// Recorded under load: Firefox told the parse before the request for the image. The first empty
+// document's events that come after the next navigation began count for nothing either.
+TEST_F(FirefoxPageDelegateTest, ThePageCountsAsParsedOnlyOnceItSaysItsOwnImagesCame)
+{
+    navigate(kPage, [&](const Json&) { event("browsingContext.navigationStarted", ids("d02e4952", kPage)); });
+    event("browsingContext.load", ids("5f0c1d2e", "about:blank"));
+    event("browsingContext.domContentLoaded", ids("5f0c1d2e", "about:blank"));
+    event("browsingContext.navigationCommitted", ids("d02e4952", kPage));
+    event("browsingContext.contextCreated", {{"context", "frame-1"}, {"parent", kTab}, {"url", "about:blank"}});
+    event("browsingContext.navigationStarted", ids("abf72b6c", kPage + "quick", "frame-1"));
+    parsed("d02e4952", kPage);
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 1) << "the image has not been asked for yet";
+
+    // A word from another tab, from an earlier navigation, or on another channel counts for nothing.
+    own_load_told("d02e4952", "another-tab");
+    own_load_told("5f0c1d2e");
+    event("script.message", {{"channel", "elsewhere"},
+                             {"data", {{"type", "string"}, {"value", "d02e4952"}}},
+                             {"source", {{"realm", "d14a186f"}, {"context", kTab}}}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 1);
+
+    own_load_told("d02e4952");
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4) << "only the frame loads";
+    event("browsingContext.load", ids("d02e4952", kPage));
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4);
 }
 
 TEST_F(FirefoxPageDelegateTest, FailedLoadsEndWithoutALoadEventAndAreRecordedOnce)
@@ -430,6 +495,33 @@ TEST_F(FirefoxPageDelegateTest, ACrashedTabIsReportedAndANavigationRestoresIt)
     EXPECT_FALSE(m_state.crashed());
     EXPECT_EQ(m_state.ready_state(), 4);
     EXPECT_EQ(m_state.url_of(kTab), kPage);
+}
+
+TEST(FirefoxSpareWindowTest, APageInAWindowOpenedAheadAsksOnlyForTheRealmOfItsBlankDocument)
+{
+    auto wire = std::make_shared<ScriptedWire>();
+    page::PageState state;
+    auto opening = std::async(std::launch::async, [&] {
+        return std::make_unique<FirefoxPageDelegate>(std::make_unique<ScriptedHost>(wire, kTab, "a83ede50"), state);
+    });
+    const auto sent = wire->next_sent(ScriptedWire::Clock::now() + kPatient);
+    ASSERT_TRUE(sent);
+    const Json realms = Json::parse(*sent);
+    EXPECT_EQ(realms["method"], "script.getRealms");
+    EXPECT_EQ(realms["params"]["context"], kTab);
+    wire->deliver(Json{{"type", "success"},
+                       {"id", realms["id"]},
+                       {"result", {{"realms", {{{"realm", "r-blank"}, {"context", kTab}, {"type", "window"}}}}}}}
+                      .dump());
+    const auto delegate = opening.get();
+    EXPECT_EQ(delegate->main_frame_id(), kTab);
+    EXPECT_EQ(state.realm_of(kTab, 0ms), "r-blank");
+
+    // Left open, it ends the subscription made ahead for it.
+    delegate->leave_open();
+    const auto unsubscribe = Json::parse(wire->next_sent(ScriptedWire::Clock::now() + kPatient).value_or("{}"));
+    EXPECT_EQ(unsubscribe["method"], "session.unsubscribe");
+    EXPECT_EQ(unsubscribe["params"]["subscriptions"], Json::array({"a83ede50"}));
 }
 
 }  // namespace
