@@ -3,6 +3,7 @@
 #include "frame/collection.h"
 #include "page/dialog_window_functions.h"
 #include "page/page_launcher.h"
+#include "page/page_scripts.h"
 #include "platform/win32_api.h"
 #include "tests/support/automation_errors.h"
 #include "tests/support/fake_page_delegate.h"
@@ -181,6 +182,52 @@ TEST_F(PageModelTest, ANavigationStartedLoadsUntilTheBrowserSaysItEnded)
     // A javascript: address loads nothing even when the browser says it started.
     app->Navigate(u"javascript:void 0");
     EXPECT_EQ(app->ReadyState(), 4);
+}
+
+// A frame that sends the window away again and again: each of its navigations that begins while
+// the script's is under way cuts the script's short, as the browsers do.
+TEST_F(PageModelTest, AScriptsNavigationThatThePagesOwnCutShortIsAskedForAgainWithThePageHeldStill)
+{
+    const std::string next = "http://127.0.0.1:8000/next.html";
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->state().navigation_started("top");
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=1");
+    EXPECT_EQ(app->ReadyState(), 1);
+    ASSERT_EQ(page->navigations.size(), 3u);
+    EXPECT_EQ(page->navigations.back().second, next);
+    ASSERT_EQ(page->evaluated.size(), 1u);
+    EXPECT_EQ(page->evaluated.back(), std::make_pair(std::string("realm-2"), std::string(scripts::kHoldStill)));
+    page->load_top_document(next);
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_TRUE(app->navigation_shown());
+    EXPECT_EQ(page->navigations.size(), 3u);
+
+    // The page may send the window on once the script's document is shown, or once the script's
+    // load ended without one: those navigations are the page's own.
+    page->load_top_document("http://127.0.0.1:8000/onwards.html");
+    app->Navigate(u"http://127.0.0.1:8000/nocontent");
+    page->state().navigation_started("top");
+    page->state().frame_started_loading("top");
+    page->state().frame_stopped_loading("top");
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=2");
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_EQ(page->navigations.size(), 4u);
+    EXPECT_EQ(page->evaluated.size(), 1u);
+}
+
+// A page that the holding cannot stop: the script's navigation is asked for a bounded number of
+// times, and the application then says that it did not show what the script asked for.
+TEST_F(PageModelTest, APageThatOvertakesEveryTryKeepsTheWindowAndSaysSo)
+{
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    for (int sent = 1; sent <= 5; ++sent) {
+        page->state().navigation_started("top");
+        page->load_top_document("http://127.0.0.1:8000/start.html?sent=" + std::to_string(sent));
+        app->ReadyState();
+    }
+    EXPECT_EQ(page->navigations.size(), 5u);
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_FALSE(app->navigation_shown());
 }
 
 TEST_F(PageModelTest, ABrowserThatIsGoneOrCrashedFailsEveryMemberWithItsReason)
