@@ -12,8 +12,8 @@ namespace varne::page {
 
 namespace {
 
-// A page that keeps sending the window away, held still before each try, lets one through at
-// the latest at the second; more tries would only hide a page that defeats the holding.
+// The page is held still before each try; a few tries cover a navigation of its own that was on
+// its way already, and more would only hide a page that the holding cannot stop.
 constexpr int kMostNavigationsAgain = 3;
 
 // The whole file or, on failure, the old one left as it was.
@@ -106,6 +106,8 @@ std::vector<dom::LoadFailure> BrowserApplication::take_load_failures()
 
 bool BrowserApplication::navigation_shown()
 {
+    // Judged: a navigation that the page begins from now on is its own.
+    m_navigations_again = 0;
     const PageState& state = m_page->state();
     return state.addresses_shown(state.main_frame_id()) != m_addresses_before_navigation &&
            !state.script_navigation_overtaken();

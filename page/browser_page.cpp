@@ -134,6 +134,15 @@ void BrowserPage::navigate(const std::string& frame_id, const std::string& url)
 
 void BrowserPage::hold_still() noexcept
 {
+    // Emptied first: a page busy with the navigations that its frames ask for may hold a script
+    // back for long, while a navigation of a frame is the browser's own to carry out.
+    for (const auto& frame_id : m_state.child_frames(m_state.main_frame_id())) {
+        try {
+            m_delegate->navigate(frame_id, "about:blank");
+        } catch (...) {
+            // A frame that went, or that the browser would not empty, is held by the script below.
+        }
+    }
     try {
         if (auto realm = m_state.realm_of(m_state.main_frame_id(), session_bounds::kProgressCheck))
             m_delegate->evaluate(*realm, std::string(scripts::kHoldStill), true);

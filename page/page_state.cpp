@@ -112,10 +112,6 @@ void PageState::frame_stopped_loading(const std::string& frame_id)
     stopped.loading = false;
     if (!m_starts_announced)
         stopped.requested = 0;
-    // The script's navigation began and ended without a document: the page shown stays, and its
-    // later navigations are its own.
-    if (frame_id == m_main_frame_id && m_script_navigation.starts > 0 && !m_script_navigation.overtaken)
-        m_script_navigation.pending = false;
     m_changed.notify_all();
 }
 
@@ -285,6 +281,11 @@ void PageState::load_cancelled(const std::string& frame_id, const std::string& u
     std::lock_guard lock(m_mutex);
     if (frame(frame_id).requested == 0)
         record({{url, reason}, frame_id});
+    // The script's navigation ended without a document (a reply without content, a download): the
+    // page shown stays, and its later navigations are its own. One that a navigation of the page
+    // cut short may end without a word, and is still the script's.
+    if (frame_id == m_main_frame_id && m_script_navigation.starts > 0)
+        m_script_navigation.pending = false;
 }
 
 void PageState::forget_cancelled_loads(const std::string& frame_id)

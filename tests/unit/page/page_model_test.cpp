@@ -202,16 +202,24 @@ TEST_F(PageModelTest, AScriptsNavigationThatThePagesOwnCutShortIsAskedForAgainWi
     EXPECT_TRUE(app->navigation_shown());
     EXPECT_EQ(page->navigations.size(), 3u);
 
-    // The page may send the window on once the script's document is shown, or once the script's
-    // load ended without one: those navigations are the page's own.
+    // The page may send the window on once the script's document is shown, once the script's load
+    // was cancelled without one (a reply without content), or once the script has been told how its
+    // navigation went: those navigations are the page's own.
     page->load_top_document("http://127.0.0.1:8000/onwards.html");
     app->Navigate(u"http://127.0.0.1:8000/nocontent");
     page->state().navigation_started("top");
     page->state().frame_started_loading("top");
+    page->state().load_cancelled("top", "http://127.0.0.1:8000/nocontent", "net::ERR_ABORTED");
     page->state().frame_stopped_loading("top");
     page->load_top_document("http://127.0.0.1:8000/start.html?sent=2");
     EXPECT_EQ(app->ReadyState(), 4);
-    EXPECT_EQ(page->navigations.size(), 4u);
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->state().navigation_started("top");
+    page->state().frame_stopped_loading("top");
+    EXPECT_FALSE(app->navigation_shown());
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=3");
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_EQ(page->navigations.size(), 5u);
     EXPECT_EQ(page->evaluated.size(), 1u);
 }
 
