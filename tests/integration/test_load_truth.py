@@ -3,6 +3,8 @@ document has loaded, a dialog that holds a load is reported as such, and the wai
 document that the member's own navigation brought."""
 import re
 
+import pytest
+
 LAPSED = r"\[0 days 00:00:\d\d\]"
 
 
@@ -41,7 +43,10 @@ def test_a_frame_that_keeps_sending_the_window_away_never_fails_a_load_into_its_
         assert browser.WaitForBrowser() == 0
 
 
-def test_a_load_away_from_a_page_that_never_stays_lands_where_it_was_told(browser, site, log):
+def test_a_load_away_from_a_page_that_never_stays_lands_where_it_was_told(browser, engine, site, log):
+    if engine == "firefox":
+        pytest.xfail("Firefox lands where it was told, but may hold back for minutes the navigations and the "
+                     "script that still a page busy with its frames' navigations")
     home = site.url("index.html")
     app = browser.GetBrowser()
     for attempt in range(5):
