@@ -12,6 +12,10 @@ namespace varne::page {
 
 namespace {
 
+// The page is held still before each try; a few tries cover a navigation of its own that was on
+// its way already, and more would only hide a page that the holding cannot stop.
+constexpr int kMostNavigationsAgain = 3;
+
 // The whole file or, on failure, the old one left as it was.
 void save_bytes(FileSystem& files, const BStr& path, std::string_view bytes)
 {
@@ -47,15 +51,34 @@ void BrowserApplication::set_Visible(bool visible)
 
 void BrowserApplication::Navigate(const BStr& url)
 {
-    m_addresses_before_navigation = m_page->state().addresses_shown(m_page->state().main_frame_id());
-    m_page->navigate(m_page->state().main_frame_id(), protocol_text(url));
+    m_address = protocol_text(url);
+    m_navigations_again = kMostNavigationsAgain;
+    navigate_window();
+}
+
+void BrowserApplication::navigate_window()
+{
+    PageState& state = m_page->state();
+    m_addresses_before_navigation = state.addresses_shown(state.main_frame_id());
+    state.script_navigation_asked();
+    m_page->navigate(state.main_frame_id(), m_address);
     m_navigated = true;
 }
 
 int32_t BrowserApplication::ReadyState()
 {
     m_page->check_alive();
-    return m_page->state().ready_state();
+    PageState& state = m_page->state();
+    // Read first: a page's navigation that overtook the script's began before its document was ready.
+    const int32_t ready = state.ready_state();
+    // The script's navigation always wins: one that the page's own cut short is asked for again,
+    // with the page that keeps sending the window away held still first.
+    if (!state.script_navigation_overtaken() || m_navigations_again == 0 || state.dialog())
+        return ready;
+    --m_navigations_again;
+    m_page->hold_still();
+    navigate_window();
+    return state.ready_state();
 }
 
 Ref<dom::Document> BrowserApplication::Document()
@@ -83,7 +106,11 @@ std::vector<dom::LoadFailure> BrowserApplication::take_load_failures()
 
 bool BrowserApplication::navigation_shown()
 {
-    return m_page->state().addresses_shown(m_page->state().main_frame_id()) != m_addresses_before_navigation;
+    // Judged: a navigation that the page begins from now on is its own.
+    m_navigations_again = 0;
+    const PageState& state = m_page->state();
+    return state.addresses_shown(state.main_frame_id()) != m_addresses_before_navigation &&
+           !state.script_navigation_overtaken();
 }
 
 int32_t BrowserApplication::StatusCode()

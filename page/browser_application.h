@@ -45,8 +45,12 @@ private:
     std::u16string m_name;
     FileSystem& m_files;
     bool m_visible = false;
+    void navigate_window();
+
     bool m_navigated = false;  // the window shows no document before its first navigation
     uint64_t m_addresses_before_navigation = 0;
+    std::string m_address;  // of the last Navigate, as the browser takes it
+    int m_navigations_again = 0;  // how often it may still be asked for again
 };
 
 }  // namespace varne::page

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "frame/automation_error.h"
+#include "page/page_scripts.h"
 #include "platform/session/session_bounds.h"
 
 namespace varne::page {
@@ -129,6 +130,25 @@ void BrowserPage::navigate(const std::string& frame_id, const std::string& url)
     // A javascript: address runs in the document shown and loads nothing, even when it opens a dialog.
     if (start.outcome == NavigationStart::Outcome::kNoLoad || is_script_address(url))
         m_state.navigation_refused(frame_id);
+}
+
+void BrowserPage::hold_still() noexcept
+{
+    // Emptied first: a page busy with the navigations that its frames ask for may hold a script
+    // back for long, while a navigation of a frame is the browser's own to carry out.
+    for (const auto& frame_id : m_state.child_frames(m_state.main_frame_id())) {
+        try {
+            m_delegate->navigate(frame_id, "about:blank");
+        } catch (...) {
+            // A frame that went, or that the browser would not empty, is held by the script below.
+        }
+    }
+    try {
+        if (auto realm = m_state.realm_of(m_state.main_frame_id(), session_bounds::kProgressCheck))
+            m_delegate->evaluate(*realm, std::string(scripts::kHoldStill), true);
+    } catch (...) {
+        // The document went, or will not run scripts: the navigation that follows replaces it all the same.
+    }
 }
 
 }  // namespace varne::page

@@ -50,6 +50,9 @@ public:
     // when the task fails, the frame then no longer counting as loading. An address that the browser
     // refuses is recorded as a failed load.
     void navigate(const std::string& frame_id, const std::string& url);
+    // Stops the top document from sending the window anywhere (its load, timers and frames end),
+    // where it can still be reached; a document that goes meanwhile is left to its successor.
+    void hold_still() noexcept;
 
     // Lets the page forget an object handle; nothing happens once the browser is gone.
     void release_object(const std::string& handle) noexcept;

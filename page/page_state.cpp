@@ -80,6 +80,8 @@ void PageState::frame_navigated(const std::string& frame_id, const std::string& 
     committed.origin = origin;
     committed.status = std::exchange(committed.answered, 0);
     committed.committed = true;
+    if (frame_id == m_main_frame_id)
+        m_script_navigation.pending = false;
     m_changed.notify_all();
 }
 
@@ -90,6 +92,8 @@ void PageState::navigated_within_document(const std::string& frame_id, const std
     navigated.url = url;
     navigated.committed = true;
     ++navigated.addresses_shown;
+    if (frame_id == m_main_frame_id)
+        m_script_navigation.pending = false;
 }
 
 void PageState::frame_started_loading(const std::string& frame_id)
@@ -184,6 +188,8 @@ void PageState::navigation_started(const std::string& frame_id)
     started.committed = false;
     forget_cancelled_loads(frame_id);
     window_navigation_begins(frame_id);
+    if (frame_id == m_main_frame_id && m_script_navigation.pending && ++m_script_navigation.starts > 1)
+        m_script_navigation.overtaken = true;
     m_changed.notify_all();
 }
 
@@ -193,6 +199,20 @@ void PageState::navigation_refused(const std::string& frame_id)
     auto found = m_frames.find(frame_id);
     if (found != m_frames.end() && !found->second.loading)
         found->second.requested = std::max(found->second.requested - 1, 0);
+    if (frame_id == m_main_frame_id)
+        m_script_navigation.pending = false;
+}
+
+void PageState::script_navigation_asked()
+{
+    std::lock_guard lock(m_mutex);
+    m_script_navigation = {.pending = true};
+}
+
+bool PageState::script_navigation_overtaken() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_script_navigation.overtaken;
 }
 
 void PageState::realm_created(const std::string& realm_id, const std::string& frame_id)
@@ -231,6 +251,7 @@ void PageState::dialog_closed(bool accepted)
     if (m_dialog && m_dialog->type == "beforeunload" && !accepted) {
         for (auto& [id, each] : m_frames)
             each.requested = 0;
+        m_script_navigation.pending = false;
     }
     m_dialog.reset();
     m_changed.notify_all();
@@ -260,6 +281,11 @@ void PageState::load_cancelled(const std::string& frame_id, const std::string& u
     std::lock_guard lock(m_mutex);
     if (frame(frame_id).requested == 0)
         record({{url, reason}, frame_id});
+    // The script's navigation ended without a document (a reply without content, a download): the
+    // page shown stays, and its later navigations are its own. One that a navigation of the page
+    // cut short may end without a word, and is still the script's.
+    if (frame_id == m_main_frame_id && m_script_navigation.starts > 0)
+        m_script_navigation.pending = false;
 }
 
 void PageState::forget_cancelled_loads(const std::string& frame_id)
@@ -320,6 +346,7 @@ void PageState::page_restarting()
     std::lock_guard lock(m_mutex);
     m_crashed = false;
     m_dialog.reset();
+    m_script_navigation = {};
     for (auto& [id, each] : m_frames) {
         each.realm.reset();
         each.loading = false;

@@ -75,6 +75,9 @@ public:
 
     // The browser refused the navigation before any load began.
     void navigation_refused(const std::string& frame_id);
+    // A script asks for a navigation of the window, which it expects to win over any that the page
+    // begins of its own until its document is shown.
+    void script_navigation_asked();
 
     // Queries.
     // 4 once the top document has loaded (or a dialog holds the page after its document
@@ -105,6 +108,9 @@ public:
     int32_t status_of(const std::string& frame_id) const;
     std::optional<std::string> gone() const;
     bool crashed() const;
+    // Whether the page began a navigation of the window after the script's last one had begun and
+    // before that one showed its document: the browser then cut the script's short.
+    bool script_navigation_overtaken() const;
     // The realm of the frame's current document, waiting up to `timeout` for one to appear.
     std::optional<std::string> realm_of(const std::string& frame_id, std::chrono::milliseconds timeout) const;
 
@@ -126,6 +132,13 @@ private:
         std::string origin;
         std::optional<std::string> realm;
         std::set<std::string> resources;  // the requests of the document shown that its load waits for
+    };
+
+    // The script's last navigation of the window, until it shows a document or ends without one.
+    struct ScriptNavigation {
+        bool pending = false;
+        int starts = 0;  // navigations of the window begun since it was asked for
+        bool overtaken = false;
     };
 
     struct RecordedFailure {
@@ -155,6 +168,7 @@ private:
     // only with the load's end.
     bool m_starts_announced = false;
     bool m_crashed = false;
+    ScriptNavigation m_script_navigation;
 };
 
 }  // namespace varne::page

@@ -28,6 +28,7 @@ page::NavigationStart FakePageDelegate::navigate(const std::string& frame_id, co
 
 page::RemoteValue FakePageDelegate::evaluate(const std::string& realm_id, const std::string& expression, bool)
 {
+    evaluated.emplace_back(realm_id, expression);
     page::RemoteValue value;
     value.kind = page::RemoteValue::Kind::Object;
     value.handle = expression + "@" + realm_id;

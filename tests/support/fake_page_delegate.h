@@ -39,6 +39,7 @@ public:
     // Recording.
     std::vector<std::pair<std::string, std::string>> navigations;  // frame, address
     std::vector<Call> calls;
+    std::vector<std::pair<std::string, std::string>> evaluated;  // realm, expression
     std::vector<std::pair<bool, std::string>> dialog_answers;  // accepted, prompt text
     std::vector<std::string> released;
     bool closed = false;

@@ -183,6 +183,61 @@ TEST_F(PageModelTest, ANavigationStartedLoadsUntilTheBrowserSaysItEnded)
     EXPECT_EQ(app->ReadyState(), 4);
 }
 
+// A frame that sends the window away again and again: each of its navigations that begins while
+// the script's is under way cuts the script's short, as the browsers do.
+TEST_F(PageModelTest, AScriptsNavigationThatThePagesOwnCutShortIsAskedForAgainWithThePageHeldStill)
+{
+    const std::string next = "http://127.0.0.1:8000/next.html";
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->state().navigation_started("top");
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=1");
+    EXPECT_EQ(app->ReadyState(), 1);
+    ASSERT_EQ(page->navigations.size(), 3u);
+    EXPECT_EQ(page->navigations.back().second, next);
+    ASSERT_EQ(page->evaluated.size(), 1u);
+    // Held still in the document of the page's navigation, the one shown.
+    EXPECT_EQ(page->evaluated.back().first, "realm-2");
+    page->load_top_document(next);
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_TRUE(app->navigation_shown());
+    EXPECT_EQ(page->navigations.size(), 3u);
+
+    // The page may send the window on once the script's document is shown, once the script's load
+    // was cancelled without one (a reply without content), or once the script has been told how its
+    // navigation went: those navigations are the page's own.
+    page->load_top_document("http://127.0.0.1:8000/onwards.html");
+    app->Navigate(u"http://127.0.0.1:8000/nocontent");
+    page->state().navigation_started("top");
+    page->state().frame_started_loading("top");
+    page->state().load_cancelled("top", "http://127.0.0.1:8000/nocontent", "net::ERR_ABORTED");
+    page->state().frame_stopped_loading("top");
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=2");
+    EXPECT_EQ(app->ReadyState(), 4);
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->state().navigation_started("top");
+    page->state().frame_stopped_loading("top");
+    EXPECT_FALSE(app->navigation_shown());
+    page->load_top_document("http://127.0.0.1:8000/start.html?sent=3");
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_EQ(page->navigations.size(), 5u);
+    EXPECT_EQ(page->evaluated.size(), 1u);
+}
+
+// A page that the holding cannot stop: the script's navigation is asked for a bounded number of
+// times, and the application then says that it did not show what the script asked for.
+TEST_F(PageModelTest, APageThatOvertakesEveryTryKeepsTheWindowAndSaysSo)
+{
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    for (int sent = 1; sent <= 5; ++sent) {
+        page->state().navigation_started("top");
+        page->load_top_document("http://127.0.0.1:8000/start.html?sent=" + std::to_string(sent));
+        app->ReadyState();
+    }
+    EXPECT_EQ(page->navigations.size(), 5u);
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_FALSE(app->navigation_shown());
+}
+
 TEST_F(PageModelTest, ABrowserThatIsGoneOrCrashedFailsEveryMemberWithItsReason)
 {
     page->state().page_crashed();
