@@ -1,6 +1,6 @@
 #include "platform/chromium/protocol_session.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -152,4 +152,4 @@ std::exception_ptr ProtocolSession::refusal(std::string_view method, const Json&
                                                  code, std::move(message)));
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

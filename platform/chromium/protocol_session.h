@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace varne {
+namespace varne::cdp {
 
 // One protocol event: its method, its parameters, and the target session it came from ("" = browser).
 using ProtocolEvent = SessionEvent;
@@ -80,4 +80,4 @@ private:
     std::exception_ptr refusal(std::string_view method, const nlohmann::json& message) const override;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp
