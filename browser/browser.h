@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "frame/automation_error.h"
 #include "frame/interfaces.h"
 #include "platform/win32_api.h"

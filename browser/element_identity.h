@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "frame/interfaces.h"
 
 namespace varne {

@@ -16,8 +16,8 @@ endforeach()
 
 # The target that builds each folder of the table; a folder not named here belongs to its parent's.
 set(VARNE_LAYER_TARGETS
-  frame=varne_frame records=varne_records settings=varne_settings browser=varne_browser
-  spreadsheet=varne_spreadsheet spreadsheet/engine=varne_workbook page=varne_page platform=varne_platform
+  frame=varne_frame records=varne_records settings=varne_settings dom=varne_dom browser=varne_browser
+  spreadsheet=varne_spreadsheet spreadsheet/workbook=varne_workbook page=varne_page platform=varne_platform
   platform/transport=varne_transport platform/session=varne_session platform/chromium=varne_chromium
   platform/firefox=varne_firefox composition=varne_composition)
 

@@ -9,7 +9,7 @@ namespace {
 // The entry points register the library in the per-user file on the system's own disk, found
 // through the process's environment as it is when a host calls them.
 const bool kRegistrationPortsGiven = [] {
-    use_registration_ports(system_file_system(), process_environment);
+    posix::use_registration_ports(system_file_system(), process_environment);
     return true;
 }();
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "page/browser_page.h"
 #include "platform/file_system.h"
 

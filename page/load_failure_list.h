@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "frame/collection.h"
 
 namespace varne::page {

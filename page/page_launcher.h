@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "page/page_delegate.h"
 #include "platform/environment.h"
 #include "platform/file_system.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "page/remote_objects.h"
 
 // What the remote objects share in building their calls into the page.

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 #include "page/browser_page.h"
 
 // The object model answered by a browser page: documents, frames, collections and elements as

@@ -4,7 +4,7 @@
 #include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -91,4 +91,4 @@ void AttachedBrowser::close()
     m_session->close();
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

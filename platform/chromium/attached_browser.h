@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace varne {
+namespace varne::cdp {
 
 // A Chromium that runs already, reached over its DevTools WebSocket. The library opens pages in it and
 // on close() closes those pages only; the browser itself goes on running.
@@ -33,4 +33,4 @@ private:
     bool m_closed = false;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -5,7 +5,7 @@
 #include "platform/chromium/grid_browser.h"
 #include "platform/transport/browser_location.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -46,4 +46,4 @@ bool can_show_browser_window(const EnvironmentLookup& environment)
     return variable_set(environment, "DISPLAY");
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

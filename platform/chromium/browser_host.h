@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace varne {
+namespace varne::cdp {
 
 // Where the browser of one application runs and how its protocol is reached: a child process of
 // this one, or a browser elsewhere. The page, its state and its objects sit above it unchanged.
@@ -90,4 +90,4 @@ std::string shared_browser_key(const EnvironmentLookup& environment, bool headle
 // names a display, on Windows in an interactive window station.
 bool can_show_browser_window(const EnvironmentLookup& environment);
 
-}  // namespace varne
+}  // namespace varne::cdp

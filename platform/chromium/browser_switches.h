@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace varne {
+namespace varne::cdp {
 
 // The switches of every browser that the library starts on this machine, whatever the system: a
 // fresh profile that fetches nothing by itself, the debugging pipe on descriptors 3 and 4, and no
@@ -21,4 +21,4 @@ inline constexpr std::array kBrowserSwitches{
 // Added when nobody is to see the browser.
 inline constexpr const char* kHeadlessSwitch = "--headless=new";
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -21,7 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -338,4 +338,4 @@ void ChromiumProcess::finish(std::chrono::milliseconds exit_timeout)
     remove_folder(m_folder);
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -14,7 +14,7 @@
 
 #include <sys/types.h>
 
-namespace varne {
+namespace varne::cdp {
 
 // How to start Chromium.
 struct ChromiumLaunchOptions {
@@ -78,4 +78,4 @@ private:
     std::unique_ptr<ProtocolSession> m_session;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

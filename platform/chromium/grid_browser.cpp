@@ -1,6 +1,6 @@
 #include "platform/chromium/grid_browser.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -27,4 +27,4 @@ std::unique_ptr<GridBrowser> GridBrowser::open(const BrowserLocation& location)
     return browser;
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace varne {
+namespace varne::cdp {
 
 // A browser session of a WebDriver Grid, driven over the session's DevTools WebSocket (se:cdp).
 // While it lives, a watcher keeps the session from the Grid's idle time-out and notices a session
@@ -30,4 +30,4 @@ private:
     GridLink<ProtocolSession> m_link;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -1,6 +1,6 @@
 #include "platform/chromium/protocol_session.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -158,4 +158,4 @@ std::exception_ptr ProtocolSession::refusal(std::string_view method, const Json&
                                                  code, std::move(message)));
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace varne {
+namespace varne::cdp {
 
 // One protocol event: its method, its parameters, and the target session it came from ("" = browser).
 using ProtocolEvent = SessionEvent;
@@ -86,4 +86,4 @@ private:
     std::exception_ptr refusal(std::string_view method, const nlohmann::json& message) const override;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

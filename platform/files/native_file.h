@@ -12,7 +12,7 @@
 // The system's own file calls, beneath the one save policy of system_file_system.cpp. The build
 // compiles one implementation: platform/posix/native_file.cpp or platform/windows/native_file.cpp.
 // Paths arrive checked (no NUL) and as the caller gave them; each layer makes the system's name.
-namespace varne::native {
+namespace varne::files {
 
 // An open file: a descriptor on POSIX, a HANDLE on Windows.
 using Handle = intptr_t;
@@ -104,16 +104,12 @@ std::vector<BStr> names_in(const BStr& folder);
 // Removes the saver's file of that name if its saver has died, through the lock it no longer holds.
 void remove_if_abandoned(const BStr& path);
 
-}  // namespace varne::native
-
-namespace varne {
-
 // Given by the save policy to the native layers.
-AutomationError file_error(native::Error error, std::string_view action, const BStr& path);
+AutomationError file_error(Error error, std::string_view action, const BStr& path);
 AutomationError not_a_file(std::string_view action, const BStr& path, bool folder);
 bool is_folder(const BStr& path);
 BStr folder_of(const BStr& path);
 BStr in_folder(const BStr& folder, std::u16string_view name);
 BStr temporary_name();
 
-}  // namespace varne
+}  // namespace varne::files

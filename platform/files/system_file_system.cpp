@@ -11,13 +11,13 @@
 #include "platform/files/native_file.h"
 #include "platform/system.h"
 
-namespace varne {
+namespace varne::files {
 
 namespace {
 
 bool is_separator(char16_t c)
 {
-    return native::separators().find(c) != std::u16string_view::npos;
+    return separators().find(c) != std::u16string_view::npos;
 }
 
 // The runtime's own title of each file error.
@@ -53,23 +53,23 @@ const BStr& checked_path(const BStr& path)
 // Closes a file opened for reading when it goes.
 class FileForReading {
 public:
-    explicit FileForReading(native::Handle file) noexcept : m_file(file) {}
-    ~FileForReading() { native::close(m_file); }
+    explicit FileForReading(Handle file) noexcept : m_file(file) {}
+    ~FileForReading() { close(m_file); }
     FileForReading(const FileForReading&) = delete;
     FileForReading& operator=(const FileForReading&) = delete;
 
-    native::Handle get() const noexcept { return m_file; }
+    Handle get() const noexcept { return m_file; }
 
 private:
-    native::Handle m_file;
+    Handle m_file;
 };
 
 // Hands the whole buffer to the system at the file's position, however many calls that takes.
-native::Error write_all(native::Handle file, std::string_view bytes)
+Error write_all(Handle file, std::string_view bytes)
 {
     while (!bytes.empty()) {
         size_t written = 0;
-        if (native::Error error = native::write_some(file, bytes, written))
+        if (Error error = write_some(file, bytes, written))
             return error;
         bytes.remove_prefix(written);
     }
@@ -77,11 +77,11 @@ native::Error write_all(native::Handle file, std::string_view bytes)
 }
 
 // Reads from the file's position to its end.
-native::Error read_rest(native::Handle file, std::string& contents)
+Error read_rest(Handle file, std::string& contents)
 {
     char buffer[65536];
     for (size_t got = 1; got > 0;) {
-        if (native::Error error = native::read_some(file, buffer, sizeof buffer, got))
+        if (Error error = read_some(file, buffer, sizeof buffer, got))
             return error;
         contents.append(buffer, got);
     }
@@ -89,13 +89,13 @@ native::Error read_rest(native::Handle file, std::string& contents)
 }
 
 // Writes the contents from the start and ends the file after them.
-native::Error overwrite(native::Handle file, std::string_view contents)
+Error overwrite(Handle file, std::string_view contents)
 {
-    if (native::Error error = native::seek(file, 0))
+    if (Error error = seek(file, 0))
         return error;
-    if (native::Error error = write_all(file, contents))
+    if (Error error = write_all(file, contents))
         return error;
-    return native::end_here(file);
+    return end_here(file);
 }
 
 AutomationError closed_error(const BStr& path)
@@ -109,7 +109,7 @@ class TextWriter : public FileWriter {
 public:
     void write_line(std::u16string_view line) final
     {
-        std::string bytes = native::encode(line);
+        std::string bytes = encode(line);
         bytes += "\r\n";
         append(bytes);
     }
@@ -126,16 +126,16 @@ protected:
 // A writer over one open file of the system, which it closes when it is dropped.
 class HandleWriter : public TextWriter {
 public:
-    HandleWriter(native::Handle file, BStr path) : m_file(file), m_path(std::move(path)) {}
+    HandleWriter(Handle file, BStr path) : m_file(file), m_path(std::move(path)) {}
 
     ~HandleWriter() override
     {
-        if (m_file != native::kNoHandle)
-            native::close(m_file);
+        if (m_file != kNoHandle)
+            files::close(m_file);
     }
 
 protected:
-    bool is_closed() const { return m_file == native::kNoHandle; }
+    bool is_closed() const { return m_file == kNoHandle; }
 
     void check_open() const
     {
@@ -146,11 +146,11 @@ protected:
     // A failure to close is a failed write: the system may have kept the last bytes back until then.
     void close_file()
     {
-        if (native::Error error = native::close(std::exchange(m_file, native::kNoHandle)))
+        if (Error error = files::close(std::exchange(m_file, kNoHandle)))
             throw file_error(error, "write to", m_path);
     }
 
-    native::Handle m_file;
+    Handle m_file;
     BStr m_path;
 };
 
@@ -170,11 +170,11 @@ protected:
     void append(std::string_view bytes) override
     {
         check_open();
-        const std::optional<int64_t> end = native::position(m_file);
-        if (native::Error error = write_all(m_file, bytes)) {
+        const std::optional<int64_t> end = position(m_file);
+        if (Error error = write_all(m_file, bytes)) {
             // Devices cannot be cut back; there nothing reached them anyway.
-            if (end && native::seek(m_file, *end) == 0)
-                native::end_here(m_file);
+            if (end && seek(m_file, *end) == 0)
+                end_here(m_file);
             throw file_error(error, "write to", m_path);
         }
     }
@@ -185,7 +185,7 @@ protected:
 // leaves the target as it was and removes its own file.
 class ReplacementWriter final : public DirectWriter {
 public:
-    ReplacementWriter(native::Temporary temporary, BStr target, BStr folder, bool replaces_old)
+    ReplacementWriter(Temporary temporary, BStr target, BStr folder, bool replaces_old)
         : DirectWriter(temporary.file, std::move(target)),
           m_temporary(std::move(temporary)),
           m_folder(std::move(folder)),
@@ -196,8 +196,8 @@ public:
     ~ReplacementWriter() override
     {
         if (!is_closed()) {
-            m_temporary.file = std::exchange(m_file, native::kNoHandle);
-            native::discard(m_temporary);
+            m_temporary.file = std::exchange(m_file, kNoHandle);
+            discard(m_temporary);
         }
     }
 
@@ -205,12 +205,12 @@ public:
     {
         if (is_closed())
             return;
-        m_temporary.file = std::exchange(m_file, native::kNoHandle);
-        native::put_in_place(m_temporary, m_path, m_folder, m_replaces_old);
+        m_temporary.file = std::exchange(m_file, kNoHandle);
+        put_in_place(m_temporary, m_path, m_folder, m_replaces_old);
     }
 
 private:
-    native::Temporary m_temporary;
+    Temporary m_temporary;
     BStr m_folder;
     bool m_replaces_old;
 };
@@ -228,17 +228,17 @@ public:
     {
         if (is_closed())
             return;
-        if (native::Error error = native::reserve(m_file, static_cast<int64_t>(m_contents.size())))
+        if (Error error = reserve(m_file, static_cast<int64_t>(m_contents.size())))
             fail(error);
         std::string old_contents;
         // The file may be one that may be written but not read.
-        const bool readable = native::seek(m_file, 0) == 0 && read_rest(m_file, old_contents) == 0;
-        if (native::Error error = overwrite(m_file, m_contents)) {
+        const bool readable = seek(m_file, 0) == 0 && read_rest(m_file, old_contents) == 0;
+        if (Error error = overwrite(m_file, m_contents)) {
             if (readable)
                 overwrite(m_file, old_contents);
             fail(error);
         }
-        if (native::Error error = native::flush(m_file))
+        if (Error error = flush(m_file))
             fail(error);
         close_file();
     }
@@ -250,9 +250,9 @@ private:
         m_contents.append(bytes);
     }
 
-    [[noreturn]] void fail(native::Error error)
+    [[noreturn]] void fail(Error error)
     {
-        native::close(std::exchange(m_file, native::kNoHandle));
+        files::close(std::exchange(m_file, kNoHandle));
         throw file_error(error, "write to", m_path);
     }
 
@@ -261,7 +261,7 @@ private:
 
 std::unique_ptr<FileWriter> write_in_place(const BStr& target)
 {
-    return std::make_unique<InPlaceWriter>(native::open_in_place(target), target);
+    return std::make_unique<InPlaceWriter>(open_in_place(target), target);
 }
 
 constexpr std::u16string_view kTemporaryPrefix = u".varne-";
@@ -281,22 +281,22 @@ bool is_temporary_name(std::u16string_view name)
 // saver that died before it could put the file in place or remove it.
 void remove_stale_temporaries(const BStr& folder)
 {
-    for (const BStr& name : native::names_in(folder))
+    for (const BStr& name : names_in(folder))
         if (is_temporary_name(name))
-            native::remove_if_abandoned(in_folder(folder, name));
+            remove_if_abandoned(in_folder(folder, name));
 }
 
 // A new file for the replacement, locked, in the target's folder: without a name where the file
 // system allows it, so that a saver that dies leaves nothing; else under a short hidden name
 // that the system removes with its handle or a later save removes once its saver has died.
-native::Error create_temporary(const BStr& folder, native::Temporary& temporary)
+Error create_temporary(const BStr& folder, Temporary& temporary)
 {
-    native::Error error = 0;
-    if (native::create_unnamed_temporary(folder, temporary, error) || error != 0)
+    Error error = 0;
+    if (create_unnamed_temporary(folder, temporary, error) || error != 0)
         return error;
     for (int attempt = 0; attempt < 64; ++attempt) {
-        error = native::create_named_temporary(in_folder(folder, temporary_name()), temporary);
-        if (!native::is_name_taken(error))
+        error = create_named_temporary(in_folder(folder, temporary_name()), temporary);
+        if (!is_name_taken(error))
             return error;
     }
     return error;
@@ -304,28 +304,28 @@ native::Error create_temporary(const BStr& folder, native::Temporary& temporary)
 
 }  // namespace
 
-AutomationError file_error(native::Error error, std::string_view action, const BStr& path)
+AutomationError file_error(Error error, std::string_view action, const BStr& path)
 {
-    const int32_t number = native::error_number(error, path);
+    const int32_t number = error_number(error, path);
     return AutomationError(number, std::string(title_of(number)) + ": cannot " + std::string(action) + " '" +
-                                       to_utf8(path) + "' (" + native::error_text(error) + ")");
+                                       to_utf8(path) + "' (" + error_text(error) + ")");
 }
 
 AutomationError not_a_file(std::string_view action, const BStr& path, bool folder)
 {
     return AutomationError(error_number::kPathFileAccessError,
                            "Path/File access error: cannot " + std::string(action) + " '" + to_utf8(path) + "' (" +
-                               std::string(folder ? "it is a folder" : native::not_a_file_reason()) + ")");
+                               std::string(folder ? "it is a folder" : not_a_file_reason()) + ")");
 }
 
 bool is_folder(const BStr& path)
 {
-    return native::kind_of(path) == native::Kind::kFolder;
+    return kind_of(path) == Kind::kFolder;
 }
 
 BStr folder_of(const BStr& path)
 {
-    auto slash = path.find_last_of(native::separators());
+    auto slash = path.find_last_of(separators());
     if (slash == BStr::npos)
         return u".";
     return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
@@ -333,7 +333,7 @@ BStr folder_of(const BStr& path)
 
 BStr in_folder(const BStr& folder, std::u16string_view name)
 {
-    return is_separator(folder.back()) ? folder + BStr(name) : folder + native::joining_separator() + BStr(name);
+    return is_separator(folder.back()) ? folder + BStr(name) : folder + joining_separator() + BStr(name);
 }
 
 BStr temporary_name()
@@ -347,21 +347,21 @@ BStr temporary_name()
 
 bool SystemFileSystem::file_exists(const BStr& path)
 {
-    return path.find(u'\0') == BStr::npos && native::kind_of(path) == native::Kind::kOther;
+    return path.find(u'\0') == BStr::npos && kind_of(path) == Kind::kOther;
 }
 
 BStr SystemFileSystem::read_all_text(const BStr& path)
 {
-    FileForReading file(native::open_to_read(checked_path(path)));
+    FileForReading file(open_to_read(checked_path(path)));
     std::string bytes;
-    if (native::Error error = read_rest(file.get(), bytes))
+    if (Error error = read_rest(file.get(), bytes))
         throw file_error(error, "read", path);
-    return native::decode(bytes);
+    return decode(bytes);
 }
 
 std::unique_ptr<FileWriter> SystemFileSystem::create_file(const BStr& path)
 {
-    return std::make_unique<DirectWriter>(native::create(checked_path(path)), path);
+    return std::make_unique<DirectWriter>(create(checked_path(path)), path);
 }
 
 std::unique_ptr<FileWriter> SystemFileSystem::replace_file(const BStr& path)
@@ -371,22 +371,22 @@ std::unique_ptr<FileWriter> SystemFileSystem::replace_file(const BStr& path)
     if (path.empty() || is_separator(path.back()))
         throw AutomationError(error_number::kBadFileNameOrNumber,
                               "Bad file name or number: cannot replace '" + to_utf8(path) + "' (no file name)");
-    const std::optional<native::ReplacedFile> old = native::inspect_replaced(path);
+    const std::optional<ReplacedFile> old = inspect_replaced(path);
     const BStr target = old ? old->path : path;
     // A new file would take the place of one name only: the other links would keep the old contents.
     if (old && old->links > 1)
         return write_in_place(target);
     const BStr folder = folder_of(target);
     remove_stale_temporaries(folder);
-    native::Temporary temporary;
-    if (native::Error error = create_temporary(folder, temporary)) {
+    Temporary temporary;
+    if (Error error = create_temporary(folder, temporary)) {
         // A folder where no file may be made still lets a file that may be written be written over.
-        if (old && native::is_access_denied(error))
+        if (old && is_access_denied(error))
             return write_in_place(target);
         throw file_error(error, "create", target);
     }
-    if (old && !native::take_identity(temporary, target)) {
-        native::discard(temporary);
+    if (old && !take_identity(temporary, target)) {
+        discard(temporary);
         return write_in_place(target);
     }
     return std::make_unique<ReplacementWriter>(std::move(temporary), target, folder, old.has_value());
@@ -394,23 +394,23 @@ std::unique_ptr<FileWriter> SystemFileSystem::replace_file(const BStr& path)
 
 void SystemFileSystem::delete_file(const BStr& path)
 {
-    native::remove(checked_path(path));
+    remove(checked_path(path));
 }
 
 void SystemFileSystem::create_folders(const BStr& path)
 {
     checked_path(path);
-    const size_t first = native::root_length(path);
+    const size_t first = root_length(path);
     size_t end = first;
     while (end != BStr::npos) {
-        end = path.find_first_of(native::separators(), end + 1);
+        end = path.find_first_of(separators(), end + 1);
         BStr folder = path.substr(0, end);
         if (folder.size() <= first || is_separator(folder.back()))
             continue;
-        native::Error error = native::make_folder(folder);
+        Error error = make_folder(folder);
         if (error == 0)
             continue;
-        if (!native::is_name_taken(error))
+        if (!is_name_taken(error))
             throw file_error(error, "create the folder", folder);
         if (!is_folder(folder))
             throw AutomationError(error_number::kPathFileAccessError,
@@ -419,10 +419,10 @@ void SystemFileSystem::create_folders(const BStr& path)
     }
 }
 
-FileSystem& system_file_system()
-{
-    static SystemFileSystem files;
-    return files;
-}
+}  // namespace varne::files
 
-}  // namespace varne
+varne::FileSystem& varne::system_file_system()
+{
+    static files::SystemFileSystem system_files;
+    return system_files;
+}

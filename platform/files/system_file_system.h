@@ -2,7 +2,7 @@
 
 #include "platform/file_system.h"
 
-namespace varne {
+namespace varne::files {
 
 // The file port over the system's own files: every write handed to the system before it returns
 // and cut back when it fails part-way, and a save that replaces a file whole (a new file beside
@@ -20,4 +20,4 @@ public:
     void create_folders(const BStr& path) override;
 };
 
-}  // namespace varne
+}  // namespace varne::files

@@ -1,6 +1,6 @@
 #include "platform/firefox/bidi_session.h"
 
-namespace varne {
+namespace varne::bidi {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::exception_ptr BidiSession::refusal(std::string_view method, const Json& mes
         BidiError(BidiError::Kind::kBrowserError, std::move(description), std::move(error), std::move(text)));
 }
 
-}  // namespace varne
+}  // namespace varne::bidi

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace varne {
+namespace varne::bidi {
 
 // One WebDriver BiDi event: its method ("browsingContext.load") and its parameters.
 using BidiEvent = SessionEvent;
@@ -77,4 +77,4 @@ private:
     std::exception_ptr refusal(std::string_view method, const nlohmann::json& message) const override;
 };
 
-}  // namespace varne
+}  // namespace varne::bidi

@@ -21,7 +21,7 @@
 
 extern char** environ;
 
-namespace varne {
+namespace varne::bidi {
 
 namespace {
 
@@ -242,4 +242,4 @@ void FirefoxProcess::release_watchdog()
     m_watchdog.wait_for_exit(session_bounds::kExit);
 }
 
-}  // namespace varne
+}  // namespace varne::bidi

@@ -17,7 +17,7 @@
 
 #include <sys/types.h>
 
-namespace varne {
+namespace varne::bidi {
 
 // How to start Firefox.
 struct FirefoxLaunchOptions {
@@ -87,4 +87,4 @@ private:
     std::unique_ptr<BidiSession> m_session;
 };
 
-}  // namespace varne
+}  // namespace varne::bidi

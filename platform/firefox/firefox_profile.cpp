@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace varne {
+namespace varne::bidi {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::optional<std::pair<std::string, uint16_t>> bidi_listen_address(std::string_
     return std::pair{std::string(address.substr(0, colon)), static_cast<uint16_t>(port)};
 }
 
-}  // namespace varne
+}  // namespace varne::bidi

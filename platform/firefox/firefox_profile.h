@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace varne {
+namespace varne::bidi {
 
 // One preference of the fresh profile's user.js.
 struct FirefoxPref {
@@ -25,4 +25,4 @@ std::string firefox_user_js();
 // host and port, when `output` holds that line.
 std::optional<std::pair<std::string, uint16_t>> bidi_listen_address(std::string_view output);
 
-}  // namespace varne
+}  // namespace varne::bidi

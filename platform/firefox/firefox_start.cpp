@@ -3,7 +3,7 @@
 #include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
-namespace varne {
+namespace varne::bidi {
 
 nlohmann::json new_session_params()
 {
@@ -35,4 +35,4 @@ nlohmann::json open_started_session(std::unique_ptr<BidiSession>& session, const
     }
 }
 
-}  // namespace varne
+}  // namespace varne::bidi

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-namespace varne {
+namespace varne::bidi {
 
 // The parameters of session.new for every session the library opens: dialogs stay open for the
 // library to answer.
@@ -29,4 +29,4 @@ nlohmann::json open_started_session(std::unique_ptr<BidiSession>& session, const
                                     const std::function<AutomationError(const std::string&)>& failure,
                                     const std::function<std::optional<std::string>()>& exit_text);
 
-}  // namespace varne
+}  // namespace varne::bidi

@@ -5,7 +5,7 @@
 
 #include "frame/descriptor.h"
 
-namespace varne {
+namespace varne::posix {
 
 // Status codes of the entry points, as the component runtime defines them.
 namespace status {
@@ -43,7 +43,7 @@ private:
     std::atomic<uint32_t> m_references{0};
 };
 
-}  // namespace varne
+}  // namespace varne::posix
 
 extern "C" {
 __attribute__((visibility("default"))) int32_t DllRegisterServer();

@@ -5,7 +5,7 @@
 #include "frame/server_locks.h"
 #include "platform/posix/registration.h"
 
-namespace varne {
+namespace varne::posix {
 
 namespace {
 
@@ -63,34 +63,34 @@ int32_t ClassObject::LockServer(int32_t lock)
     return status::kOk;
 }
 
-}  // namespace varne
+}  // namespace varne::posix
 
 extern "C" {
 
 int32_t DllRegisterServer()
 {
-    return varne::register_library(varne::library_descriptor());
+    return varne::posix::register_library(varne::library_descriptor());
 }
 
 int32_t DllUnregisterServer()
 {
-    return varne::unregister_library(varne::library_descriptor());
+    return varne::posix::unregister_library(varne::library_descriptor());
 }
 
 int32_t DllGetClassObject(const varne::Guid* class_id, const varne::Guid* interface_id, void** object)
 {
     if (!class_id || !interface_id || !object)
-        return varne::status::kPointer;
+        return varne::posix::status::kPointer;
     *object = nullptr;
     const auto* cls = varne::find_class(*class_id);
     if (!cls)
-        return varne::status::kClassNotAvailable;
-    return varne::class_object_for(*cls)->QueryInterface(*interface_id, object);
+        return varne::posix::status::kClassNotAvailable;
+    return varne::posix::class_object_for(*cls)->QueryInterface(*interface_id, object);
 }
 
 int32_t DllCanUnloadNow()
 {
     bool idle = varne::Object::live_objects() == 0 && varne::server_locks() == 0 && varne::background_work() == 0;
-    return idle ? varne::status::kOk : varne::status::kFalse;
+    return idle ? varne::posix::status::kOk : varne::posix::status::kFalse;
 }
 }

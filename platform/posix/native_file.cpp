@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-namespace varne::native {
+namespace varne::files {
 
 namespace {
 
@@ -424,4 +424,4 @@ void remove_if_abandoned(const BStr& path)
         ::unlink(name.c_str());
 }
 
-}  // namespace varne::native
+}  // namespace varne::files

@@ -11,7 +11,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace varne {
+namespace varne::posix {
 
 namespace {
 
@@ -164,4 +164,4 @@ int32_t unregister_library(const LibraryDescriptor& library)
     return update_registry(library, [](std::vector<Section> kept, const std::vector<Section>&) { return kept; });
 }
 
-}  // namespace varne
+}  // namespace varne::posix

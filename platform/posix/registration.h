@@ -6,8 +6,10 @@
 #include "platform/environment.h"
 
 namespace varne {
-
 class FileSystem;
+}
+
+namespace varne::posix {
 
 // Gives the registration the file system that it writes the file through and the environment in
 // which it finds the file (XDG_CONFIG_HOME, HOME). The composition root hands them over when the
@@ -20,4 +22,4 @@ void use_registration_ports(FileSystem& files, EnvironmentLookup environment);
 int32_t register_library(const LibraryDescriptor& library);
 int32_t unregister_library(const LibraryDescriptor& library);
 
-}  // namespace varne
+}  // namespace varne::posix

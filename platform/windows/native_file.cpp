@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace varne::native {
+namespace varne::files {
 
 namespace {
 
@@ -470,4 +470,4 @@ void remove_if_abandoned(const BStr& path)
         delete_on_close(file.get(), true);
 }
 
-}  // namespace varne::native
+}  // namespace varne::files

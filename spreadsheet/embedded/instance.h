@@ -8,8 +8,8 @@
 
 #include "frame/automation_error.h"
 #include "frame/text.h"
-#include "spreadsheet/engine/workbook.h"
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/workbook.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
 // The state of one embedded spreadsheet application, shared by every object of its model.
 namespace varne::embedded {

@@ -7,7 +7,7 @@
 #include "frame/collection.h"
 #include "spreadsheet/embedded/instance.h"
 #include "spreadsheet/embedded/model_object.h"
-#include "spreadsheet/engine/cell_reference.h"
+#include "spreadsheet/workbook/cell_reference.h"
 
 // The spreadsheet object model over the workbook engine, as scripts and ExcelConn reach it:
 // Application, Workbooks, Workbook, Window, Sheets (also as Worksheets), Worksheet, Range.

@@ -17,6 +17,19 @@ def running_children():
     return pids
 
 
+def group_runs(group):
+    """Whether a process of the process group `group` still runs (zombies do not count)."""
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            if int(fields[3]) == group and fields[0] != "Z":
+                return True
+        except (OSError, IndexError, ValueError):
+            pass
+    return False
+
+
 def descendants(pid):
     """The processes below `pid`, with their command lines."""
     parents = {}

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import varne
-from processes import browser_of, browsers, descendants, let_end, runs, start_client
+from processes import browser_of, browsers, descendants, group_runs, let_end, runs, start_client
 from waiting import eventually
 
 LAPSED = r"\[0 days 00:00:\d\d\]"
@@ -292,11 +292,11 @@ def test_a_browser_killed_during_a_call_fails_with_the_dead_browser_error(site, 
 @pytest.mark.skipif(not os.access("/dev/shm", os.W_OK), reason="profiles go to /dev/shm only where it is writable")
 def test_profiles_of_processes_that_died_are_removed_at_the_next_start(engine):
     dead = start_client("sys.stdin.readline()\nos._exit(0)")
-    left = browser_of(dead)[1]
-    for pid, line in descendants(dead.pid).items():
-        if "varne-keeper" in line:
-            os.kill(pid, signal.SIGKILL)  # as if the whole group had been killed, with nobody to remove it
+    browser, left = browser_of(dead)
+    group = os.getpgid(browser)
+    os.killpg(group, signal.SIGKILL)  # the browser and its keeper, with nobody left to remove the profile
     let_end(dead)
+    assert eventually(lambda: not group_runs(group), 30)  # until then the browser may still write into it
     assert os.path.isdir(left)
 
     alive = start_client("sys.stdin.readline()")

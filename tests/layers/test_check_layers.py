@@ -40,7 +40,7 @@ def tree(tmp_path):
     write(tmp_path, "DEPS.list", TABLE)
     write(tmp_path, "frame/text.h", "#pragma once\n")
     write(tmp_path, "browser/browser.cpp", '#include "browser/browser.h"\n#include "frame/text.h"\n#include <vector>\n')
-    write(tmp_path, "platform/chromium/page.cpp", '#include "browser/object_model.h"\n#include "platform/clock.h"\n')
+    write(tmp_path, "platform/chromium/page.cpp", '#include "dom/object_model.h"\n#include "platform/clock.h"\n')
     return tmp_path
 
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 
 namespace varne::testing {
 

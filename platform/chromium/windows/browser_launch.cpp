@@ -7,7 +7,7 @@
 #include "platform/chromium/windows/windows_browser_host.h"
 #include "platform/chromium/windows/wine_browser_host.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -52,4 +52,4 @@ bool can_show_browser_window(const EnvironmentLookup& environment)
            (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -14,7 +14,7 @@
 #include "platform/transport/server_unavailable.h"
 #include "platform/transport/windows_pipe_transport.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -358,4 +358,4 @@ void WindowsBrowserHost::remove_folder()
         std::this_thread::sleep_for(kPollInterval);
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-namespace varne {
+namespace varne::cdp {
 
 // The browser named by the VARNE_CHROMIUM environment variable; nothing when it is unset or empty.
 std::optional<std::filesystem::path> chosen_browser();
@@ -65,4 +65,4 @@ private:
     std::unique_ptr<ProtocolSession> m_session;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

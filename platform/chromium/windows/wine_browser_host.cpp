@@ -14,7 +14,7 @@
 #include "platform/transport/socket_transport.h"
 #include "platform/transport/wine_host_program.h"
 
-namespace varne {
+namespace varne::cdp {
 
 namespace {
 
@@ -194,4 +194,4 @@ void WineBrowserHost::finish()
     m_program->finish(session_bounds::kExit);
 }
 
-}  // namespace varne
+}  // namespace varne::cdp

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace varne {
+namespace varne::cdp {
 
 // The host's own Chromium started from a Windows process under Wine. Pipe handles do not reach
 // a host program there, but a socket does: the browser gets one end of a loopback socket pair as
@@ -51,4 +51,4 @@ private:
     bool m_closed = false;
 };
 
-}  // namespace varne
+}  // namespace varne::cdp

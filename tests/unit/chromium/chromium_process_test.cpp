@@ -15,7 +15,7 @@
 #include "tests/support/fake_environment.h"
 #include "tests/support/posix/posix_processes.h"
 
-namespace varne {
+namespace varne::cdp {
 namespace {
 
 using namespace std::chrono_literals;
@@ -134,4 +134,4 @@ TEST_F(ChromiumProcessTest, ABrowserThatCannotStartSaysWhy)
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::cdp

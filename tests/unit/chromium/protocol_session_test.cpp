@@ -16,7 +16,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace varne {
+namespace varne::cdp {
 namespace {
 
 using page::page_text;
@@ -373,4 +373,4 @@ TEST_F(ProtocolSessionTest, AttachAsksForAFlatSessionAndRemovedListenersHearNoth
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::cdp

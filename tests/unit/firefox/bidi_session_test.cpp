@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace varne {
+namespace varne::bidi {
 namespace {
 
 using namespace std::chrono_literals;
@@ -222,4 +222,4 @@ TEST_F(BidiSessionTest, AnErrorWithoutAnIdDisturbsNoCaller)
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::bidi

@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace varne {
+namespace varne::bidi {
 namespace {
 
 using namespace std::chrono_literals;
@@ -281,4 +281,4 @@ TEST_F(RealFirefoxTest, AHeadedWindowOutlivesItsClientAndItsProfileGoesOnceItIsC
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::bidi

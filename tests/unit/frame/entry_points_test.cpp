@@ -8,7 +8,7 @@
 #include "frame/late_binding.h"
 #include "tests/support/disk_files.h"
 
-namespace varne {
+namespace varne::posix {
 namespace {
 
 using RegisterServer = int32_t (*)();
@@ -130,4 +130,4 @@ TEST_F(LoadedLibrary, RegistersAndUnregistersEveryClass)
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::posix

@@ -47,7 +47,7 @@ public:
 
 private:
     fs::path m_folder;
-    SystemFileSystem m_files;
+    files::SystemFileSystem m_files;
 };
 
 }  // namespace

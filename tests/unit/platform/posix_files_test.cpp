@@ -63,7 +63,7 @@ protected:
     }
 
     testing::TemporaryFolder folder{"varne-posix-"};
-    SystemFileSystem files;
+    files::SystemFileSystem files;
 };
 
 TEST_F(PosixFilesTest, ASaveKeepsTheModeAndWritesUtf8)

@@ -314,7 +314,7 @@ TEST(WebSocketTransportTest, AProtocolSessionOverItFailsPendingCallsWhenThePeerG
         beast::flat_buffer second;
         stream.read(second);  // left unanswered: the connection ends instead
     });
-    ProtocolSession session(WebSocketTransport::connect(peer.address("ws"), {}, HostHeader::kAsGiven, in(5s)));
+    cdp::ProtocolSession session(WebSocketTransport::connect(peer.address("ws"), {}, HostHeader::kAsGiven, in(5s)));
     EXPECT_EQ(session.send("Browser.getVersion")["product"], "Test");
     const auto started = MessageTransport::Clock::now();
     const auto error = raised([&] { session.send("Runtime.evaluate", {}, {}, 20000ms); });

@@ -16,6 +16,6 @@ int main(int argc, char** argv)
     if (log->StartLog(std::filesystem::path(argv[1]).u16string()) != 0)
         return 1;
     log->AppendLog(u"held by the child");
-    varne::SystemFileSystem().create_file(std::filesystem::path(argv[2]).u16string())->close();
+    varne::files::SystemFileSystem().create_file(std::filesystem::path(argv[2]).u16string())->close();
     Sleep(INFINITE);
 }

@@ -10,7 +10,7 @@ int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-    varne::SystemFileSystem files;
+    varne::files::SystemFileSystem files;
     auto writer = files.replace_file(std::filesystem::path(argv[1]).u16string());
     writer->write_line(u"half of a save");
     files.create_file(std::filesystem::path(argv[2]).u16string())->close();

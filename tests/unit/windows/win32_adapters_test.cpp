@@ -34,7 +34,7 @@ public:
 
 class SystemFileSystemTest : public ::testing::Test {
 protected:
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     Scratch scratch;
 };
 
@@ -249,7 +249,7 @@ protected:
         std::filesystem::resize_file(folder / "filler", std::filesystem::file_size(folder / "filler") - room);
     }
 
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     std::filesystem::path folder;
 };
 

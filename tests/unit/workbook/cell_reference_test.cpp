@@ -1,4 +1,4 @@
-#include "spreadsheet/engine/cell_reference.h"
+#include "spreadsheet/workbook/cell_reference.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "spreadsheet/engine/workbook.h"
+#include "spreadsheet/workbook/workbook.h"
 
 #include "frame/automation_error.h"
 

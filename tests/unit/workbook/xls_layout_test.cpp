@@ -1,5 +1,5 @@
-#include "spreadsheet/engine/number_format.h"
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/number_format.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
 #include "frame/automation_error.h"
 #include "tests/support/automation_errors.h"

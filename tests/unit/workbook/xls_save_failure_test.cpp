@@ -1,4 +1,4 @@
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
 #include "frame/automation_error.h"
 #include "platform/files/system_file_system.h"
@@ -72,7 +72,7 @@ TEST(XlsSave, FollowsASymbolicLinkToTheFileItNames)
 TEST(XlsSave, NamesTheFileAndTheCauseOfEachRefusal)
 {
     ScratchFolder folder;
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     Workbook workbook;
     const std::string missing = folder.file("missing/book.xls");
     expect_save_error(files, workbook, missing, 76,
@@ -100,7 +100,7 @@ TEST(XlsSave, AReadOnlyFileOrFolderIsRefusedAndKept)
     constexpr auto kReadable = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     constexpr auto kSearchable = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
     ScratchFolder folder;
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     const std::string read_only = folder.file("read-only.xls");
     write_bytes(read_only, "keep me");
     fs::permissions(read_only, kReadable);
@@ -133,7 +133,7 @@ TEST(XlsSave, AFullDiskLeavesTheOldFileWholeAndNoTemporaryFile)
     } unmount{mount_point};
     const std::string path = mount_point + "/book.xls";
     write_bytes(path, "the previous workbook");
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     expect_save_error(files, sizeable_workbook(), path, 61,
                       "Disk full: cannot write to '" + path + "' (No space left on device)");
     EXPECT_EQ(read_bytes(path), "the previous workbook");
@@ -146,7 +146,7 @@ TEST(XlsSave, AWriteFailureMidwayBecomesADeviceErrorAndCleansUp)
     const std::string path = folder.file("book.xls");
     write_bytes(path, "the previous workbook");
     Workbook workbook = sizeable_workbook();
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     // A file size limit makes the write fail part way, as a failing device would.
     rlimit previous{};
     getrlimit(RLIMIT_FSIZE, &previous);

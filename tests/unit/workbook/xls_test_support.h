@@ -2,7 +2,7 @@
 
 #include "frame/text.h"
 #include "platform/files/system_file_system.h"
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/xls_writer.h"
 #include "tests/support/disk_files.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +32,7 @@ public:
 // Saves through the real file system, as the library does.
 inline void save_on_disk(const Workbook& workbook, const std::string& path, const SaveOptions& options = {})
 {
-    SystemFileSystem files;
+    files::SystemFileSystem files;
     save_xls(workbook, files, from_utf8(path), options);
 }
 

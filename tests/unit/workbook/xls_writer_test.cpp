@@ -1,7 +1,7 @@
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
 #include "frame/text.h"
-#include "spreadsheet/engine/compound_file.h"
+#include "spreadsheet/workbook/compound_file.h"
 #include "tests/support/disk_files.h"
 #include "xls_test_support.h"
 

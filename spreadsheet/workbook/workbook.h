@@ -1,6 +1,6 @@
 #pragma once
 
-#include "spreadsheet/engine/worksheet.h"
+#include "spreadsheet/workbook/worksheet.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,14 +1,12 @@
-#include "spreadsheet/engine/shared_strings.h"
+#include "spreadsheet/workbook/shared_strings.h"
 
-#include "spreadsheet/engine/biff8_records.h"
+#include "spreadsheet/workbook/biff8_records.h"
 
 #include <algorithm>
 
 namespace varne::workbook {
 
 namespace {
-
-using namespace biff8;
 
 constexpr uint32_t kMaxBuckets = 128;
 constexpr uint32_t kMinStringsPerBucket = 8;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "spreadsheet/engine/byte_writer.h"
+#include "spreadsheet/workbook/byte_writer.h"
 
 #include <cstdint>
 #include <deque>

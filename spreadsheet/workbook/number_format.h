@@ -1,6 +1,6 @@
 #pragma once
 
-#include "spreadsheet/engine/cell_value.h"
+#include "spreadsheet/workbook/cell_value.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "spreadsheet/engine/worksheet.h"
+#include "spreadsheet/workbook/worksheet.h"
 
 #include "frame/automation_error.h"
-#include "spreadsheet/engine/number_format.h"
+#include "spreadsheet/workbook/number_format.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "frame/text.h"
 #include "platform/file_system.h"
-#include "spreadsheet/engine/workbook.h"
+#include "spreadsheet/workbook/workbook.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
-#include "spreadsheet/engine/compound_file.h"
+#include "spreadsheet/workbook/compound_file.h"
 
 namespace varne::workbook {
 

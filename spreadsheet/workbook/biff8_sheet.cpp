@@ -1,15 +1,15 @@
-#include "spreadsheet/engine/biff8_records.h"
-#include "spreadsheet/engine/biff8_substreams.h"
+#include "spreadsheet/workbook/biff8_records.h"
+#include "spreadsheet/workbook/biff8_substreams.h"
 
 #include "frame/automation_date.h"
-#include "spreadsheet/engine/number_format.h"
+#include "spreadsheet/workbook/number_format.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 
-namespace varne::workbook::biff8 {
+namespace varne::workbook {
 
 namespace {
 
@@ -311,4 +311,4 @@ std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStr
     return out.take();
 }
 
-}  // namespace varne::workbook::biff8
+}  // namespace varne::workbook

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "spreadsheet/engine/cell_reference.h"
-#include "spreadsheet/engine/cell_value.h"
+#include "spreadsheet/workbook/cell_reference.h"
+#include "spreadsheet/workbook/cell_value.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "spreadsheet/engine/number_format.h"
+#include "spreadsheet/workbook/number_format.h"
 
 #include "frame/text.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame/text.h"
-#include "spreadsheet/engine/byte_writer.h"
+#include "spreadsheet/workbook/byte_writer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 // Record identifiers, the workbook's fixed cell formats, and the writing of a record's parts,
 // for each part of the BIFF8 Workbook stream.
-namespace varne::workbook::biff8 {
+namespace varne::workbook {
 
 // Record identifiers of the globals substream.
 constexpr uint16_t kBof = 0x0809;
@@ -147,4 +147,4 @@ inline void write_eof(ByteWriter& out)
     header(out, kEof, 0);
 }
 
-}  // namespace varne::workbook::biff8
+}  // namespace varne::workbook

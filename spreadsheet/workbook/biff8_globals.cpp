@@ -1,14 +1,12 @@
-#include "spreadsheet/engine/biff8_records.h"
-#include "spreadsheet/engine/biff8_substreams.h"
+#include "spreadsheet/workbook/biff8_records.h"
+#include "spreadsheet/workbook/biff8_substreams.h"
 
 #include "frame/automation_error.h"
-#include "spreadsheet/engine/number_format.h"
+#include "spreadsheet/workbook/number_format.h"
 
 #include <algorithm>
 
 namespace varne::workbook {
-
-namespace biff8 {
 
 namespace {
 
@@ -149,18 +147,16 @@ std::vector<size_t> write_globals(ByteWriter& out, const Workbook& workbook, con
     return offset_fields;
 }
 
-}  // namespace biff8
-
 std::vector<std::vector<uint8_t>> encode_workbook_stream(const Workbook& workbook, const SaveOptions& options)
 {
     SharedStrings strings;
-    biff8::FormatTable formats(workbook);
+    FormatTable formats(workbook);
     std::vector<std::vector<uint8_t>> parts(1);
     for (size_t i = 0; i < workbook.sheet_count(); ++i)
-        parts.push_back(biff8::encode_sheet(workbook.sheet(i), i == workbook.active_sheet(), strings, formats));
+        parts.push_back(encode_sheet(workbook.sheet(i), i == workbook.active_sheet(), strings, formats));
 
     ByteWriter globals;
-    std::vector<size_t> offset_fields = biff8::write_globals(globals, workbook, options, strings, formats);
+    std::vector<size_t> offset_fields = write_globals(globals, workbook, options, strings, formats);
     uint64_t position = globals.size();
     for (size_t i = 0; i < offset_fields.size(); ++i) {
         globals.patch_u32(offset_fields[i], static_cast<uint32_t>(position));

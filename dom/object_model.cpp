@@ -1,4 +1,4 @@
-#include "browser/object_model.h"
+#include "dom/object_model.h"
 
 #include <algorithm>
 

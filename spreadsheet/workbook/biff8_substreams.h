@@ -1,8 +1,8 @@
 #pragma once
 
-#include "spreadsheet/engine/byte_writer.h"
-#include "spreadsheet/engine/shared_strings.h"
-#include "spreadsheet/engine/xls_writer.h"
+#include "spreadsheet/workbook/byte_writer.h"
+#include "spreadsheet/workbook/shared_strings.h"
+#include "spreadsheet/workbook/xls_writer.h"
 
 #include <cstdint>
 #include <map>
@@ -12,7 +12,7 @@
 #include <vector>
 
 // The substreams of the BIFF8 Workbook stream: the globals, and one per sheet.
-namespace varne::workbook::biff8 {
+namespace varne::workbook {
 
 // The number formats that the workbook's cells use, each with its format number and cell XF.
 class FormatTable {
@@ -51,4 +51,4 @@ std::vector<size_t> write_globals(ByteWriter& out, const Workbook& workbook, con
 std::vector<uint8_t> encode_sheet(const Worksheet& sheet, bool active, SharedStrings& strings,
                                   const FormatTable& formats);
 
-}  // namespace varne::workbook::biff8
+}  // namespace varne::workbook

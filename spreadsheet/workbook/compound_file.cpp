@@ -1,7 +1,7 @@
-#include "spreadsheet/engine/compound_file.h"
+#include "spreadsheet/workbook/compound_file.h"
 
 #include "frame/automation_error.h"
-#include "spreadsheet/engine/byte_writer.h"
+#include "spreadsheet/workbook/byte_writer.h"
 
 #include <algorithm>
 #include <array>
