@@ -10,7 +10,7 @@
 #include "composition/process_environment.h"
 #include "frame/automation_error.h"
 
-namespace varne {
+namespace varne::cdp {
 namespace {
 
 using namespace std::chrono_literals;
@@ -251,4 +251,4 @@ TEST_F(AppPathsTest, TheRegisteredBrowserIsStartedWhenVarneChromiumIsUnset)
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::cdp

@@ -12,7 +12,7 @@
 #include "frame/interfaces.h"
 #include "frame/late_binding.h"
 
-namespace varne {
+namespace varne::cdp {
 namespace {
 
 // Whether the host process runs: its /proc entry is there and not a zombie's, whose parent reaps it later.
@@ -67,4 +67,4 @@ TEST(WineBrowserHost, TheLibrarysBrowserDrivesAPage)
 }
 
 }  // namespace
-}  // namespace varne
+}  // namespace varne::cdp
