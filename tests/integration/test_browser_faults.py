@@ -207,7 +207,7 @@ def test_popup_buttons_on_a_dead_browser_fail_at_once(site, engine):
         started = time.monotonic()
         with pytest.raises(varne.AutomationError) as raised:
             click()
-        assert time.monotonic() - started < 1
+        assert time.monotonic() - started < 10  # not the 30-second search; a busy machine may take seconds
         assert raised.value.number == SERVER_UNAVAILABLE
         assert raised.value.description.startswith("The browser is gone")
 
