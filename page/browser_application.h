@@ -41,12 +41,13 @@ public:
     Ref<Dispatch> LoadFailures();
 
 private:
+    // Asks for the window's navigation to the address of the last Navigate.
+    void navigate_window();
+
     std::shared_ptr<BrowserPage> m_page;
     std::u16string m_name;
     FileSystem& m_files;
     bool m_visible = false;
-    void navigate_window();
-
     bool m_navigated = false;  // the window shows no document before its first navigation
     uint64_t m_addresses_before_navigation = 0;
     std::string m_address;  // of the last Navigate, as the browser takes it

@@ -2,6 +2,7 @@
 
 #include "frame/server_locks.h"
 
+#include <algorithm>
 #include <deque>
 #include <list>
 #include <optional>
@@ -23,8 +24,14 @@ struct BrowserPool::Slot {
         bool done = false;
     };
     std::list<Preparer> preparers;
-    int on_the_way = 0;
     std::condition_variable spare_came;
+
+    // The windows still being opened.
+    size_t on_the_way() const
+    {
+        return static_cast<size_t>(
+            std::ranges::count_if(preparers, [](const Preparer& preparer) { return !preparer.done; }));
+    }
 };
 
 struct BrowserPool::State {
@@ -83,7 +90,6 @@ void open_spare(BrowserPool::State* state, BrowserPool::Slot* slot, BrowserPool:
     std::lock_guard lock(state->mutex);
     if (spare)
         slot->spares.push_back(std::move(spare));
-    --slot->on_the_way;
     preparer->done = true;
     slot->spare_came.notify_all();
 }
@@ -99,9 +105,8 @@ void prepare_next(BrowserPool::State& state, const std::shared_ptr<BrowserPool::
     });
     if (state.shut || !state.holds(slot) || slot->browser->shows_windows() || !slot->browser->alive())
         return;
-    while (slot->spares.size() + static_cast<size_t>(slot->on_the_way) < kSparesAhead) {
+    while (slot->spares.size() + slot->on_the_way() < kSparesAhead) {
         auto& preparer = slot->preparers.emplace_back();
-        ++slot->on_the_way;
         preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
     }
 }
@@ -218,7 +223,7 @@ std::unique_ptr<SpareWindow> BrowserPool::take_any_spare(const SharedBrowser& br
     if (!slot)
         return nullptr;
     // A window on its way is most of the way to the page already.
-    slot->spare_came.wait(lock, [&] { return !slot->spares.empty() || slot->on_the_way == 0; });
+    slot->spare_came.wait(lock, [&] { return !slot->spares.empty() || slot->on_the_way() == 0; });
     if (slot->spares.empty())
         return nullptr;
     auto spare = std::move(slot->spares.front());
