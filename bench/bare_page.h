@@ -10,6 +10,10 @@
 
 namespace varne::bench {
 
+using cdp::ChromiumProcess;
+using cdp::ProtocolEvent;
+using cdp::ProtocolSession;
+
 class EventCounter;
 
 // The same Chromium as Browser starts, launched over the pipe with one page target attached and

@@ -34,7 +34,7 @@ std::string large_value(int megabytes)
 
 Json chromium_run(const std::string& page, int megabytes)
 {
-    using varne::ChromiumProcess;
+    using varne::cdp::ChromiumProcess;
     Json figures;
     std::unique_ptr<ChromiumProcess> process;
     figures["launch_to_first_answer"] = time_ms([&] {
@@ -52,7 +52,7 @@ Json chromium_run(const std::string& page, int megabytes)
     std::mutex mutex;
     std::condition_variable loaded_cv;
     bool loaded = false;
-    session.add_listener([&](const varne::ProtocolEvent& event) {
+    session.add_listener([&](const varne::cdp::ProtocolEvent& event) {
         if (event.method == "Page.loadEventFired") {
             std::lock_guard lock(mutex);
             loaded = true;
@@ -78,7 +78,7 @@ Json chromium_run(const std::string& page, int megabytes)
 
 Json firefox_run(const std::string& page, int megabytes)
 {
-    using varne::FirefoxProcess;
+    using varne::bidi::FirefoxProcess;
     Json figures;
     std::unique_ptr<FirefoxProcess> process;
     figures["launch_to_session"] = time_ms([&] {

@@ -25,10 +25,11 @@ done
 selected() { [[ " ${stages[*]} " == *" $1 "* ]]; }
 
 scripts/setup.sh
-# The stages that use the build in build/ build it once, up to date, before the first of them.
+# The stages that use the build in build/ build it once, up to date, before the first of them; the
+# benchmarks are built too, so that a change of the code they drive cannot leave them behind.
 if selected unit || selected install || selected packages || selected python || selected integration ||
   selected tidy; then
-  scripts/build.sh -DVARNE_BUILD_TESTS=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+  scripts/build.sh -DVARNE_BUILD_TESTS=ON -DVARNE_BUILD_BENCH=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 fi
 
 stage_unit() {
