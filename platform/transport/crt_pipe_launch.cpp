@@ -113,37 +113,32 @@ HANDLE make_kill_on_close_job()
     return job;
 }
 
-CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job)
-{
-    Owned to_child, child_reads, from_child, child_writes;
-    if (!make_pipe(PIPE_ACCESS_OUTBOUND, to_child, child_reads) ||
-        !make_pipe(PIPE_ACCESS_INBOUND, from_child, child_writes))
-        throw start_error("Cannot create the pipes for the browser");
+namespace {
 
+// Starts `application` suspended with `startup` and only the `inherited` handles, puts it into
+// `job` (when not null), and lets it run.
+PROCESS_INFORMATION start_child(const std::wstring& application, const std::wstring& command_line, HANDLE job,
+                                std::vector<HANDLE> inherited, STARTUPINFOEXW& startup, wchar_t* environment)
+{
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     std::vector<unsigned char> storage(size);
     auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
     if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size))
         throw start_error("Cannot prepare the browser's start");
-    HANDLE inherited[] = {child_reads.get(), child_writes.get()};
-    const bool listed = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                                  sizeof inherited, nullptr, nullptr);
-
-    std::vector<unsigned char> block = descriptor_block(child_reads.get(), child_writes.get());
-    STARTUPINFOEXW startup{};
+    const bool listed = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited.data(),
+                                                  inherited.size() * sizeof(HANDLE), nullptr, nullptr);
     startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.cbReserved2 = static_cast<WORD>(block.size());
-    startup.StartupInfo.lpReserved2 = block.data();
     startup.lpAttributeList = attributes;
     // Made before the start, so that the start's own error is the last one when it fails.
     const std::string application_name =
         to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(application.data()), application.size()));
     std::wstring line = command_line;
     PROCESS_INFORMATION process{};
-    const BOOL started = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                                  EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr, nullptr,
-                                                  &startup.StartupInfo, &process);
+    const DWORD flags =
+        EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
+    const BOOL started = listed && CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+                                                  environment, nullptr, &startup.StartupInfo, &process);
     DeleteProcThreadAttributeList(attributes);
     if (!started)
         throw start_error("Cannot start the browser " + application_name);
@@ -155,7 +150,55 @@ CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::ws
     }
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
+    return process;
+}
+
+}  // namespace
+
+CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job)
+{
+    Owned to_child, child_reads, from_child, child_writes;
+    if (!make_pipe(PIPE_ACCESS_OUTBOUND, to_child, child_reads) ||
+        !make_pipe(PIPE_ACCESS_INBOUND, from_child, child_writes))
+        throw start_error("Cannot create the pipes for the browser");
+    std::vector<unsigned char> block = descriptor_block(child_reads.get(), child_writes.get());
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cbReserved2 = static_cast<WORD>(block.size());
+    startup.StartupInfo.lpReserved2 = block.data();
+    const PROCESS_INFORMATION process =
+        start_child(application, command_line, job, {child_reads.get(), child_writes.get()}, startup, nullptr);
     return {process.hProcess, process.dwProcessId, to_child.release(), from_child.release()};
+}
+
+std::pair<HANDLE, DWORD> start_with_output(const std::wstring& application, const std::wstring& command_line,
+                                           HANDLE job, const std::filesystem::path& output,
+                                           const std::vector<std::wstring>& variables)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const Owned written(CreateFileW(output.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Owned nothing(
+        CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr));
+    if (written.get() == INVALID_HANDLE_VALUE || nothing.get() == INVALID_HANDLE_VALUE)
+        throw start_error("Cannot open the file for the browser's output");
+    std::wstring environment;
+    if (wchar_t* inherited = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = inherited; *entry; entry += wcslen(entry) + 1)
+            environment.append(entry).push_back(L'\0');
+        FreeEnvironmentStringsW(inherited);
+    }
+    for (const std::wstring& variable : variables)
+        environment.append(variable).push_back(L'\0');
+    environment.push_back(L'\0');
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = nothing.get();
+    startup.StartupInfo.hStdOutput = written.get();
+    startup.StartupInfo.hStdError = written.get();
+    const PROCESS_INFORMATION process =
+        start_child(application, command_line, job, {nothing.get(), written.get()}, startup, environment.data());
+    return {process.hProcess, process.dwProcessId};
 }
 
 }  // namespace varne

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace varne {
 
@@ -20,6 +23,15 @@ struct CrtPipeChild {
 // Raises AutomationError (server unavailable) saying why the child could not be started. The
 // caller closes the handles of the answer.
 CrtPipeChild start_with_crt_pipes(const std::wstring& application, const std::wstring& command_line, HANDLE job);
+
+// Starts a child whose standard output and error go to the file `output` (made anew) and whose
+// standard input is empty, inheriting no other handle, with this process's environment and
+// `variables` ("NAME=value") added; a child in `job` ends with it. Returns its process handle,
+// which the caller closes, and its id. Raises AutomationError (server unavailable) saying why the
+// child could not be started.
+std::pair<HANDLE, DWORD> start_with_output(const std::wstring& application, const std::wstring& command_line,
+                                           HANDLE job, const std::filesystem::path& output,
+                                           const std::vector<std::wstring>& variables);
 
 // One argument of a Windows command line, quoted so that the C runtime's parser splits it out again.
 std::wstring command_line_quoted(const std::wstring& argument);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/transport/windows_browser_program.h"
 
 #include <windows.h>
 
@@ -19,10 +20,9 @@ std::optional<std::filesystem::path> chosen_browser();
 std::optional<std::filesystem::path> installed_browser();
 
 // A Chromium-based browser of Windows (Edge, Chrome, or the VARNE_CHROMIUM program) started by
-// this process in a fresh profile under %TEMP%, driven over its debugging pipe. A headless one
-// runs in a job that ends it with this process. A headed one runs outside the job and is given
-// the writing end of its own command pipe and the lock of its profile, so that its window stays
-// open after this process ends; the first start after it has ended removes that profile.
+// this process in a fresh profile under %TEMP% (WindowsBrowserProgram), driven over its debugging
+// pipe. A headed one is also given the writing end of its own command pipe, so that its window
+// stays open after this process ends.
 class WindowsBrowserHost final : public BrowserHost {
 public:
     // Raises AutomationError (server unavailable) saying why when no browser is found, it cannot
@@ -45,21 +45,14 @@ public:
     // letting go is closing this end of the connection.
     void leave_open() override;
 
-    DWORD process_id() const { return m_process_id; }
-    const std::filesystem::path& folder() const { return m_folder; }
+    DWORD process_id() const { return m_program.process_id(); }
+    const std::filesystem::path& folder() const { return m_program.folder(); }
 
 private:
-    WindowsBrowserHost(std::filesystem::path folder, HANDLE folder_lock, bool headless);
+    explicit WindowsBrowserHost(bool headless);
     void finish(std::chrono::milliseconds exit_timeout);
-    void end_job();
-    void remove_folder();
 
-    std::filesystem::path m_folder;
-    HANDLE m_folder_lock;
-    bool m_headless;
-    HANDLE m_job;
-    HANDLE m_process = nullptr;
-    DWORD m_process_id = 0;
+    WindowsBrowserProgram m_program;
     std::optional<std::optional<int32_t>> m_window;
     bool m_closed = false;
     std::unique_ptr<ProtocolSession> m_session;

@@ -1,0 +1,68 @@
+// A Windows program that stands for firefox.exe under Wine by running the host's Firefox
+// (/usr/bin/firefox-esr) with its own arguments, the folder after --profile given as the host's
+// name for it, and that exits with it. Wine starts a host program without a process handle, so a
+// Windows host cannot wait for it or end it; this program it can: when it is ended, a watchdog of
+// the host's shell ends Firefox within a second.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "frame/text.h"
+#include "platform/transport/wine_host_program.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string utf8(const std::wstring& text)
+{
+    return varne::to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+std::string host_name(const std::wstring& path)
+{
+    using Converter = char*(CDECL*)(const wchar_t*);
+    const auto convert =
+        reinterpret_cast<Converter>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+    char* name = convert ? convert(path.c_str()) : nullptr;
+    if (!name)
+        return utf8(path);
+    std::string converted(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return converted;
+}
+
+int own_host_pid()
+{
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    int pid = 0;
+    return stat >> pid ? pid : 0;
+}
+
+}  // namespace
+
+int main()
+{
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string script = "browser=$$; (while kill -0 " + std::to_string(own_host_pid()) +
+                         " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser) "
+                         "</dev/null >/dev/null 2>&1 & exec /usr/bin/firefox-esr";
+    for (int i = 1; i < count; ++i) {
+        const bool folder = std::wstring(arguments[i - 1]) == L"--profile";
+        script += " " + varne::shell_quoted(folder ? host_name(arguments[i]) : utf8(arguments[i]));
+    }
+    LocalFree(arguments);
+    varne::WineHostProgram firefox("varne-host-firefox-");
+    firefox.start(script, GetStdHandle(STD_ERROR_HANDLE));
+    if (!firefox.wait_for_pid(std::chrono::steady_clock::now() + 10s))
+        return 3;
+    while (firefox.alive())
+        std::this_thread::sleep_for(50ms);
+    return 0;
+}
