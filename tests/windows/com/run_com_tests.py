@@ -267,9 +267,10 @@ def main():
     with SiteServer(SITE) as server:
         site = server.url("")
 
-        def browser_vbs(engine):
-            log = work / f"browser-{engine}.log"
-            problem = job.script("browser.vbs", site, job.windows_path(log), env=dict(job.env, VARNE_BROWSER=engine))
+        def browser_vbs(engine, route=None, **variables):
+            log = work / f"browser-{route or engine}.log"
+            problem = job.script("browser.vbs", site, job.windows_path(log),
+                                 env=dict(job.env, VARNE_BROWSER=engine, **variables))
             expected = [line.format(site=site) for line in BROWSER_LOG]
             texts = log_texts(log)
             return problem or (None if texts == expected else f"{log.name}: {texts} is not {expected}")
@@ -281,6 +282,11 @@ def main():
             job.step(f"browser.js on {engine}", lambda engine=engine: job.script(
                 "browser.js", site, job.windows_path(work / f"browser-js-{engine}.log"),
                 env=dict(job.env, VARNE_BROWSER=engine)))
+        # Firefox as on Windows itself: a Windows program that VARNE_FIREFOX names is started as
+        # firefox.exe would be; host_firefox.exe runs the host's Firefox in its place.
+        host_firefox = job.windows_path(build / "tests" / "bin" / "host_firefox.exe")
+        job.step("browser.vbs on firefox as a Windows program and its log lines", lambda: browser_vbs(
+            "firefox", "firefox-windows", VARNE_FIREFOX=host_firefox))
         job.step("collections.vbs", lambda: job.script("collections.vbs", site))
         job.step("collections.js", lambda: job.script("collections.js", site))
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
