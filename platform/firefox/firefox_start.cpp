@@ -3,6 +3,9 @@
 #include "platform/session/session_bounds.h"
 #include "platform/transport/websocket_transport.h"
 
+#include <fstream>
+#include <sstream>
+
 namespace varne::bidi {
 
 nlohmann::json new_session_params()
@@ -33,6 +36,28 @@ nlohmann::json open_started_session(std::unique_ptr<BidiSession>& session, const
         }
         throw failure("refused a new session: " + error.description());
     }
+}
+
+void ask_to_close(BidiSession* session) noexcept
+{
+    if (!session)
+        return;
+    if (!session->closed()) {
+        try {
+            session->send("browser.close", nlohmann::json::object(), session_bounds::kCloseAnswer);
+        } catch (const AutomationError&) {
+            // Its host ends it either way.
+        }
+    }
+    session->close();
+}
+
+std::string file_text(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 }  // namespace varne::bidi

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,5 +29,12 @@ nlohmann::json open_started_session(std::unique_ptr<BidiSession>& session, const
                                     std::chrono::milliseconds session_timeout,
                                     const std::function<AutomationError(const std::string&)>& failure,
                                     const std::function<std::optional<std::string>()>& exit_text);
+
+// Asks the Firefox that `session` drives to close, when the session is open, and closes the
+// connection. Never raises: a Firefox that is gone or stuck is for its host to end.
+void ask_to_close(BidiSession* session) noexcept;
+
+// What a starting Firefox has written into a file so far; empty when it has written nothing there.
+std::string file_text(const std::filesystem::path& path);
 
 }  // namespace varne::bidi

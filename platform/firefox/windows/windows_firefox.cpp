@@ -8,7 +8,6 @@
 #include "platform/transport/server_unavailable.h"
 
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace varne::bidi {
@@ -26,14 +25,6 @@ constexpr const wchar_t* kOutputName = L"firefox.log";
 constexpr const wchar_t* kServerFileName = L"WebDriverBiDiServer.json";
 // Release builds take the profile's settings server only when this is set.
 constexpr const wchar_t* kSettingsVariable = L"MOZ_REMOTE_SETTINGS_DEVTOOLS=1";
-
-std::string read_text(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 std::filesystem::path firefox_executable(const EnvironmentLookup& environment)
 {
@@ -103,18 +94,18 @@ WindowsFirefox::~WindowsFirefox()
 // Firefox writes its server's address into the profile; one that does not still prints it.
 std::optional<std::pair<std::string, uint16_t>> WindowsFirefox::listening_address() const
 {
-    const Json server = Json::parse(read_text(m_program.folder() / kServerFileName), nullptr, false);
+    const Json server = Json::parse(file_text(m_program.folder() / kServerFileName), nullptr, false);
     if (server.is_object() && server.value("ws_host", Json()).is_string() &&
         server.value("ws_port", Json()).is_number_unsigned())
         return std::pair(server["ws_host"].get<std::string>(), server["ws_port"].get<uint16_t>());
-    return bidi_listen_address(read_text(m_program.folder() / kOutputName));
+    return bidi_listen_address(file_text(m_program.folder() / kOutputName));
 }
 
 void WindowsFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono::milliseconds session_timeout)
 {
     const auto failure = [this](const std::string& what) {
         std::string description = "Firefox (" + utf8_name(m_executable) + ") " + what;
-        const std::string tail = last_lines(read_text(m_program.folder() / kOutputName), kTailLines);
+        const std::string tail = last_lines(file_text(m_program.folder() / kOutputName), kTailLines);
         if (!tail.empty())
             description += "; it printed: " + tail;
         m_closed = true;
@@ -145,27 +136,16 @@ void WindowsFirefox::close() noexcept
     if (m_closed)
         return;
     m_closed = true;
-    if (m_session && !m_session->closed()) {
-        try {
-            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
-        } catch (const AutomationError&) {
-            // Firefox is gone or stuck; finish() ends it either way.
-        }
-    }
-    if (m_session)
-        m_session->close();
+    ask_to_close(m_session.get());
     m_program.finish(session_bounds::kExit);
 }
 
 void WindowsFirefox::leave_open() noexcept
 {
-    if (m_closed)
+    if (m_program.headless())
+        return close();
+    if (std::exchange(m_closed, true))
         return;
-    if (m_program.headless()) {
-        close();
-        return;
-    }
-    m_closed = true;
     if (m_session)
         m_session->close();
     m_program.let_go();

@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace varne::bidi {
@@ -16,20 +15,11 @@ namespace varne::bidi {
 namespace {
 
 using namespace std::chrono_literals;
-using Json = nlohmann::json;
 
 constexpr auto kPidTimeout = 10000ms;
 constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
 constexpr const char* kKeptName = "kept";
-
-std::string read_text(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
 int host_pid()
@@ -109,7 +99,7 @@ void WineFirefox::connect(std::chrono::milliseconds listen_timeout, std::chrono:
                       std::to_string(kPidTimeout.count()) + " ms");
     const auto listen_deadline = std::chrono::steady_clock::now() + listen_timeout;
     std::optional<std::pair<std::string, uint16_t>> address;
-    while (!(address = bidi_listen_address(read_text(m_program->folder() / kOutputName)))) {
+    while (!(address = bidi_listen_address(file_text(m_program->folder() / kOutputName)))) {
         if (!m_program->alive())
             throw failure("exited at start");
         if (std::chrono::steady_clock::now() >= listen_deadline)
@@ -126,15 +116,7 @@ void WineFirefox::close() noexcept
     if (m_closed)
         return;
     m_closed = true;
-    if (m_session && !m_session->closed()) {
-        try {
-            m_session->send("browser.close", Json::object(), session_bounds::kCloseAnswer);
-        } catch (const AutomationError&) {
-            // Firefox is gone or stuck; finish() ends it either way.
-        }
-    }
-    if (m_session)
-        m_session->close();
+    ask_to_close(m_session.get());
     m_program->finish(session_bounds::kExit);
 }
 
