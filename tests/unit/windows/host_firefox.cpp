@@ -26,7 +26,7 @@ std::string utf8(const std::wstring& text)
 
 std::string host_name(const std::wstring& path)
 {
-    using Converter = char*(CDECL*)(const wchar_t*);
+    using Converter = char*(__cdecl*)(const wchar_t*);
     const auto convert =
         reinterpret_cast<Converter>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
     char* name = convert ? convert(path.c_str()) : nullptr;
