@@ -2,7 +2,7 @@
 // (/usr/bin/firefox-esr) with its own arguments, the folder after --profile given as the host's
 // name for it, and that exits with it. Wine starts a host program without a process handle, so a
 // Windows host cannot wait for it or end it; this program it can: when it is ended, a watchdog of
-// the host's shell ends Firefox within a second.
+// the host's shell kills Firefox at once.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -50,15 +50,24 @@ int main()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::string script = "browser=$$; (while kill -0 " + std::to_string(own_host_pid()) +
-                         " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; kill -KILL $browser) "
-                         "</dev/null >/dev/null 2>&1 & exec /usr/bin/firefox-esr";
+    std::string command = "/usr/bin/firefox-esr";
+    std::string profile;
     for (int i = 1; i < count; ++i) {
         const bool folder = std::wstring(arguments[i - 1]) == L"--profile";
-        script += " " + varne::shell_quoted(folder ? host_name(arguments[i]) : utf8(arguments[i]));
+        if (folder)
+            profile = host_name(arguments[i]);
+        command += " " + varne::shell_quoted(folder ? profile : utf8(arguments[i]));
     }
-    LocalFree(arguments);
+    // The host's Firefox leaves the lock of its profile, a symbolic link that Windows programs
+    // cannot remove; the shell removes it, and the folder of its own pid, as this program may
+    // have been ended before it could.
     varne::WineHostProgram firefox("varne-host-firefox-");
+    const std::string script = command + " & browser=$!; (while kill -0 " + std::to_string(own_host_pid()) +
+                               " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 0.2; done; kill -KILL "
+                               "$browser) </dev/null >/dev/null 2>&1 & wait $browser; rm -rf -- " +
+                               varne::shell_quoted(profile + "/lock") + " " +
+                               varne::shell_quoted(firefox.host_folder());
+    LocalFree(arguments);
     firefox.start(script, GetStdHandle(STD_ERROR_HANDLE));
     if (!firefox.wait_for_pid(std::chrono::steady_clock::now() + 10s))
         return 3;

@@ -151,9 +151,8 @@ TEST(WindowsFirefoxUnderWineTest, TheHostsFirefoxAnswersInAProfileWithThePrefsAn
     const auto before = profiles();
     auto firefox = WindowsFirefox::launch(firefox_named(helper_path(L"host_firefox.exe")), true);
     const std::filesystem::path folder = firefox->folder();
-    std::ifstream user_js(folder / "user.js");
     std::stringstream prefs;
-    prefs << user_js.rdbuf();
+    prefs << std::ifstream(folder / "user.js").rdbuf();
     EXPECT_NE(prefs.str().find("user_pref(\"app.update.disabledForTesting\", true);"), std::string::npos)
         << prefs.str();
     const auto tree = firefox->session().send("browsingContext.getTree", nlohmann::json::object(), 30s);
