@@ -9,20 +9,16 @@
 
 #include "composition/process_environment.h"
 #include "frame/automation_error.h"
+#include "tests/unit/windows/browser_test_files.h"
 
 namespace varne::cdp {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::helper_path;
+using testing::profiles;
 
 constexpr int32_t kServerUnavailable = -2147023174;
-
-std::filesystem::path helper_path(const std::wstring& name)
-{
-    wchar_t program[MAX_PATH];
-    return std::filesystem::path(std::wstring(program, GetModuleFileNameW(nullptr, program, MAX_PATH))).parent_path() /
-           name;
-}
 
 // What the stand-in browser wrote about itself at its start.
 struct Report {
@@ -38,17 +34,6 @@ struct Report {
     }
 };
 
-// The profile folders and locks in the temporary folder.
-std::set<std::filesystem::path> profiles()
-{
-    std::set<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
-        if (entry.path().filename().string().starts_with("varne-profile-"))
-            found.insert(entry.path());
-    }
-    return found;
-}
-
 bool process_ended(DWORD pid, DWORD within_milliseconds = 5000)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -60,7 +45,7 @@ bool process_ended(DWORD pid, DWORD within_milliseconds = 5000)
 }
 
 // Each test starts the stand-in browser through VARNE_CHROMIUM, in the mode it names.
-class WindowsBrowserHostTest : public testing::Test {
+class WindowsBrowserHostTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -206,7 +191,7 @@ TEST_F(WindowsBrowserHostTest, WithoutVarneChromiumNoBrowserIsFoundUnlessAppPath
 }
 
 // App Paths keys that the test writes under HKCU and removes again.
-class AppPathsTest : public testing::Test {
+class AppPathsTest : public ::testing::Test {
 protected:
     static constexpr const wchar_t* kAppPaths = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 

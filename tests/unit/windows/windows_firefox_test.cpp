@@ -4,49 +4,24 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <set>
 #include <sstream>
 #include <string>
 
 #include "frame/automation_error.h"
+#include "tests/support/fake_environment.h"
+#include "tests/unit/windows/browser_test_files.h"
 #include "platform/transport/wine_host_program.h"
 
 namespace varne::bidi {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::environment_of;
+using testing::helper_path;
+using testing::profiles;
+using testing::Variables;
 
 constexpr int32_t kServerUnavailable = -2147023174;
-
-std::filesystem::path helper_path(const std::wstring& name)
-{
-    wchar_t program[MAX_PATH];
-    return std::filesystem::path(std::wstring(program, GetModuleFileNameW(nullptr, program, MAX_PATH))).parent_path() /
-           name;
-}
-
-std::set<std::filesystem::path> profiles()
-{
-    std::set<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
-        if (entry.path().filename().string().starts_with("varne-profile-"))
-            found.insert(entry.path());
-    }
-    return found;
-}
-
-// An environment of the test's own, in which VARNE_FIREFOX names `program` (when not empty).
-EnvironmentLookup firefox_named(const std::filesystem::path& program)
-{
-    auto variables = std::make_shared<std::map<std::string, std::string>>();
-    if (!program.empty())
-        (*variables)["VARNE_FIREFOX"] = program.string();
-    return [variables](const char* name) -> const char* {
-        const auto found = variables->find(name);
-        return found == variables->end() ? nullptr : found->second.c_str();
-    };
-}
 
 AutomationError launch_error(const EnvironmentLookup& environment, std::chrono::milliseconds listen_timeout = 120s)
 {
@@ -60,14 +35,15 @@ AutomationError launch_error(const EnvironmentLookup& environment, std::chrono::
 }
 
 // Starts stand_in_browser.exe in the mode it names, in place of firefox.exe.
-class WindowsFirefoxStartTest : public testing::Test {
+class WindowsFirefoxStartTest : public ::testing::Test {
 protected:
     void TearDown() override { SetEnvironmentVariableW(L"STAND_IN_MODE", nullptr); }
 
     static AutomationError start_error(const wchar_t* mode, std::chrono::milliseconds listen_timeout)
     {
         SetEnvironmentVariableW(L"STAND_IN_MODE", mode);
-        return launch_error(firefox_named(m_stand_in), listen_timeout);
+        const Variables variables{{"VARNE_FIREFOX", m_stand_in.string()}};
+        return launch_error(environment_of(variables), listen_timeout);
     }
 
     static inline const std::filesystem::path m_stand_in = helper_path(L"stand_in_browser.exe");
@@ -94,14 +70,15 @@ TEST_F(WindowsFirefoxStartTest, AProgramThatGivesNoAddressFailsAtTheBoundAndIsEn
 
 TEST_F(WindowsFirefoxStartTest, AProgramThatCannotBeStartedIsNamed)
 {
-    const AutomationError error = launch_error(firefox_named("C:\\no\\such\\firefox.exe"));
+    const Variables variables{{"VARNE_FIREFOX", "C:\\no\\such\\firefox.exe"}};
+    const AutomationError error = launch_error(environment_of(variables));
     EXPECT_EQ(error.number(), kServerUnavailable);
     EXPECT_TRUE(error.description().starts_with("Cannot start the browser C:\\no\\such\\firefox.exe (error "))
         << error.description();
 }
 
 // App Paths keys that the test writes under HKCU and removes again.
-class FirefoxAppPathsTest : public testing::Test {
+class FirefoxAppPathsTest : public ::testing::Test {
 protected:
     static constexpr const wchar_t* kKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\firefox.exe";
 
@@ -115,12 +92,13 @@ protected:
     }
 
     const std::filesystem::path m_firefox = helper_path(L"stand_in_browser.exe");
+    const Variables m_nothing;
 };
 
 TEST_F(FirefoxAppPathsTest, WithoutVarneFirefoxNothingIsStartedUnlessAppPathsNamesFirefox)
 {
     ASSERT_EQ(installed_firefox(), std::nullopt) << "this prefix has a Firefox of its own";
-    const AutomationError error = launch_error(firefox_named({}));
+    const AutomationError error = launch_error(environment_of(m_nothing));
     EXPECT_EQ(error.number(), kServerUnavailable);
     EXPECT_EQ(error.description(),
               "No Firefox can be started: firefox.exe is not registered under App Paths, and VARNE_FIREFOX names none");
@@ -138,7 +116,7 @@ TEST_F(FirefoxAppPathsTest, TheRegisteredProgramIsStartedWhenVarneFirefoxIsUnset
 {
     registered(m_firefox.wstring());
     SetEnvironmentVariableW(L"STAND_IN_MODE", L"exit");
-    const AutomationError error = launch_error(firefox_named({}));
+    const AutomationError error = launch_error(environment_of(m_nothing));
     SetEnvironmentVariableW(L"STAND_IN_MODE", nullptr);
     EXPECT_EQ(error.description(), "Firefox (" + m_firefox.string() + ") exited at start with status 7");
 }
@@ -149,7 +127,8 @@ TEST(WindowsFirefoxUnderWineTest, TheHostsFirefoxAnswersInAProfileWithThePrefsAn
     if (!running_under_wine() || !std::filesystem::exists("Z:\\usr\\bin\\firefox-esr"))
         GTEST_SKIP() << "needs Wine and the host's firefox-esr";
     const auto before = profiles();
-    auto firefox = WindowsFirefox::launch(firefox_named(helper_path(L"host_firefox.exe")), true);
+    const Variables variables{{"VARNE_FIREFOX", helper_path(L"host_firefox.exe").string()}};
+    auto firefox = WindowsFirefox::launch(environment_of(variables), true);
     const std::filesystem::path folder = firefox->folder();
     std::stringstream prefs;
     prefs << std::ifstream(folder / "user.js").rdbuf();
