@@ -244,6 +244,10 @@ CommandOutcome JsonSession::await(const std::shared_ptr<Pending>& pending)
 {
     std::unique_lock lock(m_mutex);
     auto deadline = pending->deadline;
+    // Past the bound, only the message that was coming in when the bound ran out may be this answer
+    // still arriving; once that one has been taken, whatever arrives began after the bound (a peer
+    // that floods events is not slow to answer, it has not answered).
+    std::optional<uint64_t> taken_at_bound;
     while (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
         const auto now = Clock::now();
         lock.unlock();
@@ -251,7 +255,9 @@ CommandOutcome JsonSession::await(const std::shared_ptr<Pending>& pending)
         lock.lock();
         if (pending->done)
             break;
-        if (!arriving) {
+        if (!taken_at_bound)
+            taken_at_bound = m_messages_taken;
+        if (!arriving || m_messages_taken != *taken_at_bound) {
             std::erase_if(m_pending, [&](const auto& entry) { return entry.second == pending; });
             lock.unlock();
             std::rethrow_exception(
@@ -284,6 +290,7 @@ void JsonSession::read_loop()
         take(std::move(*text));
         std::lock_guard lock(m_mutex);
         m_taking_since.reset();
+        ++m_messages_taken;
     }
     fail_all(m_transport->close_reason());
 }

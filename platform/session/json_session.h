@@ -149,8 +149,8 @@ private:
     std::unique_ptr<MessageTransport> m_transport;
     const std::string m_peer;
 
-    // Guards the command counter, the pending calls, the closed state, the default timeout and the
-    // time the reader took its current message.
+    // Guards the command counter, the pending calls, the closed state, the default timeout, the
+    // time the reader took its current message and the count of messages taken.
     mutable std::mutex m_mutex;
     int64_t m_next_id = 1;
     std::map<int64_t, std::shared_ptr<Pending>> m_pending;
@@ -158,6 +158,7 @@ private:
     std::string m_close_reason;
     Timeout m_default_timeout = kDefaultTimeout;
     std::optional<MessageTransport::Clock::time_point> m_taking_since;
+    uint64_t m_messages_taken = 0;
 
     // Held by the reader while listeners run, so that remove_listener() can wait for them.
     std::mutex m_dispatch_mutex;

@@ -190,6 +190,19 @@ TEST_F(ProtocolSessionTest, AnAnswerStillArrivingWhenItsBoundRunsOutIsWaitedFor)
     EXPECT_EQ(value.get(), (Json{{"value", large}}));
 }
 
+TEST_F(ProtocolSessionTest, EventsThatKeepArrivingDoNotHoldAnUnansweredCommandPastItsBound)
+{
+    auto value = send_async("Runtime.evaluate", Json::object(), "PAGE-1", 300ms);
+    m_browser.next_command();
+    // Events split across reads, as a page that navigates without end floods them: bytes of some
+    // message are always arriving, but never those of the answer.
+    const auto flood_ends = std::chrono::steady_clock::now() + kPatient;
+    const std::string event = Json{{"method", "Page.frameStartedNavigating"}, {"params", {{"url", "x"}}}}.dump();
+    while (value.wait_for(0s) != std::future_status::ready && std::chrono::steady_clock::now() < flood_ends)
+        m_browser.write_in_parts(event, 2, 20ms);
+    EXPECT_EQ(error_of([&] { value.get(); }).kind(), ProtocolError::Kind::kTimedOut);
+}
+
 TEST_F(ProtocolSessionTest, AnUnansweredCommandEndsAtItsBoundAndItsLateAnswerIsDropped)
 {
     const ProtocolError timed_out =
