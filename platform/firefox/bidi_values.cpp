@@ -121,11 +121,16 @@ std::string handle_text(const ObjectRef& object)
     return object.realm + ' ' + object.handle;
 }
 
+void throw_stale_object()
+{
+    throw AutomationError(error_number::kObjectDisconnected, kStaleObject);
+}
+
 ObjectRef object_ref(const std::string& text)
 {
     const auto space = text.find(' ');
     if (space == std::string::npos)
-        throw AutomationError(error_number::kObjectDisconnected, kStaleObject);
+        throw_stale_object();
     return {text.substr(0, space), text.substr(space + 1)};
 }
 
@@ -195,7 +200,7 @@ Json local_value(const page::CallArgument& argument, const std::string& realm)
         const ObjectRef object = object_ref(argument.handle);
         // A handle is known only in the realm that made it.
         if (object.realm != realm)
-            throw AutomationError(error_number::kObjectDisconnected, kStaleObject);
+            throw_stale_object();
         return {{"handle", object.handle}};
     }
     }
@@ -213,7 +218,7 @@ Json local_value(const page::CallArgument& argument, const std::string& realm)
         (code == "unsupported operation" && error.message().find("parent process") != std::string::npos) ||
         (code == "invalid argument" && error.message().find("realm") != std::string::npos) ||
         (code == "unknown error" && error.message().find("realm is null") != std::string::npos))
-        throw AutomationError(error_number::kObjectDisconnected, kStaleObject);
+        throw_stale_object();
     throw page::TaskError(error.number(), error.description(), false);
 }
 

@@ -34,6 +34,9 @@ page::RemoteValue result_of(const nlohmann::json& answer);
 page::RemoteValue remote_value(const nlohmann::json& value, const std::string& realm);
 nlohmann::json local_value(const page::CallArgument& argument, const std::string& realm);
 
+// Raises the error of a call into a document that is gone.
+[[noreturn]] void throw_stale_object();
+
 // Raises what a failed script task means to the page model: an object of a document that is gone
 // (a handle, node, realm or frame that Firefox no longer knows) is the stale-object error; a
 // connection lost or no answer cuts the task short; anything else is a refusal.

@@ -84,7 +84,7 @@ FirefoxPageDelegate::FirefoxPageDelegate(std::unique_ptr<FirefoxHost> host, page
         const Json realms = session().send("script.getRealms", {{"context", m_main_frame_id}, {"type", "window"}});
         for (const Json& realm : realms.value("realms", Json::array())) {
             if (!realm.contains("sandbox"))
-                m_state.realm_created(text_of(realm, "realm"), m_main_frame_id);
+                document_realm_created(text_of(realm, "realm"), m_main_frame_id);
         }
     } catch (const BidiError& error) {
         session().remove_listener(m_listener);
@@ -139,11 +139,18 @@ page::RemoteValue FirefoxPageDelegate::evaluate(const std::string& realm_id, con
                                                 bool by_value)
 {
     try {
-        return result_of(session().send("script.evaluate", {{"expression", expression},
-                                                            {"target", {{"realm", realm_id}}},
-                                                            {"awaitPromise", false},
-                                                            {"resultOwnership", by_value ? "none" : "root"},
-                                                            {"serializationOptions", serialization(by_value)}}));
+        const Json target = script_target(realm_id);
+        const Json answer = session().send("script.evaluate", {{"expression", expression},
+                                                               {"target", target},
+                                                               {"awaitPromise", false},
+                                                               {"resultOwnership", by_value ? "none" : "root"},
+                                                               {"serializationOptions", serialization(by_value)}});
+        if (text_of(answer, "realm") != realm_id) {
+            if (const std::string held = text_of(answer.value("result", Json::object()), "handle"); !held.empty())
+                session().post("script.disown", {{"handles", {held}}, {"target", target}});
+            throw_stale_object();
+        }
+        return result_of(answer);
     } catch (const BidiError& error) {
         rethrow(error);
     }
@@ -161,7 +168,7 @@ std::optional<page::RemoteValue> FirefoxPageDelegate::call_function(const std::s
     Json params{{"functionDeclaration", declaration},
                 {"this", {{"handle", self.handle}}},
                 {"arguments", std::move(args)},
-                {"target", {{"realm", self.realm}}},
+                {"target", script_target(self.realm)},
                 {"awaitPromise", false},
                 {"resultOwnership", by_value ? "none" : "root"},
                 {"serializationOptions", serialization(by_value)},
@@ -193,7 +200,7 @@ std::string FirefoxPageDelegate::frame_of(const std::string& element_handle)
         const Json answer =
             session().send("script.callFunction", {{"functionDeclaration", std::string(scripts::kContentWindow)},
                                                    {"this", {{"handle", element.handle}}},
-                                                   {"target", {{"realm", element.realm}}},
+                                                   {"target", script_target(element.realm)},
                                                    {"awaitPromise", false},
                                                    {"resultOwnership", "none"},
                                                    {"serializationOptions", serialization(false)}});
@@ -211,7 +218,7 @@ void FirefoxPageDelegate::release(const std::string& handle) noexcept
         return;
     try {
         const ObjectRef object = object_ref(handle);
-        session().post("script.disown", {{"handles", {object.handle}}, {"target", {{"realm", object.realm}}}});
+        session().post("script.disown", {{"handles", {object.handle}}, {"target", script_target(object.realm)}});
     } catch (...) {
         // A handle left in a page that goes away costs nothing.
     }
@@ -338,11 +345,29 @@ void FirefoxPageDelegate::rethrow(const BidiError& error)
     rethrow_translated(error);
 }
 
+Json FirefoxPageDelegate::script_target(const std::string& realm) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto frame = m_realm_frames.find(realm);
+    if (frame == m_realm_frames.end())
+        return {{"realm", realm}};
+    return {{"context", frame->second}};
+}
+
+void FirefoxPageDelegate::document_realm_created(const std::string& realm, const std::string& context)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_realm_frames[realm] = context;
+    }
+    m_state.realm_created(realm, context);
+}
+
 void FirefoxPageDelegate::settle_after(const std::string& realm)
 {
     try {
         session().send_until(
-            "script.evaluate", {{"expression", "0"}, {"target", {{"realm", realm}}}, {"awaitPromise", false}},
+            "script.evaluate", {{"expression", "0"}, {"target", script_target(realm)}, {"awaitPromise", false}},
             [](const BidiEvent& event) { return event.method == "browsingContext.userPromptOpened"; }, kSettleTimeout);
     } catch (const BidiError&) {
         // The document went away: its navigation has been announced.

@@ -58,7 +58,9 @@ public:
     const std::string& main_frame_id() const override { return m_main_frame_id; }
     // browsingContext.navigate with wait "none"; returns when navigationStarted arrives.
     page::NavigationStart navigate(const std::string& frame_id, const std::string& url) override;
-    // script.evaluate in the realm, holding objects with resultOwnership "root".
+    // script.evaluate in the realm, holding objects with resultOwnership "root". Sent to the realm's
+    // frame: a document that has just replaced the realm's may run the expression, whose answer is
+    // then refused as one from a document that is gone.
     page::RemoteValue evaluate(const std::string& realm_id, const std::string& expression, bool by_value) override;
     // script.callFunction on the object's handle in its realm.
     std::optional<page::RemoteValue> call_function(const std::string& handle, const std::string& declaration,
@@ -90,6 +92,11 @@ private:
     };
 
     BidiSession& session() const { return m_host->session(); }
+    // Where a script command for `realm` goes: to its frame, when it is the realm of a document of
+    // this tab that has not ended as far as the events have told; else to the realm itself, which
+    // costs Firefox a search of every document of every tab before the command can start.
+    nlohmann::json script_target(const std::string& realm) const;
+    void document_realm_created(const std::string& realm, const std::string& context);
     bool is_page_event(const BidiEvent& event) const;
     std::string dialog_context() const;
     void settle_after(const std::string& realm);
@@ -122,6 +129,7 @@ private:
     // early; shared by the reader thread, the conditions that run there and the owner thread.
     mutable std::mutex m_mutex;
     std::map<std::string, std::string> m_parents;
+    std::map<std::string, std::string> m_realm_frames;  // the frame of each document's own realm
     std::string m_dialog_context;
     bool m_crash_told = false;  // a crash told before Firefox committed its page for it
 

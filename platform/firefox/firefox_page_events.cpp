@@ -54,7 +54,12 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
     const std::string& method = event.method;
     const std::string context = text_of(params, "context");
     if (method == "script.realmDestroyed") {
-        m_state.realm_destroyed(text_of(params, "realm"));
+        const std::string realm = text_of(params, "realm");
+        {
+            std::lock_guard lock(m_mutex);
+            m_realm_frames.erase(realm);
+        }
+        m_state.realm_destroyed(realm);
         return;
     }
     if (method == "script.message") {
@@ -80,6 +85,7 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
         {
             std::lock_guard lock(m_mutex);
             m_parents.erase(context);
+            std::erase_if(m_realm_frames, [&](const auto& entry) { return entry.second == context; });
         }
         m_loads.erase(context);
         m_error_pages.erase(context);
@@ -122,7 +128,7 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
     } else if (method == "script.realmCreated") {
         // Sandboxes are the library's own worlds, not the document's.
         if (text_of(params, "type") == "window" && !params.contains("sandbox"))
-            m_state.realm_created(text_of(params, "realm"), context);
+            document_realm_created(text_of(params, "realm"), context);
     } else if (method == "network.beforeRequestSent") {
         const Json request = params.value("request", Json::object());
         if (!params.contains("navigation") || params["navigation"].is_null()) {

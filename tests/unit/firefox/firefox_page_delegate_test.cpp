@@ -391,6 +391,50 @@ TEST_F(FirefoxPageDelegateTest, ObjectsAreHeldByHandleInTheirRealmAndGoStaleWith
               Json({{"handles", {"aaf337f3"}}, {"target", {{"realm", "d14a186f"}}}}));
 }
 
+TEST_F(FirefoxPageDelegateTest, ScriptsGoToTheFrameOfTheirDocumentsRealmAndNeverAnswerFromAnother)
+{
+    event("browsingContext.contextCreated", {{"context", kFrame}, {"parent", kTab}, {"url", "about:blank"}});
+    event("script.realmCreated", {{"realm", "8341989b"}, {"context", kFrame}, {"type", "window"}});
+    event("script.realmCreated", {{"realm", "s1"}, {"context", kFrame}, {"type", "window"}, {"sandbox", "s1"}});
+    sync();
+
+    auto sum = std::async(std::launch::async, [&] { return m_delegate->evaluate("8341989b", "1+1", true); });
+    const Json command = expect("script.evaluate");
+    EXPECT_EQ(command["params"]["target"], Json({{"context", kFrame}}));
+    answer(command, {{"realm", "8341989b"}, {"type", "success"}, {"result", {{"type", "number"}, {"value", 2}}}});
+    EXPECT_EQ(sum.get().number, 2);
+    auto title = std::async(std::launch::async, [&] {
+        return m_delegate->call_function("8341989b aaf337f3", "function() { return this.title; }", {}, true, false);
+    });
+    const Json call = expect("script.callFunction");
+    EXPECT_EQ(call["params"]["target"], Json({{"context", kFrame}}));
+    answer(call, {{"realm", "8341989b"}, {"type", "success"}, {"result", {{"type", "string"}, {"value", "t"}}}});
+    EXPECT_EQ(title.get()->text, "t");
+    m_delegate->release("8341989b aaf337f3");
+    EXPECT_EQ(expect("script.disown")["params"]["target"], Json({{"context", kFrame}}));
+
+    // The frame's next document ran the expression before its realm was told: its answer is not
+    // taken, and the object it made there is let go.
+    auto document = std::async(std::launch::async, [&] { return m_delegate->evaluate("8341989b", "document", false); });
+    answer(expect("script.evaluate"), Json::parse(R"({"realm":"r-next","type":"success",
+        "result":{"type":"node","handle":"f00d","value":{"nodeType":9}}})"));
+    EXPECT_EQ(error_of([&] { document.get(); }).number(), error_number::kObjectDisconnected);
+    EXPECT_EQ(expect("script.disown")["params"], Json({{"handles", {"f00d"}}, {"target", {{"context", kFrame}}}}));
+
+    // A realm told gone, or one of a sandbox, is looked for by Firefox itself.
+    event("script.realmDestroyed", {{"realm", "8341989b"}});
+    sync();
+    for (const std::string realm : {"8341989b", "s1"}) {
+        auto gone = std::async(std::launch::async, [&] { return m_delegate->evaluate(realm, "1", true); });
+        const Json asked = expect("script.evaluate");
+        EXPECT_EQ(asked["params"]["target"], Json({{"realm", realm}}));
+        refuse(asked, "no such frame", "Realm with id " + realm + " not found");
+        answer(expect("script.evaluate"),
+               {{"realm", "r-blank"}, {"type", "success"}, {"result", {{"type", "number"}, {"value", 0}}}});
+        EXPECT_EQ(error_of([&] { gone.get(); }).number(), error_number::kObjectDisconnected);
+    }
+}
+
 TEST_F(FirefoxPageDelegateTest, AClickThatOpensADialogReturnsAndTheDialogIsAnsweredWhereItOpened)
 {
     auto click = std::async(std::launch::async, [&] {
