@@ -45,8 +45,9 @@ def test_a_frame_that_keeps_sending_the_window_away_never_fails_a_load_into_its_
 
 def test_a_load_away_from_a_page_that_never_stays_lands_where_it_was_told(browser, engine, site, log):
     if engine == "firefox":
-        pytest.xfail("Firefox lands where it was told, but may hold back for minutes the navigations and the "
-                     "script that still a page busy with its frames' navigations")
+        pytest.xfail("Firefox lands where it was told, but while the page keeps starting navigations it answers "
+                     "every command ever later, the frame's emptying and the holding script too, so that a load "
+                     "that the page cut short may take minutes to hold the page and try again")
     home = site.url("index.html")
     app = browser.GetBrowser()
     for attempt in range(5):
