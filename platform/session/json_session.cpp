@@ -244,20 +244,12 @@ CommandOutcome JsonSession::await(const std::shared_ptr<Pending>& pending)
 {
     std::unique_lock lock(m_mutex);
     auto deadline = pending->deadline;
-    // Past the bound, only the message that was coming in when the bound ran out may be this answer
-    // still arriving; once that one has been taken, whatever arrives began after the bound (a peer
-    // that floods events is not slow to answer, it has not answered).
     std::optional<uint64_t> taken_at_bound;
     while (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {
         const auto now = Clock::now();
-        lock.unlock();
-        const bool arriving = still_arriving(now);
-        lock.lock();
-        if (pending->done)
-            break;
         if (!taken_at_bound)
             taken_at_bound = m_messages_taken;
-        if (!arriving || m_messages_taken != *taken_at_bound) {
+        if (!still_coming(now, *taken_at_bound)) {
             std::erase_if(m_pending, [&](const auto& entry) { return entry.second == pending; });
             lock.unlock();
             std::rethrow_exception(
@@ -271,12 +263,15 @@ CommandOutcome JsonSession::await(const std::shared_ptr<Pending>& pending)
     return std::move(pending->outcome);
 }
 
-bool JsonSession::still_arriving(Clock::time_point now) const
+bool JsonSession::still_coming(Clock::time_point now, uint64_t taken_at_bound) const
 {
-    if (now - m_transport->last_partial_arrival() < session_bounds::kStall)
+    // The reader taking a message: this answer, or one before it.
+    if (m_taking_since && now - *m_taking_since < session_bounds::kStall)
         return true;
-    std::lock_guard lock(m_mutex);
-    return m_taking_since && now - *m_taking_since < session_bounds::kStall;
+    // Bytes arriving, of the message that was coming in when the bound ran out. Once that one has
+    // been taken, whatever arrives began after the bound: a peer that floods events while this
+    // answer is due has not answered, however busy its connection.
+    return m_messages_taken == taken_at_bound && now - m_transport->last_partial_arrival() < session_bounds::kStall;
 }
 
 void JsonSession::read_loop()

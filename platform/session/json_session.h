@@ -136,9 +136,10 @@ private:
     std::shared_ptr<Pending> start_command(std::string_view method, const nlohmann::json& params,
                                            std::string_view target, EventCondition until, Timeout timeout);
     CommandOutcome await(const std::shared_ptr<Pending>& pending);
-    // Whether a wait that reached its deadline should go on: bytes of a message were still arriving,
-    // or the reader was still busy with one, within the stall bound.
-    bool still_arriving(MessageTransport::Clock::time_point now) const;
+    // Whether a wait that reached its deadline should go on: the reader was still busy with a message,
+    // or bytes of the message that was arriving at the deadline still came, within the stall bound.
+    // Called under the lock, with the count of messages taken when the deadline passed.
+    bool still_coming(MessageTransport::Clock::time_point now, uint64_t taken_at_bound) const;
     void read_loop();
     void take(std::string&& text);
     // Takes the call waiting for answer `id` out of the table, lets `fill` give it its result or error
