@@ -60,6 +60,10 @@ const std::vector<FirefoxPref>& firefox_profile_prefs()
         {"media.gmp-manager.url", ""},
         {"media.gmp-manager.chromium-update-url", ""},
         {"media.gmp-widevinecdm.allow-chromium-update", false},
+        // The browser's own bound on the navigations that a page's scripts may start, 200 in 10 s,
+        // which the remote agent lifts: a page that sends its window away without end would keep
+        // the browser too busy to answer anything, the script's own navigation away included.
+        {"dom.navigation.navigationRateLimit.count", 200},
         // A call whose document goes away fails instead of running again in the next document.
         {"remote.retry-on-abort", false},
         // beforeunload asks without an earlier real click, as a script's navigation expects.
