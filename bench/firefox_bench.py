@@ -7,7 +7,7 @@ text), both through the Python module with VARNE_BROWSER=firefox. Prints the med
 
     PYTHONPATH=build/python firefox_bench.py --firefox-bench build/bench/firefox_bench [--runs 3]
 """
-import argparse, http.server, json, os, re, shutil, socketserver, statistics, subprocess, tempfile, threading, time
+import argparse, http.server, json, os, re, shutil, signal, socketserver, statistics, subprocess, sys, tempfile, threading, time
 
 import websocket
 
@@ -142,6 +142,10 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--round-trips", type=int, default=1000)
     options = parser.parse_args()
+    # The bare Firefox runs in a session of its own, beyond a terminal's signals: a run ended from
+    # outside leaves through the `finally` that ends it.
+    for ending in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(ending, lambda number, _: sys.exit(128 + number))
     server = socketserver.ThreadingTCPServer(("127.0.0.1", 0), Page)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
