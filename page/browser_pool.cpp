@@ -154,8 +154,11 @@ BrowserPool::~BrowserPool()
         }
         m_state->changed.notify_all();
     }
-    if (m_state->watcher.joinable())
+    // A watcher that saw the pool shut leaves itself, and its hold, to be ended here.
+    if (m_state->watcher.joinable()) {
         m_state->watcher.join();
+        hold_background_work(false);
+    }
     retire_all(*m_state, idle);
     std::lock_guard lock(m_state->mutex);
     m_state->count_running(-static_cast<int>(idle.size()));
@@ -249,8 +252,6 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
         slot->idle = true;
         slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
         if (!state->watching) {
-            if (state->watcher.joinable())
-                state->watcher.join();  // it has found nothing idle and is on its way out
             state->watching = true;
             hold_background_work(true);
             state->watcher = std::thread(watch_idle, state);
@@ -269,10 +270,7 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
 
 void BrowserPool::watch_idle(std::shared_ptr<State> owner)
 {
-    // The pool joins this thread before its state can go, so the thread keeps no share of it: the
-    // last share must never be dropped here, where the thread's own handle lives.
     State* state = owner.get();
-    owner.reset();
     std::unique_lock lock(state->mutex);
     while (!state->shut) {
         const auto now = std::chrono::steady_clock::now();
@@ -301,7 +299,9 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
         state->changed.wait_until(lock, *next);
     }
     state->watching = false;
-    hold_background_work(false);
+    // Its handle leaves the state, which may then go with the share held here.
+    if (!state->shut)
+        drop_background_work_when_gone(std::move(state->watcher));
 }
 
 }  // namespace varne::page
