@@ -10,8 +10,8 @@ namespace {
 std::atomic<int64_t> g_locks{0};
 std::atomic<int64_t> g_background_work{0};
 
-// Made before any object of the library, so destroyed after every one: a watcher may still hand
-// itself over while the objects that own it are destroyed at exit. At exit its threads may have
+// Made as the library is loaded, before any object of it, so destroyed after every one: a watcher
+// may still hand itself over while the objects that own it are destroyed at exit. At exit its threads may have
 // been ended already, and joining them there could wait for ever; when the library is unloaded,
 // there are none.
 struct LeavingThreads {
@@ -23,7 +23,7 @@ struct LeavingThreads {
             thread.detach();
     }
 };
-constinit LeavingThreads g_leaving;
+LeavingThreads g_leaving;
 }  // namespace
 
 void lock_server(bool lock) noexcept
