@@ -96,14 +96,17 @@ std::pair<SOCKET, SOCKET> socket_pair()
 // A browser that nobody sees may be kept for this process's next Browser, and this process may
 // end meanwhile without a word to it: the browser quits when its socket closes with this process,
 // and a watchdog of the shell then removes its profile, killing a browser that stays (exec keeps
-// the shell's pid for it). A browser that shows its window is handed to a keeper when let go of.
+// the shell's pid for it). While this process runs, the profile is this process's to remove: the
+// watchdog only waits, and leaves once the folder has gone. A browser that shows its window is
+// handed to a keeper when let go of.
 std::string watchdog_script(const std::string& folder, bool shows_window)
 {
     const int client = host_pid_of_this_process();
     if (shows_window || client == 0)
         return {};
-    return "browser=$$; (while " + shell_runs(std::to_string(client)) + " && " + shell_runs("$browser") +
-           "; do sleep 1; done; if " + shell_runs("$browser") + "; then kill -KILL $browser; fi; " +
+    const std::string there = "[ -e " + shell_quoted(folder) + " ]";
+    return "browser=$$; (while " + shell_runs(std::to_string(client)) + " && " + there + "; do sleep 1; done; " +
+           there + " || exit 0; if " + shell_runs("$browser") + "; then kill -KILL $browser; fi; " +
            shell_wait_for_exit("$browser") + "; rm -rf -- " + shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
 }
 
