@@ -6,6 +6,7 @@
 #include <deque>
 #include <list>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace varne::page {
@@ -107,7 +108,12 @@ void prepare_next(BrowserPool::State& state, const std::shared_ptr<BrowserPool::
         return;
     while (slot->spares.size() + slot->on_the_way() < kSparesAhead) {
         auto& preparer = slot->preparers.emplace_back();
-        preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
+        try {
+            preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
+        } catch (const std::system_error&) {
+            slot->preparers.pop_back();  // the next page opens its window itself
+            return;
+        }
     }
 }
 
@@ -247,15 +253,22 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
     if (--slot->leases > 0)
         return;
     const bool shared = state->holds(slot);
-    if (shared && !state->shut && state->idle_grace.count() > 0 && !slot->browser->shows_windows() &&
-        slot->browser->alive()) {
-        slot->idle = true;
-        slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
-        if (!state->watching) {
+    bool may_wait = shared && !state->shut && state->idle_grace.count() > 0 && !slot->browser->shows_windows() &&
+                    slot->browser->alive();
+    if (may_wait && !state->watching) {
+        try {
+            state->watcher = std::thread(watch_idle, state);
             state->watching = true;
             hold_background_work(true);
-            state->watcher = std::thread(watch_idle, state);
+        } catch (const std::system_error&) {
+            // No thread starts while the process ends (a script host releasing its objects on its
+            // way out): nothing could end the browser later, so it ends now.
+            may_wait = false;
         }
+    }
+    if (may_wait) {
+        slot->idle = true;
+        slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
         prepare_next(*state, slot);
         state->changed.notify_all();
         return;
