@@ -9,6 +9,7 @@ namespace varne {
 namespace {
 std::atomic<int64_t> g_locks{0};
 std::atomic<int64_t> g_background_work{0};
+std::atomic<bool> g_process_ending{false};
 
 // Made as the library is loaded, before any object of it, so destroyed after every one: a watcher
 // may still hand itself over while the objects that own it are destroyed at exit. At exit its threads may have
@@ -64,6 +65,16 @@ int64_t background_work() noexcept
         g_background_work.fetch_sub(1);
     }
     return g_background_work.load();
+}
+
+void note_process_ending() noexcept
+{
+    g_process_ending = true;
+}
+
+bool process_ending() noexcept
+{
+    return g_process_ending.load();
 }
 
 }  // namespace varne

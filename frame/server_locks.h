@@ -22,4 +22,10 @@ void drop_background_work_when_gone(std::thread self) noexcept;
 // no thread runs the library's code.
 int64_t background_work() noexcept;
 
+// Told when the process ends with the library loaded, after every other thread of it was ended
+// (as Windows does): what the library then waits for, such as a reader thread's answer, can
+// never come.
+void note_process_ending() noexcept;
+bool process_ending() noexcept;
+
 }  // namespace varne
