@@ -6,6 +6,7 @@
 #include <deque>
 #include <list>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 namespace varne::page {
@@ -107,7 +108,12 @@ void prepare_next(BrowserPool::State& state, const std::shared_ptr<BrowserPool::
         return;
     while (slot->spares.size() + slot->on_the_way() < kSparesAhead) {
         auto& preparer = slot->preparers.emplace_back();
-        preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
+        try {
+            preparer.thread = std::thread(open_spare, &state, slot.get(), &preparer);
+        } catch (const std::system_error&) {
+            slot->preparers.pop_back();  // the next page opens its window itself
+            return;
+        }
     }
 }
 
@@ -154,8 +160,11 @@ BrowserPool::~BrowserPool()
         }
         m_state->changed.notify_all();
     }
-    if (m_state->watcher.joinable())
+    // A watcher that saw the pool shut leaves itself, and its hold, to be ended here.
+    if (m_state->watcher.joinable()) {
         m_state->watcher.join();
+        hold_background_work(false);
+    }
     retire_all(*m_state, idle);
     std::lock_guard lock(m_state->mutex);
     m_state->count_running(-static_cast<int>(idle.size()));
@@ -244,17 +253,22 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
     if (--slot->leases > 0)
         return;
     const bool shared = state->holds(slot);
-    if (shared && !state->shut && state->idle_grace.count() > 0 && !slot->browser->shows_windows() &&
-        slot->browser->alive()) {
-        slot->idle = true;
-        slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
-        if (!state->watching) {
-            if (state->watcher.joinable())
-                state->watcher.join();  // it has found nothing idle and is on its way out
+    bool may_wait = shared && !state->shut && state->idle_grace.count() > 0 && !slot->browser->shows_windows() &&
+                    slot->browser->alive();
+    if (may_wait && !state->watching) {
+        try {
+            state->watcher = std::thread(watch_idle, state);
             state->watching = true;
             hold_background_work(true);
-            state->watcher = std::thread(watch_idle, state);
+        } catch (const std::system_error&) {
+            // No thread starts while the process ends (a script host releasing its objects on its
+            // way out): nothing could end the browser later, so it ends now.
+            may_wait = false;
         }
+    }
+    if (may_wait) {
+        slot->idle = true;
+        slot->idle_until = std::chrono::steady_clock::now() + state->idle_grace;
         prepare_next(*state, slot);
         state->changed.notify_all();
         return;
@@ -269,10 +283,7 @@ void BrowserPool::give_back(const std::shared_ptr<State>& state, const std::shar
 
 void BrowserPool::watch_idle(std::shared_ptr<State> owner)
 {
-    // The pool joins this thread before its state can go, so the thread keeps no share of it: the
-    // last share must never be dropped here, where the thread's own handle lives.
     State* state = owner.get();
-    owner.reset();
     std::unique_lock lock(state->mutex);
     while (!state->shut) {
         const auto now = std::chrono::steady_clock::now();
@@ -301,7 +312,9 @@ void BrowserPool::watch_idle(std::shared_ptr<State> owner)
         state->changed.wait_until(lock, *next);
     }
     state->watching = false;
-    hold_background_work(false);
+    // Its handle leaves the state, which may then go with the share held here.
+    if (!state->shut)
+        drop_background_work_when_gone(std::move(state->watcher));
 }
 
 }  // namespace varne::page

@@ -17,4 +17,9 @@ std::string library_file_path()
     return info.dli_fname;
 }
 
+bool threads_outlive_exit_of_statics()
+{
+    return true;
+}
+
 }  // namespace varne

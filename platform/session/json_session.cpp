@@ -1,6 +1,7 @@
 #include "platform/session/json_session.h"
 
 #include "frame/automation_error.h"
+#include "frame/server_locks.h"
 #include "platform/transport/lone_surrogates.h"
 
 #include <algorithm>
@@ -243,6 +244,13 @@ std::shared_ptr<JsonSession::Pending> JsonSession::start_command(std::string_vie
 CommandOutcome JsonSession::await(const std::shared_ptr<Pending>& pending)
 {
     std::unique_lock lock(m_mutex);
+    if (!pending->done && process_ending()) {
+        std::erase_if(m_pending, [&](const auto& entry) { return entry.second == pending; });
+        lock.unlock();
+        std::rethrow_exception(
+            failure(CommandFailure::kDisconnected,
+                    "The connection to " + m_peer + " ended with this process before it answered " + pending->method));
+    }
     auto deadline = pending->deadline;
     std::optional<uint64_t> taken_at_bound;
     while (!pending->finished.wait_until(lock, deadline, [&] { return pending->done; })) {

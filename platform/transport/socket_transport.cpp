@@ -12,12 +12,17 @@ constexpr size_t kReadSize = 64 * 1024;
 // Waits are cut into slices so that a close from another thread is seen soon.
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
 
-enum class Ready { kYes, kTimedOut, kFailed };
+enum class Ready { kYes, kTimedOut, kFailed, kClosed };
 
-// Waits until the socket can be read (or written), the deadline passes, or the wait fails.
-Ready wait_for(SOCKET socket, bool for_writing, MessageTransport::Clock::time_point deadline)
+// Waits until the socket can be read (or written), the deadline passes, the wait fails, or the
+// transport is closed. A transport that keeps its connection for another process is closed without
+// a word on the socket, so only the slice's end lets the wait see it.
+Ready wait_for(const MessageTransport& transport, SOCKET socket, bool for_writing,
+               MessageTransport::Clock::time_point deadline)
 {
     for (;;) {
+        if (transport.closed())
+            return Ready::kClosed;
         const auto now = MessageTransport::Clock::now();
         if (now >= deadline)
             return Ready::kTimedOut;
@@ -59,7 +64,9 @@ MessageTransport::SendResult SocketTransport::send(std::string_view message, Clo
     while (sent < framed.size()) {
         if (closed())
             return SendResult::kClosed;
-        Ready ready = wait_for(m_socket, true, deadline);
+        Ready ready = wait_for(*this, m_socket, true, deadline);
+        if (ready == Ready::kClosed)
+            return SendResult::kClosed;
         if (ready == Ready::kTimedOut) {
             if (sent > 0)
                 close("a message was cut short by its deadline");
@@ -105,8 +112,8 @@ std::optional<std::string> SocketTransport::receive(Clock::time_point deadline)
             return message;
         if (closed())
             return std::nullopt;
-        Ready ready = wait_for(m_socket, false, deadline);
-        if (ready == Ready::kTimedOut)
+        Ready ready = wait_for(*this, m_socket, false, deadline);
+        if (ready == Ready::kTimedOut || ready == Ready::kClosed)
             return std::nullopt;
         if (ready == Ready::kFailed) {
             mark_closed(socket_error_text("waiting for the browser"));

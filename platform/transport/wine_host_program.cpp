@@ -95,9 +95,21 @@ std::string shell_quoted(const std::string& word)
     return quoted + "'";
 }
 
+std::string shell_runs(const std::string& pid)
+{
+    return "[ \"$(cut -d' ' -f3 /proc/" + pid + "/stat 2>/dev/null || echo Z)\" != Z ]";
+}
+
 std::string shell_wait_for_exit(const std::string& pid)
 {
-    return "while [ \"$(cut -d' ' -f3 /proc/" + pid + "/stat 2>/dev/null || echo Z)\" != Z ]; do sleep 1; done";
+    return "while " + shell_runs(pid) + "; do sleep 1; done";
+}
+
+int host_pid_of_this_process()
+{
+    std::ifstream stat("Z:\\proc\\self\\stat");
+    int pid = 0;
+    return stat >> pid ? pid : 0;
 }
 
 WineHostProgram::WineHostProgram(const std::string& prefix) : m_folder(make_folder(prefix))

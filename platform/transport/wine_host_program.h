@@ -59,8 +59,14 @@ private:
 // One word for the host's shell, in single quotes.
 std::string shell_quoted(const std::string& word);
 
-// A line of the host's shell that returns once the process `pid` (a number or a shell
-// expansion) has exited; a zombie counts as exited.
+// A condition of the host's shell that holds while the process `pid` (a number or a shell
+// expansion) runs; a zombie has exited.
+std::string shell_runs(const std::string& pid);
+
+// A line of the host's shell that returns once the process `pid` has exited.
 std::string shell_wait_for_exit(const std::string& pid);
+
+// This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
+int host_pid_of_this_process();
 
 }  // namespace varne

@@ -26,4 +26,9 @@ std::string library_file_path()
     }
 }
 
+bool threads_outlive_exit_of_statics()
+{
+    return false;
+}
+
 }  // namespace varne

@@ -8,22 +8,35 @@
 
 namespace varne::cdp {
 
+namespace {
+
+// Under Wine a Windows program (.exe) named by VARNE_CHROMIUM is started as on Windows; any other
+// program is the host's, which only the socket route reaches.
+bool chosen_windows_program()
+{
+    const auto chosen = chosen_browser();
+    return chosen && names_windows_program(*chosen);
+}
+
+}  // namespace
+
 std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environment, bool headless)
 {
-    // Under Wine a Windows program (.exe) named by VARNE_CHROMIUM is started as on Windows; any
-    // other program is the host's, which only the socket route reaches.
-    const auto chosen = chosen_browser();
-    if (running_under_wine() && !(chosen && names_windows_program(*chosen)))
+    if (running_under_wine() && !chosen_windows_program())
         return WineBrowserHost::launch(environment, headless);
     return WindowsBrowserHost::launch(headless);
 }
 
-// Each application of the Windows build has a browser of its own: a headed window is found by its
-// process, and a shared browser would outlive the script's host, whose exit runs under the loader
-// lock, where the pool's threads cannot be joined.
-std::string shared_browser_key(const EnvironmentLookup&, bool)
+// Only the host's Chromium under Wine is shared, and only while nobody sees it: its profile goes
+// with it when this process ends (see WineBrowserHost). A headed window is found by its process, so
+// each headed application has a browser of its own; so has a Windows program's, whose profile
+// would stay behind a browser kept for a next application when this process ends.
+std::string shared_browser_key(const EnvironmentLookup& environment, bool headless)
 {
-    return {};
+    const bool headed = !headless && can_show_browser_window(environment);
+    if (headed || !running_under_wine() || chosen_windows_program())
+        return {};
+    return "headless " + variable_or(environment, "VARNE_CHROMIUM", WineBrowserHost::kDefaultExecutable);
 }
 
 bool can_show_browser_window(const EnvironmentLookup& environment)

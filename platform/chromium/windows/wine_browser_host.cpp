@@ -93,11 +93,29 @@ std::pair<SOCKET, SOCKET> socket_pair()
     return {ours.release(), theirs.release()};
 }
 
+// A browser that nobody sees may be kept for this process's next Browser, and this process may
+// end meanwhile without a word to it: the browser quits when its socket closes with this process,
+// and a watchdog of the shell then removes its profile, killing a browser that stays (exec keeps
+// the shell's pid for it). While this process runs, the profile is this process's to remove: the
+// watchdog only waits, and leaves once the folder has gone. A browser that shows its window is
+// handed to a keeper when let go of.
+std::string watchdog_script(const std::string& folder, bool shows_window)
+{
+    const int client = host_pid_of_this_process();
+    if (shows_window || client == 0)
+        return {};
+    const std::string there = "[ -e " + shell_quoted(folder) + " ]";
+    return "browser=$$; (while " + shell_runs(std::to_string(client)) + " && " + there + "; do sleep 1; done; " +
+           there + " || exit 0; if " + shell_runs("$browser") + "; then kill -KILL $browser; fi; " +
+           shell_wait_for_exit("$browser") + "; rm -rf -- " + shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+}
+
 // Perl clears the O_NONBLOCK that Wine puts on the socket (the browser takes EAGAIN for a closed
 // pipe) and execs the browser, keeping descriptor 3 across the exec.
 std::string launch_script(const std::string& executable, const std::string& folder, bool shows_window)
 {
     std::string script =
+        watchdog_script(folder, shows_window) +
         "sandbox=; [ \"$(id -u)\" = 0 ] && sandbox=--no-sandbox; exec perl -MFcntl -e " +
         shell_quoted("$^F=255; open(my $p,q(+<&=),3); fcntl($p,F_SETFL,O_RDWR); exec {$ARGV[0]} @ARGV") + " " +
         shell_quoted(executable) + " $sandbox";

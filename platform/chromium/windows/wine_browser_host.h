@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/chromium/browser_host.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/socket_transport.h"
 #include "platform/transport/wine_host_program.h"
 
@@ -26,7 +27,7 @@ public:
     // Reads VARNE_CHROMIUM and DISPLAY through `environment`. Raises AutomationError (server
     // unavailable) saying why when the browser cannot be started or does not answer within start_timeout.
     static std::unique_ptr<WineBrowserHost> launch(const EnvironmentLookup& environment, bool headless,
-                                                   std::chrono::milliseconds start_timeout = std::chrono::seconds(10));
+                                                   std::chrono::milliseconds start_timeout = session_bounds::kLaunch);
 
     ~WineBrowserHost() override;
     WineBrowserHost(const WineBrowserHost&) = delete;

@@ -6,8 +6,7 @@
 
 namespace varne::bidi {
 
-// Each page starts a Firefox of its own, as each application of the Windows build has its own
-// Chromium, so the pool stays empty.
+// Each page starts a Firefox of its own, so the pool stays empty.
 FirefoxEngine::FirefoxEngine(EnvironmentLookup environment)
     : m_environment(std::move(environment)), m_browsers(std::chrono::milliseconds::zero())
 {

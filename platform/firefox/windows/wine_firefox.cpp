@@ -21,14 +21,6 @@ constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
 constexpr const char* kKeptName = "kept";
 
-// This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
-int host_pid()
-{
-    std::ifstream stat("Z:\\proc\\self\\stat");
-    int pid = 0;
-    return stat >> pid ? pid : 0;
-}
-
 // Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
 // watchdog of the shell kills it, and removes its profile, once this process has gone (exec keeps
 // the shell's pid for Firefox). A browser let go of (the kept file in its folder) is left to run
@@ -37,7 +29,7 @@ int host_pid()
 std::string launch_script(const std::string& executable, const std::string& folder, bool shows_window)
 {
     std::string script;
-    if (const int client = host_pid()) {
+    if (const int client = host_pid_of_this_process()) {
         const std::string kept = shell_quoted(folder + "/" + kKeptName);
         script = "browser=$$; (while kill -0 " + std::to_string(client) + " 2>/dev/null && [ ! -e " + kept +
                  " ]; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; [ -e " + kept +
@@ -126,7 +118,7 @@ void WineFirefox::leave_open() noexcept
         return;
     // Without a watchdog (this process's host pid unknown) nothing would remove the profile.
     std::ofstream kept;
-    if (m_shows_window && host_pid() != 0)
+    if (m_shows_window && host_pid_of_this_process() != 0)
         kept.open(m_program->folder() / kKeptName, std::ios::binary);
     if (!kept.is_open()) {
         close();

@@ -2,6 +2,7 @@
 
 #include "platform/environment.h"
 #include "platform/firefox/firefox_page_delegate.h"
+#include "platform/session/session_bounds.h"
 #include "platform/transport/wine_host_program.h"
 
 #include <chrono>
@@ -24,9 +25,10 @@ public:
     // unavailable) saying which step of the start failed: the shell
     // or the program could not start, it printed no BiDi address within listen_timeout, or it did
     // not answer session.new within session_timeout (Firefox answers once its start-up tasks have run).
-    static std::unique_ptr<WineFirefox> launch(const EnvironmentLookup& environment, bool headless,
-                                               std::chrono::milliseconds listen_timeout = std::chrono::seconds(30),
-                                               std::chrono::milliseconds session_timeout = std::chrono::seconds(45));
+    static std::unique_ptr<WineFirefox>
+    launch(const EnvironmentLookup& environment, bool headless,
+           std::chrono::milliseconds listen_timeout = session_bounds::kFirefoxListen,
+           std::chrono::milliseconds session_timeout = session_bounds::kFirefoxSession);
 
     ~WineFirefox() override;
     WineFirefox(const WineFirefox&) = delete;

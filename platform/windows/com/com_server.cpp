@@ -97,12 +97,15 @@ std::wstring module_path()
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         varne::com::g_module = instance;
         DisableThreadLibraryCalls(instance);
     }
+    // A script host may still release its objects after this, on its way out.
+    if (reason == DLL_PROCESS_DETACH && reserved)
+        varne::note_process_ending();
     return TRUE;
 }
 

@@ -1,6 +1,7 @@
 #include "page/browser_pool.h"
 
 #include "frame/server_locks.h"
+#include "tests/support/running_threads.h"
 
 #include <gtest/gtest.h>
 
@@ -158,12 +159,16 @@ TEST(BrowserPool, AnIdleBrowserServesTheNextPageAndEndsWhenItsMomentIsOverOrWith
     EXPECT_EQ(record.ended, 1);
     EXPECT_EQ(background_work(), 0);
 
+    const auto threads_before = running_threads();
     BrowserPool brief(1ms);
     brief.lease("local", starter(record)).reset();
     settle([&] { return record.ended == 2 && background_work() == 0; });
     EXPECT_EQ(record.ended, 2);
     EXPECT_EQ(brief.running(), 0);
     EXPECT_EQ(background_work(), 0);
+    // Once the library looks idle it may be unloaded: the watcher that ended the browser, and the
+    // threads that opened its spare windows, must be gone by then.
+    EXPECT_EQ(running_threads(), threads_before);
 }
 
 TEST(BrowserPool, AHeadedBrowserIsLetGoAtOnceAndAPageMayOutliveThePool)

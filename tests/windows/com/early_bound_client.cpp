@@ -304,6 +304,20 @@ void nothing_from_the_page(const std::wstring& site)
     browser->Release();
 }
 
+// Polls `done` for up to `seconds`, serving this apartment's messages meanwhile.
+template <class Condition>
+bool eventually(Condition done, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(100);
+    }
+    return done();
+}
+
 void unloading()
 {
     HMODULE library = GetModuleHandleW(L"Varne.dll");
@@ -312,7 +326,9 @@ void unloading()
         return;
     auto can_unload = reinterpret_cast<CanUnloadNow>(GetProcAddress(library, "DllCanUnloadNow"));
     auto get_class_object = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
-    check_hr("idle", can_unload(), S_OK);
+    // The headless browser of the Browsers before is kept a moment for a next one, and holds the library.
+    check("idle once the browser kept for a next Browser has ended",
+          eventually([&] { return can_unload() == S_OK; }, 30));
 
     const CLSID unknown{0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
     void* object = reinterpret_cast<void*>(1);
@@ -389,20 +405,6 @@ void ask_to_close(int pid)
     }
 }
 
-// Polls `done` for up to `seconds`, serving this apartment's messages meanwhile.
-template <class Condition>
-bool eventually(Condition done, int seconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done() && std::chrono::steady_clock::now() < deadline) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        Sleep(100);
-    }
-    return done();
-}
-
 void released_browsers_outlive_the_library(const std::wstring& site, bool headed)
 {
     const auto before = browser_folders();
@@ -414,11 +416,14 @@ void released_browsers_outlive_the_library(const std::wstring& site, bool headed
                 continue;
             _wputenv_s(L"VARNE_HEADLESS", headless ? L"1" : L"0");
             _Browser* browser = nullptr;
-            CoCreateInstance(CLSID_Browser, nullptr, CLSCTX_INPROC_SERVER, IID__Browser,
-                             reinterpret_cast<void**>(&browser));
+            const HRESULT created = CoCreateInstance(CLSID_Browser, nullptr, CLSCTX_INPROC_SERVER, IID__Browser,
+                                                     reinterpret_cast<void**>(&browser));
             check("create a Browser to release", browser != nullptr);
-            if (!browser)
+            if (!browser) {
+                std::printf("  %ls: 0x%08lX %ls\n", engine, static_cast<unsigned long>(created),
+                            error_description().c_str());
                 continue;
+            }
             Bstr url((site + L"index.html").c_str());
             check_hr("a page loaded before release", browser->GotoURL(&url.value), S_OK);
             browser->Release();

@@ -175,6 +175,17 @@ def log_problem(path, *texts):
     return None if actual == expected else f"{path.name}: {actual!r} is not {expected!r}"
 
 
+def left_behind(prefix, name):
+    """The folders under the prefix's users and the host's processes that still bear a browser
+    folder's name."""
+    left = [str(path) for path in (prefix / "drive_c" / "users").glob(f"*/**/{name}")]
+    for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
+        with contextlib.suppress(OSError):
+            if name.encode() in cmdline.read_bytes():
+                left.append(f"process {cmdline.parent.name}")
+    return left
+
+
 ENGINES = ["chromium", "firefox"]
 
 # The log texts of browser.vbs as the Linux build writes them, with the site's address as {site}
@@ -291,6 +302,21 @@ def main():
         job.step("collections.js", lambda: job.script("collections.js", site))
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
         job.step("nothing.js", lambda: job.script("nothing.js", site))
+
+        def shared_browser():
+            result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site,
+                              env=dict(job.env, VARNE_BROWSER="chromium"))
+            named = re.search(r"^browser folder: (varne-chromium-\d+)\s*$", result.stdout, re.M)
+            problem = job.summary_of(result.stdout) or (None if named else "no browser folder named")
+            if problem:
+                return problem
+            # The script's host ended right after its last Browser, with the browser kept for a next one.
+            deadline = time.monotonic() + 30
+            while (left := left_behind(job.prefix, named.group(1))) and time.monotonic() < deadline:
+                time.sleep(0.5)
+            return f"left once the script's host ended: {left}" if left else None
+        job.step("shared_browser.vbs: one Chromium for every headless Browser, gone with the script's host",
+                 shared_browser)
         # Its headed browsers show their windows on a display of their own; Wine itself keeps its
         # null driver.
         with display() as shown:
