@@ -178,7 +178,8 @@ def log_problem(path, *texts):
 def left_behind(prefix, name):
     """The folders under the prefix's users and the host's processes that still bear a browser
     folder's name."""
-    left = [str(path) for path in (prefix / "drive_c" / "users").glob(f"*/**/{name}")]
+    # A walk that passes over folders removed under it: the watchdog may be deleting this one.
+    left = [os.path.join(root, name) for root, folders, _ in os.walk(prefix / "drive_c" / "users") if name in folders]
     for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
         with contextlib.suppress(OSError):
             if name.encode() in cmdline.read_bytes():
