@@ -136,7 +136,7 @@ TEST(WindowsFirefoxUnderWineTest, TheHostsFirefoxAnswersInAProfileWithThePrefsAn
         << prefs.str();
     const auto tree = firefox->session().send("browsingContext.getTree", nlohmann::json::object(), 30s);
     EXPECT_EQ(tree["contexts"].size(), 1u) << tree.dump();
-    EXPECT_FALSE(firefox->window_on_this_machine());
+    EXPECT_FALSE(firefox->shows_window());
 
     const DWORD pid = firefox->process_id();
     firefox->close();
