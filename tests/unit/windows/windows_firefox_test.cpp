@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "frame/automation_error.h"
+#include "page/page_state.h"
+#include "platform/firefox/firefox_engine.h"
+#include "platform/firefox/started_firefox.h"
 #include "tests/support/fake_environment.h"
 #include "tests/unit/windows/browser_test_files.h"
 #include "platform/transport/wine_host_program.h"
@@ -146,6 +152,100 @@ TEST(WindowsFirefoxUnderWineTest, TheHostsFirefoxAnswersInAProfileWithThePrefsAn
         CloseHandle(process);
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(profiles(), before);
+}
+
+TEST(FirefoxSharingTest, OnlyTheHostsHeadlessFirefoxUnderWineIsShared)
+{
+    if (!running_under_wine())
+        GTEST_SKIP() << "on Windows itself every page starts a Firefox of its own";
+    const Variables nothing;
+    EXPECT_EQ(shared_firefox_key(environment_of(nothing), true), "headless /usr/bin/firefox-esr");
+    EXPECT_EQ(shared_firefox_key(environment_of(nothing), false), "headless /usr/bin/firefox-esr")
+        << "without a display a headed Firefox is headless";
+    const Variables other{{"VARNE_FIREFOX", "/opt/firefox/firefox"}};
+    EXPECT_EQ(shared_firefox_key(environment_of(other), true), "headless /opt/firefox/firefox");
+    const Variables shown{{"DISPLAY", ":5"}};
+    EXPECT_EQ(shared_firefox_key(environment_of(shown), false), "");
+    EXPECT_EQ(shared_firefox_key(environment_of(shown), true), "headless /usr/bin/firefox-esr");
+    const Variables windows_program{{"VARNE_FIREFOX", "C:\\Program Files\\Mozilla Firefox\\firefox.exe"}};
+    EXPECT_EQ(shared_firefox_key(environment_of(windows_program), true), "");
+}
+
+// The folders of the host's Firefox under Wine in the temporary folder, which its profile is in.
+std::set<std::filesystem::path> host_firefox_folders()
+{
+    std::set<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path())) {
+        if (entry.path().filename().string().starts_with("varne-firefox-"))
+            found.insert(entry.path());
+    }
+    return found;
+}
+
+std::set<std::filesystem::path> added(const std::set<std::filesystem::path>& now,
+                                      const std::set<std::filesystem::path>& before)
+{
+    std::set<std::filesystem::path> difference;
+    std::ranges::set_difference(now, before, std::inserter(difference, difference.end()));
+    return difference;
+}
+
+// Whether `folder` is gone within a bound, as a browser's folder goes once the browser has exited.
+bool gone_soon(const std::filesystem::path& folder)
+{
+    for (int i = 0; i < 300 && std::filesystem::exists(folder); ++i)
+        std::this_thread::sleep_for(100ms);
+    return !std::filesystem::exists(folder);
+}
+
+// The engine under Wine against the host's Firefox and, through host_firefox.exe, a Windows
+// program's.
+class FirefoxEngineUnderWineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!running_under_wine() || !std::filesystem::exists("Z:\\usr\\bin\\firefox-esr"))
+            GTEST_SKIP() << "needs Wine and the host's firefox-esr";
+    }
+
+    page::PageState m_states[3];
+};
+
+TEST_F(FirefoxEngineUnderWineTest, HeadlessPagesShareOneHostFirefoxThatEndsWithTheEngine)
+{
+    const auto before = host_firefox_folders();
+    const Variables nothing;
+    std::set<std::filesystem::path> started;
+    {
+        FirefoxEngine engine(environment_of(nothing));
+        auto first = engine.open_page(m_states[0], true);
+        started = added(host_firefox_folders(), before);
+        ASSERT_EQ(started.size(), 1u);
+        auto second = engine.open_page(m_states[1], true);
+        EXPECT_NE(second->main_frame_id(), first->main_frame_id());
+        EXPECT_EQ(added(host_firefox_folders(), before), started);
+        first.reset();
+        second.reset();
+        // The Firefox waits a moment for the next page rather than ending with the last.
+        auto third = engine.open_page(m_states[2], true);
+        EXPECT_EQ(added(host_firefox_folders(), before), started);
+    }
+    EXPECT_TRUE(gone_soon(*started.begin()));
+}
+
+TEST_F(FirefoxEngineUnderWineTest, EachPageOfAWindowsProgramsFirefoxHasItsOwnThatEndsWithIt)
+{
+    const auto before = profiles();
+    const Variables variables{{"VARNE_FIREFOX", helper_path(L"host_firefox.exe").string()}};
+    FirefoxEngine engine(environment_of(variables));
+    auto first = engine.open_page(m_states[0], true);
+    auto second = engine.open_page(m_states[1], true);
+    const auto started = added(profiles(), before);  // each profile's folder and its lock
+    EXPECT_EQ(std::ranges::count_if(started, [](const auto& path) { return std::filesystem::is_directory(path); }), 2);
+    first.reset();
+    second.reset();
+    for (const auto& folder : started)
+        EXPECT_TRUE(gone_soon(folder)) << folder;
 }
 
 }  // namespace
