@@ -18,7 +18,6 @@ bool chosen_windows_program(const EnvironmentLookup& environment)
 
 }  // namespace
 
-// Windows reaches Firefox only by starting it.
 std::unique_ptr<FirefoxHost> open_firefox_elsewhere(const EnvironmentLookup&)
 {
     return nullptr;
