@@ -233,6 +233,34 @@ TEST_F(FirefoxEngineUnderWineTest, HeadlessPagesShareOneHostFirefoxThatEndsWithT
     EXPECT_TRUE(gone_soon(*started.begin()));
 }
 
+TEST_F(FirefoxEngineUnderWineTest, AHostFirefoxThatDiesFailsItsPagesAndTheNextPageStartsAFreshOne)
+{
+    const auto before = host_firefox_folders();
+    const Variables nothing;
+    std::set<std::filesystem::path> started;
+    {
+        FirefoxEngine engine(environment_of(nothing));
+        auto first = engine.open_page(m_states[0], true);
+        started = added(host_firefox_folders(), before);
+        ASSERT_EQ(started.size(), 1u);
+        int pid = 0;
+        std::ifstream(*started.begin() / "pid") >> pid;  // the shell's, which execs Firefox
+        ASSERT_GT(pid, 0);
+        WineHostProgram killer("varne-test-kill-");
+        killer.start("exec /bin/kill -KILL " + std::to_string(pid));
+        for (int i = 0; i < 300 && !first->connection_lost(); ++i)
+            std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(first->connection_lost());
+
+        auto second = engine.open_page(m_states[1], true);
+        const auto now = added(host_firefox_folders(), before);
+        EXPECT_EQ(now.size(), 2u) << "the dead Firefox's folder goes with its last page";
+        std::ranges::set_difference(now, started, std::inserter(started, started.end()));
+    }
+    for (const auto& folder : started)
+        EXPECT_TRUE(gone_soon(folder)) << folder;
+}
+
 TEST_F(FirefoxEngineUnderWineTest, EachPageOfAWindowsProgramsFirefoxHasItsOwnThatEndsWithIt)
 {
     const auto before = profiles();
