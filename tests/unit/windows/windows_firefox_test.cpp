@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -208,55 +209,62 @@ protected:
             GTEST_SKIP() << "needs Wine and the host's firefox-esr";
     }
 
+    // Opens the first page of an engine on the host's Firefox, and notes the folder of the Firefox
+    // that it started.
+    void open_first_page()
+    {
+        m_engine.emplace(environment_of(m_nothing));
+        m_first = m_engine->open_page(m_states[0], true);
+        const auto started = new_folders();
+        ASSERT_EQ(started.size(), 1u);
+        m_folder = *started.begin();
+    }
+
+    // The folders of the host's Firefox made since the test began.
+    std::set<std::filesystem::path> new_folders() const { return added(host_firefox_folders(), m_before); }
+
+    const std::set<std::filesystem::path> m_before = host_firefox_folders();
+    const Variables m_nothing;
     page::PageState m_states[3];
+    std::optional<FirefoxEngine> m_engine;
+    std::unique_ptr<page::PageDelegate> m_first;
+    std::filesystem::path m_folder;
 };
 
 TEST_F(FirefoxEngineUnderWineTest, HeadlessPagesShareOneHostFirefoxThatEndsWithTheEngine)
 {
-    const auto before = host_firefox_folders();
-    const Variables nothing;
-    std::set<std::filesystem::path> started;
-    {
-        FirefoxEngine engine(environment_of(nothing));
-        auto first = engine.open_page(m_states[0], true);
-        started = added(host_firefox_folders(), before);
-        ASSERT_EQ(started.size(), 1u);
-        auto second = engine.open_page(m_states[1], true);
-        EXPECT_NE(second->main_frame_id(), first->main_frame_id());
-        EXPECT_EQ(added(host_firefox_folders(), before), started);
-        first.reset();
-        second.reset();
-        // The Firefox waits a moment for the next page rather than ending with the last.
-        auto third = engine.open_page(m_states[2], true);
-        EXPECT_EQ(added(host_firefox_folders(), before), started);
-    }
-    EXPECT_TRUE(gone_soon(*started.begin()));
+    ASSERT_NO_FATAL_FAILURE(open_first_page());
+    auto second = m_engine->open_page(m_states[1], true);
+    EXPECT_NE(second->main_frame_id(), m_first->main_frame_id());
+    EXPECT_EQ(new_folders(), std::set{m_folder});
+    m_first.reset();
+    second.reset();
+    // The Firefox waits a moment for the next page rather than ending with the last.
+    auto third = m_engine->open_page(m_states[2], true);
+    EXPECT_EQ(new_folders(), std::set{m_folder});
+    third.reset();
+    m_engine.reset();
+    EXPECT_TRUE(gone_soon(m_folder));
 }
 
 TEST_F(FirefoxEngineUnderWineTest, AHostFirefoxThatDiesFailsItsPagesAndTheNextPageStartsAFreshOne)
 {
-    const auto before = host_firefox_folders();
-    const Variables nothing;
-    std::set<std::filesystem::path> started;
-    {
-        FirefoxEngine engine(environment_of(nothing));
-        auto first = engine.open_page(m_states[0], true);
-        started = added(host_firefox_folders(), before);
-        ASSERT_EQ(started.size(), 1u);
-        int pid = 0;
-        std::ifstream(*started.begin() / "pid") >> pid;  // the shell's, which execs Firefox
-        ASSERT_GT(pid, 0);
-        WineHostProgram killer("varne-test-kill-");
-        killer.start("exec /bin/kill -KILL " + std::to_string(pid));
-        for (int i = 0; i < 300 && !first->connection_lost(); ++i)
-            std::this_thread::sleep_for(100ms);
-        ASSERT_TRUE(first->connection_lost());
+    ASSERT_NO_FATAL_FAILURE(open_first_page());
+    int pid = 0;
+    std::ifstream(m_folder / "pid") >> pid;  // the shell's, which execs Firefox
+    ASSERT_GT(pid, 0);
+    WineHostProgram killer("varne-test-kill-");
+    killer.start("exec /bin/kill -KILL " + std::to_string(pid));
+    for (int i = 0; i < 300 && !m_first->connection_lost(); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(m_first->connection_lost());
 
-        auto second = engine.open_page(m_states[1], true);
-        const auto now = added(host_firefox_folders(), before);
-        EXPECT_EQ(now.size(), 2u) << "the dead Firefox's folder goes with its last page";
-        std::ranges::set_difference(now, started, std::inserter(started, started.end()));
-    }
+    auto second = m_engine->open_page(m_states[1], true);
+    const auto started = new_folders();
+    EXPECT_EQ(started.size(), 2u) << "the dead Firefox's folder goes with its last page";
+    m_first.reset();
+    second.reset();
+    m_engine.reset();
     for (const auto& folder : started)
         EXPECT_TRUE(gone_soon(folder)) << folder;
 }
@@ -265,9 +273,9 @@ TEST_F(FirefoxEngineUnderWineTest, EachPageOfAWindowsProgramsFirefoxHasItsOwnTha
 {
     const auto before = profiles();
     const Variables variables{{"VARNE_FIREFOX", helper_path(L"host_firefox.exe").string()}};
-    FirefoxEngine engine(environment_of(variables));
-    auto first = engine.open_page(m_states[0], true);
-    auto second = engine.open_page(m_states[1], true);
+    m_engine.emplace(environment_of(variables));
+    auto first = m_engine->open_page(m_states[0], true);
+    auto second = m_engine->open_page(m_states[1], true);
     const auto started = added(profiles(), before);  // each profile's folder and its lock
     EXPECT_EQ(std::ranges::count_if(started, [](const auto& path) { return std::filesystem::is_directory(path); }), 2);
     first.reset();
