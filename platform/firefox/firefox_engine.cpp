@@ -2,7 +2,7 @@
 
 #include "platform/firefox/firefox_elsewhere.h"
 #include "platform/firefox/firefox_page_delegate.h"
-#include "platform/firefox/firefox_process.h"
+#include "platform/firefox/started_firefox.h"
 #include "platform/session/session_bounds.h"
 
 #include <mutex>
@@ -68,7 +68,7 @@ private:
 // would see it.
 class SharedFirefox final : public page::SharedBrowser {
 public:
-    explicit SharedFirefox(std::unique_ptr<FirefoxProcess> process) : m_process(std::move(process))
+    explicit SharedFirefox(std::unique_ptr<StartedFirefox> firefox) : m_firefox(std::move(firefox))
     {
         for (const Json& tab : session()
                                    .send("browsingContext.getTree", {{"maxDepth", 0}}, session_bounds::kContext)
@@ -76,11 +76,11 @@ public:
             m_first_tabs.push_back(tab.value("context", ""));
     }
 
-    BidiSession& session() { return m_process->session(); }
-    bool alive() const override { return !m_process->session().closed(); }
-    bool shows_windows() const override { return m_process->shows_window(); }
-    void close() noexcept override { m_process->close(); }
-    void leave_open() noexcept override { m_process->leave_open(); }
+    BidiSession& session() { return m_firefox->session(); }
+    bool alive() const override { return !m_firefox->session().closed(); }
+    bool shows_windows() const override { return m_firefox->shows_window(); }
+    void close() noexcept override { m_firefox->close(); }
+    void leave_open() noexcept override { m_firefox->leave_open(); }
     std::unique_ptr<page::SpareWindow> open_spare_window() override
     {
         if (shows_windows())
@@ -101,22 +101,23 @@ public:
     }
 
 private:
-    std::unique_ptr<FirefoxProcess> m_process;
+    std::unique_ptr<StartedFirefox> m_firefox;
     std::mutex m_mutex;
     std::vector<std::string> m_first_tabs;
 };
 
 // One page's part of a shared Firefox: a user context of its own, removed with the page (its
-// windows with it), or left with its window for a person to close.
+// windows with it), or left with its window for a person to close. A page alone in its Firefox
+// opens in the default user context, which goes with the browser.
 class UserContextHost final : public FirefoxHost {
 public:
     // `spare`: a window opened ahead, which the page then takes with its user context.
-    UserContextHost(std::shared_ptr<SharedFirefox> browser, std::unique_ptr<SpareFirefoxWindow> spare)
+    UserContextHost(std::shared_ptr<SharedFirefox> browser, bool own_context, std::unique_ptr<SpareFirefoxWindow> spare)
         : m_browser(std::move(browser))
     {
         if (spare)
             std::tie(m_user_context, m_tab, m_subscription) = spare->adopt();
-        else
+        else if (own_context)
             m_user_context = session()
                                  .send("browser.createUserContext", Json::object(), session_bounds::kContext)
                                  .value("userContext", "");
@@ -158,22 +159,19 @@ FirefoxEngine::FirefoxEngine(EnvironmentLookup environment)
 
 bool FirefoxEngine::can_show_window() const
 {
-    return variable_set(m_environment, "DISPLAY");
+    return can_show_firefox_window(m_environment);
 }
 
 std::unique_ptr<page::PageDelegate> FirefoxEngine::open_page(page::PageState& state, bool headless)
 {
     if (auto elsewhere = open_firefox_elsewhere(m_environment))
         return std::make_unique<FirefoxPageDelegate>(std::move(elsewhere), state);
-    const bool headed = !headless && can_show_window();
-    const std::string key = (headed ? "headed " + std::string(m_environment("DISPLAY")) + " " : "headless ") +
-                            variable_or(m_environment, "VARNE_FIREFOX", FirefoxProcess::kDefaultExecutable);
-    auto browser = m_browsers.lease<SharedFirefox>(key, [this, headless] {
-        return std::make_unique<SharedFirefox>(FirefoxProcess::launch(m_environment, {.headless = headless}));
-    });
+    const std::string key = shared_firefox_key(m_environment, headless);
+    auto browser = m_browsers.lease<SharedFirefox>(
+        key, [this, headless] { return std::make_unique<SharedFirefox>(start_firefox(m_environment, headless)); });
     auto spare = m_browsers.take_spare<SpareFirefoxWindow>(*browser);
-    auto page =
-        std::make_unique<FirefoxPageDelegate>(std::make_unique<UserContextHost>(browser, std::move(spare)), state);
+    auto page = std::make_unique<FirefoxPageDelegate>(
+        std::make_unique<UserContextHost>(browser, !key.empty(), std::move(spare)), state);
     browser->page_opened();
     return page;
 }

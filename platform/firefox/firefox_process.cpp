@@ -188,7 +188,7 @@ AutomationError FirefoxProcess::start_failure(std::string description)
     return server_unavailable(std::move(description));
 }
 
-void FirefoxProcess::close()
+void FirefoxProcess::close() noexcept
 {
     if (m_closed)
         return;
@@ -202,7 +202,7 @@ void FirefoxProcess::close()
     finish(session_bounds::kExit);
 }
 
-void FirefoxProcess::leave_open()
+void FirefoxProcess::leave_open() noexcept
 {
     if (m_closed)
         return;
@@ -240,6 +240,25 @@ void FirefoxProcess::release_watchdog()
         ::close(std::exchange(m_watchdog_fd, -1));
     }
     m_watchdog.wait_for_exit(session_bounds::kExit);
+}
+
+std::unique_ptr<StartedFirefox> start_firefox(const EnvironmentLookup& environment, bool headless)
+{
+    return FirefoxProcess::launch(environment, {.headless = headless});
+}
+
+// Every Firefox started here is shared: its watchdog ends it, and removes its profile, when this
+// process ends. Headed ones are shared per display.
+std::string shared_firefox_key(const EnvironmentLookup& environment, bool headless)
+{
+    const bool headed = !headless && can_show_firefox_window(environment);
+    return (headed ? "headed " + std::string(environment("DISPLAY")) + " " : "headless ") +
+           variable_or(environment, "VARNE_FIREFOX", FirefoxProcess::kDefaultExecutable);
+}
+
+bool can_show_firefox_window(const EnvironmentLookup& environment)
+{
+    return variable_set(environment, "DISPLAY");
 }
 
 }  // namespace varne::bidi

@@ -2,6 +2,7 @@
 
 #include "platform/firefox/bidi_session.h"
 #include "platform/firefox/firefox_profile.h"
+#include "platform/firefox/started_firefox.h"
 #include "platform/session/session_bounds.h"
 #include "platform/posix/child_process.h"
 
@@ -33,7 +34,7 @@ struct FirefoxLaunchOptions {
 // neither with its connection nor with this process, and a connection dropped without session.end
 // leaves its only session taken, so close() (or the destructor, or the watchdog when this process
 // dies) ends it and leaves no process of its group and no profile behind.
-class FirefoxProcess final {
+class FirefoxProcess final : public StartedFirefox {
 public:
     // The program used unless the VARNE_FIREFOX environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/bin/firefox-esr";
@@ -45,12 +46,12 @@ public:
     static std::unique_ptr<FirefoxProcess> launch(const EnvironmentLookup& environment,
                                                   const FirefoxLaunchOptions& options = {});
 
-    ~FirefoxProcess();
+    ~FirefoxProcess() override;
 
     FirefoxProcess(const FirefoxProcess&) = delete;
     FirefoxProcess& operator=(const FirefoxProcess&) = delete;
 
-    BidiSession& session() { return *m_session; }
+    BidiSession& session() override { return *m_session; }
     // The answer to session.new: the session id and the capabilities Firefox granted.
     const nlohmann::json& capabilities() const { return m_capabilities; }
     pid_t pid() const { return m_process.pid(); }
@@ -58,14 +59,14 @@ public:
     // The temporary folder that holds the profile and the browser's output; removed by close().
     const std::filesystem::path& folder() const { return m_folder; }
     // Whether a person can see its window; such a window stays open after this process ends.
-    bool shows_window() const { return m_shows_window; }
+    bool shows_window() const override { return m_shows_window; }
 
     // Ends the session (session.end, browser.close), waits a few seconds for Firefox to exit, kills
     // its process group and removes the temporary folder. Never raises; later calls do nothing.
-    void close();
+    void close() noexcept override;
     // Lets go of a Firefox whose window a person sees, leaving it to its watchdog, which keeps it
     // until the window is closed and then removes the profile; close() for any other.
-    void leave_open();
+    void leave_open() noexcept override;
 
 private:
     FirefoxProcess(std::string executable, std::filesystem::path folder, pid_t pid, bool shows_window);

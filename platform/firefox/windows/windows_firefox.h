@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/environment.h"
-#include "platform/firefox/firefox_page_delegate.h"
+#include "platform/firefox/started_firefox.h"
 #include "platform/session/session_bounds.h"
 #include "platform/transport/windows_browser_program.h"
 
@@ -24,7 +24,7 @@ std::optional<std::filesystem::path> installed_firefox();
 // BiDi server into that profile, reached over a WebSocket of 127.0.0.1. close() ends the session
 // and the browser and removes the profile; leave_open() lets go of a headed one, whose window then
 // stays open.
-class WindowsFirefox final : public FirefoxHost {
+class WindowsFirefox final : public StartedFirefox {
 public:
     // Reads VARNE_FIREFOX through `environment`. Raises AutomationError (server unavailable) saying
     // which step of the start failed: no program was found or it could not be started, it exited,
@@ -40,7 +40,7 @@ public:
     WindowsFirefox& operator=(const WindowsFirefox&) = delete;
 
     BidiSession& session() override { return *m_session; }
-    bool window_on_this_machine() const override { return !m_program.headless(); }
+    bool shows_window() const override { return !m_program.headless(); }
     void close() noexcept override;
     void leave_open() noexcept override;
     DWORD process_id() const { return m_program.process_id(); }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/environment.h"
-#include "platform/firefox/firefox_page_delegate.h"
+#include "platform/firefox/started_firefox.h"
 #include "platform/session/session_bounds.h"
 #include "platform/transport/wine_host_program.h"
 
@@ -16,7 +16,7 @@ namespace varne::bidi {
 // WebSocket of 127.0.0.1. close() ends the session and the browser (killed with /bin/kill when it
 // stays) and removes the profile; leave_open() lets go of a browser that shows its window, which
 // its watchdog then keeps until the browser exits, and removes the profile after.
-class WineFirefox final : public FirefoxHost {
+class WineFirefox final : public StartedFirefox {
 public:
     // The host's Firefox unless the VARNE_FIREFOX environment variable names another.
     static constexpr const char* kDefaultExecutable = "/usr/bin/firefox-esr";
@@ -35,7 +35,7 @@ public:
     WineFirefox& operator=(const WineFirefox&) = delete;
 
     BidiSession& session() override { return *m_session; }
-    bool window_on_this_machine() const override { return m_shows_window; }
+    bool shows_window() const override { return m_shows_window; }
     void close() noexcept override;
     void leave_open() noexcept override;
     const std::filesystem::path& folder() const { return m_program->folder(); }

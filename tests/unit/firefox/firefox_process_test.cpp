@@ -280,5 +280,17 @@ TEST_F(RealFirefoxTest, AHeadedWindowOutlivesItsClientAndItsProfileGoesOnceItIsC
     ::unsetenv("DISPLAY");
 }
 
+TEST(FirefoxSharingTest, EveryFirefoxStartedHereIsSharedHeadlessOrPerDisplay)
+{
+    const testing::Variables nothing;
+    EXPECT_EQ(shared_firefox_key(environment_of(nothing), false), "headless /usr/bin/firefox-esr")
+        << "without a display a headed Firefox is headless";
+    const testing::Variables shown{{"DISPLAY", ":5"}, {"VARNE_FIREFOX", "/opt/firefox/firefox"}};
+    EXPECT_EQ(shared_firefox_key(environment_of(shown), false), "headed :5 /opt/firefox/firefox");
+    EXPECT_EQ(shared_firefox_key(environment_of(shown), true), "headless /opt/firefox/firefox");
+    const testing::Variables elsewhere{{"DISPLAY", ":6"}, {"VARNE_FIREFOX", "/opt/firefox/firefox"}};
+    EXPECT_NE(shared_firefox_key(environment_of(elsewhere), false), shared_firefox_key(environment_of(shown), false));
+}
+
 }  // namespace
 }  // namespace varne::bidi

@@ -304,10 +304,11 @@ def main():
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
         job.step("nothing.js", lambda: job.script("nothing.js", site))
 
-        def shared_browser():
-            result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site,
-                              env=dict(job.env, VARNE_BROWSER="chromium"))
-            named = re.search(r"^browser folder: (varne-chromium-\d+)\s*$", result.stdout, re.M)
+        def shared_browser(engine):
+            prefix = f"varne-{engine}-"
+            result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site, prefix,
+                              env=dict(job.env, VARNE_BROWSER=engine))
+            named = re.search(rf"^browser folder: ({prefix}\d+)\s*$", result.stdout, re.M)
             problem = job.summary_of(result.stdout) or (None if named else "no browser folder named")
             if problem:
                 return problem
@@ -316,8 +317,10 @@ def main():
             while (left := left_behind(job.prefix, named.group(1))) and time.monotonic() < deadline:
                 time.sleep(0.5)
             return f"left once the script's host ended: {left}" if left else None
-        job.step("shared_browser.vbs: one Chromium for every headless Browser, gone with the script's host",
-                 shared_browser)
+        # Firefox, unlike Chromium, outlives its connection: its watchdog ends it with the script's host.
+        for engine, name in (("chromium", "Chromium"), ("firefox", "Firefox")):
+            job.step(f"shared_browser.vbs: one {name} for every headless Browser, gone with the script's host",
+                     lambda engine=engine: shared_browser(engine))
         # Its headed browsers show their windows on a display of their own; Wine itself keeps its
         # null driver.
         with display() as shown:
