@@ -31,10 +31,11 @@ std::string launch_script(const std::string& executable, const std::string& fold
     std::string script;
     if (const int client = host_pid_of_this_process()) {
         const std::string kept = shell_quoted(folder + "/" + kKeptName);
-        script = "browser=$$; (while kill -0 " + std::to_string(client) + " 2>/dev/null && [ ! -e " + kept +
-                 " ]; do kill -0 $browser 2>/dev/null || exit 0; sleep 1; done; [ -e " + kept +
-                 " ] || kill -KILL $browser; " + shell_wait_for_exit("$browser") + "; rm -rf -- " +
-                 shell_quoted(folder) + ") </dev/null >/dev/null 2>&1 & ";
+        // An ended process that is not reaped yet, the client or Firefox, counts as gone.
+        script = "browser=$$; (while " + shell_runs(std::to_string(client)) + " && [ ! -e " + kept + " ]; do " +
+                 shell_runs("$browser") + " || exit 0; sleep 1; done; [ -e " + kept + " ] || kill -KILL $browser; " +
+                 shell_wait_for_exit("$browser") + "; rm -rf -- " + shell_quoted(folder) +
+                 ") </dev/null >/dev/null 2>&1 & ";
     }
     script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable);
     if (!shows_window)
