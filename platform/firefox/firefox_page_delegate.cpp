@@ -127,6 +127,9 @@ page::NavigationStart FirefoxPageDelegate::navigate(const std::string& frame_id,
     } catch (const BidiError& error) {
         if (error.kind() != BidiError::Kind::kBrowserError)
             throw_task_error(error);
+        // Firefox lets a navigation that the page begins cancel one that the script asked for.
+        if (error.message().find("NS_BINDING_ABORTED") != std::string::npos)
+            return {page::NavigationStart::Outcome::kCutShort, {}};
         return {page::NavigationStart::Outcome::kRefused, error.message()};
     }
     // An answer before any start: a move within the document.

@@ -316,6 +316,15 @@ TEST_F(FirefoxPageDelegateTest, LoadsThatMakeNoDocumentDoNotHoldTheReadyState)
     EXPECT_EQ(refused.reason, "Navigation to \"foo://bar/baz\" is not allowed in this context");
 }
 
+TEST_F(FirefoxPageDelegateTest, ANavigationThatAnotherCancelsBeforeItBeginsIsCutShortNotRefused)
+{
+    const auto cut = navigate(kPage + "home", [&](const Json& command) {
+        refuse(command, "unknown error", "Error: NS_BINDING_ABORTED");
+    });
+    EXPECT_EQ(cut.outcome, page::NavigationStart::Outcome::kCutShort);
+    EXPECT_TRUE(m_state.take_load_failures().empty());
+}
+
 TEST_F(FirefoxPageDelegateTest, FramesOfThePageAreTrackedAndOtherTabsIgnored)
 {
     event("browsingContext.contextCreated", {{"context", kFrame}, {"parent", kTab}, {"url", "about:blank"}});
