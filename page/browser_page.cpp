@@ -122,7 +122,7 @@ void BrowserPage::navigate(const std::string& frame_id, const std::string& url)
         throw;
     }
     if (start.outcome == NavigationStart::Outcome::kCutShort) {
-        m_state.navigation_cut_short(frame_id);
+        m_state.navigation_cut_short(frame_id, false);
         return;
     }
     // An address that the browser will not even try is a failed load, as a person sees it.

@@ -203,12 +203,13 @@ void PageState::navigation_refused(const std::string& frame_id)
         m_script_navigation.pending = false;
 }
 
-void PageState::navigation_cut_short(const std::string& frame_id)
+void PageState::navigation_cut_short(const std::string& frame_id, bool begun)
 {
     std::lock_guard lock(m_mutex);
-    // Its start was never told, so nothing has counted it off yet.
-    Frame& cut = frame(frame_id);
-    cut.requested = std::max(cut.requested - 1, 0);
+    if (!begun) {
+        Frame& cut = frame(frame_id);
+        cut.requested = std::max(cut.requested - 1, 0);
+    }
     if (frame_id == m_main_frame_id && m_script_navigation.pending)
         m_script_navigation.overtaken = true;
     m_changed.notify_all();
