@@ -121,6 +121,10 @@ void BrowserPage::navigate(const std::string& frame_id, const std::string& url)
         m_state.navigation_refused(frame_id);
         throw;
     }
+    if (start.outcome == NavigationStart::Outcome::kCutShort) {
+        m_state.navigation_cut_short(frame_id, false);
+        return;
+    }
     // An address that the browser will not even try is a failed load, as a person sees it.
     if (start.outcome == NavigationStart::Outcome::kRefused) {
         m_state.navigation_refused(frame_id);

@@ -88,6 +88,7 @@ struct NavigationStart {
         kStarted,  // the frame began to load a document; its events end the load
         kNoLoad,  // the browser answered without loading anything (a javascript: address, a dialog)
         kRefused,  // the browser refused the address before any load: `reason` says why
+        kCutShort,  // another navigation of the frame, the page's own as a rule, ended it before it began
     };
     Outcome outcome = Outcome::kStarted;
     std::string reason;

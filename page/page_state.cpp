@@ -203,6 +203,18 @@ void PageState::navigation_refused(const std::string& frame_id)
         m_script_navigation.pending = false;
 }
 
+void PageState::navigation_cut_short(const std::string& frame_id, bool begun)
+{
+    std::lock_guard lock(m_mutex);
+    if (!begun) {
+        Frame& cut = frame(frame_id);
+        cut.requested = std::max(cut.requested - 1, 0);
+    }
+    if (frame_id == m_main_frame_id && m_script_navigation.pending)
+        m_script_navigation.overtaken = true;
+    m_changed.notify_all();
+}
+
 void PageState::script_navigation_asked()
 {
     std::lock_guard lock(m_mutex);

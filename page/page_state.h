@@ -75,6 +75,10 @@ public:
 
     // The browser refused the navigation before any load began.
     void navigation_refused(const std::string& frame_id);
+    // Another navigation of the frame ended this one before its document came, after its start
+    // was told (`begun`) or before: a navigation of the window that the script asked for was
+    // overtaken, as when the page's own start comes after it.
+    void navigation_cut_short(const std::string& frame_id, bool begun);
     // A script asks for a navigation of the window, which it expects to win over any that the page
     // begins of its own until its document is shown.
     void script_navigation_asked();

@@ -37,6 +37,7 @@ constexpr std::array kEvents{"browsingContext.contextCreated",
                              "script.realmDestroyed",
                              "script.message",
                              "network.beforeRequestSent",
+                             "network.responseStarted",
                              "network.responseCompleted",
                              "network.fetchError"};
 
@@ -127,6 +128,10 @@ page::NavigationStart FirefoxPageDelegate::navigate(const std::string& frame_id,
     } catch (const BidiError& error) {
         if (error.kind() != BidiError::Kind::kBrowserError)
             throw_task_error(error);
+        // Firefox lets a navigation that the page begins cancel one that the script asked for.
+        if (error.message().find("NS_BINDING_ABORTED") != std::string::npos ||
+            error.message().find("interrupted") != std::string::npos)
+            return {page::NavigationStart::Outcome::kCutShort, {}};
         return {page::NavigationStart::Outcome::kRefused, error.message()};
     }
     // An answer before any start: a move within the document.

@@ -89,6 +89,7 @@ private:
         std::string navigation;
         std::string url;
         bool failed = false;  // its failure has been recorded
+        bool answered = false;  // its response has begun to come
     };
 
     BidiSession& session() const { return m_host->session(); }

@@ -135,6 +135,10 @@ void FirefoxPageDelegate::on_event(const BidiEvent& event)
             if (holds_the_load(text_of(request, "destination")))
                 m_state.resource_requested(context, text_of(request, "request"));
         }
+    } else if (method == "network.responseStarted") {
+        const auto load = m_loads.find(context);
+        if (load != m_loads.end() && load->second.navigation == text_of(params, "navigation"))
+            load->second.answered = true;
     } else if (method == "network.responseCompleted") {
         m_state.resource_finished(text_of(params.value("request", Json::object()), "request"));
         const auto load = m_loads.find(context);
@@ -209,9 +213,14 @@ void FirefoxPageDelegate::on_fetch_error(const std::string& context, const Json&
         return;
     const std::string reason = text_of(params, "errorText");
     const std::string url = text_of(params.value("request", Json::object()), "url");
-    // A 204 or a download: the old document stays and Firefox says nothing more of this load
-    // until the next one begins.
     if (reason == "NS_BINDING_ABORTED") {
+        // Before its answer, another navigation cut it short; its navigationFailed ends it.
+        if (!load->second.answered) {
+            m_state.navigation_cut_short(context, true);
+            return;
+        }
+        // A 204 or a download: the old document stays and Firefox says nothing more of this
+        // load until the next one begins.
         m_state.load_cancelled(context, url, reason);
         end_load(context);
         return;

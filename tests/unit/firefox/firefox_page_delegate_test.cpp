@@ -288,6 +288,8 @@ TEST_F(FirefoxPageDelegateTest, LoadsThatMakeNoDocumentDoNotHoldTheReadyState)
     // A 204: Firefox says nothing after the network's abort until the next navigation begins.
     navigate(kPage + "204",
              [&](const Json&) { event("browsingContext.navigationStarted", ids("0e4158b5", kPage + "204")); });
+    event("network.responseStarted",
+          {{"context", kTab}, {"navigation", "0e4158b5"}, {"response", {{"url", kPage + "204"}, {"status", 204}}}});
     event("network.fetchError", {{"context", kTab},
                                  {"navigation", "0e4158b5"},
                                  {"errorText", "NS_BINDING_ABORTED"},
@@ -314,6 +316,30 @@ TEST_F(FirefoxPageDelegateTest, LoadsThatMakeNoDocumentDoNotHoldTheReadyState)
     });
     EXPECT_EQ(refused.outcome, page::NavigationStart::Outcome::kRefused);
     EXPECT_EQ(refused.reason, "Navigation to \"foo://bar/baz\" is not allowed in this context");
+}
+
+// Firefox lets a navigation that the page begins cancel the script's, before or after its start
+// is told, where a 204 aborts only once its answer has come.
+TEST_F(FirefoxPageDelegateTest, AScriptsNavigationThatAnotherCancelsIsOvertakenNotRefusedNorEmpty)
+{
+    const auto cut = navigate(
+        kPage + "home", [&](const Json& command) { refuse(command, "unknown error", "Error: NS_BINDING_ABORTED"); });
+    EXPECT_EQ(cut.outcome, page::NavigationStart::Outcome::kCutShort);
+
+    m_state.script_navigation_asked();
+    navigate(kPage + "home",
+             [&](const Json&) { event("browsingContext.navigationStarted", ids("6f4f4b69", kPage + "home")); });
+    event("network.fetchError", {{"context", kTab},
+                                 {"navigation", "6f4f4b69"},
+                                 {"errorText", "NS_BINDING_ABORTED"},
+                                 {"request", {{"url", kPage + "home"}}}});
+    sync();
+    EXPECT_TRUE(m_state.script_navigation_overtaken());
+    EXPECT_EQ(m_state.ready_state(), 1);
+    event("browsingContext.navigationFailed", {{"context", kTab}, {"navigation", "6f4f4b69"}, {"url", kPage + "home"}});
+    sync();
+    EXPECT_EQ(m_state.ready_state(), 4);
+    EXPECT_TRUE(m_state.take_load_failures().empty());
 }
 
 TEST_F(FirefoxPageDelegateTest, FramesOfThePageAreTrackedAndOtherTabsIgnored)

@@ -223,6 +223,28 @@ TEST_F(PageModelTest, AScriptsNavigationThatThePagesOwnCutShortIsAskedForAgainWi
     EXPECT_EQ(page->evaluated.size(), 1u);
 }
 
+// A browser that says so in its answer to the navigation, the start of the script's never told.
+TEST_F(PageModelTest, AScriptsNavigationThatTheBrowserCutShortBeforeItBeganIsAskedForAgain)
+{
+    page->next_navigation = {NavigationStart::Outcome::kCutShort, {}};
+    app->Navigate(u"http://127.0.0.1:8000/next.html");
+    page->next_navigation = {};
+    EXPECT_EQ(app->ReadyState(), 1);
+    ASSERT_EQ(page->navigations.size(), 3u);
+    EXPECT_EQ(page->evaluated.size(), 1u);
+    page->load_top_document("http://127.0.0.1:8000/next.html");
+    EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_TRUE(app->navigation_shown());
+
+    page->next_navigation = {NavigationStart::Outcome::kCutShort, {}};
+    app->Navigate(u"http://127.0.0.1:8000/away.html");
+    for (int check = 0; check < 5; ++check)
+        EXPECT_EQ(app->ReadyState(), 4);
+    EXPECT_EQ(page->navigations.size(), 3u + 4u);
+    EXPECT_FALSE(app->navigation_shown());
+    EXPECT_TRUE(app->take_load_failures().empty());
+}
+
 // A page that the holding cannot stop: the script's navigation is asked for a bounded number of
 // times, and the application then says that it did not show what the script asked for.
 TEST_F(PageModelTest, APageThatOvertakesEveryTryKeepsTheWindowAndSaysSo)
