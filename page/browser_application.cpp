@@ -12,10 +12,6 @@ namespace varne::page {
 
 namespace {
 
-// The page is held still before each try; a few tries cover a navigation of its own that was on
-// its way already, and more would only hide a page that the holding cannot stop.
-constexpr int kMostNavigationsAgain = 3;
-
 // The whole file or, on failure, the old one left as it was.
 void save_bytes(FileSystem& files, const BStr& path, std::string_view bytes)
 {

@@ -13,6 +13,13 @@ namespace varne::page {
 // LocationURL), answered by one browser page. ReadyState comes from the browser's load events.
 class BrowserApplication final : public dom::Application {
 public:
+    // How often a navigation of the script's that the page cut short is asked for again, the page
+    // held still before each try. Firefox lets a page's navigation cancel the script's, and the
+    // holding may miss a document that the page has just replaced; but Firefox starts no more than
+    // 200 navigations of a page's scripts in 10 s. At the waits' pace of a check every 100 ms, the
+    // tries outlast that, and a page that nothing stops still ends the wait in a bounded time.
+    static constexpr int kMostNavigationsAgain = 150;
+
     // `name`: the browser's name, as the Name property gives it; screenshots and page sources are
     // saved through `files`.
     BrowserApplication(std::shared_ptr<BrowserPage> page, std::u16string name, FileSystem& files);

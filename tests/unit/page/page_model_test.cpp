@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/collection.h"
+#include "page/browser_application.h"
 #include "page/dialog_window_functions.h"
 #include "page/page_launcher.h"
 #include "platform/win32_api.h"
@@ -238,9 +239,9 @@ TEST_F(PageModelTest, AScriptsNavigationThatTheBrowserCutShortBeforeItBeganIsAsk
 
     page->next_navigation = {NavigationStart::Outcome::kCutShort, {}};
     app->Navigate(u"http://127.0.0.1:8000/away.html");
-    for (int check = 0; check < 5; ++check)
+    for (int check = 0; check <= BrowserApplication::kMostNavigationsAgain; ++check)
         EXPECT_EQ(app->ReadyState(), 4);
-    EXPECT_EQ(page->navigations.size(), 3u + 4u);
+    EXPECT_EQ(page->navigations.size(), size_t{3 + 1 + BrowserApplication::kMostNavigationsAgain});
     EXPECT_FALSE(app->navigation_shown());
     EXPECT_TRUE(app->take_load_failures().empty());
 }
@@ -249,13 +250,14 @@ TEST_F(PageModelTest, AScriptsNavigationThatTheBrowserCutShortBeforeItBeganIsAsk
 // times, and the application then says that it did not show what the script asked for.
 TEST_F(PageModelTest, APageThatOvertakesEveryTryKeepsTheWindowAndSaysSo)
 {
+    constexpr int kNavigations = 2 + BrowserApplication::kMostNavigationsAgain;
     app->Navigate(u"http://127.0.0.1:8000/next.html");
-    for (int sent = 1; sent <= 5; ++sent) {
+    for (int sent = 1; sent <= kNavigations; ++sent) {
         page->state().navigation_started("top");
         page->load_top_document("http://127.0.0.1:8000/start.html?sent=" + std::to_string(sent));
         app->ReadyState();
     }
-    EXPECT_EQ(page->navigations.size(), 5u);
+    EXPECT_EQ(page->navigations.size(), size_t{kNavigations});
     EXPECT_EQ(app->ReadyState(), 4);
     EXPECT_FALSE(app->navigation_shown());
 }
