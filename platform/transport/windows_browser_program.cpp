@@ -28,6 +28,9 @@ constexpr auto kWatchedBrowserTimeout = 10000ms;
 // Unhurried, as nobody waits for the watchdog: a browser's helpers may hold files a little longer.
 constexpr auto kWatchdogRemoveTimeout = 10000ms;
 constexpr auto kWatchdogRemoveInterval = 100ms;
+// The other processes of the browser's job end a moment after it, and may still write into the
+// profile meanwhile, even make its folder anew; the watchdog looks again after this long.
+constexpr auto kLateWriteSettle = 1000ms;
 // rundll32 takes the name without its W and calls the wide-character form of the entry.
 constexpr const wchar_t* kWatchdogEntry = L"VarneWatchBrowserFolder";
 
@@ -333,7 +336,11 @@ void watch_browser_folder(const wchar_t* arguments) noexcept
     if (!removed_by_client) {
         if (browser)
             WaitForSingleObject(browser, kWatchedBrowserTimeout.count());
-        remove_profile(folder, kWatchdogRemoveTimeout, kWatchdogRemoveInterval);
+        const auto deadline = std::chrono::steady_clock::now() + kWatchdogRemoveTimeout;
+        do {
+            remove_profile(folder, kWatchdogRemoveTimeout, kWatchdogRemoveInterval);
+            std::this_thread::sleep_for(kLateWriteSettle);
+        } while (path_exists(folder) && std::chrono::steady_clock::now() < deadline);
     }
     for (HANDLE process : {client, browser}) {
         if (process)
