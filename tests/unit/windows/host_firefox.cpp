@@ -2,7 +2,8 @@
 // (/usr/bin/firefox-esr) with its own arguments, the folder after --profile given as the host's
 // name for it, and that exits with it. Wine starts a host program without a process handle, so a
 // Windows host cannot wait for it or end it; this program it can: when it is ended, a watchdog of
-// the host's shell kills Firefox at once.
+// the host's shell kills Firefox at once (an ended process that Wine has not reaped yet counts as
+// gone), as a job would end firefox.exe with all of its processes.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -62,8 +63,8 @@ int main()
     // cannot remove; the shell removes it, and the folder of its own pid, as this program may
     // have been ended before it could.
     varne::WineHostProgram firefox("varne-host-firefox-");
-    const std::string script = command + " & browser=$!; (while kill -0 " + std::to_string(own_host_pid()) +
-                               " 2>/dev/null; do kill -0 $browser 2>/dev/null || exit 0; sleep 0.2; done; kill -KILL "
+    const std::string script = command + " & browser=$!; (while " + varne::shell_runs(std::to_string(own_host_pid())) +
+                               "; do kill -0 $browser 2>/dev/null || exit 0; sleep 0.2; done; kill -KILL "
                                "$browser) </dev/null >/dev/null 2>&1 & wait $browser; rm -rf -- " +
                                varne::shell_quoted(profile + "/lock") + " " +
                                varne::shell_quoted(firefox.host_folder());
