@@ -20,6 +20,19 @@ constexpr auto kJobEndTimeout = 2000ms;
 // Children of the browser may hold files of the profile for a moment after it has exited.
 constexpr auto kRemoveTimeout = 2000ms;
 constexpr auto kPollInterval = 20ms;
+// The watchdog looks this often whether the client has removed the folder itself.
+constexpr auto kWatchInterval = 250ms;
+// The job ends the browser with the client at once; the bound keeps a watchdog from waiting for
+// ever on a browser that outlives it all the same.
+constexpr auto kWatchedBrowserTimeout = 10000ms;
+// Unhurried, as nobody waits for the watchdog: a browser's helpers may hold files a little longer.
+constexpr auto kWatchdogRemoveTimeout = 10000ms;
+constexpr auto kWatchdogRemoveInterval = 100ms;
+// The other processes of the browser's job end a moment after it, and may still write into the
+// profile meanwhile, even make its folder anew; the watchdog looks again after this long.
+constexpr auto kLateWriteSettle = 1000ms;
+// rundll32 takes the name without its W and calls the wide-character form of the entry.
+constexpr const wchar_t* kWatchdogEntry = L"VarneWatchBrowserFolder";
 
 // A profile folder varne-profile-X is in use while its lock file varne-profile-X.lock is open: the
 // lock is opened without delete sharing by the process that made it and given to a headed browser,
@@ -81,6 +94,69 @@ void remove_abandoned_folders(const std::filesystem::path& base)
             continue;
         if (DeleteFileW(lock_of(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
             std::filesystem::remove_all(path, ignored);
+    }
+}
+
+bool path_exists(const std::filesystem::path& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Removes the folder and its lock, retrying up to `timeout` while files of it are still open.
+void remove_profile(const std::filesystem::path& folder, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds interval) noexcept
+{
+    DeleteFileW(lock_of(folder).c_str());
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::error_code error;
+    while (std::filesystem::remove_all(folder, error), error && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(interval);
+}
+
+std::wstring module_file_name(HMODULE module)
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, name.data(), static_cast<DWORD>(name.size()));
+        if (length < name.size()) {
+            name.resize(length);
+            return name;
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+// Starts rundll32 on this library's watchdog entry, outside the browser's job and, where it may
+// leave, this process's. A program that holds this code without exporting the entry (a test)
+// starts none.
+void start_watchdog(DWORD browser_id, const std::filesystem::path& folder) noexcept
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&VarneWatchBrowserFolderW), &module) ||
+        !GetProcAddress(module, "VarneWatchBrowserFolderW"))
+        return;
+    const std::wstring library = module_file_name(module);
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (library.empty() || length == 0 || length >= MAX_PATH)
+        return;
+    const std::wstring program = std::wstring(system, length) + L"\\rundll32.exe";
+    std::wstring line = command_line_quoted(program) + L" " + command_line_quoted(library) + L"," + kWatchdogEntry +
+                        L" " + std::to_wstring(GetCurrentProcessId()) + L" " + std::to_wstring(browser_id) + L" " +
+                        folder.wstring();
+    // No standard handles, so that no one waiting for this process's output waits for the watchdog.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION started{};
+    for (const DWORD flags : {DWORD{CREATE_BREAKAWAY_FROM_JOB | CREATE_NO_WINDOW}, DWORD{CREATE_NO_WINDOW}}) {
+        if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr, system, &startup,
+                           &started)) {
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            return;
+        }
     }
 }
 
@@ -174,8 +250,10 @@ void WindowsBrowserProgram::adopt(HANDLE process, DWORD process_id, HANDLE kept)
 {
     m_process = process;
     m_process_id = process_id;
-    if (m_headless)
+    if (m_headless) {
+        start_watchdog(process_id, m_folder);
         return;
+    }
     if (kept)
         give_to(process, kept);
     give_to(process, m_folder_lock);
@@ -235,14 +313,44 @@ void WindowsBrowserProgram::end_job() noexcept
 // A folder that cannot be removed yet is left with its lock let go, for the next start to remove.
 void WindowsBrowserProgram::remove_folder() noexcept
 {
-    if (m_folder_lock) {
+    if (m_folder_lock)
         CloseHandle(std::exchange(m_folder_lock, nullptr));
-        DeleteFileW(lock_of(m_folder).c_str());
+    remove_profile(m_folder, kRemoveTimeout, kPollInterval);
+}
+
+void watch_browser_folder(const wchar_t* arguments) noexcept
+{
+    wchar_t* rest = nullptr;
+    const DWORD client_id = wcstoul(arguments, &rest, 10);
+    const DWORD browser_id = wcstoul(rest, &rest, 10);
+    while (*rest == L' ')
+        ++rest;
+    const std::filesystem::path folder(rest);
+    if (!folder.is_absolute() || !folder.filename().wstring().starts_with(kFolderPrefix))
+        return;
+    HANDLE client = OpenProcess(SYNCHRONIZE, FALSE, client_id);
+    HANDLE browser = OpenProcess(SYNCHRONIZE, FALSE, browser_id);
+    bool removed_by_client = false;
+    while (client && !removed_by_client && WaitForSingleObject(client, kWatchInterval.count()) == WAIT_TIMEOUT)
+        removed_by_client = !path_exists(folder);
+    if (!removed_by_client) {
+        if (browser)
+            WaitForSingleObject(browser, kWatchedBrowserTimeout.count());
+        const auto deadline = std::chrono::steady_clock::now() + kWatchdogRemoveTimeout;
+        do {
+            remove_profile(folder, kWatchdogRemoveTimeout, kWatchdogRemoveInterval);
+            std::this_thread::sleep_for(kLateWriteSettle);
+        } while (path_exists(folder) && std::chrono::steady_clock::now() < deadline);
     }
-    const auto deadline = std::chrono::steady_clock::now() + kRemoveTimeout;
-    std::error_code error;
-    while (std::filesystem::remove_all(m_folder, error), error && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(kPollInterval);
+    for (HANDLE process : {client, browser}) {
+        if (process)
+            CloseHandle(process);
+    }
 }
 
 }  // namespace varne
+
+void CALLBACK VarneWatchBrowserFolderW(HWND, HINSTANCE, LPWSTR arguments, int)
+{
+    varne::watch_browser_folder(arguments);
+}

@@ -25,9 +25,10 @@ bool names_windows_program(const std::filesystem::path& program);
 bool visible_window_station();
 
 // A browser of Windows started by this process, with the fresh profile folder it runs in under
-// %TEMP%. A headless browser runs in a job that ends it with this process. A headed one is given
-// the lock of its folder (and what else must live as long as it), so that its window can stay open
-// after this process ends; the first start after it has ended removes that folder.
+// %TEMP%. A headless browser runs in a job that ends it with this process, beside a watchdog (run
+// by rundll32 from this library) that then removes its folder. A headed one is given the lock of
+// its folder (and what else must live as long as it), so that its window can stay open after this
+// process ends; the first start after it has ended removes that folder.
 class WindowsBrowserProgram {
 public:
     // Makes the folder, first removing those of browsers that have ended. Raises AutomationError
@@ -42,8 +43,9 @@ public:
     // The job to start a headless browser in; null for a headed one.
     HANDLE job() const { return m_job; }
 
-    // Takes the started browser's process handle. A headed browser is given the folder's lock and
-    // `kept` (when not null), which then end only with it.
+    // Takes the started browser's process handle, and starts a headless browser's watchdog. A
+    // headed browser is given the folder's lock and `kept` (when not null), which then end only
+    // with it.
     void adopt(HANDLE process, DWORD process_id, HANDLE kept = nullptr);
     HANDLE process() const { return m_process; }
     DWORD process_id() const { return m_process_id; }
@@ -69,4 +71,13 @@ private:
     bool m_finished = false;
 };
 
+// The watchdog of a headless browser's folder, given "<client pid> <browser pid> <folder>": once
+// the client has ended, waits for the browser to end with its job and removes the folder (a
+// profile folder of this library's only); returns at once when the folder has gone before, removed
+// by the client that finished the browser. Never raises.
+void watch_browser_folder(const wchar_t* arguments) noexcept;
+
 }  // namespace varne
+
+// The entry that rundll32 runs for watch_browser_folder(), which only the library exports.
+extern "C" void CALLBACK VarneWatchBrowserFolderW(HWND, HINSTANCE, LPWSTR arguments, int);

@@ -27,16 +27,20 @@ std::unique_ptr<BrowserHost> open_browser_host(const EnvironmentLookup& environm
     return WindowsBrowserHost::launch(headless);
 }
 
-// Only the host's Chromium under Wine is shared, and only while nobody sees it: its profile goes
-// with it when this process ends (see WineBrowserHost). A headed window is found by its process, so
-// each headed application has a browser of its own; so has a Windows program's, whose profile
-// would stay behind a browser kept for a next application when this process ends.
+// A headless browser is shared, as nobody sees it and its profile goes with it when this process
+// ends: the host's Chromium under Wine with its shell's watchdog (see WineBrowserHost), a Windows
+// program with the watchdog beside its job (see WindowsBrowserProgram). A headed window is found
+// by its process, so each headed application has a browser of its own.
 std::string shared_browser_key(const EnvironmentLookup& environment, bool headless)
 {
-    const bool headed = !headless && can_show_browser_window(environment);
-    if (headed || !running_under_wine() || chosen_windows_program())
+    if (!headless && can_show_browser_window(environment))
         return {};
-    return "headless " + variable_or(environment, "VARNE_CHROMIUM", WineBrowserHost::kDefaultExecutable);
+    if (running_under_wine() && !chosen_windows_program())
+        return "headless " + variable_or(environment, "VARNE_CHROMIUM", WineBrowserHost::kDefaultExecutable);
+    auto executable = chosen_browser();
+    if (!executable)
+        executable = installed_browser();
+    return executable ? "headless " + utf8_name(*executable) : std::string();
 }
 
 bool can_show_browser_window(const EnvironmentLookup& environment)

@@ -30,16 +30,20 @@ std::unique_ptr<StartedFirefox> start_firefox(const EnvironmentLookup& environme
     return WindowsFirefox::launch(environment, headless);
 }
 
-// Only the host's Firefox under Wine is shared, and only while nobody sees it: its watchdog ends
-// it, and removes its profile, once this process has gone. A headed one is a page's own, as a
-// headed Chromium is here; so is a Windows program's, whose profile would stay behind a Firefox
-// kept for a next page when this process ends.
+// A headless Firefox is shared, as nobody sees it and its profile goes with it when this process
+// ends: the host's under Wine with its shell's watchdog (see WineFirefox), a Windows program's with
+// the watchdog beside its job (see WindowsBrowserProgram). A headed one is a page's own, as a headed
+// Chromium is here.
 std::string shared_firefox_key(const EnvironmentLookup& environment, bool headless)
 {
-    const bool headed = !headless && can_show_firefox_window(environment);
-    if (headed || !running_under_wine() || chosen_windows_program(environment))
+    if (!headless && can_show_firefox_window(environment))
         return {};
-    return "headless " + variable_or(environment, "VARNE_FIREFOX", WineFirefox::kDefaultExecutable);
+    if (running_under_wine() && !chosen_windows_program(environment))
+        return "headless " + variable_or(environment, "VARNE_FIREFOX", WineFirefox::kDefaultExecutable);
+    auto executable = chosen_firefox(environment);
+    if (!executable)
+        executable = installed_firefox();
+    return executable ? "headless " + utf8_name(*executable) : std::string();
 }
 
 bool can_show_firefox_window(const EnvironmentLookup& environment)

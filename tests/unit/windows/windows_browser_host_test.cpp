@@ -4,19 +4,25 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 #include <string>
 
 #include "composition/process_environment.h"
 #include "frame/automation_error.h"
+#include "platform/transport/windows_browser_program.h"
+#include "platform/transport/wine_host_program.h"
+#include "tests/support/fake_environment.h"
 #include "tests/unit/windows/browser_test_files.h"
 
 namespace varne::cdp {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::environment_of;
 using testing::helper_path;
 using testing::profiles;
+using testing::Variables;
 
 constexpr int32_t kServerUnavailable = -2147023174;
 
@@ -179,6 +185,19 @@ TEST_F(WindowsBrowserHostTest, UnderWineAWindowsProgramInVarneChromiumTakesThePi
     EXPECT_NE(dynamic_cast<WindowsBrowserHost*>(host.get()), nullptr);
 }
 
+TEST_F(WindowsBrowserHostTest, AWindowsProgramsHeadlessBrowserIsSharedAndAHeadedOneThatCanBeSeenIsNot)
+{
+    if (!running_under_wine())
+        GTEST_SKIP() << "whether a window can be seen depends on this process's window station";
+    const std::string key = "headless " + utf8_name(helper_path(L"stand_in_browser.exe"));
+    const Variables nothing;
+    EXPECT_EQ(shared_browser_key(environment_of(nothing), true), key);
+    EXPECT_EQ(shared_browser_key(environment_of(nothing), false), key) << "without a display it is headless";
+    const Variables shown{{"DISPLAY", ":5"}};
+    EXPECT_EQ(shared_browser_key(environment_of(shown), false), "");
+    EXPECT_EQ(shared_browser_key(environment_of(shown), true), key);
+}
+
 TEST_F(WindowsBrowserHostTest, WithoutVarneChromiumNoBrowserIsFoundUnlessAppPathsNamesOne)
 {
     SetEnvironmentVariableW(L"VARNE_CHROMIUM", nullptr);
@@ -188,6 +207,96 @@ TEST_F(WindowsBrowserHostTest, WithoutVarneChromiumNoBrowserIsFoundUnlessAppPath
     EXPECT_EQ(error.description(),
               "No Chromium-based browser can be started: neither msedge.exe nor chrome.exe is registered under App "
               "Paths, and VARNE_CHROMIUM names none");
+}
+
+// A process that never runs until it is ended, for the watchdog to watch.
+class SuspendedProcess {
+public:
+    SuspendedProcess()
+    {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        std::wstring line = L"pipe_child.exe";
+        EXPECT_TRUE(CreateProcessW(helper_path(L"pipe_child.exe").c_str(), line.data(), nullptr, nullptr, FALSE,
+                                   CREATE_SUSPENDED, nullptr, nullptr, &startup, &m_started));
+    }
+    ~SuspendedProcess()
+    {
+        end();
+        CloseHandle(m_started.hThread);
+        CloseHandle(m_started.hProcess);
+    }
+    SuspendedProcess(const SuspendedProcess&) = delete;
+    SuspendedProcess& operator=(const SuspendedProcess&) = delete;
+
+    DWORD id() const { return m_started.dwProcessId; }
+    void end()
+    {
+        TerminateProcess(m_started.hProcess, 0);
+        WaitForSingleObject(m_started.hProcess, INFINITE);
+    }
+
+private:
+    PROCESS_INFORMATION m_started{};
+};
+
+// A browser's profile, with a file in it and its lock, watched for a client and a browser.
+class BrowserFolderWatchdogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(m_folder / "Default");
+        std::ofstream(m_folder / "Default" / "Cookies").put('x');
+        std::ofstream(m_lock).put('x');
+    }
+
+    void TearDown() override
+    {
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::remove(m_lock);
+    }
+
+    std::future<void> watch(DWORD client, DWORD browser, const std::filesystem::path& folder) const
+    {
+        const std::wstring arguments =
+            std::to_wstring(client) + L" " + std::to_wstring(browser) + L" " + folder.wstring();
+        return std::async(std::launch::async, [arguments] { watch_browser_folder(arguments.c_str()); });
+    }
+
+    const std::filesystem::path m_folder =
+        std::filesystem::temp_directory_path() / ("varne-profile-9" + std::to_string(GetCurrentProcessId()));
+    const std::filesystem::path m_lock = m_folder.wstring() + L".lock";
+};
+
+TEST_F(BrowserFolderWatchdogTest, RemovesTheFolderAndItsLockOnceTheClientAndThenTheBrowserHaveEnded)
+{
+    SuspendedProcess client;
+    SuspendedProcess browser;
+    auto watching = watch(client.id(), browser.id(), m_folder);
+    client.end();
+    browser.end();
+    watching.wait();
+    EXPECT_FALSE(std::filesystem::exists(m_folder));
+    EXPECT_FALSE(std::filesystem::exists(m_lock));
+}
+
+TEST_F(BrowserFolderWatchdogTest, EndsWhileTheClientRunsOnceTheClientHasRemovedTheFolderItself)
+{
+    SuspendedProcess client;
+    SuspendedProcess browser;
+    auto watching = watch(client.id(), browser.id(), m_folder);
+    std::filesystem::remove_all(m_folder);
+    EXPECT_EQ(watching.wait_for(60s), std::future_status::ready);
+}
+
+TEST_F(BrowserFolderWatchdogTest, RemovesNoFolderButABrowsersProfile)
+{
+    const auto other =
+        std::filesystem::temp_directory_path() / ("varne-test-kept-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(other);
+    watch(0, 0, other).wait();
+    EXPECT_TRUE(std::filesystem::is_directory(other));
+    std::filesystem::remove_all(other);
 }
 
 // App Paths keys that the test writes under HKCU and removes again.

@@ -155,7 +155,7 @@ TEST(WindowsFirefoxUnderWineTest, TheHostsFirefoxAnswersInAProfileWithThePrefsAn
     EXPECT_EQ(profiles(), before);
 }
 
-TEST(FirefoxSharingTest, OnlyTheHostsHeadlessFirefoxUnderWineIsShared)
+TEST(FirefoxSharingTest, AHeadlessFirefoxIsSharedAndAHeadedOneThatCanBeSeenIsNot)
 {
     if (!running_under_wine())
         GTEST_SKIP() << "on Windows itself every page starts a Firefox of its own";
@@ -169,7 +169,10 @@ TEST(FirefoxSharingTest, OnlyTheHostsHeadlessFirefoxUnderWineIsShared)
     EXPECT_EQ(shared_firefox_key(environment_of(shown), false), "");
     EXPECT_EQ(shared_firefox_key(environment_of(shown), true), "headless /usr/bin/firefox-esr");
     const Variables windows_program{{"VARNE_FIREFOX", "C:\\Program Files\\Mozilla Firefox\\firefox.exe"}};
-    EXPECT_EQ(shared_firefox_key(environment_of(windows_program), true), "");
+    EXPECT_EQ(shared_firefox_key(environment_of(windows_program), true),
+              "headless C:\\Program Files\\Mozilla Firefox\\firefox.exe");
+    const Variables shown_windows_program{{"DISPLAY", ":5"}, {"VARNE_FIREFOX", "C:\\Firefox\\firefox.exe"}};
+    EXPECT_EQ(shared_firefox_key(environment_of(shown_windows_program), false), "");
 }
 
 // The folders of the host's Firefox under Wine in the temporary folder, which its profile is in.
@@ -269,17 +272,19 @@ TEST_F(FirefoxEngineUnderWineTest, AHostFirefoxThatDiesFailsItsPagesAndTheNextPa
         EXPECT_TRUE(gone_soon(folder)) << folder;
 }
 
-TEST_F(FirefoxEngineUnderWineTest, EachPageOfAWindowsProgramsFirefoxHasItsOwnThatEndsWithIt)
+TEST_F(FirefoxEngineUnderWineTest, HeadlessPagesShareOneFirefoxOfAWindowsProgramThatEndsWithTheEngine)
 {
     const auto before = profiles();
     const Variables variables{{"VARNE_FIREFOX", helper_path(L"host_firefox.exe").string()}};
     m_engine.emplace(environment_of(variables));
     auto first = m_engine->open_page(m_states[0], true);
     auto second = m_engine->open_page(m_states[1], true);
-    const auto started = added(profiles(), before);  // each profile's folder and its lock
-    EXPECT_EQ(std::ranges::count_if(started, [](const auto& path) { return std::filesystem::is_directory(path); }), 2);
+    EXPECT_NE(second->main_frame_id(), first->main_frame_id());
+    const auto started = added(profiles(), before);  // the profile's folder and its lock
+    EXPECT_EQ(std::ranges::count_if(started, [](const auto& path) { return std::filesystem::is_directory(path); }), 1);
     first.reset();
     second.reset();
+    m_engine.reset();
     for (const auto& folder : started)
         EXPECT_TRUE(gone_soon(folder)) << folder;
 }

@@ -304,10 +304,9 @@ def main():
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
         job.step("nothing.js", lambda: job.script("nothing.js", site))
 
-        def shared_browser(engine):
-            prefix = f"varne-{engine}-"
+        def shared_browser(engine, prefix, **variables):
             result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site, prefix,
-                              env=dict(job.env, VARNE_BROWSER=engine))
+                              env=dict(job.env, VARNE_BROWSER=engine, **variables))
             named = re.search(rf"^browser folder: ({prefix}\d+)\s*$", result.stdout, re.M)
             problem = job.summary_of(result.stdout) or (None if named else "no browser folder named")
             if problem:
@@ -320,7 +319,10 @@ def main():
         # Firefox, unlike Chromium, outlives its connection: its watchdog ends it with the script's host.
         for engine, name in (("chromium", "Chromium"), ("firefox", "Firefox")):
             job.step(f"shared_browser.vbs: one {name} for every headless Browser, gone with the script's host",
-                     lambda engine=engine: shared_browser(engine))
+                     lambda engine=engine: shared_browser(engine, f"varne-{engine}-"))
+        # A Windows program's profile goes with the watchdog that the library starts beside its job.
+        job.step("shared_browser.vbs: one Firefox of a Windows program for every headless Browser, gone with the "
+                 "script's host", lambda: shared_browser("firefox", "varne-profile-", VARNE_FIREFOX=host_firefox))
         # Its headed browsers show their windows on a display of their own; Wine itself keeps its
         # null driver.
         with display() as shown:
