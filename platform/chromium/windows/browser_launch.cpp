@@ -37,9 +37,7 @@ std::string shared_browser_key(const EnvironmentLookup& environment, bool headle
         return {};
     if (running_under_wine() && !chosen_windows_program())
         return "headless " + variable_or(environment, "VARNE_CHROMIUM", WineBrowserHost::kDefaultExecutable);
-    auto executable = chosen_browser();
-    if (!executable)
-        executable = installed_browser();
+    const auto executable = windows_browser_program();
     return executable ? "headless " + utf8_name(*executable) : std::string();
 }
 

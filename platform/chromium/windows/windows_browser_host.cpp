@@ -26,10 +26,8 @@ constexpr const wchar_t* kBrowserPrograms[] = {L"msedge.exe", L"chrome.exe"};
 
 std::filesystem::path browser_executable()
 {
-    if (auto chosen = chosen_browser())
-        return *chosen;
-    if (auto installed = installed_browser())
-        return *installed;
+    if (auto program = windows_browser_program())
+        return *program;
     throw server_unavailable(
         "No Chromium-based browser can be started: neither msedge.exe nor chrome.exe is registered under "
         "App Paths, and VARNE_CHROMIUM names none");
@@ -80,6 +78,13 @@ std::optional<std::filesystem::path> installed_browser()
             return path;
     }
     return std::nullopt;
+}
+
+std::optional<std::filesystem::path> windows_browser_program()
+{
+    if (auto chosen = chosen_browser())
+        return chosen;
+    return installed_browser();
 }
 
 std::unique_ptr<WindowsBrowserHost> WindowsBrowserHost::launch(bool headless, std::chrono::milliseconds start_timeout)

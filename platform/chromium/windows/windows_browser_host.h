@@ -19,6 +19,9 @@ std::optional<std::filesystem::path> chosen_browser();
 // that exists; nothing when neither is.
 std::optional<std::filesystem::path> installed_browser();
 
+// The program a browser of Windows is started from: the chosen one, else the installed one.
+std::optional<std::filesystem::path> windows_browser_program();
+
 // A Chromium-based browser of Windows (Edge, Chrome, or the VARNE_CHROMIUM program) started by
 // this process in a fresh profile under %TEMP% (WindowsBrowserProgram), driven over its debugging
 // pipe. A headed one is also given the writing end of its own command pipe, so that its window

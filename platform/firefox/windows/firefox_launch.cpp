@@ -40,9 +40,7 @@ std::string shared_firefox_key(const EnvironmentLookup& environment, bool headle
         return {};
     if (running_under_wine() && !chosen_windows_program(environment))
         return "headless " + variable_or(environment, "VARNE_FIREFOX", WineFirefox::kDefaultExecutable);
-    auto executable = chosen_firefox(environment);
-    if (!executable)
-        executable = installed_firefox();
+    const auto executable = windows_firefox_program(environment);
     return executable ? "headless " + utf8_name(*executable) : std::string();
 }
 

@@ -28,10 +28,8 @@ constexpr const wchar_t* kSettingsVariable = L"MOZ_REMOTE_SETTINGS_DEVTOOLS=1";
 
 std::filesystem::path firefox_executable(const EnvironmentLookup& environment)
 {
-    if (auto chosen = chosen_firefox(environment))
-        return *chosen;
-    if (auto installed = installed_firefox())
-        return *installed;
+    if (auto program = windows_firefox_program(environment))
+        return *program;
     throw server_unavailable(
         "No Firefox can be started: firefox.exe is not registered under App Paths, and VARNE_FIREFOX names none");
 }
@@ -60,6 +58,13 @@ std::optional<std::filesystem::path> chosen_firefox(const EnvironmentLookup& env
 std::optional<std::filesystem::path> installed_firefox()
 {
     return registered_program(L"firefox.exe");
+}
+
+std::optional<std::filesystem::path> windows_firefox_program(const EnvironmentLookup& environment)
+{
+    if (auto chosen = chosen_firefox(environment))
+        return chosen;
+    return installed_firefox();
 }
 
 std::unique_ptr<WindowsFirefox> WindowsFirefox::launch(const EnvironmentLookup& environment, bool headless,

@@ -19,6 +19,9 @@ std::optional<std::filesystem::path> chosen_firefox(const EnvironmentLookup& env
 // The firefox.exe that App Paths (HKCU, then HKLM) registers with a file that exists.
 std::optional<std::filesystem::path> installed_firefox();
 
+// The program a Firefox of Windows is started from: the chosen one, else the installed one.
+std::optional<std::filesystem::path> windows_firefox_program(const EnvironmentLookup& environment);
+
 // A Firefox of Windows (the VARNE_FIREFOX program, else firefox.exe from App Paths) started by this
 // process in a fresh profile under %TEMP% (WindowsBrowserProgram), which writes the address of its
 // BiDi server into that profile, reached over a WebSocket of 127.0.0.1. close() ends the session
