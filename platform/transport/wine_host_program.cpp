@@ -20,6 +20,23 @@ constexpr auto kPollInterval = 20ms;
 constexpr auto kKillTimeout = 5000ms;
 constexpr size_t kTailLines = 5;
 
+// The watchdog, in perl: Wine hands the socket over non-blocking, which a shell's read would take
+// for its end at once, so it waits in select() and leaves the flags, which every holder of the
+// socket shares, as they are; a read that fails leaves the program alone. Once the program has
+// exited, its other processes may still write into the folder, so the folder goes once no other
+// process names a file in it. One line, for the command line that Wine passes on.
+constexpr const char* kWatchdog =
+    "my ($program, $folder, $keeps_running) = @ARGV; my $read;"
+    " while (1) { my $ready = ''; vec($ready, 0, 1) = 1; select($ready, undef, undef, undef);"
+    " $read = sysread(STDIN, my $byte, 1); last if defined $read; exit 0 unless $!{EAGAIN} || $!{EINTR}; }"
+    " sub runs { open(my $stat, '<', \"/proc/$_[0]/stat\") or return 0; return <$stat> !~ /.*\\) Z/s; }"
+    " sub folder_named { for my $file (glob '/proc/[0-9]*/cmdline') {"
+    " next if $file eq \"/proc/$$/cmdline\"; open(my $line, '<', $file) or next; local $/;"
+    " return 1 if grep { index($_, \"$folder/\") >= 0 } split /\\0/, <$line> // ''; } return 0; }"
+    " kill 'KILL', $program if !$keeps_running && runs($program);"
+    " sleep 1 while runs($program) || folder_named();"
+    " system('rm', '-rf', '--', $folder);";
+
 AutomationError start_error(std::string description)
 {
     return {error_number::kServerUnavailable, std::move(description)};
@@ -61,9 +78,11 @@ std::filesystem::path make_folder(const std::string& prefix)
 
 void close_process_handles(const PROCESS_INFORMATION& process)
 {
-    // A host program gets no process handle under Wine; should one come, it is not needed.
-    if (process.hProcess)
-        CloseHandle(process.hProcess);
+    // A host program gets no process handle under Wine, and then the thread handle is left unset:
+    // closing it would close whatever handle of this process bears that value.
+    if (!process.hProcess)
+        return;
+    CloseHandle(process.hProcess);
     if (process.hThread)
         CloseHandle(process.hThread);
 }
@@ -105,13 +124,6 @@ std::string shell_wait_for_exit(const std::string& pid)
     return "while " + shell_runs(pid) + "; do sleep 1; done";
 }
 
-int host_pid_of_this_process()
-{
-    std::ifstream stat("Z:\\proc\\self\\stat");
-    int pid = 0;
-    return stat >> pid ? pid : 0;
-}
-
 WineHostProgram::WineHostProgram(const std::string& prefix) : m_folder(make_folder(prefix))
 {
     try {
@@ -132,19 +144,25 @@ void WineHostProgram::start(const std::string& script, HANDLE standard)
 {
     const std::string whole = "echo $$ > " + shell_quoted(m_host_folder + "/pid") + "; " + script;
     std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(whole));
+    auto watch = loopback_socket_pair();
+    make_inheritable(watch.theirs);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    if (standard) {
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = standard;
-        startup.hStdOutput = standard;
-        startup.hStdError = standard;
-    }
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = watch.theirs.handle();
+    startup.hStdOutput = standard;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, standard != nullptr, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         throw start_error("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
     close_process_handles(process);
+    m_watch = std::move(watch.ours);
+}
+
+std::string WineHostProgram::shell_watchdog(bool keeps_running) const
+{
+    // A command run in the background gets /dev/null for its input unless it redirects it itself.
+    return "{ perl -e " + shell_quoted(kWatchdog) + " $$ " + shell_quoted(m_host_folder) +
+           (keeps_running ? " 1" : " 0") + " <&5 5<&- >/dev/null 2>&1 & } 5<&0; ";
 }
 
 bool WineHostProgram::wait_for_pid(std::chrono::steady_clock::time_point deadline)
@@ -207,6 +225,9 @@ void WineHostProgram::finish(std::chrono::milliseconds exit_timeout) noexcept
         while (std::filesystem::exists(m_folder, ignored) && std::chrono::steady_clock::now() < removed)
             std::this_thread::sleep_for(kPollInterval);
     }
+    // The watchdog removes what the program's other processes write after this, or what the
+    // host's rm could not remove from a process that is ending.
+    m_watch.reset();
 }
 
 void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept
@@ -237,7 +258,13 @@ void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit
         return;
     }
     close_process_handles(process);
+    let_go();
+}
+
+void WineHostProgram::let_go() noexcept
+{
     m_finished = true;
+    m_watch.reset();
 }
 
 }  // namespace varne

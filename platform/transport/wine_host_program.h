@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/transport/loopback_socket_pair.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -15,6 +17,11 @@ bool running_under_wine();
 // /bin/sh, which writes its pid into the program's folder and execs the program, so that it can be
 // watched through Z:\proc and ended with the host's /bin/kill. The folder (under %TEMP%) holds
 // what the program writes; finish() removes it.
+//
+// This process's host pid is not to be had (Wine opens Z:\proc\self in its server), so the shell
+// gets a watch line instead: a socket whose other end only this object holds. Its end, when this
+// object is done with the program or this process ends however it ends, sets the program's
+// watchdog (shell_watchdog()) going.
 class WineHostProgram {
 public:
     // Makes a fresh folder named `prefix` and a number under %TEMP%. Raises AutomationError (server
@@ -29,9 +36,14 @@ public:
     const std::string& host_folder() const { return m_host_folder; }
 
     // Runs `/bin/sh -c` with "echo $$ > pid; " and then `script` (which should exec the program),
-    // with `standard` (when not null) as the shell's stdin, stdout and stderr. Raises AutomationError
-    // (server unavailable) when the shell cannot be started.
+    // with the watch line as the shell's stdin and `standard` (when not null; else /dev/null) as its
+    // stdout: Wine hands a host program no other handle, not even its stderr. Raises
+    // AutomationError (server unavailable) when the shell cannot be started.
     void start(const std::string& script, HANDLE standard = nullptr);
+    // The start of a script for start() that, once the watch line ends, kills the program (unless
+    // `keeps_running`: a window a person can see stays until closed), waits for it to exit and
+    // removes the folder. The script's exec must keep the shell's pid for the program.
+    std::string shell_watchdog(bool keeps_running) const;
     // Waits up to `deadline` for the shell's pid; false when none came.
     bool wait_for_pid(std::chrono::steady_clock::time_point deadline);
     int pid() const { return m_pid; }
@@ -40,18 +52,20 @@ public:
     std::string tail_of(const std::string& file_name) const;
 
     // Waits up to `exit_timeout` for the program to exit, kills it when it stays, and removes the
-    // folder. Never raises; later calls do nothing.
+    // folder; the watchdog removes what is written there later. Never raises; later calls do
+    // nothing.
     void finish(std::chrono::milliseconds exit_timeout) noexcept;
     // Leaves the program running with nothing of it kept here: a keeper of the host holds `held`
     // (inheritable; its standard handles) until the program has exited, then removes the folder.
     // Without a keeper the program is finished as by finish(). Never raises; later calls do nothing.
     void hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept;
-    // Leaves the program and its folder to what the script set up to watch it. Later calls do nothing.
-    void let_go() noexcept { m_finished = true; }
+    // Leaves the program and its folder to its watchdog. Later calls do nothing.
+    void let_go() noexcept;
 
 private:
     std::filesystem::path m_folder;
     std::string m_host_folder;
+    UniqueSocket m_watch;
     int m_pid = 0;
     bool m_finished = false;
 };
@@ -65,8 +79,5 @@ std::string shell_runs(const std::string& pid);
 
 // A line of the host's shell that returns once the process `pid` has exited.
 std::string shell_wait_for_exit(const std::string& pid);
-
-// This process's own pid on the host, where Wine's process ids are of its own; 0 when unknown.
-int host_pid_of_this_process();
 
 }  // namespace varne

@@ -16,9 +16,10 @@ namespace varne::cdp {
 // a host program there, but a socket does: the browser gets one end of a loopback socket pair as
 // its descriptors 3 and 4, through a shell that writes its pid and a perl step that makes the
 // socket blocking again and keeps descriptor 3 open across exec. close() ends the browser
-// (watched through /proc, killed with /bin/kill when it stays) and removes its profile;
-// leave_open() hands a headed browser's connection to a keeper of the host, so that the browser
-// runs on until its last window closes, and the keeper then removes the profile.
+// (watched through /proc, killed with /bin/kill when it stays) and removes its profile, as its
+// watchdog does when this process ends without a close(); leave_open() hands a headed browser's
+// connection to a keeper of the host, so that the browser runs on until its last window closes,
+// and the keeper then removes the profile.
 class WineBrowserHost final : public BrowserHost {
 public:
     // The host's Chromium unless the VARNE_CHROMIUM environment variable names another.

@@ -19,25 +19,16 @@ using namespace std::chrono_literals;
 constexpr auto kPidTimeout = 10000ms;
 constexpr auto kPollInterval = 20ms;
 constexpr const char* kOutputName = "firefox.log";
-constexpr const char* kKeptName = "kept";
 
-// Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: a
-// watchdog of the shell kills it, and removes its profile, once this process has gone (exec keeps
-// the shell's pid for Firefox). A browser let go of (the kept file in its folder) is left to run
-// until its window closes; the watchdog then removes the profile. The variable stops Firefox's
-// remote-settings lookups: release builds take the profile's settings server only when it is set.
-std::string launch_script(const std::string& executable, const std::string& folder, bool shows_window)
+// Firefox outlives a client that dies, unlike Chromium, whose socket ends with its client: its
+// watchdog kills one that nobody sees, and removes the profile once Firefox has gone; a window a
+// person sees stays until closed. The variable stops Firefox's remote-settings lookups: release
+// builds take the profile's settings server only when it is set.
+std::string launch_script(const WineHostProgram& program, const std::string& executable, bool shows_window)
 {
-    std::string script;
-    if (const int client = host_pid_of_this_process()) {
-        const std::string kept = shell_quoted(folder + "/" + kKeptName);
-        // An ended process that is not reaped yet, the client or Firefox, counts as gone.
-        script = "browser=$$; (while " + shell_runs(std::to_string(client)) + " && [ ! -e " + kept + " ]; do " +
-                 shell_runs("$browser") + " || exit 0; sleep 1; done; [ -e " + kept + " ] || kill -KILL $browser; " +
-                 shell_wait_for_exit("$browser") + "; rm -rf -- " + shell_quoted(folder) +
-                 ") </dev/null >/dev/null 2>&1 & ";
-    }
-    script += "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable);
+    const std::string& folder = program.host_folder();
+    std::string script =
+        program.shell_watchdog(shows_window) + "MOZ_REMOTE_SETTINGS_DEVTOOLS=1 exec " + shell_quoted(executable);
     if (!shows_window)
         script += " --headless";
     script += " --remote-debugging-port=0 --no-remote --profile " + shell_quoted(folder + "/profile") + " about:blank";
@@ -60,7 +51,7 @@ std::unique_ptr<WineFirefox> WineFirefox::launch(const EnvironmentLookup& enviro
     user_js.close();
     if (error || !user_js)
         throw server_unavailable("Cannot write Firefox's profile in " + program->folder().string());
-    program->start(launch_script(executable, program->host_folder(), shows_window));
+    program->start(launch_script(*program, executable, shows_window));
     std::unique_ptr<WineFirefox> firefox(new WineFirefox(std::move(program), executable, shows_window));
     firefox->connect(listen_timeout, session_timeout);
     return firefox;
@@ -117,15 +108,10 @@ void WineFirefox::leave_open() noexcept
 {
     if (m_closed)
         return;
-    // Without a watchdog (this process's host pid unknown) nothing would remove the profile.
-    std::ofstream kept;
-    if (m_shows_window && host_pid_of_this_process() != 0)
-        kept.open(m_program->folder() / kKeptName, std::ios::binary);
-    if (!kept.is_open()) {
+    if (!m_shows_window) {
         close();
         return;
     }
-    kept.close();
     m_closed = true;
     if (m_session)
         m_session->close();

@@ -80,7 +80,7 @@ int main()
     // have been ended before it could.
     varne::WineHostProgram firefox("varne-host-firefox-");
     const std::string script =
-        command + " & browser=$!; (while " + varne::shell_runs(std::to_string(own_host_pid(windows_profile))) +
+        command + " 2>&1 & browser=$!; (while " + varne::shell_runs(std::to_string(own_host_pid(windows_profile))) +
         "; do kill -0 $browser 2>/dev/null || exit 0; sleep 0.2; done; kill -KILL "
         "$browser) </dev/null >/dev/null 2>&1 & wait $browser; rm -rf -- " +
         varne::shell_quoted(profile + "/lock") + " " + varne::shell_quoted(firefox.host_folder());

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
-#include <string_view>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "composition/process_environment.h"
 #include "frame/interfaces.h"
@@ -24,6 +27,91 @@ bool running(int pid)
         return false;
     const auto name_end = line.rfind(')');
     return name_end + 2 < line.size() && line[name_end + 2] != 'Z';
+}
+
+using namespace std::chrono_literals;
+
+// Whether a process of the host names `text` in its command line.
+bool process_names(const std::string& text)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator entries("Z:\\proc", error), end; !error && entries != end;
+         entries.increment(error)) {
+        std::ifstream file(entries->path() / "cmdline", std::ios::binary);
+        const std::string line{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        if (line.find(text) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+template <typename Condition>
+bool soon(Condition condition)
+{
+    for (int i = 0; i < 100 && !condition(); ++i)
+        std::this_thread::sleep_for(100ms);
+    return condition();
+}
+
+// A program of the host with its watchdog, which keeps it running or not.
+int start_watched(WineHostProgram& program, bool keeps_running, const std::string& run)
+{
+    program.start(program.shell_watchdog(keeps_running) + "exec " + run);
+    EXPECT_TRUE(program.wait_for_pid(std::chrono::steady_clock::now() + 10s));
+    return program.pid();
+}
+
+// The watch line ends however this process ends; letting go of the program ends it the same way,
+// so the watchdog's part is seen here. Until then the watchdog waits.
+TEST(WineHostProgram, AWatchdogEndsAProgramLetGoOfAndRemovesItsFolder)
+{
+    WineHostProgram program("varne-test-watch-");
+    const int pid = start_watched(program, false, "sleep 60");
+    const auto folder = program.folder();
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(running(pid));
+    program.let_go();
+    EXPECT_TRUE(soon([&] { return !running(pid) && !std::filesystem::exists(folder); }));
+}
+
+TEST(WineHostProgram, AWatchdogKeepsAProgramThatShowsAWindowAndRemovesTheFolderOnceItExits)
+{
+    WineHostProgram program("varne-test-watch-");
+    const int pid = start_watched(program, true, "sleep 3");
+    const auto folder = program.folder();
+    program.let_go();
+    std::this_thread::sleep_for(1s);
+    EXPECT_TRUE(running(pid));
+    EXPECT_TRUE(std::filesystem::exists(folder));
+    EXPECT_TRUE(soon([&] { return !running(pid) && !std::filesystem::exists(folder); }));
+}
+
+// After finish() the watchdog has nothing left to do, and leaves without waiting for this process
+// to end.
+TEST(WineHostProgram, AFinishedProgramsWatchdogLeaves)
+{
+    WineHostProgram program("varne-test-watch-");
+    const int pid = start_watched(program, false, "sleep 60");
+    const std::string name = program.folder().filename().string();
+    ASSERT_TRUE(soon([&] { return process_names(name); }));
+    program.finish(0ms);
+    EXPECT_FALSE(running(pid));
+    EXPECT_TRUE(soon([&] { return !process_names(name); }));
+}
+
+// What a process of the program writes into the folder after the program has gone, as a
+// browser's helpers do, goes too: the folder goes once no process names a file in it.
+TEST(WineHostProgram, WhatTheProgramsOtherProcessesWriteLateGoesToo)
+{
+    WineHostProgram program("varne-test-watch-");
+    const auto folder = program.folder();
+    program.start(program.shell_watchdog(false) + "(sleep 2; mkdir -p " +
+                  shell_quoted(program.host_folder() + "/late") + ") & exec sleep 60");
+    ASSERT_TRUE(program.wait_for_pid(std::chrono::steady_clock::now() + 10s));
+    program.finish(0ms);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    std::this_thread::sleep_for(3s);
+    EXPECT_TRUE(soon([&] { return !std::filesystem::exists(folder); }));
 }
 
 // The host's own Chromium driven from this Windows program over the loopback socket.

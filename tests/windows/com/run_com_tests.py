@@ -133,6 +133,24 @@ class Job:
             problem = f"exited {result.returncode}"
         return problem
 
+    @contextlib.contextmanager
+    def another_program(self):
+        """A Windows program that runs until the block ends, so that the Wine server outlives the
+        block's own: cmd waiting for a line (Wine's script hosts do not sleep)."""
+        waiting = "set /p varne_another_program="
+        another = subprocess.Popen(["timeout", "600", "wine", "cmd", "/c", waiting], env=self.env,
+                                   stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while not processes_naming(waiting) and time.monotonic() < deadline:
+                time.sleep(0.2)
+            if not processes_naming(waiting):
+                raise RuntimeError("cmd did not start to wait beside the step")
+            yield
+        finally:
+            another.stdin.close()
+            another.wait()
+
     def left_in_registry(self):
         found = []
         for hive in ("system.reg", "user.reg"):
@@ -175,16 +193,22 @@ def log_problem(path, *texts):
     return None if actual == expected else f"{path.name}: {actual!r} is not {expected!r}"
 
 
+def processes_naming(name):
+    """The host's processes whose command lines hold the name."""
+    found = []
+    for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
+        with contextlib.suppress(OSError):
+            if name.encode() in cmdline.read_bytes():
+                found.append(f"process {cmdline.parent.name}")
+    return found
+
+
 def left_behind(prefix, name):
     """The folders under the prefix's users and the host's processes that still bear a browser
     folder's name."""
     # A walk that passes over folders removed under it: the watchdog may be deleting this one.
     left = [os.path.join(root, name) for root, folders, _ in os.walk(prefix / "drive_c" / "users") if name in folders]
-    for cmdline in pathlib.Path("/proc").glob("[0-9]*/cmdline"):
-        with contextlib.suppress(OSError):
-            if name.encode() in cmdline.read_bytes():
-                left.append(f"process {cmdline.parent.name}")
-    return left
+    return left + processes_naming(name)
 
 
 ENGINES = ["chromium", "firefox"]
@@ -304,18 +328,21 @@ def main():
         job.step("nothing.vbs", lambda: job.script("nothing.vbs", site))
         job.step("nothing.js", lambda: job.script("nothing.js", site))
 
+        # The script's host ends while another Windows program runs, and with it the Wine server:
+        # what it leaves must go with the script's host, not with the server.
         def shared_browser(engine, prefix, **variables):
-            result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site, prefix,
-                              env=dict(job.env, VARNE_BROWSER=engine, **variables))
-            named = re.search(rf"^browser folder: ({prefix}\d+)\s*$", result.stdout, re.M)
-            problem = job.summary_of(result.stdout) or (None if named else "no browser folder named")
-            if problem:
-                return problem
-            # The script's host ended right after its last Browser, with the browser kept for a next one.
-            deadline = time.monotonic() + 30
-            while (left := left_behind(job.prefix, named.group(1))) and time.monotonic() < deadline:
-                time.sleep(0.5)
-            return f"left once the script's host ended: {left}" if left else None
+            with job.another_program():
+                result = job.wine("cscript", "//nologo", job.windows_path(job.joined("shared_browser.vbs")), site,
+                                  prefix, env=dict(job.env, VARNE_BROWSER=engine, **variables))
+                named = re.search(rf"^browser folder: ({prefix}\d+)\s*$", result.stdout, re.M)
+                problem = job.summary_of(result.stdout) or (None if named else "no browser folder named")
+                if problem:
+                    return problem
+                # The script's host ended right after its last Browser, with the browser kept for a next one.
+                deadline = time.monotonic() + 30
+                while (left := left_behind(job.prefix, named.group(1))) and time.monotonic() < deadline:
+                    time.sleep(0.5)
+                return f"left once the script's host ended: {left}" if left else None
         # Firefox, unlike Chromium, outlives its connection: its watchdog ends it with the script's host.
         for engine, name in (("chromium", "Chromium"), ("firefox", "Firefox")):
             job.step(f"shared_browser.vbs: one {name} for every headless Browser, gone with the script's host",
