@@ -234,8 +234,7 @@ void WineHostProgram::hand_to_keeper(HANDLE held, std::chrono::milliseconds exit
 {
     if (m_finished)
         return;
-    const std::string script = "exec >/dev/null 2>&1; " + shell_wait_for_exit(std::to_string(m_pid)) +
-                               "; exec rm -rf -- " + shell_quoted(m_host_folder);
+    const std::string script = "exec >/dev/null 2>&1; " + shell_wait_for_exit(std::to_string(m_pid));
     std::wstring command = L"/bin/sh -c " + command_line_quoted(wide(script));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

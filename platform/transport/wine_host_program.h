@@ -56,8 +56,9 @@ public:
     // nothing.
     void finish(std::chrono::milliseconds exit_timeout) noexcept;
     // Leaves the program running with nothing of it kept here: a keeper of the host holds `held`
-    // (inheritable; its standard handles) until the program has exited, then removes the folder.
-    // Without a keeper the program is finished as by finish(). Never raises; later calls do nothing.
+    // (inheritable; its standard handles) until the program has exited, and the watchdog, which
+    // keeps the program running (shell_watchdog(true)), removes the folder then. Without a keeper
+    // the program is finished as by finish(). Never raises; later calls do nothing.
     void hand_to_keeper(HANDLE held, std::chrono::milliseconds exit_timeout) noexcept;
     // Leaves the program and its folder to its watchdog. Later calls do nothing.
     void let_go() noexcept;

@@ -19,7 +19,7 @@ namespace varne::cdp {
 // (watched through /proc, killed with /bin/kill when it stays) and removes its profile, as its
 // watchdog does when this process ends without a close(); leave_open() hands a headed browser's
 // connection to a keeper of the host, so that the browser runs on until its last window closes,
-// and the keeper then removes the profile.
+// and its watchdog then removes the profile.
 class WineBrowserHost final : public BrowserHost {
 public:
     // The host's Chromium unless the VARNE_CHROMIUM environment variable names another.
