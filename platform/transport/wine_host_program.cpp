@@ -1,9 +1,9 @@
 #include "platform/transport/wine_host_program.h"
 
-#include "frame/automation_error.h"
 #include "frame/text.h"
 #include "platform/transport/crt_pipe_launch.h"
 #include "platform/transport/output_tail.h"
+#include "platform/transport/server_unavailable.h"
 
 #include <fstream>
 #include <random>
@@ -37,11 +37,6 @@ constexpr const char* kWatchdog =
     " sleep 1 while runs($program) || folder_named();"
     " system('rm', '-rf', '--', $folder);";
 
-AutomationError start_error(std::string description)
-{
-    return {error_number::kServerUnavailable, std::move(description)};
-}
-
 std::wstring wide(const std::string& utf8)
 {
     BStr text = from_utf8(utf8);
@@ -55,7 +50,7 @@ std::string unix_name(const std::filesystem::path& path)
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     char* name = convert ? convert(path.wstring().c_str()) : nullptr;
     if (!name)
-        throw start_error("Cannot find the host's name of " + path.string());
+        throw server_unavailable("Cannot find the host's name of " + path.string());
     std::string result(name);
     HeapFree(GetProcessHeap(), 0, name);
     return result;
@@ -66,14 +61,14 @@ std::filesystem::path make_folder(const std::string& prefix)
     std::error_code error;
     const auto base = std::filesystem::temp_directory_path(error);
     if (error)
-        throw start_error("Cannot find the temporary folder for the browser's profile");
+        throw server_unavailable("Cannot find the temporary folder for the browser's profile");
     std::random_device entropy;
     for (int attempt = 0; attempt < 16; ++attempt) {
         auto folder = base / (prefix + std::to_string(entropy()));
         if (std::filesystem::create_directory(folder, error))
             return folder;
     }
-    throw start_error("Cannot create a folder for the browser's profile in " + base.string());
+    throw server_unavailable("Cannot create a folder for the browser's profile in " + base.string());
 }
 
 void close_process_handles(const PROCESS_INFORMATION& process)
@@ -153,7 +148,7 @@ void WineHostProgram::start(const std::string& script, HANDLE standard)
     startup.hStdOutput = standard;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
-        throw start_error("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
+        throw server_unavailable("Cannot start /bin/sh for the browser (error " + std::to_string(GetLastError()) + ")");
     close_process_handles(process);
     m_watch = std::move(watch.ours);
 }
